@@ -1,0 +1,75 @@
+#pragma once
+// A small reader of dBase tables (.dbf) and their memo files (.dbt).
+// Plain functions on an opaque handle; none throws. Every failing operation
+// leaves an error code and an English text in the handle (109 = success).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace codiflux {
+
+// File access used by the engine; the default one maps to buffered stdio.
+struct DbfIoFunctions {
+    void* (*open)(void* user, const char* path, int mode);        // mode bits: 1 read, 2 write, 4 must exist, 8 create
+    std::size_t (*read)(void* user, void* file, void* buffer, std::size_t size);
+    std::size_t (*write)(void* user, void* file, const void* buffer, std::size_t size);
+    std::int64_t (*tell)(void* user, void* file);
+    int (*seek)(void* user, void* file, std::int64_t offset, int origin);  // 0 start, 1 current, 2 end; 0 or -1
+    int (*close)(void* user, void* file);
+    int (*error)(void* user, void* file);
+    void* user;
+};
+
+enum DbfError : int {
+    DbfErrorOutOfMemory = 100,
+    DbfErrorInvalidRecord = 103,
+    DbfErrorInvalidField = 107,
+    DbfSuccess = 109,
+    DbfErrorMemoRead = 112,
+    DbfErrorNoMemo = 114,
+};
+
+// Type index = position of the letter in "CNFDML", -1 for any other letter.
+enum DbfType : int { DbfChar = 0, DbfNumeric = 1, DbfFloat = 2, DbfDate = 3, DbfMemo = 4, DbfLogical = 5 };
+constexpr int DbfAnyType = -2;
+
+// A field as the engine keeps it.
+struct DbfField {
+    char name[12];  // as stored, NUL-terminated, not converted
+    char type;      // letter; 'F' when the decimal count is not 0
+    int length;
+    int decimals;
+    int offset;     // position of the value in the record (1 for the first field)
+};
+
+// A field as callers see it.
+struct DbfFieldInfo {
+    char name[12];  // converted from OEM (CP850) to ANSI (CP1252) unless text is kept as is
+    int type;       // type index, -1 for an unknown letter
+    int length;
+    int decimals;
+};
+
+struct DbfTable;
+
+DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int textAsIs);
+unsigned dbf_field_count(const DbfTable* table);
+bool dbf_field_info(const DbfTable* table, unsigned index, DbfFieldInfo* info);
+unsigned dbf_record_count(const DbfTable* table);
+bool dbf_goto_record(DbfTable* table, unsigned index);
+const DbfField* dbf_field(DbfTable* table, unsigned index);
+// Reads the field of the loaded record as text into dest (never more than
+// destSize bytes); returns the length of the text left there, 0 on failure.
+unsigned dbf_read_field(DbfTable* table, const DbfField* field, char* dest, unsigned destSize, int expectedType);
+void dbf_close(DbfTable* table);
+// Last error code; the text is copied to *text when given.
+int dbf_last_error(const DbfTable* table, const char** text);
+
+// Conversion of OEM text (code page 850) to ANSI (code page 1252), in place is allowed.
+void oemToAnsi(const char* source, char* dest, std::size_t length);
+
+struct DbfTableCloser { void operator()(DbfTable* table) const noexcept { dbf_close(table); } };
+using DbfTablePtr = std::unique_ptr<DbfTable, DbfTableCloser>;
+
+} // namespace codiflux

@@ -1,0 +1,111 @@
+#pragma once
+// Code parameters, the choice lists of the window's combo boxes and one
+// encoding through libdmtx or libqrencode, with every library object owned
+// by an RAII handle.
+
+#include <QByteArray>
+
+#include <dmtx.h>
+#include <qrencode.h>
+
+#include <memory>
+#include <span>
+
+namespace codiflux {
+
+// Symbology = index of the window's tab: 0 Datamatrix, 1 QR code.
+enum Symbology : int { SymbologyDatamatrix = 0, SymbologyQRCode = 1 };
+
+struct EncodingParameters {
+    int symbology = SymbologyDatamatrix;
+    int moduleSize = 1;       // spinBoxModule, 1..99
+    int marginSize = 0;       // spinBoxMarge, 0..99
+    int sizeRequest = 27;     // libdmtx symbol size (DmtxSymbolSize), "12x36"
+    int scheme = -1;          // libdmtx scheme (DmtxScheme), AutoBest
+    int qrVersion = 0;        // 0 lets the library choose
+    int qrLevel = 0;          // QRecLevel
+    int qrCaseSensitive = 1;  // shown and stored only
+    int qrMode = 0;           // QRencodeMode, Numeric
+
+    friend bool operator==(const EncodingParameters&, const EncodingParameters&) = default;
+};
+
+// One entry of a choice list: the French text shown and the library value kept
+// as the item's user-role data.
+struct Choice {
+    const char* text;
+    int value;
+};
+
+std::span<const Choice> datamatrixSizeChoices();    // comboBoxTailleDatamatrix, 32 entries
+std::span<const Choice> datamatrixSchemeChoices();  // comboBoxModeEncodage
+std::span<const Choice> qrModeChoices();            // comboBoxModeEncodageQRCode
+std::span<const Choice> qrLevelChoices();           // comboBoxECLevelQRCode
+std::span<const Choice> qrCaseChoices();            // comboBoxCasseQRCode
+
+struct DmtxEncodeDeleter { void operator()(DmtxEncode* encoder) const noexcept; };
+struct QRinputDeleter { void operator()(QRinput* input) const noexcept; };
+struct QRcodeDeleter { void operator()(QRcode* code) const noexcept; };
+using DmtxEncodePtr = std::unique_ptr<DmtxEncode, DmtxEncodeDeleter>;
+using QRinputPtr = std::unique_ptr<QRinput, QRinputDeleter>;
+using QRcodePtr = std::unique_ptr<QRcode, QRcodeDeleter>;
+
+// dmtxEncodeCreate, then module size, margin size, size request and scheme.
+DmtxEncodePtr createDatamatrixEncoder(const EncodingParameters& parameters);
+// Input object with its error-correction level and version set.
+QRinputPtr createQrInput(const EncodingParameters& parameters);
+
+// A symbol seen as width x height cells, row 0 at the top. A read-only view
+// over the library's own buffer: valid while the owning object lives.
+// Cells outside the grid read as light.
+class ModuleGrid {
+public:
+    ModuleGrid() = default;
+    static ModuleGrid fromDatamatrix(const DmtxEncode* encoder);  // pixel grain, rows flipped
+    static ModuleGrid fromQRcode(const QRcode* code);             // module grain, bit 0
+
+    int width() const { return w; }
+    int height() const { return h; }
+    bool isNull() const { return data == nullptr; }
+    bool dark(int column, int row) const
+    {
+        if (column < 0 || row < 0 || column >= w || row >= h)
+            return false;
+        const unsigned char v = data[row * rowStride + column * cellStride];
+        return darkWhenZero ? (v == 0) : ((v & 1) != 0);
+    }
+
+private:
+    const unsigned char* data = nullptr;  // cell (0, 0)
+    long rowStride = 0;                   // bytes from a row to the one below (may be negative)
+    int cellStride = 0;                   // bytes from a cell to the next on the right
+    int w = 0;
+    int h = 0;
+    bool darkWhenZero = false;            // Datamatrix: channel 0 == 0; QR: bit 0 set
+};
+
+// The result of one encoding: owns the encoder or the code object behind the grid.
+class EncodedSymbol {
+public:
+    EncodedSymbol() = default;
+    explicit EncodedSymbol(DmtxEncodePtr encoder);
+    explicit EncodedSymbol(QRcodePtr code);
+    bool isValid() const { return !grid_.isNull(); }
+    const ModuleGrid& grid() const { return grid_; }
+
+private:
+    DmtxEncodePtr dmtx;
+    QRcodePtr qr;
+    ModuleGrid grid_;
+};
+
+// One encoding on the calling thread with the library call sequences: an
+// invalid symbol when the library refuses the value (too long for the size,
+// letters in Numeric mode, ...). Every library object is released on failure.
+EncodedSymbol encodeSymbol(const EncodingParameters& parameters, const unsigned char* bytes, int length);
+inline EncodedSymbol encodeSymbol(const EncodingParameters& parameters, const QByteArray& bytes)
+{
+    return encodeSymbol(parameters, reinterpret_cast<const unsigned char*>(bytes.constData()), int(bytes.size()));
+}
+
+} // namespace codiflux

@@ -1,0 +1,43 @@
+#pragma once
+// Everything one generation reads, captured on the GUI thread (or from the
+// command line) before the worker starts: the worker never touches a widget.
+
+#include "bases/dbf.h"
+#include "codes/encoding.h"
+#include "codes/fonttext.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace codiflux {
+
+enum BaseKind : int { BaseDbf = 0, BaseText = 1, BaseNone = 2 };
+
+struct GenerationJob {
+    int typeSource = BaseNone;          // BaseKind of the loaded base
+    QString sourcePath;                  // lineEditBaseSource
+    QString outputPath;                  // the encoded base: .dbf for a DBF source, .txt for a text source
+    bool writeText = false;              // DBF source: also write the text form beside it
+
+    EncodingParameters parameters;       // symbology and library parameters
+    FontTextOptions options;             // inversions, end-of-line and its character
+    bool blankCodes = true;              // radioButtonEmptyGenCode: blank values get a blank code
+
+    // DBF source
+    int fieldIndex = -1;                 // comboBoxChamps current index
+    QList<DbfFieldInfo> fields;          // the window's field list
+    unsigned tableFieldCount = 0;        // dbf_field_count of the open table; 0 when none is open
+    QString newFieldName;                // lineEditNomChampSortie
+
+    // Text source: the column range (1-based first column, number of characters)
+    int rangeStart = 0;                  // spinBoxPosDebut
+    int rangeCount = 0;                  // spinBoxPosNbCar
+
+    // The sample value that fixes the symbol's dimensions for the whole run,
+    // as Latin-1 bytes: the current entry of comboBoxEnregistrement (DBF), or
+    // the selected columns of the text view's current line (text).
+    QByteArray sample;
+};
+
+} // namespace codiflux
