@@ -1,0 +1,87 @@
+#pragma once
+// Parameter sets kept in the application settings (INI, user scope,
+// organisation "Codiflux"): the default set is the keys of the group
+// "Format", a named set is a child group of "Format" holding the same keys.
+
+#include "codes/encoding.h"
+#include "codes/fonttext.h"
+
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+
+namespace codiflux {
+
+namespace keys {
+inline constexpr char Format[] = "Format";
+inline constexpr char CheminChargement[] = "Courant/CheminChargement";
+inline constexpr char CheminEnregistrement[] = "Courant/CheminEnregistrement";
+
+inline constexpr char Version[] = "Version";
+inline constexpr char TailleModule[] = "TailleModule";
+inline constexpr char TailleMarge[] = "TailleMarge";
+inline constexpr char TailleDatamatrix[] = "TailleDatamatrix";
+inline constexpr char ModeEncodage[] = "ModeEncodage";
+inline constexpr char QRCodeVersion[] = "QRCode.Version";
+inline constexpr char QRCodeECLevel[] = "QRCode.ECLevel";
+inline constexpr char QRCodeCasse[] = "QRCode.Casse";
+inline constexpr char QRCodeModeEncodage[] = "QRCode.ModeEncodage";
+inline constexpr char TypeEncodage[] = "TypeEncodage";
+inline constexpr char FinLigne[] = "FinLigne";
+inline constexpr char FinLigneCaractere[] = "FinLigneCaractere";
+inline constexpr char SupprimerEspacesGauche[] = "SupprimerEspacesGauche";
+inline constexpr char SupprimerEspacesDroite[] = "SupprimerEspacesDroite";
+inline constexpr char InversionHorizontale[] = "InversionHorizontale";
+inline constexpr char InversionVerticale[] = "InversionVerticale";
+inline constexpr char InversionBits[] = "InversionBits";
+inline constexpr char InversionPixels[] = "InversionPixels";
+inline constexpr char GenererCodeVide[] = "GenererCodeVide";
+} // namespace keys
+
+// The values of one parameter set; the defaults are those of a set with no key.
+// Combo box values are the item data of the window's lists (library values).
+struct ParameterSet {
+    int tailleModule = 1;
+    int tailleMarge = 0;
+    int tailleDatamatrix = 27;  // 12x36
+    int modeEncodage = -1;      // AutoBest
+    int qrVersion = 0;
+    int qrECLevel = 0;
+    int qrCasse = 1;
+    int qrModeEncodage = 0;
+    int typeEncodage = 0;       // tab index, Datamatrix
+    bool finLigne = true;
+    QString finLigneCaractere;
+    bool supprimerEspacesGauche = false;
+    bool supprimerEspacesDroite = false;
+    bool inversionHorizontale = false;
+    bool inversionVerticale = false;
+    bool inversionBits = true;
+    bool inversionPixels = true;
+    bool genererCodeVide = true;
+
+    friend bool operator==(const ParameterSet&, const ParameterSet&) = default;
+
+    EncodingParameters encodingParameters() const;
+    FontTextOptions fontTextOptions() const;  // end-of-line character: first one of the text, or a space
+};
+
+// Sets stored before the "Version" key existed kept the two Datamatrix lists
+// as positions of an earlier list; these give today's item data for them.
+int translateOldDatamatrixSize(int code);
+int translateOldScheme(int code);
+
+// Reads the keys of the settings' current group; a missing key gives its default.
+ParameterSet readParameterSet(const QSettings& settings);
+// Writes the 19 keys into the settings' current group, "Version" = 1 first.
+void writeParameterSet(QSettings& settings, const ParameterSet& set);
+
+// Ends every open group, back to the top level.
+void closeAllGroups(QSettings& settings);
+// Names of the named sets: the child groups of "Format", as the settings return them.
+QStringList parameterSetNames(QSettings& settings);
+// Opens "Format" and, for a non-empty name, the set's group.
+void openParameterSet(QSettings& settings, const QString& name = QString());
+bool removeParameterSet(QSettings& settings, const QString& name);
+
+} // namespace codiflux
