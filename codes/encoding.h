@@ -63,6 +63,9 @@ public:
     ModuleGrid() = default;
     static ModuleGrid fromDatamatrix(const DmtxEncode* encoder);  // pixel grain, rows flipped
     static ModuleGrid fromQRcode(const QRcode* code);             // module grain, bit 0
+    // Any other buffer of cells (tests, pictures): `cells` is cell (0, 0).
+    static ModuleGrid fromBuffer(const unsigned char* cells, int width, int height, long rowStride, int cellStride,
+                                 bool darkIsZero);
 
     int width() const { return w; }
     int height() const { return h; }
@@ -74,6 +77,16 @@ public:
         const unsigned char v = data[row * rowStride + column * cellStride];
         return darkWhenZero ? (v == 0) : ((v & 1) != 0);
     }
+
+    // Raw access for the conversion's inner loop: the byte of cell (0, row),
+    // or null for a row outside the grid; the next cell on the right is
+    // cellBytes() further. A byte is dark when darkIsZero() ? byte == 0 : bit 0 set.
+    const unsigned char* rowData(int row) const
+    {
+        return (row < 0 || row >= h || !data) ? nullptr : data + row * rowStride;
+    }
+    int cellBytes() const { return cellStride; }
+    bool darkIsZero() const { return darkWhenZero; }
 
 private:
     const unsigned char* data = nullptr;  // cell (0, 0)

@@ -20,6 +20,10 @@ struct FontTextOptions {
     friend bool operator==(const FontTextOptions&, const FontTextOptions&) = default;
 };
 
+// The end-of-line character from the text typed for it: its first character
+// (Latin-1), or a space when the text is empty.
+char endOfLineCharacter(const QString& text);
+
 // B = (H + 3) / 4
 int bandCount(int height);
 // B x W, or B x (W + 1) with the end-of-line character

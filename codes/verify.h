@@ -1,0 +1,85 @@
+#pragma once
+// Reading a field text back: the symbol is rebuilt from the field alone, the
+// way the 2D-code font prints it, and decoded with zxing-cpp. This is the
+// check that a printed code scans and carries the record's value.
+
+#include "codes/fonttext.h"
+
+#include <QByteArray>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace codiflux {
+
+// A rebuilt symbol: one byte per pixel, 0 dark and 255 light, row by row from
+// the top. Each cell is `scale` x `scale` pixels, and `quietZone` light cells
+// surround the symbol on every side.
+struct SymbolImage {
+    std::vector<unsigned char> pixels;
+    int width = 0;   // pixels: (W + 2 x quietZone) x scale
+    int height = 0;  // pixels: (H + 2 x quietZone) x scale
+    int quietZone = 0;
+    int scale = 1;
+
+    // Cell (column, row) of the symbol, quiet zone excluded.
+    bool dark(int column, int row) const
+    {
+        const std::size_t x = std::size_t(column + quietZone) * std::size_t(scale);
+        const std::size_t y = std::size_t(row + quietZone) * std::size_t(scale);
+        return pixels[y * std::size_t(width) + x] == 0;
+    }
+};
+
+// Rebuilds the W x H symbol from `size` bytes of field text, as the 2D-code
+// font prints it (the glyph of 'A' + v draws four squares, bit 3 at the top
+// and bit 0 at the bottom, a clear bit inked) and with the options that made
+// the text undone: mirrors, order of the modules inside a character, dark for
+// light. End-of-line characters are skipped. Fails when the size is not the
+// field length, a code character lies outside 'A'..'P' or an end-of-line
+// character differs from the option's. Reuses the capacity of `image`.
+bool rebuildSymbol(const char* field, qsizetype size, int width, int height, const FontTextOptions& options,
+                   int quietZone, int scale, SymbolImage& image);
+
+// Which decoder read a symbol.
+enum class SymbolReader { None, Zxing, Libdmtx };
+
+// Decodes a rebuilt symbol as Datamatrix (symbology 0) or QR code (1) with
+// zxing-cpp, searching nothing but that symbology. Gives the raw bytes of the
+// content (no character set conversion: Latin-1 values compare byte for byte).
+// A square Datamatrix of 144 cells or more that zxing-cpp refuses is read with
+// libdmtx's own decoder: zxing-cpp 1.4 does not read libdmtx's 144x144 symbol.
+std::optional<QByteArray> decodeSymbolImage(const SymbolImage& image, int symbology, SymbolReader* reader = nullptr);
+
+// Rebuilds and decodes many fields of one W x H layout, reusing its buffer.
+class FieldTextDecoder {
+public:
+    FieldTextDecoder(int width, int height, const FontTextOptions& options, int symbology);
+    ~FieldTextDecoder();
+    FieldTextDecoder(const FieldTextDecoder&) = delete;
+    FieldTextDecoder& operator=(const FieldTextDecoder&) = delete;
+
+    std::optional<QByteArray> decode(const char* field, qsizetype size);
+    std::optional<QByteArray> decode(const QByteArray& field) { return decode(field.constData(), field.size()); }
+    // The symbol rebuilt by the last decode() (empty when the field was refused).
+    const SymbolImage& image() const { return image_; }
+    // The decoder that read the last field.
+    SymbolReader reader() const { return reader_; }
+
+private:
+    struct Hints;
+    int width_;
+    int height_;
+    FontTextOptions options_;
+    int symbology_;
+    SymbolImage image_;
+    SymbolReader reader_ = SymbolReader::None;
+    std::unique_ptr<Hints> hints_;
+};
+
+// One field: rebuild and decode.
+std::optional<QByteArray> decodeFieldText(const QByteArray& field, int width, int height, const FontTextOptions& options,
+                                          int symbology);
+
+} // namespace codiflux
