@@ -53,6 +53,11 @@ struct DbfFieldInfo {
 
 struct DbfTable;
 
+// Opens a table; none when the file cannot be opened or is not a table. The memo
+// file (the path with its last character made 'T' or 't') is opened for reading
+// only unless the table is writable. A 'C' field takes bytes 16 and 17 of its
+// descriptor as a 16-bit length (decimal count 0); other types keep byte 16 as
+// length and byte 17 as decimal count, and a field with decimals reads as F.
 DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int textAsIs);
 unsigned dbf_field_count(const DbfTable* table);
 bool dbf_field_info(const DbfTable* table, unsigned index, DbfFieldInfo* info);
@@ -61,12 +66,21 @@ bool dbf_goto_record(DbfTable* table, unsigned index);
 const DbfField* dbf_field(DbfTable* table, unsigned index);
 // Reads the field of the loaded record as text into dest (never more than
 // destSize bytes); returns the length of the text left there, 0 on failure.
+// A value longer than destSize - 1 bytes is cut there and always NUL-ended;
+// with no dest nothing is written and the length of the whole value is returned.
+// A field whose value would lie beyond the record fails with 107
+// "Invalid field pointer" and an empty value.
 unsigned dbf_read_field(DbfTable* table, const DbfField* field, char* dest, unsigned destSize, int expectedType);
 void dbf_close(DbfTable* table);
 // Last error code; the text is copied to *text when given.
 int dbf_last_error(const DbfTable* table, const char** text);
 
+// The file-access table used when dbf_open is given none (buffered stdio, 64-bit offsets).
+const DbfIoFunctions* dbf_default_io();
+
 // Conversion of OEM text (code page 850) to ANSI (code page 1252), in place is allowed.
+// Characters without an ANSI equivalent become '+', '-' or '|' (box drawing),
+// 'i' (dotless i), '_' (double low line) or '?' (blocks, shades, black square).
 void oemToAnsi(const char* source, char* dest, std::size_t length);
 
 struct DbfTableCloser { void operator()(DbfTable* table) const noexcept { dbf_close(table); } };

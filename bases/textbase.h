@@ -28,19 +28,24 @@ public:
     // Next line without its line end; false at the end of the file (or on a read error).
     bool next(QByteArray& line);
     bool atEnd() const;
+    // true after a read error (next() then returned false before the end).
+    bool failed() const { return readError; }
+    QString errorString() const { return file.errorString(); }
     void close();
 
 private:
     QFile file;
     bool first = true;
+    bool readError = false;
 };
 
-enum class TextScanStatus { Ok, OpenFailed, UnequalLengths, Cancelled };
+enum class TextScanStatus { Ok, OpenFailed, UnequalLengths, Cancelled, ReadFailed };
 
 struct TextScanResult {
     TextScanStatus status = TextScanStatus::Ok;
     qint64 recordCount = 0;  // non-empty lines
     int recordLength = 0;    // length of the first non-empty line
+    QString error;           // the system's text for OpenFailed and ReadFailed
 };
 
 // Validating and counting pass of a generation: every non-empty line counts one

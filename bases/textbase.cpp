@@ -1,0 +1,138 @@
+#include "bases/textbase.h"
+
+#include <limits>
+
+namespace codiflux {
+
+namespace {
+
+constexpr qsizetype kInitialLineCapacity = 256;
+
+} // namespace
+
+bool TextLineReader::open(const QString& path, QString* error)
+{
+    close();
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool TextLineReader::next(QByteArray& line)
+{
+    if (!file.isOpen()) {
+        line.resize(0);
+        return false;
+    }
+    if (first) {
+        first = false;
+        if (file.peek(3) == QByteArrayLiteral("\xEF\xBB\xBF"))
+            file.skip(3);
+    }
+
+    // Read into the caller's buffer, growing it only for a longer line, so
+    // that streaming a base does not allocate once per line.
+    if (line.capacity() < kInitialLineCapacity)
+        line.reserve(kInitialLineCapacity);
+    line.resize(line.capacity());
+    qsizetype length = 0;
+    for (;;) {
+        if (line.size() - length < 2)
+            line.resize(line.size() * 2);
+        const qint64 got = file.readLine(line.data() + length, line.size() - length);
+        if (got <= 0) {
+            if (file.error() != QFileDevice::NoError)
+                readError = true;
+            if (length == 0 || readError) {
+                line.resize(0);
+                return false;
+            }
+            break;
+        }
+        length += static_cast<qsizetype>(got);
+        if (line.at(length - 1) == '\n' || file.atEnd())
+            break;
+    }
+    if (length > 0 && line.at(length - 1) == '\n') {
+        --length;
+        if (length > 0 && line.at(length - 1) == '\r')
+            --length;
+    }
+    line.resize(length);
+    return true;
+}
+
+bool TextLineReader::atEnd() const
+{
+    return !file.isOpen() || file.atEnd();
+}
+
+void TextLineReader::close()
+{
+    if (file.isOpen())
+        file.close();
+    first = true;
+    readError = false;
+}
+
+bool readTextBaseForDisplay(const QString& path, TextBaseDisplay& display, QString* error, int maxLines)
+{
+    display.lines.clear();
+    display.maxLineLength = 0;
+    TextLineReader reader;
+    if (!reader.open(path, error))
+        return false;
+    QByteArray line;
+    while (display.lines.size() < maxLines && reader.next(line)) {
+        const qsizetype length = line.size();
+        if (length > display.maxLineLength)
+            display.maxLineLength = length > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
+                                                                             : static_cast<int>(length);
+        display.lines.append(QByteArray(line.constData(), line.size()));
+    }
+    return true;
+}
+
+TextScanResult scanTextBase(const QString& path, const std::function<bool()>& beforeLine)
+{
+    TextScanResult result;
+    TextLineReader reader;
+    if (!reader.open(path, &result.error)) {
+        result.status = TextScanStatus::OpenFailed;
+        return result;
+    }
+    QByteArray line;
+    qsizetype length = 0;  // 0 until the first non-empty line
+    while (!reader.atEnd()) {
+        if (beforeLine && !beforeLine()) {
+            result.status = TextScanStatus::Cancelled;
+            return result;
+        }
+        if (!reader.next(line))
+            break;
+        if (line.size() == length) {
+            if (length > 0)
+                ++result.recordCount;
+        } else if (length > 0) {
+            result.status = TextScanStatus::UnequalLengths;
+            return result;
+        } else {
+            length = line.size();
+            ++result.recordCount;
+        }
+    }
+    if (reader.failed()) {
+        result.status = TextScanStatus::ReadFailed;
+        result.error = reader.errorString();
+        return result;
+    }
+    result.recordLength = length > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
+                                                                    : static_cast<int>(length);
+    return result;
+}
+
+} // namespace codiflux
