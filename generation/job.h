@@ -35,8 +35,10 @@ struct GenerationJob {
     int rangeCount = 0;                  // spinBoxPosNbCar
 
     // The sample value that fixes the symbol's dimensions for the whole run,
-    // as Latin-1 bytes: the current entry of comboBoxEnregistrement (DBF), or
-    // the selected columns of the text view's current line (text).
+    // as Latin-1 bytes: the current entry of comboBoxEnregistrement (DBF:
+    // the field's value padded with blanks to the field length; the run cuts
+    // a longer one and pads a shorter one), or the selected columns of the
+    // text view's current line (text).
     QByteArray sample;
 };
 

@@ -1,0 +1,70 @@
+#pragma once
+// The generation thread: reads every record of the source base, encodes the
+// chosen value, and writes the encoded base (DBF and / or text) through the
+// generation core. Everything it reads was captured in a GenerationJob on the
+// GUI thread before the start.
+
+#include "generation/generationcore.h"
+#include "generation/job.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+
+namespace codiflux {
+
+class BaseEncoder : public QThread {
+    Q_OBJECT
+
+public:
+    // messageErreur: owned by the caller, receives the error text of a failed
+    // run. periodeWatchdog: minimum interval between two watchdog() signals in
+    // milliseconds, 0 or less for none.
+    BaseEncoder(const GenerationJob& job, QString* messageErreur, int periodeWatchdog, QObject* parent = nullptr);
+    ~BaseEncoder() override;
+
+    // The whole generation on the calling thread; false on failure, with the
+    // text (when there is one) written through messageErreur.
+    bool encoderBase(const QString& cheminSortie, bool genererTxt, QString* messageErreur);
+
+    bool getResultat() const { return resultat; }
+    // Writes `format` with %1 replaced by the current record number through
+    // messageErreur. Called from the GUI thread before a termination.
+    void setMessageErreur(QString format);
+    // 1-based number of the record being processed, 0 before the record loop.
+    qint64 getEnregistrementCourant() const { return enregistrementCourant; }
+
+    // After terminate() and wait(): removes the temporary output files the
+    // terminated run left (the destination is untouched). GUI thread.
+    void supprimerFichiersTemporaires();
+    // The destinations and their temporary names for this job.
+    const OutputFiles& fichiers() const { return fichiersSortie; }
+
+    const GenerationJob& job() const { return travail; }
+
+public slots:
+    void annuler();
+
+signals:
+    void progressRangeChanged(int minimum, int maximum);
+    void progressValueChanged(int value);
+    void watchdog();
+
+protected:
+    void run() override;
+
+private:
+    class Suivi;
+
+    GenerationJob travail;
+    QString* messageErreur;
+    std::atomic<bool> annule{false};
+    bool resultat = false;
+    std::atomic<qint64> enregistrementCourant{0};
+    int periodeWatchdog;
+    OutputFiles fichiersSortie;  // planned in the constructor, for the job's own destination
+};
+
+} // namespace codiflux

@@ -1,0 +1,779 @@
+#include "generation/generationcore.h"
+
+#include "bases/textbase.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace codiflux {
+
+namespace {
+
+constexpr qint64 kMaxDbfLength = 65535;  // header and record lengths are 16-bit fields
+constexpr std::size_t kFileBuffer = std::size_t(1) << 20;
+
+#ifdef Q_OS_WIN
+constexpr char kLineEnd[] = "\r\n";
+#else
+constexpr char kLineEnd[] = "\n";
+#endif
+constexpr qint64 kLineEndLength = qint64(sizeof(kLineEnd)) - 1;
+
+const char kTextCannotOpenSource[] = QT_TRANSLATE_NOOP("BaseEncoder", "Impossible d'ouvrir la base d'origine.");
+const char kTextCancelled[] = QT_TRANSLATE_NOOP("BaseEncoder", "Fabrication de la base encodée annulée.");
+const char kTextUnequal[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "Les enregistrements du fichier source n'ont pas tous la même longueur.");
+const char kTextBlankSample[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
+                                     "l'initialisation des paramêtres d'encodage.");
+const char kTextDatamatrixTrial[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "Encodage impossible (vous pouvez essayer de changer la taille du datamatrix ou "
+                                     "le mode d'encodage).");
+const char kTextQrTrial[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le "
+                                     "niveau de correction d'erreur).");
+const char kTextCannotWrite[] = QT_TRANSLATE_NOOP("BaseEncoder", "La base encodée ne peut être écrite");
+const char kTextDbfShort[] = QT_TRANSLATE_NOOP(
+    "BaseEncoder", "Erreur de lecture de la base DBF à encoder. L'enregistrement n°%1 est trop court.");
+const char kTextTextShort[] = QT_TRANSLATE_NOOP(
+    "BaseEncoder", "Erreur de lecture de la base texte à encoder. L'enregistrement n°%1 est trop court.");
+const char kTextEncodingError[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "Erreur en cours d'encodage à l'enregistrement %1 valeur à encoder:\n%2");
+const char kTextDbfWriteError[] = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur d'écriture de la base encodée (DBF).");
+const char kTextTxtWriteError[] = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur d'écriture de la base encodée (TXT).");
+// Beyond the window's own texts: the checks that keep a run from writing a
+// corrupt or cut base.
+const char kTextSameFile[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "Le fichier de destination doit être différent du fichier source.");
+const char kTextSameOutputs[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "La base encodée et sa forme texte auraient le même chemin : %1. Choisissez un "
+                                     "autre nom pour la base encodée.");
+const char kTextSymbolTooLarge[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "Le code de l'enregistrement n°%1 (%2 x %3) dépasse les dimensions fixées par "
+                                     "l'enregistrement d'exemple (%4 x %5). Choisissez une taille de datamatrix ou une "
+                                     "version de QR code fixe.");
+const char kTextRecordTooLong[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "L'enregistrement de la base encodée ferait %1 octets : le format DBF en admet au "
+                                     "plus 65535. Choisissez un code plus petit ou une base aux enregistrements plus "
+                                     "courts.");
+const char kTextHeaderTooLong[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "L'en-tête de la base encodée ferait %1 octets (%2 champs) : le format DBF en "
+                                     "admet au plus 65535.");
+const char kTextFieldMismatch[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "La description des champs de la base d'origine ne correspond pas à la table "
+                                     "ouverte (%1 champs lus, %2 attendus).");
+const char kTextSourceRead[] = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur de lecture de la base d'origine.");
+const char kTextRangeOutside[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "La plage sélectionnée (positions %1 à %2) dépasse la longueur des "
+                                     "enregistrements du fichier source (%3 caractères).");
+const char kTextBadFieldName[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "Le nom du champ encodé est vide ou commence par un espace.");
+
+bool isWhite(unsigned char c)
+{
+    // QChar::isSpace over Latin-1
+    return c == 0x20 || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0;
+}
+
+qsizetype boundedLength(const char* value, qsizetype length)
+{
+    const void* nul = std::memchr(value, 0, std::size_t(length));
+    return nul ? static_cast<const char*>(nul) - value : length;
+}
+
+void put16(char* p, qint64 v)
+{
+    p[0] = char(v & 0xFF);
+    p[1] = char((v >> 8) & 0xFF);
+}
+
+void put32(char* p, quint32 v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = char((v >> (8 * i)) & 0xFF);
+}
+
+QString canonicalTarget(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.exists())
+        return info.canonicalFilePath();
+    const QString folder = info.absoluteDir().canonicalPath();
+    if (folder.isEmpty())
+        return QDir::cleanPath(info.absoluteFilePath());
+    return folder + QLatin1Char('/') + info.fileName();
+}
+
+std::FILE* openExclusive(const QString& path)
+{
+    return std::fopen(QFile::encodeName(path).constData(), "wbx");
+}
+
+QString temporaryFor(const QString& destination)
+{
+    if (destination.isEmpty())
+        return {};
+    const QFileInfo info(destination);
+    return info.absolutePath() + QLatin1String("/.") + info.fileName() + QLatin1Char('.')
+        + QString::number(QRandomGenerator::global()->generate64(), 16) + QLatin1String(".tmp");
+}
+
+bool finishFile(std::FILE* f)
+{
+    bool ok = std::fflush(f) == 0 && !std::ferror(f);
+#ifndef Q_OS_WIN
+    ok = ok && ::fsync(::fileno(f)) == 0;
+#endif
+    return std::fclose(f) == 0 && ok;
+}
+
+bool moveIntoPlace(const QString& temporary, const QString& destination)
+{
+    const QFileInfo existing(destination);
+    if (existing.exists())
+        QFile::setPermissions(temporary, existing.permissions());
+    std::error_code ec;
+    std::filesystem::rename(std::filesystem::path(QFile::encodeName(temporary).toStdString()),
+                            std::filesystem::path(QFile::encodeName(destination).toStdString()), ec);
+    return !ec;
+}
+
+} // namespace
+
+QString generationText(const char* text)
+{
+    return QCoreApplication::translate("BaseEncoder", text);
+}
+
+bool sameFile(const QString& a, const QString& b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+#ifndef Q_OS_WIN
+    struct stat sa, sb;
+    if (::stat(QFile::encodeName(a).constData(), &sa) == 0 && ::stat(QFile::encodeName(b).constData(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+#endif
+    return canonicalTarget(a) == canonicalTarget(b);
+}
+
+QString textOutputPathFor(const QString& dbfPath)
+{
+    const QFileInfo info(dbfPath);
+    return info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1String(".txt");
+}
+
+// ---------------------------------------------------------------------------
+// Source reader
+
+struct SourceReader::TextState {
+    TextLineReader reader;
+    QByteArray line;
+};
+
+SourceReader::SourceReader() = default;
+SourceReader::~SourceReader() = default;
+
+SourceScanStatus SourceReader::scanDbf(const QString& path)
+{
+    close();
+    layout_ = SourceLayout();
+    layout_.kind = BaseDbf;
+    path_ = path;
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(QFile::encodeName(path).constData(), "rb"));
+    if (!file)
+        return SourceScanStatus::OpenFailed;
+
+    char block[32];
+    if (std::fread(block, 1, 32, file.get()) != 32)
+        return SourceScanStatus::ReadFailed;
+    layout_.header = QByteArray(block, 32);
+    layout_.version = static_cast<unsigned char>(block[0]);
+    quint32 count = 0;
+    for (int i = 3; i >= 0; --i)
+        count = (count << 8) | static_cast<unsigned char>(block[4 + i]);
+
+    qint64 offset = 1;
+    for (;;) {
+        const std::size_t got = std::fread(block, 1, 32, file.get());
+        if (got == 0 || static_cast<unsigned char>(block[0]) == 0x0D || got < 32)
+            break;
+        const char type = block[11];
+        int length;
+        if (type == 'C')
+            length = static_cast<qint16>(quint16(static_cast<unsigned char>(block[16]))
+                                         | quint16(static_cast<unsigned char>(block[17]) << 8));
+        else
+            length = static_cast<unsigned char>(block[16]);
+        if (length <= 0)
+            break;
+        SourceField field;
+        field.offset = offset;
+        field.length = length;
+        field.type = type;
+        field.name = QByteArray(block, int(boundedLength(block, 11)));
+        layout_.fields.append(field);
+        layout_.header.append(block, 32);
+        offset += length;
+    }
+    layout_.recordLength = offset;
+
+    const qint64 terminator = 32 * (qint64(layout_.fields.size()) + 1);
+    qint64 dataOffset = terminator + 1;
+    unsigned char after = 0xFF;
+    if (std::fseek(file.get(), long(terminator + 1), SEEK_SET) == 0
+        && std::fread(&after, 1, 1, file.get()) == 1 && after == 0x00)
+        ++dataOffset;
+    if (layout_.version == 0x30)
+        dataOffset += 262;
+    layout_.dataOffset = dataOffset;
+
+    if (count == 0) {
+        // Not stored: derived from the file size, as the table engine does.
+        if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+            const qint64 size = std::ftell(file.get());
+            if (size > dataOffset)
+                count = quint32(std::min<qint64>((size - dataOffset) / layout_.recordLength,
+                                                 std::numeric_limits<quint32>::max()));
+        }
+    }
+    layout_.recordCount = count;
+    return SourceScanStatus::Ok;
+}
+
+SourceScanStatus SourceReader::scanText(const QString& path, int rangeStart, int rangeCount,
+                                        const std::function<bool()>& beforeLine)
+{
+    close();
+    layout_ = SourceLayout();
+    layout_.kind = BaseText;
+    path_ = path;
+    const TextScanResult scan = scanTextBase(path, beforeLine);
+    switch (scan.status) {
+    case TextScanStatus::Ok:
+        break;
+    case TextScanStatus::OpenFailed:
+        return SourceScanStatus::OpenFailed;
+    case TextScanStatus::UnequalLengths:
+        return SourceScanStatus::UnequalLengths;
+    case TextScanStatus::Cancelled:
+        return SourceScanStatus::Cancelled;
+    default:
+        return SourceScanStatus::ReadFailed;
+    }
+    layout_.recordCount = scan.recordCount;
+    layout_.recordLength = qint64(scan.recordLength) + 1;
+    SourceField field;
+    field.offset = rangeStart;
+    field.length = rangeCount;
+    layout_.fields.append(field);
+    return SourceScanStatus::Ok;
+}
+
+bool SourceReader::open()
+{
+    close();
+    if (layout_.kind == BaseDbf) {
+        dbf_.reset(std::fopen(QFile::encodeName(path_).constData(), "rb"));
+        if (!dbf_)
+            return false;
+        std::setvbuf(dbf_.get(), nullptr, _IOFBF, kFileBuffer);
+        if (std::fseek(dbf_.get(), long(layout_.dataOffset), SEEK_SET) != 0) {
+            dbf_.reset();
+            return false;
+        }
+        return true;
+    }
+    if (layout_.kind == BaseText) {
+        text_ = std::make_unique<TextState>();
+        if (!text_->reader.open(path_)) {
+            text_.reset();
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+SourceReader::ReadStatus SourceReader::read(char* buffer)
+{
+    const qint64 k = layout_.recordLength;
+    if (dbf_) {
+        if (qint64(std::fread(buffer, 1, std::size_t(k), dbf_.get())) != k)
+            return ReadStatus::Short;
+        return ReadStatus::Ok;
+    }
+    if (text_) {
+        if (!text_->reader.next(text_->line) || text_->line.size() < k - 1)
+            return ReadStatus::Short;
+        buffer[0] = ' ';
+        std::memcpy(buffer + 1, text_->line.constData(), std::size_t(k - 1));
+        return ReadStatus::Ok;
+    }
+    return ReadStatus::Short;
+}
+
+void SourceReader::close()
+{
+    dbf_.reset();
+    text_.reset();
+}
+
+// ---------------------------------------------------------------------------
+// Record coder
+
+bool isBlankValue(const char* value, qsizetype length)
+{
+    const qsizetype n = boundedLength(value, length);
+    for (qsizetype i = 0; i < n; ++i)
+        if (!isWhite(static_cast<unsigned char>(value[i])))
+            return false;
+    return true;
+}
+
+RecordCoder::RecordCoder(const EncodingParameters& parameters, const FontTextOptions& options, bool blankCodes,
+                         int width, int height)
+    : parameters_(parameters)
+    , options_(options)
+    , blankCodes_(blankCodes)
+    , width_(width)
+    , height_(height)
+    , fieldLength_(codiflux::fieldLength(width, height, options.endOfLine))
+{
+}
+
+RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) const
+{
+    Result result;
+    if (isBlankValue(value, length)) {
+        if (blankCodes_)
+            toFontText(ModuleGrid(), width_, height_, options_, true, out);
+        else
+            std::memset(out, ' ', std::size_t(fieldLength_));
+        return result;
+    }
+    const int input = parameters_.symbology == SymbologyQRCode ? int(boundedLength(value, length)) : length;
+    const EncodedSymbol symbol =
+        encodeSymbol(parameters_, reinterpret_cast<const unsigned char*>(value), input);
+    if (!symbol.isValid()) {
+        result.status = Status::EncodingFailed;
+        return result;
+    }
+    result.symbolWidth = symbol.grid().width();
+    result.symbolHeight = symbol.grid().height();
+    if (result.symbolWidth > width_ || result.symbolHeight > height_) {
+        result.status = Status::SymbolTooLarge;
+        return result;
+    }
+    toFontText(symbol.grid(), width_, height_, options_, false, out);
+    return result;
+}
+
+QString RecordCoder::failureText(const Result& result, qint64 record, const char* value, int length) const
+{
+    if (result.status == Status::SymbolTooLarge)
+        return generationText(kTextSymbolTooLarge)
+            .arg(QString::number(record), QString::number(result.symbolWidth), QString::number(result.symbolHeight),
+                 QString::number(width_), QString::number(height_));
+    return generationText(kTextEncodingError)
+        .arg(QString::number(record), QString::fromLatin1(value, boundedLength(value, length)));
+}
+
+bool RecordCoder::measure(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height)
+{
+    const int input = parameters.symbology == SymbologyQRCode ? int(boundedLength(sample.constData(), sample.size()))
+                                                               : int(sample.size());
+    const EncodedSymbol symbol = encodeSymbol(parameters, reinterpret_cast<const unsigned char*>(sample.constData()),
+                                              input);
+    if (!symbol.isValid())
+        return false;
+    *width = symbol.grid().width();
+    *height = symbol.grid().height();
+    return true;
+}
+
+RecordCoder::Result RecordPlan::encode(const RecordCoder& coder, char* buffer) const
+{
+    char tags[8] = {};
+    if (tagsRule) {
+        const char* source = buffer + sourceLength - 8;
+        for (int i = 0; i < 8 && source[i] != 0; ++i)
+            tags[i] = source[i];
+    }
+    const RecordCoder::Result result = coder.code(buffer + valueOffset, valueLength, buffer + insertion);
+    if (result.ok() && tagsRule)
+        std::memcpy(buffer + insertion + codeLength, tags, 8);
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Output writer
+
+void OutputFiles::plan(const QString& dbfPath, const QString& textPath)
+{
+    dbfPath_ = dbfPath;
+    textPath_ = textPath;
+    dbfTemporary_ = temporaryFor(dbfPath);
+    textTemporary_ = temporaryFor(textPath);
+    dbfCreated_ = false;
+    textCreated_ = false;
+}
+
+void OutputFiles::plan(const GenerationJob& job)
+{
+    if (job.outputPath.isEmpty())
+        plan(QString(), QString());
+    else if (job.typeSource == BaseText)
+        plan(QString(), job.outputPath);
+    else
+        plan(job.outputPath, job.writeText ? textOutputPathFor(job.outputPath) : QString());
+}
+
+void OutputFiles::removeTemporaries()
+{
+    if (dbfCreated_.exchange(false))
+        QFile::remove(dbfTemporary_);
+    if (textCreated_.exchange(false))
+        QFile::remove(textTemporary_);
+}
+
+QByteArray buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan, qint64 recordCount,
+                              const QByteArray& newFieldName, QString* error)
+{
+    const qint64 fieldCount = layout.fields.size();
+    const qint64 headerLength = 32 * (fieldCount + 2) + 1;
+    const qint64 recordLength = plan.outputLength();
+    if (headerLength > kMaxDbfLength) {
+        if (error)
+            *error = generationText(kTextHeaderTooLong).arg(headerLength).arg(fieldCount + 1);
+        return {};
+    }
+    if (recordLength > kMaxDbfLength) {
+        if (error)
+            *error = generationText(kTextRecordTooLong).arg(recordLength);
+        return {};
+    }
+
+    QByteArray header(int(headerLength), '\0');
+    char* h = header.data();
+    std::memcpy(h, layout.header.constData(), 32);
+    h[0] = 0x03;
+    put32(h + 4, quint32(recordCount));
+    put16(h + 8, headerLength);
+    put16(h + 10, recordLength);
+
+    const qint64 kept = plan.tagsRule ? fieldCount - 1 : fieldCount;
+    std::memcpy(h + 32, layout.header.constData() + 32, std::size_t(32 * kept));
+    char* d = h + 32 + 32 * kept;
+    const QByteArray name = newFieldName.left(10);
+    std::memcpy(d, name.constData(), std::size_t(name.size()));
+    d[11] = 'C';
+    put16(d + 12, plan.insertion);
+    put16(d + 16, plan.codeLength);
+    if (plan.tagsRule) {
+        d += 32;
+        std::memcpy(d, "TAGS", 4);
+        d[11] = 'C';
+        put16(d + 12, plan.insertion + plan.codeLength + 14);
+        d[14] = char(0x7E);
+        d[15] = char(0x49);
+        put16(d + 16, 8);
+        d[20] = 0x01;
+    }
+    h[headerLength - 1] = 0x0D;
+    return header;
+}
+
+OutputWriter::OutputWriter(OutputFiles& files)
+    : files_(files)
+{
+}
+
+OutputWriter::~OutputWriter()
+{
+    if (!committed_)
+        discard();
+}
+
+bool OutputWriter::open(const QByteArray& dbfHeader, QString* error)
+{
+    committed_ = false;
+    if (!files_.dbfPath_.isEmpty()) {
+        dbf_.reset(openExclusive(files_.dbfTemporary_));
+        if (!dbf_) {
+            if (error)
+                *error = generationText(kTextCannotWrite);
+            return false;
+        }
+        files_.dbfCreated_ = true;
+        std::setvbuf(dbf_.get(), nullptr, _IOFBF, kFileBuffer);
+        if (std::fwrite(dbfHeader.constData(), 1, std::size_t(dbfHeader.size()), dbf_.get())
+            != std::size_t(dbfHeader.size())) {
+            if (error)
+                *error = generationText(kTextDbfWriteError);
+            return false;
+        }
+    }
+    if (!files_.textPath_.isEmpty()) {
+        text_.reset(openExclusive(files_.textTemporary_));
+        if (!text_) {
+            if (error)
+                *error = generationText(kTextCannotWrite);
+            return false;
+        }
+        files_.textCreated_ = true;
+        std::setvbuf(text_.get(), nullptr, _IOFBF, kFileBuffer);
+    }
+    return true;
+}
+
+bool OutputWriter::writeRecord(char* record, qint64 length, QString* error)
+{
+    if (dbf_ && qint64(std::fwrite(record, 1, std::size_t(length), dbf_.get())) != length) {
+        if (error)
+            *error = generationText(kTextDbfWriteError);
+        return false;
+    }
+    if (text_) {
+        for (qint64 i = 1; i < length; ++i)
+            if (record[i] == '\r' || record[i] == '\n')
+                record[i] = ' ';
+        qint64 written = qint64(std::fwrite(record + 1, 1, std::size_t(length - 1), text_.get()));
+        written += qint64(std::fwrite(kLineEnd, 1, std::size_t(kLineEndLength), text_.get())) ? 1 : 0;
+        if (written < length) {
+            if (error)
+                *error = generationText(kTextTxtWriteError);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool OutputWriter::commit(QString* error)
+{
+    if (dbf_ && !finishFile(dbf_.release())) {
+        if (error)
+            *error = generationText(kTextDbfWriteError);
+        discard();
+        return false;
+    }
+    if (text_ && !finishFile(text_.release())) {
+        if (error)
+            *error = generationText(kTextTxtWriteError);
+        discard();
+        return false;
+    }
+    if (files_.dbfCreated_) {
+        if (!moveIntoPlace(files_.dbfTemporary_, files_.dbfPath_)) {
+            if (error)
+                *error = generationText(kTextCannotWrite);
+            discard();
+            return false;
+        }
+        files_.dbfCreated_ = false;
+    }
+    if (files_.textCreated_) {
+        if (!moveIntoPlace(files_.textTemporary_, files_.textPath_)) {
+            if (error)
+                *error = generationText(kTextCannotWrite);
+            discard();
+            return false;
+        }
+        files_.textCreated_ = false;
+    }
+    committed_ = true;
+    return true;
+}
+
+void OutputWriter::discard()
+{
+    dbf_.reset();
+    text_.reset();
+    files_.removeTemporaries();
+}
+
+// ---------------------------------------------------------------------------
+// Set-up of a run
+
+bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
+                       OutputWriter& writer, QString* error)
+{
+    auto fail = [error](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    const EncodingParameters& parameters = job.parameters;
+    const bool qr = parameters.symbology == SymbologyQRCode;
+
+    // Source layout and the length G of the sample.
+    qsizetype sampleLength = 0;
+    int slot = 0;
+    if (job.typeSource == BaseDbf) {
+        const SourceScanStatus status = run.reader.scanDbf(job.sourcePath);
+        if (status == SourceScanStatus::OpenFailed)
+            return false;
+        if (status != SourceScanStatus::Ok)
+            return fail(generationText(kTextSourceRead));
+        if (job.tableFieldCount == 0)
+            return false;
+        if (!QFileInfo::exists(job.sourcePath))
+            return false;
+        if (job.fieldIndex < 0 || unsigned(job.fieldIndex) >= job.tableFieldCount
+            || job.fieldIndex >= job.fields.size())
+            return false;
+        // The offsets come from the descriptor scan, the count from the open
+        // table; a header that says otherwise would be written corrupt.
+        if (qsizetype(job.tableFieldCount) != run.reader.layout().fields.size())
+            return fail(generationText(kTextFieldMismatch)
+                            .arg(run.reader.layout().fields.size())
+                            .arg(job.tableFieldCount));
+        slot = job.fieldIndex;
+        sampleLength = std::max(0, job.fields.at(job.fieldIndex).length);
+    } else if (job.typeSource == BaseText) {
+        feedback.progressRange(0, 0);
+        feedback.progressValue(0);
+        const SourceScanStatus status =
+            run.reader.scanText(job.sourcePath, job.rangeStart, job.rangeCount, [&feedback] {
+                feedback.liveness();
+                return !feedback.cancelled();
+            });
+        switch (status) {
+        case SourceScanStatus::Ok:
+            break;
+        case SourceScanStatus::OpenFailed:
+            return fail(generationText(kTextCannotOpenSource));
+        case SourceScanStatus::UnequalLengths:
+            return fail(generationText(kTextUnequal));
+        case SourceScanStatus::Cancelled:
+            return fail(generationText(kTextCancelled));
+        case SourceScanStatus::ReadFailed:
+            return fail(generationText(kTextSourceRead));
+        }
+        if (job.rangeStart >= 1 && job.rangeCount >= 1)
+            sampleLength = job.rangeCount;
+    } else {
+        return false;
+    }
+    const SourceLayout& layout = run.reader.layout();
+
+    // Sample value. A DBF sample is the field's value padded to the field length.
+    QByteArray sample = job.sample.left(sampleLength);
+    if (job.typeSource == BaseDbf && sample.size() < sampleLength)
+        sample.append(QByteArray(sampleLength - sample.size(), ' '));
+    if (isBlankValue(sample.constData(), sample.size()))
+        return fail(generationText(kTextBlankSample));
+
+    const SourceField& field = layout.fields.at(slot);
+    if (job.typeSource == BaseText && field.offset + field.length > layout.recordLength)
+        return fail(generationText(kTextRangeOutside)
+                        .arg(field.offset)
+                        .arg(field.offset + field.length - 1)
+                        .arg(layout.recordLength - 1));
+
+    // Trial encoding: the sample's symbol fixes W x H for the whole run.
+    int width = 0;
+    int height = 0;
+    if (!RecordCoder::measure(parameters, sample, &width, &height))
+        return fail(generationText(qr ? kTextQrTrial : kTextDatamatrixTrial));
+    run.width = width;
+    run.height = height;
+    run.coder.emplace(parameters, job.options, job.blankCodes, width, height);
+
+    if (job.outputPath.isEmpty())
+        return false;
+
+    // The outputs must not be the source, nor one another.
+    const OutputFiles& files = writer.files();
+    if (sameFile(files.dbfPath(), job.sourcePath) || sameFile(files.textPath(), job.sourcePath))
+        return fail(generationText(kTextSameFile));
+    if (sameFile(files.dbfPath(), files.textPath()))
+        return fail(generationText(kTextSameOutputs).arg(QDir::toNativeSeparators(files.textPath())));
+
+    RecordPlan& plan = run.plan;
+    plan.sourceLength = layout.recordLength;
+    plan.codeLength = run.coder->fieldLength();
+    plan.valueOffset = field.offset;
+    plan.valueLength = field.length;
+    plan.insertion = plan.sourceLength;
+    run.recordCount = layout.recordCount;
+
+    QByteArray header;
+    if (job.typeSource == BaseDbf) {
+        const DbfFieldInfo& last = job.fields.last();
+        plan.tagsRule = qstrncmp(last.name, "TAGS", sizeof last.name) == 0 && last.length == 8
+            && layout.fields.last().length == 8;
+        if (plan.tagsRule)
+            plan.insertion = plan.sourceLength - 8;
+        const QByteArray name = job.newFieldName.left(10).toLatin1();
+        if (name.isEmpty() || static_cast<unsigned char>(name.at(0)) <= 0x20)
+            return fail(generationText(kTextBadFieldName));
+        QString headerError;
+        header = buildEncodedHeader(layout, plan, run.recordCount, name, &headerError);
+        if (header.isEmpty())
+            return fail(headerError);
+    }
+
+    if (!run.reader.open())
+        return fail(generationText(kTextCannotOpenSource));
+    QString openError;
+    if (!writer.open(header, &openError)) {
+        writer.discard();
+        return fail(openError);
+    }
+    return true;
+}
+
+bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
+                std::atomic<qint64>& current, QString* error)
+{
+    auto fail = [error](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    const RecordPlan& plan = run.plan;
+    const RecordCoder& coder = *run.coder;
+    const qint64 count = run.recordCount;
+    const bool dbfSource = run.reader.layout().kind == BaseDbf;
+    // One buffer, sized from the source: the record is lengthened in place.
+    std::vector<char> record(std::size_t(plan.outputLength()));
+
+    feedback.progressRange(0, 1000);
+    feedback.progressValue(0);
+    int lastProgress = 0;
+    current = 1;
+    for (qint64 number = 1; number <= count; number = ++current) {
+        if (feedback.cancelled())
+            return fail(generationText(kTextCancelled));
+        const int progress = int(double(number) * 1000.0 / double(count));
+        if (progress != lastProgress) {
+            lastProgress = progress;
+            feedback.progressValue(progress);
+        }
+        feedback.liveness();
+        if (run.reader.read(record.data()) != SourceReader::ReadStatus::Ok)
+            return fail(generationText(dbfSource ? kTextDbfShort : kTextTextShort).arg(number));
+        const RecordCoder::Result result = plan.encode(coder, record.data());
+        if (!result.ok())
+            return fail(coder.failureText(result, number, record.data() + plan.valueOffset, plan.valueLength));
+        if (!writer.writeRecord(record.data(), plan.outputLength(), error))
+            return false;
+    }
+    return true;
+}
+
+} // namespace codiflux

@@ -1,0 +1,276 @@
+#pragma once
+// The generation of an encoded base, in three pieces that do not depend on one
+// another's threads:
+//  - SourceReader: scans the layout of the source base, then hands its records
+//    out one by one, each as a flag byte followed by the data (DBF record, or a
+//    blank and a text line);
+//  - RecordCoder (with RecordPlan): turns one record's value into exactly R
+//    bytes of 2D-code font text; const, holds no mutable state, so any number
+//    of threads may share one;
+//  - OutputWriter: writes the encoded DBF and / or the text lines to temporary
+//    files in the destination folder and moves them into place only when the
+//    whole run succeeded.
+// prepareGeneration() runs every check and set-up of a run up to the first
+// record; the record loop is the caller's (BaseEncoder runs it on one thread,
+// a batch caller may code records on several and write them in order).
+
+#include "generation/job.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace codiflux {
+
+// Translation of the generation's texts (context "BaseEncoder").
+QString generationText(const char* text);
+
+// True when both paths name the same file: same device and inode when both
+// exist, otherwise the same canonical path (a path that does not exist yet is
+// resolved through its folder). False when either path is empty.
+bool sameFile(const QString& a, const QString& b);
+
+// Path of the text form written beside an encoded DBF: same folder and
+// complete base name, suffix ".txt".
+QString textOutputPathFor(const QString& dbfPath);
+
+// ---------------------------------------------------------------------------
+// (a) Source reader
+
+struct SourceField {
+    qint64 offset = 0;  // position in the record; the flag byte is at 0
+    int length = 0;
+    char type = 'C';    // DBF type letter; 'C' for the range of a text base
+    QByteArray name;    // bytes 0-10 of the descriptor, up to the first NUL
+};
+
+struct SourceLayout {
+    int kind = BaseNone;         // BaseDbf or BaseText
+    QList<SourceField> fields;   // DBF: the scanned descriptors; text: the column range
+    qint64 recordLength = 0;     // K: flag byte included
+    qint64 recordCount = 0;      // DBF: header count (from the file size when 0); text: non-empty lines
+    // DBF only
+    QByteArray header;           // the 32-byte header and the scanned descriptors, as read
+    qint64 dataOffset = 0;       // first record: 32 x (fields + 1) + 1, +1 after a 0x00, +262 for 0x30
+    unsigned char version = 0;
+};
+
+enum class SourceScanStatus { Ok, OpenFailed, UnequalLengths, Cancelled, ReadFailed };
+
+class SourceReader {
+public:
+    SourceReader();
+    ~SourceReader();
+    SourceReader(const SourceReader&) = delete;
+    SourceReader& operator=(const SourceReader&) = delete;
+
+    // Descriptor scan of a DBF file. A block starting with 0x0D, a field of
+    // length 0 or less, or the end of the file ends the list. Only a 'C' field
+    // takes bytes 16-17 as its 16-bit length; every other type keeps byte 16.
+    SourceScanStatus scanDbf(const QString& path);
+    // Validating and counting pass of a text base; `beforeLine` runs before
+    // every line and returns false to cancel. The column range becomes the
+    // single field (offset = rangeStart, since each line sits behind one blank).
+    SourceScanStatus scanText(const QString& path, int rangeStart, int rangeCount,
+                              const std::function<bool()>& beforeLine = {});
+
+    const SourceLayout& layout() const { return layout_; }
+
+    // Record pass: reopens the source at its first record.
+    bool open();
+    enum class ReadStatus { Ok, Short };
+    // Reads the next record into buffer[0 .. K-1] (at least K bytes).
+    // DBF: K bytes of the file; text: a blank, then the line's first K-1 bytes.
+    // Short when the record is not there whole (end of file included).
+    ReadStatus read(char* buffer);
+    void close();
+
+private:
+    struct FileCloser { void operator()(std::FILE* f) const noexcept { std::fclose(f); } };
+    SourceLayout layout_;
+    QString path_;
+    std::unique_ptr<std::FILE, FileCloser> dbf_;
+    struct TextState;
+    std::unique_ptr<TextState> text_;
+};
+
+// ---------------------------------------------------------------------------
+// (b) Record coder
+
+// True when the value (its bytes up to the first NUL, at most `length`) is
+// empty after trimming white space.
+bool isBlankValue(const char* value, qsizetype length);
+
+class RecordCoder {
+public:
+    // width, height: the run's grid, fixed by the sample's symbol.
+    RecordCoder(const EncodingParameters& parameters, const FontTextOptions& options, bool blankCodes,
+                int width, int height);
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int fieldLength() const { return fieldLength_; }  // R
+
+    enum class Status { Ok, EncodingFailed, SymbolTooLarge };
+    struct Result {
+        Status status = Status::Ok;
+        int symbolWidth = 0;   // the record's own symbol (0 for a blank value)
+        int symbolHeight = 0;
+        bool ok() const { return status == Status::Ok; }
+    };
+
+    // Writes exactly R bytes to `out`: R spaces or a blank code for a blank
+    // value, else the font text of the value's symbol drawn on the W x H grid
+    // (cells beyond a smaller symbol read light). Datamatrix encodes the
+    // `length` bytes, QR the bytes before the first NUL. A symbol larger than
+    // W x H or a value the library refuses fails and writes nothing. `out` may
+    // overlap the value: the value is read whole before anything is written.
+    // Thread-safe.
+    Result code(const char* value, int length, char* out) const;
+
+    // The text for a failed result, for record number `record` (1-based).
+    QString failureText(const Result& result, qint64 record, const char* value, int length) const;
+
+    // Trial encoding that fixes the grid: Datamatrix takes all the bytes, QR
+    // those before the first NUL. False when the library refuses the value.
+    static bool measure(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height);
+
+private:
+    EncodingParameters parameters_;
+    FontTextOptions options_;
+    bool blankCodes_;
+    int width_;
+    int height_;
+    int fieldLength_;
+};
+
+// Where a record's value is and where its code goes: K, R, the value's slot,
+// the insertion point Z and the TAGS rule.
+struct RecordPlan {
+    qint64 sourceLength = 0;   // K
+    int codeLength = 0;        // R
+    qint64 valueOffset = 0;
+    int valueLength = 0;
+    bool tagsRule = false;     // the last field "TAGS" (8 bytes) stays behind the code
+    qint64 insertion = 0;      // Z: K, or K - 8 under the TAGS rule
+
+    qint64 outputLength() const { return sourceLength + codeLength; }  // K + R: the buffer size needed
+    // Lengthens the record held in buffer[0 .. K-1] in place to K + R bytes:
+    // the code at Z and, under the TAGS rule, the TAGS value (up to its first
+    // NUL, NUL-filled) behind it. On failure the buffer keeps the source record.
+    RecordCoder::Result encode(const RecordCoder& coder, char* buffer) const;
+};
+
+// ---------------------------------------------------------------------------
+// (c) Output writer
+
+// Destinations of one run and their temporary names, fixed before the run so
+// that the thread that started a run can remove the temporaries of a worker it
+// had to terminate.
+class OutputFiles {
+public:
+    OutputFiles() = default;
+    // dbfPath empty for a text source; textPath empty when no text is written.
+    void plan(const QString& dbfPath, const QString& textPath);
+    // From a job: DBF source → outputPath (+ its text form when writeText);
+    // text source → outputPath as the text output.
+    void plan(const GenerationJob& job);
+
+    const QString& dbfPath() const { return dbfPath_; }
+    const QString& textPath() const { return textPath_; }
+    const QString& dbfTemporary() const { return dbfTemporary_; }
+    const QString& textTemporary() const { return textTemporary_; }
+
+    // Removes the temporaries that exist (created and not yet moved into
+    // place). Safe from another thread once the worker has stopped.
+    void removeTemporaries();
+
+private:
+    friend class OutputWriter;
+    QString dbfPath_, textPath_, dbfTemporary_, textTemporary_;
+    std::atomic<bool> dbfCreated_{false};
+    std::atomic<bool> textCreated_{false};
+};
+
+// The encoded DBF header: the source header and descriptors with the counts
+// and lengths rewritten, the new 'C' field (name cut at 10 bytes) and, under
+// the TAGS rule, TAGS behind it; then 0x0D. Empty with `error` set when the
+// header or the record would not fit their 16-bit fields.
+QByteArray buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan, qint64 recordCount,
+                              const QByteArray& newFieldName, QString* error);
+
+class OutputWriter {
+public:
+    explicit OutputWriter(OutputFiles& files);
+    ~OutputWriter();
+    const OutputFiles& files() const { return files_; }  // removes the temporaries unless committed
+    OutputWriter(const OutputWriter&) = delete;
+    OutputWriter& operator=(const OutputWriter&) = delete;
+
+    // Creates the temporary DBF (writing `dbfHeader`) when files.dbfPath() is
+    // set, and the temporary text file when files.textPath() is set.
+    bool open(const QByteArray& dbfHeader, QString* error);
+    // One output record of `length` bytes (flag byte first): all of it to the
+    // DBF; bytes 1 .. length-1 to the text file with CR and LF replaced by
+    // spaces (in place), then the line end.
+    bool writeRecord(char* record, qint64 length, QString* error);
+    // Flushes, closes and moves the files into place (replacing what is there).
+    bool commit(QString* error);
+    // Closes and removes the temporaries.
+    void discard();
+
+private:
+    struct FileCloser { void operator()(std::FILE* f) const noexcept { std::fclose(f); } };
+    using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+    OutputFiles& files_;
+    FilePtr dbf_;
+    FilePtr text_;
+    bool committed_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// Set-up of a run
+
+// What a run reports while it prepares (and what the record loop uses).
+class GenerationFeedback {
+public:
+    virtual ~GenerationFeedback() = default;
+    virtual bool cancelled() { return false; }
+    virtual void liveness() {}
+    virtual void progressRange(int, int) {}
+    virtual void progressValue(int) {}
+};
+
+struct PreparedRun {
+    SourceReader reader;                // opened for the record pass
+    std::optional<RecordCoder> coder;
+    RecordPlan plan;
+    qint64 recordCount = 0;
+    int width = 0;                      // W and H of the sample's symbol
+    int height = 0;
+};
+
+// Everything up to the first record: source scan, checks, sample, trial
+// encoding, geometry, header, outputs opened (temporaries). false on failure;
+// `error` gets the text when there is one and is left untouched otherwise.
+// Emits progressRange(0, 0) / progressValue(0) around a text scan (checking
+// liveness and cancellation before each line) but not the record loop's
+// progressRange(0, 1000).
+bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
+                       OutputWriter& writer, QString* error);
+
+// The record loop of a prepared run on the calling thread: progress range
+// (0, 1000) and value 0, then for each record the cancellation check, the
+// per-mille progress (emitted when it changes), liveness, read, code, write.
+// `current` holds the 1-based number of the record at hand. Does not commit.
+bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
+                std::atomic<qint64>& current, QString* error);
+
+} // namespace codiflux

@@ -1,0 +1,1194 @@
+// The generation of an encoded base: file layout byte for byte, the record
+// rules, the text forms, progress, the failure paths (nothing left behind, the
+// destination untouched), and the peers: every code decoded with zxing-cpp,
+// the encoded DBF read with dbfread.
+
+#include "codes/encoding.h"
+#include "codes/fonttext.h"
+#include "codes/verify.h"
+#include "generation/baseencoder.h"
+#include "generation/generationcore.h"
+#include "bases/dbf.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <cstring>
+
+using namespace codiflux;
+
+namespace {
+
+struct FieldDef {
+    QByteArray name;
+    char type = 'C';
+    int length = 0;
+    int decimals = 0;
+};
+
+struct SourceRecord {
+    char flag = ' ';
+    QList<QByteArray> values;  // padded with blanks to the field lengths
+};
+
+const QString kCancelled = QStringLiteral("Fabrication de la base encodée annulée.");
+const QString kSameFile = QStringLiteral("Le fichier de destination doit être différent du fichier source.");
+const QString kUnequal = QStringLiteral("Les enregistrements du fichier source n'ont pas tous la même longueur.");
+const QString kBlankSample = QStringLiteral(
+    "Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre l'initialisation des paramêtres "
+    "d'encodage.");
+
+int recordLengthOf(const QList<FieldDef>& fields)
+{
+    int k = 1;
+    for (const FieldDef& f : fields)
+        k += f.length;
+    return k;
+}
+
+QByteArray recordBytes(const QList<FieldDef>& fields, const SourceRecord& record)
+{
+    QByteArray bytes(1, record.flag);
+    for (int i = 0; i < fields.size(); ++i) {
+        QByteArray v = record.values.value(i).left(fields[i].length);
+        v.append(QByteArray(fields[i].length - v.size(), ' '));
+        bytes += v;
+    }
+    return bytes;
+}
+
+// A dBase file. `afterTerminator` goes between the 0x0D and the records (and
+// counts in the header length).
+QByteArray makeDbf(const QList<FieldDef>& fields, const QList<SourceRecord>& records, unsigned char version = 0x03,
+                   const QByteArray& afterTerminator = {}, bool endOfFileByte = true)
+{
+    QByteArray header(32, '\0');
+    header[0] = char(version);
+    header[1] = char(124);
+    header[2] = char(5);
+    header[3] = char(17);
+    const quint32 count = quint32(records.size());
+    for (int i = 0; i < 4; ++i)
+        header[4 + i] = char((count >> (8 * i)) & 0xFF);
+    const int headerLength = 32 * (int(fields.size()) + 1) + 1 + int(afterTerminator.size());
+    const int recordLength = recordLengthOf(fields);
+    header[8] = char(headerLength & 0xFF);
+    header[9] = char((headerLength >> 8) & 0xFF);
+    header[10] = char(recordLength & 0xFF);
+    header[11] = char((recordLength >> 8) & 0xFF);
+    header[29] = char(0x57);  // a reserved byte that must be kept
+    for (const FieldDef& f : fields) {
+        QByteArray d(32, '\0');
+        std::memcpy(d.data(), f.name.constData(), std::size_t(qMin<qsizetype>(f.name.size(), 10)));
+        d[11] = f.type;
+        d[16] = char(f.length & 0xFF);
+        d[17] = char(f.type == 'C' ? (f.length >> 8) & 0xFF : f.decimals);
+        header += d;
+    }
+    header += char(0x0D);
+    header += afterTerminator;
+    for (const SourceRecord& r : records)
+        header += recordBytes(fields, r);
+    if (endOfFileByte)
+        header += char(0x1A);
+    return header;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+EncodingParameters datamatrix10()
+{
+    EncodingParameters p;
+    p.symbology = SymbologyDatamatrix;
+    p.moduleSize = 1;
+    p.marginSize = 0;
+    p.sizeRequest = DmtxSymbol10x10;
+    p.scheme = DmtxSchemeAutoBest;
+    return p;
+}
+
+EncodingParameters qr8bit()
+{
+    EncodingParameters p;
+    p.symbology = SymbologyQRCode;
+    p.qrVersion = 0;
+    p.qrLevel = QR_ECLEVEL_M;
+    p.qrMode = QR_MODE_8;
+    return p;
+}
+
+GenerationJob dbfJob(const QString& source, const QString& output, const QList<FieldDef>& fields, int fieldIndex,
+                     const QByteArray& sample)
+{
+    GenerationJob job;
+    job.typeSource = BaseDbf;
+    job.sourcePath = source;
+    job.outputPath = output;
+    job.parameters = datamatrix10();
+    job.blankCodes = true;
+    job.fieldIndex = fieldIndex;
+    for (const FieldDef& f : fields) {
+        DbfFieldInfo info{};
+        qstrncpy(info.name, f.name.constData(), sizeof info.name);
+        const int index = QByteArray("CNFDML").indexOf(f.type);
+        info.type = f.decimals != 0 ? DbfFloat : index;
+        info.length = f.length;
+        info.decimals = f.decimals;
+        job.fields.append(info);
+    }
+    job.tableFieldCount = unsigned(fields.size());
+    job.newFieldName = QStringLiteral("CODE2D");
+    job.sample = sample;
+    return job;
+}
+
+GenerationJob textJob(const QString& source, const QString& output, int start, int count, const QByteArray& sample)
+{
+    GenerationJob job;
+    job.typeSource = BaseText;
+    job.sourcePath = source;
+    job.outputPath = output;
+    job.parameters = datamatrix10();
+    job.rangeStart = start;
+    job.rangeCount = count;
+    job.sample = sample;
+    return job;
+}
+
+struct RunOutcome {
+    bool ok = false;
+    QString error;
+};
+
+RunOutcome runOnThread(const GenerationJob& job, int watchdogPeriod = 0)
+{
+    RunOutcome outcome;
+    BaseEncoder encoder(job, &outcome.error, watchdogPeriod);
+    encoder.start();
+    encoder.wait();
+    outcome.ok = encoder.getResultat();
+    return outcome;
+}
+
+// The code text an independent path through the codes library gives.
+QByteArray expectedCode(const EncodingParameters& p, const FontTextOptions& o, const QByteArray& value, int w, int h)
+{
+    QByteArray input = value;
+    if (p.symbology == SymbologyQRCode && input.indexOf('\0') >= 0)
+        input.truncate(input.indexOf('\0'));
+    const EncodedSymbol symbol = encodeSymbol(p, input);
+    if (!symbol.isValid())
+        return {};
+    return toFontText(symbol.grid(), w, h, o, false).field;
+}
+
+QStringList leftovers(const QString& folder)
+{
+    return QDir(folder).entryList(QStringList{QStringLiteral("*.tmp")}, QDir::Files | QDir::Hidden);
+}
+
+quint16 le16(const QByteArray& b, int at)
+{
+    return quint16(quint8(b[at]) | (quint8(b[at + 1]) << 8));
+}
+
+quint32 le32(const QByteArray& b, int at)
+{
+    return quint32(quint8(b[at])) | (quint32(quint8(b[at + 1])) << 8) | (quint32(quint8(b[at + 2])) << 16)
+        | (quint32(quint8(b[at + 3])) << 24);
+}
+
+const QList<FieldDef> kTwoFields = {{"NAME", 'C', 10, 0}, {"NUM", 'C', 5, 0}};
+
+QList<SourceRecord> twoFieldRecords()
+{
+    return {{' ', {"Alice", "12345"}}, {'*', {"Bob", "67890"}}, {' ', {"Carole", "24680"}}};
+}
+
+} // namespace
+
+class TestGeneration : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void twoFieldExample();
+    void endOfLine();
+    void tagsRule();
+    void newFieldName_data();
+    void newFieldName();
+    void blankValues_data();
+    void blankValues();
+    void visualFoxProSource_data();
+    void visualFoxProSource();
+    void numericWithDecimals();
+    void longCharacterField();
+    void progress();
+    void watchdogCadence();
+    void textOutputHasNoInnerLineBreaks();
+    void textSource_data();
+    void textSource();
+    void symbolSizes();
+    void setupFailures_data();
+    void setupFailures();
+    void everyCodeDecodes_data();
+    void everyCodeDecodes();
+    void dbfreadReadsTheOutput();
+    void failureLeavesDestination_data();
+    void failureLeavesDestination();
+    void cancellationLeavesDestination();
+    void watchdogTerminationLeavesDestination();
+    void sameFileRefused();
+    void oversizedOutputRefused_data();
+    void oversizedOutputRefused();
+    void recordCoderSharedAcrossThreads();
+    void corpus();
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+    QString path(const QString& name) const { return dir->filePath(name); }
+};
+
+void TestGeneration::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+}
+
+void TestGeneration::twoFieldExample()
+{
+    const QList<SourceRecord> records = twoFieldRecords();
+    const QByteArray source = makeDbf(kTwoFields, records);
+    QVERIFY(writeFile(path("src.dbf"), source));
+    const GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
+    const RunOutcome run = runOnThread(job);
+    QVERIFY2(run.ok, qPrintable(run.error));
+    QVERIFY(run.error.isEmpty());
+
+    const QByteArray out = readFile(path("out.dbf"));
+    const int headerLength = 129;
+    const int recordLength = 46;
+    QCOMPARE(out.size(), headerLength + 3 * recordLength);  // no 0x1A at the end
+
+    QByteArray expected = source.left(32);
+    expected[0] = 0x03;
+    expected[8] = char(129);
+    expected[9] = 0;
+    expected[10] = char(46);
+    expected[11] = 0;
+    expected += source.mid(32, 64);
+    QByteArray descriptor(32, '\0');
+    std::memcpy(descriptor.data(), "CODE2D", 6);
+    descriptor[11] = 'C';
+    descriptor[12] = char(16);
+    descriptor[16] = char(30);
+    expected += descriptor;
+    expected += char(0x0D);
+    QCOMPARE(out.left(headerLength), expected);
+    QCOMPARE(le16(out, 8), quint16(129));
+    QCOMPARE(le16(out, 10), quint16(46));
+    QCOMPARE(le16(out, 32 * 3 + 12), quint16(16));
+    QCOMPARE(le16(out, 32 * 3 + 16), quint16(30));
+
+    for (int i = 0; i < records.size(); ++i) {
+        const QByteArray record = out.mid(headerLength + i * recordLength, recordLength);
+        const QByteArray sourceRecord = recordBytes(kTwoFields, records[i]);
+        QCOMPARE(record.left(16), sourceRecord);  // flag (deleted kept) and the source values
+        const QByteArray code = record.mid(16);
+        QCOMPARE(code, expectedCode(job.parameters, job.options, records[i].values[1], 10, 10));
+        QCOMPARE(decodeFieldText(code, 10, 10, job.options, SymbologyDatamatrix), std::optional(records[i].values[1]));
+    }
+    QCOMPARE(out.at(headerLength + recordLength), '*');
+    QVERIFY(leftovers(dir->path()).isEmpty());
+}
+
+void TestGeneration::endOfLine()
+{
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, twoFieldRecords())));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
+    job.options.endOfLine = true;
+    job.options.endOfLineCharacter = ' ';
+    job.options.bitInversion = true;
+    job.options.pixelInversion = true;
+    const RunOutcome run = runOnThread(job);
+    QVERIFY2(run.ok, qPrintable(run.error));
+    const QByteArray out = readFile(path("out.dbf"));
+    QCOMPARE(le16(out, 10), quint16(16 + 33));
+    QCOMPARE(le16(out, 32 * 3 + 16), quint16(33));
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray code = out.mid(129 + i * 49 + 16, 33);
+        for (int j = 0; j < 33; ++j) {
+            if (j % 11 == 10)
+                QCOMPARE(code.at(j), ' ');
+            else
+                QVERIFY(code.at(j) >= 'A' && code.at(j) <= 'P');
+        }
+        QCOMPARE(decodeFieldText(code, 10, 10, job.options, SymbologyDatamatrix),
+                 std::optional(twoFieldRecords()[i].values[1]));
+    }
+}
+
+void TestGeneration::tagsRule()
+{
+    const QList<FieldDef> fields = {{"NAME", 'C', 10, 0}, {"NUM", 'C', 5, 0}, {"TAGS", 'C', 8, 0}};
+    QList<SourceRecord> records = {{' ', {"Alice", "12345", QByteArray("AB\0XYZ12", 8)}},
+                                   {' ', {"Bob", "67890", "TAGVALUE"}}};
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, records)));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 1, "12345");
+    job.writeText = true;
+    const RunOutcome run = runOnThread(job);
+    QVERIFY2(run.ok, qPrintable(run.error));
+    const QByteArray out = readFile(path("out.dbf"));
+    const int headerLength = 32 * 5 + 1;
+    const int recordLength = 24 + 30;  // the TAGS value moves behind the code
+    QCOMPARE(le16(out, 8), quint16(headerLength));
+    QCOMPARE(le16(out, 10), quint16(recordLength));
+    QCOMPARE(out.size(), headerLength + 2 * recordLength);
+    // Header order: NAME, NUM, the new field, TAGS.
+    QCOMPARE(out.mid(32, 4), QByteArray("NAME"));
+    QCOMPARE(out.mid(64, 3), QByteArray("NUM"));
+    const QByteArray added = out.mid(96, 32);
+    QCOMPARE(added.left(7), QByteArray("CODE2D\0", 7));
+    QCOMPARE(le16(added, 12), quint16(16));  // the TAGS field's source offset
+    QCOMPARE(le16(added, 16), quint16(30));
+    QByteArray tags(32, '\0');
+    std::memcpy(tags.data(), "TAGS", 4);
+    tags[11] = 'C';
+    tags[12] = char(16 + 30 + 14);
+    tags[14] = char(0x7E);
+    tags[15] = char(0x49);
+    tags[16] = char(8);
+    tags[20] = char(1);
+    QCOMPARE(out.mid(128, 32), tags);
+    QCOMPARE(out.at(160), char(0x0D));
+
+    for (int i = 0; i < 2; ++i) {
+        const QByteArray record = out.mid(headerLength + i * recordLength, recordLength);
+        QCOMPARE(record.left(16), recordBytes(fields, records[i]).left(16));
+        QCOMPARE(decodeFieldText(record.mid(16, 30), 10, 10, job.options, SymbologyDatamatrix),
+                 std::optional(records[i].values[1]));
+        const QByteArray tagsValue = i == 0 ? QByteArray("AB\0\0\0\0\0\0", 8) : QByteArray("TAGVALUE");
+        QCOMPARE(record.mid(46, 8), tagsValue);
+    }
+    // The text form: record without its flag, code, TAGS value.
+    const QList<QByteArray> lines = readFile(path("out.txt")).split('\n');
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[1], out.mid(headerLength + recordLength + 1, recordLength - 1));
+}
+
+void TestGeneration::newFieldName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::newRow("short") << "CODE" << QByteArray("CODE\0\0\0\0\0\0\0", 11);
+    QTest::newRow("ten") << "ABCDEFGHIJ" << QByteArray("ABCDEFGHIJ\0", 11);
+    QTest::newRow("cut at 10") << "ABCDEFGHIJKLMN" << QByteArray("ABCDEFGHIJ\0", 11);
+    QTest::newRow("latin-1") << QStringLiteral("CODÉ") << QByteArray("COD\xC9\0\0\0\0\0\0\0", 11);
+}
+
+void TestGeneration::newFieldName()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, stored);
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, twoFieldRecords())));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
+    job.newFieldName = name;
+    const RunOutcome run = runOnThread(job);
+    QVERIFY2(run.ok, qPrintable(run.error));
+    QCOMPARE(readFile(path("out.dbf")).mid(96, 11), stored);
+}
+
+void TestGeneration::blankValues_data()
+{
+    QTest::addColumn<bool>("blankCodes");
+    QTest::addColumn<bool>("pixelInversion");
+    QTest::addColumn<char>("filler");
+    QTest::newRow("spaces") << false << false << ' ';
+    QTest::newRow("blank code") << true << false << 'A';
+    QTest::newRow("blank code, pixel inversion") << true << true << 'P';
+}
+
+void TestGeneration::blankValues()
+{
+    QFETCH(bool, blankCodes);
+    QFETCH(bool, pixelInversion);
+    QFETCH(char, filler);
+    const QList<SourceRecord> records = {{' ', {"Alice", "12345"}},
+                                         {' ', {"Blank", "     "}},
+                                         {' ', {"Tab", "\t  \r "}},
+                                         {' ', {"Nul", QByteArray("\0" "123", 5)}}};
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, records)));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
+    job.blankCodes = blankCodes;
+    job.options.pixelInversion = pixelInversion;
+    const RunOutcome run = runOnThread(job);
+    QVERIFY2(run.ok, qPrintable(run.error));
+    const QByteArray out = readFile(path("out.dbf"));
+    QCOMPARE(out.size(), 129 + 4 * 46);
+    for (int i = 1; i < 4; ++i)  // a value empty up to its first NUL is blank too
+        QCOMPARE(out.mid(129 + i * 46 + 16, 30), QByteArray(30, filler));
+    QVERIFY(out.mid(129 + 16, 30) != QByteArray(30, filler));
+}
+
+void TestGeneration::visualFoxProSource_data()
+{
+    QTest::addColumn<bool>("zeroAfterTerminator");
+    QTest::newRow("zero byte after the terminator") << true;
+    QTest::newRow("no zero byte") << false;
+}
+
+void TestGeneration::visualFoxProSource()
+{
+    QFETCH(bool, zeroAfterTerminator);
+    const QList<SourceRecord> records = twoFieldRecords();
+    // The area after the terminator: records start 1 + 262 bytes later with
+    // the zero byte, 262 bytes later without.
+    QByteArray area = zeroAfterTerminator ? QByteArray(263, '\x11') : QByteArray(262, '\x11');
+    if (zeroAfterTerminator)
+        area[0] = 0;
+    else
+        area[0] = 1;
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, records, 0x30, area)));
+    const GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
+    const RunOutcome run = runOnThread(job);
+    QVERIFY2(run.ok, qPrintable(run.error));
+    const QByteArray out = readFile(path("out.dbf"));
+    QCOMPARE(out.at(0), char(0x03));
+    QCOMPARE(le16(out, 8), quint16(129));
+    QCOMPARE(out.size(), 129 + 3 * 46);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(out.mid(129 + i * 46, 16), recordBytes(kTwoFields, records[i]));
+}
+
+void TestGeneration::numericWithDecimals()
+{
+    // An N field with 2 decimals: byte 17 = 2 must not make it 520 bytes long.
+    const QList<FieldDef> fields = {{"PRICE", 'N', 8, 2}, {"NUM", 'C', 5, 0}, {"QTY", 'N', 4, 0}};
+    const QList<SourceRecord> records = {{' ', {"   12.50", "12345", "  10"}}, {' ', {"    3.00", "67890", "   2"}}};
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, records)));
+    const GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 1, "12345");
+    const RunOutcome run = runOnThread(job);
+    QVERIFY2(run.ok, qPrintable(run.error));
+    const QByteArray out = readFile(path("out.dbf"));
+    const int headerLength = 32 * 5 + 1;
+    QCOMPARE(le16(out, 10), quint16(18 + 30));
+    QCOMPARE(le16(out, 32 * 4 + 12), quint16(18));
+    for (int i = 0; i < 2; ++i) {
+        const QByteArray record = out.mid(headerLength + i * 48, 48);
+        QCOMPARE(record.left(18), recordBytes(fields, records[i]));
+        QCOMPARE(decodeFieldText(record.mid(18), 10, 10, job.options, SymbologyDatamatrix),
+                 std::optional(records[i].values[1]));
+    }
+}
+
+void TestGeneration::longCharacterField()
+{
+    // A C field of 300 bytes: its length is bytes 16-17.
+    const QList<FieldDef> fields = {{"NOTE", 'C', 300, 0}, {"NUM", 'C', 5, 0}};
+    const QList<SourceRecord> records = {{' ', {QByteArray(290, 'x') + "end", "12345"}}, {' ', {"short", "67890"}}};
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, records)));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 1, "12345");
+    job.writeText = true;
+    const RunOutcome run = runOnThread(job);
+    QVERIFY2(run.ok, qPrintable(run.error));
+    const QByteArray out = readFile(path("out.dbf"));
+    QCOMPARE(le16(out, 10), quint16(306 + 30));
+    QCOMPARE(le16(out, 32 + 16), quint16(300));
+    QCOMPARE(le16(out, 96 + 12), quint16(306));
+    for (int i = 0; i < 2; ++i) {
+        const QByteArray record = out.mid(129 + i * 336, 336);
+        QCOMPARE(record.left(306), recordBytes(fields, records[i]));
+        QCOMPARE(decodeFieldText(record.mid(306), 10, 10, job.options, SymbologyDatamatrix),
+                 std::optional(records[i].values[1]));
+    }
+}
+
+void TestGeneration::progress()
+{
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, twoFieldRecords())));
+    QString error;
+    BaseEncoder encoder(dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345"), &error, 0);
+    QSignalSpy range(&encoder, &BaseEncoder::progressRangeChanged);
+    QSignalSpy values(&encoder, &BaseEncoder::progressValueChanged);
+    QSignalSpy watchdogs(&encoder, &BaseEncoder::watchdog);
+    encoder.start();
+    QVERIFY(encoder.wait(60000));
+    QVERIFY2(encoder.getResultat(), qPrintable(error));
+    QCOMPARE(range.size(), 1);
+    QCOMPARE(range.at(0), (QList<QVariant>{0, 1000}));
+    QList<int> seen;
+    for (const QList<QVariant>& v : values)
+        seen << v.at(0).toInt();
+    QCOMPARE(seen, (QList<int>{0, 333, 666, 1000}));
+    QCOMPARE(watchdogs.size(), 0);  // period 0: none
+    QCOMPARE(encoder.getEnregistrementCourant(), qint64(4));
+}
+
+void TestGeneration::watchdogCadence()
+{
+    // 400 records, each delayed a little through the progress signal: the
+    // watchdog comes at most once per period.
+    QList<SourceRecord> records;
+    for (int i = 0; i < 400; ++i)
+        records.append({' ', {"N", QByteArray::number(10000 + i)}});
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, records)));
+    QString error;
+    const int period = 40;
+    BaseEncoder encoder(dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345"), &error, period);
+    QList<qint64> times;
+    QElapsedTimer clock;
+    connect(&encoder, &BaseEncoder::progressValueChanged, &encoder, [] { QThread::usleep(600); },
+            Qt::DirectConnection);
+    connect(&encoder, &BaseEncoder::watchdog, &encoder, [&] { times << clock.elapsed(); }, Qt::DirectConnection);
+    clock.start();
+    encoder.start();
+    QVERIFY(encoder.wait(60000));
+    const qint64 total = clock.elapsed();
+    QVERIFY2(encoder.getResultat(), qPrintable(error));
+    QVERIFY2(total >= 3 * period, "the run is too short to see the cadence");
+    QVERIFY(!times.isEmpty());
+    QVERIFY(times.first() >= period);
+    for (int i = 1; i < times.size(); ++i)
+        QVERIFY2(times[i] - times[i - 1] >= period, qPrintable(QString::number(times[i] - times[i - 1])));
+    QVERIFY(times.size() <= total / period);
+}
+
+void TestGeneration::textOutputHasNoInnerLineBreaks()
+{
+    const QList<SourceRecord> records = {{' ', {"line\nbreak", "12345"}}, {' ', {"car\rret", "67890"}}};
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, records)));
+    for (char eol : {'\n', '\r'}) {
+        GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
+        job.writeText = true;
+        job.options.endOfLine = true;
+        job.options.endOfLineCharacter = eol;
+        const RunOutcome run = runOnThread(job);
+        QVERIFY2(run.ok, qPrintable(run.error));
+        const QByteArray text = readFile(path("out.txt"));
+        QCOMPARE(text.size(), 2 * (15 + 33 + 1));
+        QVERIFY(!text.contains('\r'));
+        QCOMPARE(text.count('\n'), 2);
+        const QList<QByteArray> lines = text.split('\n');
+        QCOMPARE(lines[0].left(15), QByteArray("line break12345"));
+        QCOMPARE(lines[1].left(15), QByteArray("car ret   67890"));
+        // The DBF keeps the bytes as they are.
+        const QByteArray dbf = readFile(path("out.dbf"));
+        QCOMPARE(dbf.mid(129 + 1, 10), QByteArray("line\nbreak"));
+        QCOMPARE(dbf.at(129 + 16 + 10), eol);
+    }
+}
+
+void TestGeneration::textSource_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("error");      // empty: success
+    QTest::addColumn<QByteArray>("values");  // expected values, one per line, '|'-separated
+
+    QTest::newRow("range 2:3") << QByteArray("a123b\nc456d\ne789f\n") << 2 << 3 << QString() << QByteArray("123|456|789");
+    QTest::newRow("crlf, no final line end") << QByteArray("a123b\r\nc456d\r\ne789f") << 2 << 3 << QString()
+                                             << QByteArray("123|456|789");
+    QTest::newRow("whole line") << QByteArray("12345\n67890\n") << 1 << 5 << QString() << QByteArray("12345|67890");
+    QTest::newRow("unequal lengths") << QByteArray("abc\nabcd\n") << 1 << 3 << kUnequal << QByteArray();
+    QTest::newRow("trailing empty line") << QByteArray("123\n456\n\n") << 1 << 3 << kUnequal << QByteArray();
+    QTest::newRow("leading empty line")
+        << QByteArray("\n123\n456\n") << 1 << 3
+        << QStringLiteral("Erreur de lecture de la base texte à encoder. L'enregistrement n°1 est trop court.")
+        << QByteArray();
+    QTest::newRow("range outside the lines")
+        << QByteArray("12345\n67890\n") << 4 << 3
+        << QStringLiteral("La plage sélectionnée (positions 4 à 6) dépasse la longueur des enregistrements du "
+                          "fichier source (5 caractères).")
+        << QByteArray();
+    QTest::newRow("no range") << QByteArray("12345\n") << 0 << 0 << kBlankSample << QByteArray();
+}
+
+void TestGeneration::textSource()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, start);
+    QFETCH(int, count);
+    QFETCH(QString, error);
+    QFETCH(QByteArray, values);
+    QVERIFY(writeFile(path("src.txt"), content));
+    const QByteArray sample = values.isEmpty() ? QByteArray("123") : values.split('|').first();
+    GenerationJob job = textJob(path("src.txt"), path("out.txt"), start, count, start >= 1 ? sample : QByteArray());
+    const RunOutcome run = runOnThread(job);
+    QCOMPARE(run.error, error);
+    QCOMPARE(run.ok, error.isEmpty());
+    QCOMPARE(QFile::exists(path("out.txt")), error.isEmpty());
+    QVERIFY(leftovers(dir->path()).isEmpty());
+    if (!error.isEmpty())
+        return;
+    const QList<QByteArray> expected = values.split('|');
+    QList<QByteArray> sourceLines = content.split('\n');
+    QList<QByteArray> lines = readFile(path("out.txt")).split('\n');
+    QCOMPARE(lines.size(), expected.size() + 1);
+    QCOMPARE(lines.last(), QByteArray());
+    for (int i = 0; i < expected.size(); ++i) {
+        QByteArray sourceLine = sourceLines[i];
+        if (sourceLine.endsWith('\r'))
+            sourceLine.chop(1);
+        QCOMPARE(lines[i].left(sourceLine.size()), sourceLine);
+        const QByteArray code = lines[i].mid(sourceLine.size());
+        QCOMPARE(code.size(), 30);
+        QCOMPARE(decodeFieldText(code, 10, 10, job.options, SymbologyDatamatrix), std::optional(expected[i]));
+    }
+}
+
+void TestGeneration::symbolSizes()
+{
+    // Size left to the library: a smaller record symbol is drawn on the
+    // sample's grid with the missing cells light; a larger one stops the run.
+    const QList<FieldDef> fields = {{"NAME", 'C', 10, 0}, {"NUM", 'C', 10, 0}};
+    const QList<SourceRecord> records = {
+        {' ', {"A", "12345"}}, {' ', {"B", "1234567890"}}, {' ', {"C", "ABCDEFGHIJ"}}};
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, records)));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 1, "12345     ");
+    job.parameters.sizeRequest = DmtxSymbolSquareAuto;
+    job.parameters.scheme = DmtxSchemeAscii;
+    int w = 0, h = 0, ws = 0, hs = 0, wl = 0, hl = 0;
+    QVERIFY(RecordCoder::measure(job.parameters, "12345     ", &w, &h));
+    QVERIFY(RecordCoder::measure(job.parameters, "1234567890", &ws, &hs));
+    QVERIFY(RecordCoder::measure(job.parameters, "ABCDEFGHIJ", &wl, &hl));
+    QVERIFY(ws < w && hs < h);
+    QVERIFY(wl > w && hl > h);
+    const RunOutcome run = runOnThread(job);
+    QVERIFY(!run.ok);
+    QCOMPARE(run.error, QStringLiteral("Le code de l'enregistrement n°3 (%1 x %2) dépasse les dimensions fixées par "
+                                       "l'enregistrement d'exemple (%3 x %4). Choisissez une taille de datamatrix ou "
+                                       "une version de QR code fixe.")
+                            .arg(wl)
+                            .arg(hl)
+                            .arg(w)
+                            .arg(h));
+    QVERIFY(!QFile::exists(path("out.dbf")));
+
+    // The smaller one, on the sample's grid, decodes.
+    RecordCoder coder(job.parameters, job.options, true, w, h);
+    QByteArray field(coder.fieldLength(), '?');
+    const RecordCoder::Result result = coder.code("1234567890", 10, field.data());
+    QVERIFY(result.ok());
+    QCOMPARE(result.symbolWidth, ws);
+    QCOMPARE(decodeFieldText(field, w, h, job.options, SymbologyDatamatrix), std::optional(QByteArray("1234567890")));
+}
+
+void TestGeneration::setupFailures_data()
+{
+    QTest::addColumn<int>("symbology");
+    QTest::addColumn<QByteArray>("sample");
+    QTest::addColumn<int>("qrMode");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("blank datamatrix sample") << 0 << QByteArray("     ") << int(QR_MODE_8) << kBlankSample;
+    QTest::newRow("blank QR sample") << 1 << QByteArray("  ") << int(QR_MODE_8) << kBlankSample;
+    QTest::newRow("datamatrix sample too long")
+        << 0 << QByteArray("ABCDE") << int(QR_MODE_8)
+        << QStringLiteral("Encodage impossible (vous pouvez essayer de changer la taille du datamatrix ou le mode "
+                          "d'encodage).");
+    QTest::newRow("QR sample refused")
+        << 1 << QByteArray("ABCDE") << int(QR_MODE_NUM)
+        << QStringLiteral("Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le niveau de "
+                          "correction d'erreur).");
+}
+
+void TestGeneration::setupFailures()
+{
+    QFETCH(int, symbology);
+    QFETCH(QByteArray, sample);
+    QFETCH(int, qrMode);
+    QFETCH(QString, error);
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, twoFieldRecords())));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, sample);
+    if (symbology == SymbologyQRCode) {
+        job.parameters = qr8bit();
+        job.parameters.qrMode = qrMode;
+    } else {
+        job.parameters.scheme = DmtxSchemeAscii;
+    }
+    const RunOutcome run = runOnThread(job);
+    QVERIFY(!run.ok);
+    QCOMPARE(run.error, error);
+    QVERIFY(!QFile::exists(path("out.dbf")));
+}
+
+void TestGeneration::everyCodeDecodes_data()
+{
+    QTest::addColumn<int>("symbology");
+    QTest::addColumn<bool>("defaults");  // bit and pixel inversion, end-of-line with a space
+    QTest::addColumn<bool>("mirrors");
+    QTest::newRow("datamatrix, default options") << 0 << true << false;
+    QTest::newRow("datamatrix, mirrored") << 0 << false << true;
+    QTest::newRow("QR, default options") << 1 << true << false;
+    QTest::newRow("QR, mirrored") << 1 << true << true;
+}
+
+void TestGeneration::everyCodeDecodes()
+{
+    QFETCH(int, symbology);
+    QFETCH(bool, defaults);
+    QFETCH(bool, mirrors);
+    const QList<FieldDef> fields = {{"ID", 'N', 6, 0}, {"REF", 'C', 16, 0}, {"CITY", 'C', 12, 0}};
+    QList<SourceRecord> records;
+    for (int i = 0; i < 40; ++i) {
+        QByteArray ref = "REF-" + QByteArray::number(i * 7919 % 100000) + (i % 3 ? "/xy" : "\xE9t\xE9");
+        records.append({i % 9 == 4 ? '*' : ' ', {QByteArray::number(i).rightJustified(6), ref, "Paris"}});
+    }
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, records)));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 1, recordBytes(fields, records[0]).mid(7, 16));
+    if (symbology == SymbologyQRCode) {
+        job.parameters = qr8bit();
+        job.parameters.qrVersion = 3;
+    } else {
+        job.parameters.sizeRequest = DmtxSymbol22x22;
+        job.parameters.moduleSize = 2;
+        job.parameters.marginSize = 1;
+    }
+    job.options.bitInversion = defaults;
+    job.options.pixelInversion = defaults;
+    job.options.endOfLine = defaults;
+    job.options.horizontalInversion = mirrors;
+    job.options.verticalInversion = mirrors;
+    job.writeText = true;
+    const RunOutcome run = runOnThread(job);
+    QVERIFY2(run.ok, qPrintable(run.error));
+
+    int w = 0, h = 0;
+    QVERIFY(RecordCoder::measure(job.parameters, job.sample, &w, &h));
+    const int r = fieldLength(w, h, job.options.endOfLine);
+    const QByteArray out = readFile(path("out.dbf"));
+    const int headerLength = le16(out, 8);
+    const int recordLength = le16(out, 10);
+    QCOMPARE(recordLength, 35 + r);
+    QCOMPARE(out.size(), headerLength + records.size() * recordLength);
+    FieldTextDecoder decoder(w, h, job.options, symbology);
+    const QList<QByteArray> lines = readFile(path("out.txt")).split('\n');
+    for (int i = 0; i < records.size(); ++i) {
+        const QByteArray record = out.mid(headerLength + i * recordLength, recordLength);
+        const QByteArray value = recordBytes(fields, records[i]).mid(7, 16);
+        const QByteArray code = record.mid(35);
+        QCOMPARE(decoder.decode(code), std::optional(value));
+        QCOMPARE(lines[i], record.mid(1));  // the text form has the same bytes (no CR/LF here)
+    }
+}
+
+void TestGeneration::dbfreadReadsTheOutput()
+{
+    if (!QFile::exists(QStringLiteral(CODIFLUX_PYTHON)))
+        QSKIP("no Python interpreter");
+    QProcess probe;
+    probe.start(QStringLiteral(CODIFLUX_PYTHON), {"-c", "import dbfread"});
+    probe.waitForFinished(30000);
+    if (probe.exitCode() != 0)
+        QSKIP("python3-dbfread is not installed");
+
+    // dbfread reads a C field's length as bytes 16-17 too, so the long field
+    // and a QR code field above 255 bytes are checked as they are.
+    const QList<FieldDef> fields = {
+        {"NOTE", 'C', 300, 0}, {"PRICE", 'N', 8, 2}, {"REF", 'C', 12, 0}, {"FLAG", 'L', 1, 0}};
+    QList<SourceRecord> records;
+    for (int i = 0; i < 12; ++i)
+        records.append({i == 5 ? '*' : ' ',
+                        {"note " + QByteArray::number(i), QByteArray::number(i * 1.25, 'f', 2).rightJustified(8),
+                         "R" + QByteArray::number(1000 + i) + "\xE9", i % 2 ? "T" : "F"}});
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, records)));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 2, recordBytes(fields, records[0]).mid(310, 12));
+    job.parameters = qr8bit();
+    job.parameters.qrVersion = 5;
+    job.options.endOfLine = true;
+    job.newFieldName = QStringLiteral("QRCODE");
+    const RunOutcome run = runOnThread(job);
+    QVERIFY2(run.ok, qPrintable(run.error));
+    int w = 0, h = 0;
+    QVERIFY(RecordCoder::measure(job.parameters, job.sample, &w, &h));
+    const int r = fieldLength(w, h, true);
+    QVERIFY2(r > 255, "the code field must exceed 255 bytes for this check");
+
+    const char* script = R"(
+import json, sys
+from dbfread import DBF
+t = DBF(sys.argv[1], encoding='latin-1', raw=True, load=True)
+def rows(rs):
+    return [{k: v.decode('latin-1') for k, v in r.items()} for r in rs]
+print(json.dumps({'fields': [[f.name, f.type, f.length] for f in t.fields],
+                  'records': rows(t.records), 'deleted': rows(t.deleted)}))
+)";
+    QProcess python;
+    python.start(QStringLiteral(CODIFLUX_PYTHON), {"-c", QString::fromLatin1(script), path("out.dbf")});
+    QVERIFY(python.waitForFinished(60000));
+    QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+    const QJsonObject read = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+    const QJsonArray readFields = read.value("fields").toArray();
+    QCOMPARE(readFields.size(), 5);
+    QCOMPARE(readFields[0].toArray()[2].toInt(), 300);
+    QCOMPARE(readFields[4].toArray()[0].toString(), QStringLiteral("QRCODE"));
+    QCOMPARE(readFields[4].toArray()[1].toString(), QStringLiteral("C"));
+    QCOMPARE(readFields[4].toArray()[2].toInt(), r);
+
+    const QJsonArray live = read.value("records").toArray();
+    const QJsonArray deleted = read.value("deleted").toArray();
+    QCOMPARE(live.size(), 11);
+    QCOMPARE(deleted.size(), 1);
+    FieldTextDecoder decoder(w, h, job.options, SymbologyQRCode);
+    int liveIndex = 0;
+    for (int i = 0; i < records.size(); ++i) {
+        const QJsonObject row = (i == 5 ? deleted[0] : live[liveIndex++]).toObject();
+        const QByteArray bytes = recordBytes(fields, records[i]);
+        QCOMPARE(row.value("NOTE").toString().toLatin1(), bytes.mid(1, 300));
+        QCOMPARE(row.value("PRICE").toString().toLatin1(), bytes.mid(301, 8));
+        QCOMPARE(row.value("REF").toString().toLatin1(), bytes.mid(309, 12));
+        QCOMPARE(row.value("FLAG").toString().toLatin1(), bytes.mid(321, 1));
+        const QByteArray code = row.value("QRCODE").toString().toLatin1();
+        QCOMPARE(code.size(), r);
+        QCOMPARE(decoder.decode(code), std::optional(bytes.mid(309, 12)));
+    }
+}
+
+void TestGeneration::failureLeavesDestination_data()
+{
+    QTest::addColumn<bool>("writeText");
+    QTest::newRow("DBF only") << false;
+    QTest::newRow("DBF and text") << true;
+}
+
+void TestGeneration::failureLeavesDestination()
+{
+    QFETCH(bool, writeText);
+    QList<SourceRecord> records;
+    for (int i = 0; i < 10; ++i)
+        records.append({' ', {"N", QByteArray::number(10000 + i)}});
+    records[6].values[1] = "1A2B3";  // refused in numeric-only QR mode
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, records)));
+    const QByteArray previous = "a good encoded base written earlier";
+    QVERIFY(writeFile(path("out.dbf"), previous));
+    QVERIFY(writeFile(path("out.txt"), previous + " (text)"));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "10000");
+    job.parameters = qr8bit();
+    job.parameters.qrMode = QR_MODE_NUM;
+    job.writeText = writeText;
+    const RunOutcome run = runOnThread(job);
+    QVERIFY(!run.ok);
+    QCOMPARE(run.error, QStringLiteral("Erreur en cours d'encodage à l'enregistrement 7 valeur à encoder:\n1A2B3"));
+    QCOMPARE(readFile(path("out.dbf")), previous);
+    QCOMPARE(readFile(path("out.txt")), previous + " (text)");
+    QVERIFY(leftovers(dir->path()).isEmpty());
+
+    // A source shorter than its header count: the short-record text, nothing replaced.
+    QByteArray truncated = makeDbf(kTwoFields, records.mid(0, 4), 0x03, {}, false);
+    truncated[4] = char(9);
+    QVERIFY(writeFile(path("src.dbf"), truncated));
+    job.parameters = datamatrix10();
+    const RunOutcome shortRun = runOnThread(job);
+    QVERIFY(!shortRun.ok);
+    QCOMPARE(shortRun.error,
+             QStringLiteral("Erreur de lecture de la base DBF à encoder. L'enregistrement n°5 est trop court."));
+    QCOMPARE(readFile(path("out.dbf")), previous);
+    QVERIFY(leftovers(dir->path()).isEmpty());
+}
+
+void TestGeneration::cancellationLeavesDestination()
+{
+    QList<SourceRecord> records;
+    for (int i = 0; i < 3000; ++i)
+        records.append({' ', {"N", QByteArray::number(10000 + i)}});
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, records)));
+    const QByteArray previous = "earlier encoded base";
+    QVERIFY(writeFile(path("out.dbf"), previous));
+    QString error;
+    BaseEncoder encoder(dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345"), &error, 0);
+    std::atomic<bool> temporarySeen{false};
+    connect(&encoder, &BaseEncoder::progressValueChanged, &encoder, [&](int value) {
+        if (value == 100) {
+            temporarySeen = QFile::exists(encoder.fichiers().dbfTemporary());
+            encoder.annuler();
+        }
+    }, Qt::DirectConnection);
+    encoder.start();
+    QVERIFY(encoder.wait(60000));
+    QVERIFY(!encoder.getResultat());
+    QCOMPARE(error, kCancelled);
+    QVERIFY(temporarySeen);
+    QCOMPARE(encoder.getEnregistrementCourant(), qint64(301));  // stopped at the top of the next record
+    QCOMPARE(readFile(path("out.dbf")), previous);
+    QVERIFY(leftovers(dir->path()).isEmpty());
+
+    // Cancelled during the scan of a text source.
+    QVERIFY(writeFile(path("src.txt"), "12345\n67890\n"));
+    QString textError;
+    BaseEncoder textEncoder(textJob(path("src.txt"), path("out.txt"), 1, 5, "12345"), &textError, 0);
+    connect(&textEncoder, &BaseEncoder::progressRangeChanged, &textEncoder, [&](int, int maximum) {
+        if (maximum == 0)
+            textEncoder.annuler();
+    }, Qt::DirectConnection);
+    textEncoder.start();
+    QVERIFY(textEncoder.wait(60000));
+    QCOMPARE(textError, kCancelled);
+    QVERIFY(!QFile::exists(path("out.txt")));
+}
+
+void TestGeneration::watchdogTerminationLeavesDestination()
+{
+    QList<SourceRecord> records;
+    for (int i = 0; i < 500; ++i)
+        records.append({' ', {"N", QByteArray::number(10000 + i)}});
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, records)));
+    const QByteArray previous = "earlier encoded base";
+    QVERIFY(writeFile(path("out.dbf"), previous));
+    QVERIFY(writeFile(path("out.txt"), previous));
+    QString error;
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
+    job.writeText = true;
+    BaseEncoder encoder(job, &error, 3000);
+    std::atomic<bool> stuck{false};
+    // A record that never ends, as a library call that hangs would.
+    connect(&encoder, &BaseEncoder::progressValueChanged, &encoder, [&](int value) {
+        if (value == 500) {
+            stuck = true;
+            for (;;)
+                QThread::msleep(5);
+        }
+    }, Qt::DirectConnection);
+    encoder.start();
+    QTRY_VERIFY_WITH_TIMEOUT(stuck.load(), 30000);
+    QVERIFY(QFile::exists(encoder.fichiers().dbfTemporary()));
+    QVERIFY(QFile::exists(encoder.fichiers().textTemporary()));
+    encoder.setMessageErreur(QStringLiteral("Une erreur est survenue lors de l'encodage. L'enregistrement courant "
+                                            "est le n°%1"));
+    encoder.terminate();
+    QVERIFY(encoder.wait(30000));
+    encoder.supprimerFichiersTemporaires();
+    QVERIFY(!encoder.getResultat());
+    QCOMPARE(error, QStringLiteral("Une erreur est survenue lors de l'encodage. L'enregistrement courant est le n°250"));
+    QCOMPARE(readFile(path("out.dbf")), previous);
+    QCOMPARE(readFile(path("out.txt")), previous);
+    QVERIFY(leftovers(dir->path()).isEmpty());
+}
+
+void TestGeneration::sameFileRefused()
+{
+    const QByteArray source = makeDbf(kTwoFields, twoFieldRecords());
+    QVERIFY(writeFile(path("src.dbf"), source));
+    QVERIFY(QDir(dir->path()).mkdir("sub"));
+    QVERIFY(QFile::link(path("src.dbf"), path("link.dbf")));
+
+    QVERIFY(sameFile(path("src.dbf"), path("sub/../src.dbf")));
+    QVERIFY(sameFile(path("src.dbf"), path("link.dbf")));
+    QVERIFY(sameFile(path("new.dbf"), path("sub/../new.dbf")));  // neither exists yet
+    QVERIFY(!sameFile(path("src.dbf"), path("src.txt")));
+    QVERIFY(!sameFile(path("src.dbf"), QString()));
+
+    for (const QString& destination : {path("sub/../src.dbf"), path("link.dbf"), path("./src.dbf")}) {
+        const RunOutcome run = runOnThread(dbfJob(path("src.dbf"), destination, kTwoFields, 1, "12345"));
+        QVERIFY(!run.ok);
+        QCOMPARE(run.error, kSameFile);
+        QCOMPARE(readFile(path("src.dbf")), source);
+    }
+    // The derived text path names the source: a DBF source stored as "base.txt".
+    QVERIFY(writeFile(path("base.txt"), source));
+    GenerationJob job = dbfJob(path("base.txt"), path("sub/../base.dbf"), kTwoFields, 1, "12345");
+    job.writeText = true;
+    RunOutcome run = runOnThread(job);
+    QCOMPARE(run.error, kSameFile);
+    QCOMPARE(readFile(path("base.txt")), source);
+    QVERIFY(!QFile::exists(path("base.dbf")));
+    // A text source over itself.
+    QVERIFY(writeFile(path("lines.txt"), "12345\n"));
+    run = runOnThread(textJob(path("lines.txt"), path("sub/../lines.txt"), 1, 5, "12345"));
+    QCOMPARE(run.error, kSameFile);
+    QCOMPARE(readFile(path("lines.txt")), QByteArray("12345\n"));
+    QVERIFY(leftovers(dir->path()).isEmpty());
+}
+
+void TestGeneration::oversizedOutputRefused_data()
+{
+    QTest::addColumn<int>("kind");  // 0 record, 1 header
+    QTest::newRow("record over 65535 bytes") << 0;
+    QTest::newRow("header over 65535 bytes") << 1;
+}
+
+void TestGeneration::oversizedOutputRefused()
+{
+    QFETCH(int, kind);
+    QList<FieldDef> fields;
+    SourceRecord record;
+    QString expected;
+    if (kind == 0) {
+        // 16-bit C lengths, each below 32768: K = 65540 before the code is added.
+        fields = {{"A", 'C', 32767, 0}, {"B", 'C', 32767, 0}, {"NUM", 'C', 5, 0}};
+        record.values = {"a", "b", "12345"};
+        expected = QStringLiteral("L'enregistrement de la base encodée ferait %1 octets : le format DBF en admet au "
+                                  "plus 65535. Choisissez un code plus petit ou une base aux enregistrements plus "
+                                  "courts.")
+                       .arg(1 + 32767 + 32767 + 5 + 30);
+    } else {
+        for (int i = 0; i < 2045; ++i)
+            fields.append({"F" + QByteArray::number(i), 'C', 1, 0});
+        fields.append({"NUM", 'C', 5, 0});
+        record.values = QList<QByteArray>(2045, "x") << "12345";
+        expected = QStringLiteral("L'en-tête de la base encodée ferait 65537 octets (2047 champs) : le format DBF en "
+                                  "admet au plus 65535.");
+    }
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, {record})));
+    const QByteArray previous = "earlier";
+    QVERIFY(writeFile(path("out.dbf"), previous));
+    const RunOutcome run =
+        runOnThread(dbfJob(path("src.dbf"), path("out.dbf"), fields, int(fields.size()) - 1, "12345"));
+    QVERIFY(!run.ok);
+    QCOMPARE(run.error, expected);
+    QCOMPARE(readFile(path("out.dbf")), previous);
+    QVERIFY(leftovers(dir->path()).isEmpty());
+}
+
+void TestGeneration::recordCoderSharedAcrossThreads()
+{
+    // One coder, several threads: the same bytes as one thread alone.
+    EncodingParameters p = datamatrix10();
+    p.sizeRequest = DmtxSymbol16x16;
+    int w = 0, h = 0;
+    QVERIFY(RecordCoder::measure(p, "000000", &w, &h));
+    FontTextOptions o;
+    o.endOfLine = true;
+    const RecordCoder coder(p, o, true, w, h);
+    const int r = coder.fieldLength();
+    const int n = 400;
+    QByteArray single(n * r, '\0');
+    for (int i = 0; i < n; ++i) {
+        const QByteArray v = QByteArray::number(100000 + i * 37);
+        QVERIFY(coder.code(v.constData(), int(v.size()), single.data() + i * r).ok());
+    }
+    QByteArray shared(n * r, '\0');
+    QList<QThread*> threads;
+    for (int t = 0; t < 4; ++t)
+        threads << QThread::create([&, t] {
+            for (int i = t; i < n; i += 4) {
+                const QByteArray v = QByteArray::number(100000 + i * 37);
+                coder.code(v.constData(), int(v.size()), shared.data() + i * r);
+            }
+        });
+    for (QThread* thread : threads)
+        thread->start();
+    for (QThread* thread : threads) {
+        thread->wait();
+        delete thread;
+    }
+    QCOMPARE(shared, single);
+}
+
+void TestGeneration::corpus()
+{
+    // Tables written by other programs, loaded as the window loads them (the
+    // DBF engine gives the fields and the sample): each one either generates
+    // a base that the engine reads back with the same values plus a decodable
+    // code, or fails with a French text and leaves nothing behind.
+    const QString folder = qEnvironmentVariable("CODIFLUX_SHARED_DIR") + QStringLiteral("/corpus/dbf");
+    if (!QFileInfo(folder).isDir())
+        QSKIP("the shared DBF corpus is absent");
+    const QStringList names = QDir(folder).entryList({"*.dbf", "*.DBF"}, QDir::Files, QDir::Name);
+    QVERIFY(!names.isEmpty());
+    int generated = 0;
+    for (const QString& name : names) {
+        const QString source = QDir(folder).filePath(name);
+        DbfTablePtr table(dbf_open(QFile::encodeName(source).constData(), nullptr, 0, 0));
+        if (!table)
+            continue;
+        const unsigned fieldCount = dbf_field_count(table.get());
+        const unsigned recordCount = dbf_record_count(table.get());
+        QList<DbfFieldInfo> fields;
+        int chosen = -1;
+        for (unsigned i = 0; i < fieldCount; ++i) {
+            DbfFieldInfo info{};
+            QVERIFY(dbf_field_info(table.get(), i, &info));
+            fields.append(info);
+            if (chosen < 0 && info.type == DbfChar && info.length <= 100)
+                chosen = int(i);
+        }
+        if (chosen < 0 || recordCount == 0)
+            continue;
+        // The sample: the first non-blank value, padded as the window shows it.
+        QByteArray sample;
+        std::vector<char> value(std::size_t(fields[chosen].length) + 1);
+        for (unsigned r = 0; r < qMin(recordCount, 1000u) && sample.trimmed().isEmpty(); ++r) {
+            if (!dbf_goto_record(table.get(), r))
+                break;
+            const unsigned n = dbf_read_field(table.get(), dbf_field(table.get(), unsigned(chosen)), value.data(),
+                                              unsigned(value.size()), DbfAnyType);
+            sample = QByteArray(value.data(), n).leftJustified(fields[chosen].length, ' ');
+        }
+        if (sample.trimmed().isEmpty())
+            continue;
+
+        GenerationJob job = dbfJob(source, path(name + ".out.dbf"), {}, chosen, sample);
+        job.fields = fields;
+        job.tableFieldCount = fieldCount;
+        job.parameters = qr8bit();
+        job.parameters.qrVersion = 10;
+        job.parameters.qrLevel = QR_ECLEVEL_L;
+        const RunOutcome run = runOnThread(job);
+        QVERIFY(leftovers(dir->path()).isEmpty());
+        if (!run.ok) {
+            qInfo("%s: %s", qPrintable(name), qPrintable(run.error));
+            QVERIFY2(!run.error.isEmpty(), qPrintable(name));
+            QVERIFY(!QFile::exists(job.outputPath));
+            continue;
+        }
+        ++generated;
+        DbfTablePtr out(dbf_open(QFile::encodeName(job.outputPath).constData(), nullptr, 0, 0));
+        QVERIFY2(out, qPrintable(name));
+        QCOMPARE(dbf_field_count(out.get()), fieldCount + 1);
+        const unsigned written = dbf_record_count(out.get());
+        QVERIFY(written <= recordCount);
+        int w = 0, h = 0;
+        QVERIFY(RecordCoder::measure(job.parameters, sample, &w, &h));
+        FieldTextDecoder decoder(w, h, job.options, SymbologyQRCode);
+        const QByteArray bytes = readFile(job.outputPath);
+        const int headerLength = le16(bytes, 8);
+        const int recordLength = le16(bytes, 10);
+        QCOMPARE(qsizetype(headerLength) + qsizetype(written) * recordLength, bytes.size());
+        qint64 offset = 1;
+        for (int f = 0; f < chosen; ++f)
+            offset += quint8(bytes[32 + 32 * f + 16]);  // the corpus fields before the chosen one are short
+        char a[512], b[512];
+        for (unsigned r = 0; r < qMin(written, 200u); ++r) {
+            QVERIFY(dbf_goto_record(table.get(), r) && dbf_goto_record(out.get(), r));
+            for (unsigned f = 0; f < fieldCount; ++f) {
+                if (fields[int(f)].type == DbfMemo || fields[int(f)].length >= int(sizeof a))
+                    continue;
+                const unsigned na = dbf_read_field(table.get(), dbf_field(table.get(), f), a, sizeof a, DbfAnyType);
+                const unsigned nb = dbf_read_field(out.get(), dbf_field(out.get(), f), b, sizeof b, DbfAnyType);
+                QVERIFY2(QByteArray(a, na) == QByteArray(b, nb), qPrintable(name));
+            }
+            const QByteArray record = bytes.mid(headerLength + qsizetype(r) * recordLength, recordLength);
+            const QByteArray field = record.mid(offset, fields[chosen].length);
+            const QByteArray code = record.mid(recordLength - fieldLength(w, h, false), fieldLength(w, h, false));
+            if (isBlankValue(field.constData(), field.size()))
+                continue;
+            QByteArray expectedValue = field;
+            if (expectedValue.indexOf('\0') >= 0)
+                expectedValue.truncate(expectedValue.indexOf('\0'));
+            QCOMPARE(decoder.decode(code), std::optional(expectedValue));
+        }
+    }
+    QVERIFY(generated > 0);
+}
+
+QTEST_GUILESS_MAIN(TestGeneration)
+#include "test_generation.moc"

@@ -1,0 +1,268 @@
+// Speed and memory of a generation.
+//
+// Builds a DBF base of 100 000 records in a temporary folder, then for
+// Datamatrix and QR prints the records per second of a whole generation
+// (BaseEncoder: read, encode, convert, write) beside a bare loop of the same
+// library calls on the same values held in memory, and their ratio (goal: the
+// generation at 95% or more of the bare loop). Then the peak resident memory
+// (VmHWM) of a child process running one generation over 10 000 and over
+// 100 000 records (goal: the same, since the run streams).
+//
+//   bench_generation [--records N] [--repeat N]
+
+#include "codes/encoding.h"
+#include "codes/fonttext.h"
+#include "generation/baseencoder.h"
+#include "generation/generationcore.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+using namespace codiflux;
+
+namespace {
+
+// CPU time of the calling thread: the machine is shared, and wall time would
+// count the other processes' turns. Reads and writes count too (system time).
+class CpuClock {
+public:
+    void start() { start_ = now(); }
+    double seconds() const { return now() - start_; }
+
+private:
+    static double now()
+    {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+    }
+    double start_ = 0;
+};
+
+constexpr int kIdLength = 8;
+constexpr int kRefLength = 16;
+constexpr int kNameLength = 20;
+constexpr int kRecordLength = 1 + kIdLength + kRefLength + kNameLength;
+
+QByteArray refValue(int i)
+{
+    // 16 bytes: letters and digits, all of one length, so one symbol size fits all.
+    QByteArray v = "CFX-" + QByteArray::number(i).rightJustified(8, '0') + "-" + QByteArray::number(i % 97).rightJustified(2, '0');
+    return v.leftJustified(kRefLength, ' ', true);
+}
+
+bool buildBase(const QString& path, int records)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray header(32, '\0');
+    header[0] = 0x03;
+    header[1] = char(124);
+    header[2] = 1;
+    header[3] = 1;
+    for (int i = 0; i < 4; ++i)
+        header[4 + i] = char((quint32(records) >> (8 * i)) & 0xFF);
+    const int headerLength = 32 * 4 + 1;
+    header[8] = char(headerLength & 0xFF);
+    header[9] = char(headerLength >> 8);
+    header[10] = char(kRecordLength & 0xFF);
+    header[11] = char(kRecordLength >> 8);
+    auto descriptor = [](const char* name, char type, int length) {
+        QByteArray d(32, '\0');
+        std::memcpy(d.data(), name, std::strlen(name));
+        d[11] = type;
+        d[16] = char(length);
+        return d;
+    };
+    header += descriptor("ID", 'N', kIdLength);
+    header += descriptor("REF", 'C', kRefLength);
+    header += descriptor("NAME", 'C', kNameLength);
+    header += char(0x0D);
+    file.write(header);
+    QByteArray record;
+    for (int i = 0; i < records; ++i) {
+        record = " " + QByteArray::number(i).rightJustified(kIdLength) + refValue(i)
+            + QByteArray("Client " + QByteArray::number(i)).leftJustified(kNameLength, ' ', true);
+        file.write(record);
+    }
+    file.write("\x1A", 1);
+    return file.error() == QFile::NoError;
+}
+
+GenerationJob makeJob(const QString& source, const QString& output, int symbology)
+{
+    GenerationJob job;
+    job.typeSource = BaseDbf;
+    job.sourcePath = source;
+    job.outputPath = output;
+    job.writeText = false;
+    job.parameters.symbology = symbology;
+    if (symbology == SymbologyDatamatrix) {
+        job.parameters.sizeRequest = DmtxSymbol18x18;  // fixed size, AutoBest scheme (the default)
+        job.parameters.scheme = DmtxSchemeAutoBest;
+    } else {
+        job.parameters.qrVersion = 0;
+        job.parameters.qrLevel = QR_ECLEVEL_M;
+        job.parameters.qrMode = QR_MODE_8;
+    }
+    job.options.bitInversion = true;
+    job.options.pixelInversion = true;
+    job.options.endOfLine = true;
+    job.fieldIndex = 1;
+    const char* names[] = {"ID", "REF", "NAME"};
+    const int lengths[] = {kIdLength, kRefLength, kNameLength};
+    const int types[] = {DbfNumeric, DbfChar, DbfChar};
+    for (int i = 0; i < 3; ++i) {
+        DbfFieldInfo info{};
+        qstrncpy(info.name, names[i], sizeof info.name);
+        info.type = types[i];
+        info.length = lengths[i];
+        job.fields.append(info);
+    }
+    job.tableFieldCount = 3;
+    job.newFieldName = QStringLiteral("CODE2D");
+    job.sample = refValue(0);
+    return job;
+}
+
+double runGeneration(const GenerationJob& job, bool* ok)
+{
+    QString error;
+    BaseEncoder encoder(job, &error, 3000);
+    CpuClock clock;
+    clock.start();
+    *ok = encoder.encoderBase(job.outputPath, job.writeText, &error);
+    const double seconds = clock.seconds();
+    if (!*ok)
+        std::fprintf(stderr, "generation failed: %s\n", qPrintable(error));
+    return seconds;
+}
+
+double runBareLoop(const GenerationJob& job, const std::vector<QByteArray>& values, std::uint64_t* checksum)
+{
+    int w = 0, h = 0;
+    RecordCoder::measure(job.parameters, job.sample, &w, &h);
+    std::vector<char> field(std::size_t(fieldLength(w, h, job.options.endOfLine)));
+    std::uint64_t sum = 0;
+    CpuClock clock;
+    clock.start();
+    for (const QByteArray& v : values) {
+        const EncodedSymbol symbol = encodeSymbol(job.parameters, v);
+        toFontText(symbol.grid(), w, h, job.options, false, field.data());
+        sum += std::uint64_t(static_cast<unsigned char>(field[field.size() / 2]));
+    }
+    const double seconds = clock.seconds();
+    *checksum = sum;
+    return seconds;
+}
+
+long peakMemoryKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+int child(const QStringList& args)
+{
+    // --child SOURCE OUTPUT SYMBOLOGY
+    const GenerationJob job = makeJob(args.value(2), args.value(3), args.value(4).toInt());
+    bool ok = false;
+    runGeneration(job, &ok);
+    std::printf("%ld\n", peakMemoryKb());
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.value(1) == QLatin1String("--child"))
+        return child(args);
+
+    int records = 100000;
+    int repeat = 3;
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--records"))
+            records = args[++i].toInt();
+        else if (args[i] == QLatin1String("--repeat"))
+            repeat = std::max(1, args[++i].toInt());
+    }
+
+    QTemporaryDir folder(QStringLiteral("/tmp/bench_generation-XXXXXX"));
+    if (!folder.isValid())
+        return 1;
+    const QString source = folder.filePath(QStringLiteral("base.dbf"));
+    const QString output = folder.filePath(QStringLiteral("encoded.dbf"));
+    if (!buildBase(source, records)) {
+        std::fprintf(stderr, "cannot build the base\n");
+        return 1;
+    }
+    std::vector<QByteArray> values;
+    values.reserve(std::size_t(records));
+    for (int i = 0; i < records; ++i)
+        values.push_back(refValue(i));
+
+    std::printf("Base: %d records of %d bytes, field REF (%d bytes); best of %d runs, thread CPU time.\n", records,
+                kRecordLength, kRefLength, repeat);
+    std::printf("%-34s %14s %14s %8s\n", "symbology", "generation/s", "bare loop/s", "ratio");
+    bool allOk = true;
+    for (int symbology : {int(SymbologyDatamatrix), int(SymbologyQRCode)}) {
+        const GenerationJob job = makeJob(source, output, symbology);
+        double bestGeneration = 1e30;
+        double bestBare = 1e30;
+        std::uint64_t checksum = 0;
+        for (int r = 0; r < repeat; ++r) {
+            // Interleaved, so that both see the same machine load.
+            bool ok = false;
+            bestGeneration = std::min(bestGeneration, runGeneration(job, &ok));
+            allOk = allOk && ok;
+            bestBare = std::min(bestBare, runBareLoop(job, values, &checksum));
+        }
+        const double generationRate = records / bestGeneration;
+        const double bareRate = records / bestBare;
+        const char* name = symbology == SymbologyDatamatrix ? "Datamatrix 18x18, AutoBest" : "QR, 8-bit, level M, auto";
+        std::printf("%-34s %14.0f %14.0f %7.1f%%\n", name, generationRate, bareRate, 100.0 * generationRate / bareRate);
+        std::fflush(stdout);
+    }
+
+    // Peak memory of one generation in a fresh process, for two base sizes.
+    std::printf("\nPeak resident memory (VmHWM) of a child running one generation:\n");
+    const QString small = folder.filePath(QStringLiteral("small.dbf"));
+    const int smallRecords = std::max(1, records / 10);
+    if (!buildBase(small, smallRecords))
+        return 1;
+    for (int symbology : {int(SymbologyDatamatrix), int(SymbologyQRCode)}) {
+        long peaks[2] = {0, 0};
+        int i = 0;
+        for (const QString& base : {small, source}) {
+            QProcess process;
+            process.start(QCoreApplication::applicationFilePath(),
+                          {QStringLiteral("--child"), base, output, QString::number(symbology)});
+            process.waitForFinished(-1);
+            peaks[i++] = process.readAllStandardOutput().trimmed().toLong();
+            allOk = allOk && process.exitCode() == 0;
+        }
+        std::printf("%-34s %7d records: %6ld kB   %7d records: %6ld kB   (%+ld kB)\n",
+                    symbology == SymbologyDatamatrix ? "Datamatrix" : "QR", smallRecords, peaks[0], records, peaks[1],
+                    peaks[1] - peaks[0]);
+    }
+    return allOk ? 0 : 1;
+}
