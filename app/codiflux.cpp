@@ -1,0 +1,142 @@
+// Construction and destruction of the main window, and setLayoutVisible.
+
+#include "app/codiflux.h"
+
+#include "codes/encoding.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGraphicsView>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <span>
+
+namespace {
+
+// The maker's web domain, set as the application's organisation domain.
+const char* const organisationDomain = "codiflux.fr";
+
+void fillChoices(QComboBox* box, std::span<const codiflux::Choice> choices)
+{
+    box->clear();
+    for (const codiflux::Choice& choice : choices)
+        box->addItem(QString::fromUtf8(choice.text), choice.value);
+}
+
+} // namespace
+
+Codiflux::Codiflux(QWidget* parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags)
+{
+    // 1. The state of the other subsystems starts empty (member initialisers).
+    // 2. The form, with its own connections and tab 1 current.
+    form.setupUi(this);
+
+    // 3. The "Aide" menu.
+    connect(form.actionAbout, SIGNAL(triggered()), this, SLOT(onAbout()));
+    connect(form.actionAboutQt, SIGNAL(triggered()), this, SLOT(onAboutQt()));
+    connect(form.actionAboutLibdmtx, SIGNAL(triggered()), this, SLOT(onAboutLibdmtx()));
+    connect(form.actionAboutQrencode, SIGNAL(triggered()), this, SLOT(onAboutQrencode()));
+
+    // 4. The settings store.
+    QCoreApplication::setOrganizationDomain(QString::fromLatin1(organisationDomain));
+    settings = new QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Codiflux"), QString());
+
+    // 5. The preview scene.
+    scene.clear();
+    form.graphicsViewPreview->setScene(&scene);
+    form.graphicsViewPreview->show();
+
+    // 6. The parameter choice lists, each entry carrying the library's value.
+    fillChoices(form.comboBoxTailleDatamatrix, codiflux::datamatrixSizeChoices());
+    fillChoices(form.comboBoxModeEncodage, codiflux::datamatrixSchemeChoices());
+    fillChoices(form.comboBoxModeEncodageQRCode, codiflux::qrModeChoices());
+    fillChoices(form.comboBoxECLevelQRCode, codiflux::qrLevelChoices());
+    fillChoices(form.comboBoxCasseQRCode, codiflux::qrCaseChoices());
+
+    // 7. Actions and controls to the window's slots.
+    connect(form.actionChargerBase, SIGNAL(triggered()), this, SLOT(chargerBase()));
+    connect(form.actionGenererBase, SIGNAL(triggered()), this, SLOT(genererBase()));
+    connect(form.comboBoxChamps, SIGNAL(currentIndexChanged(int)), this, SLOT(selectionnerChamp(int)));
+    connect(form.actionPrevisualisation, SIGNAL(triggered()), this, SLOT(onPreview()));
+    connect(form.actionChargerParamParDefaut, SIGNAL(triggered()), this, SLOT(onChargerParametresParDefaut()));
+    connect(form.actionSauverParamParDefaut, SIGNAL(triggered()), this, SLOT(onSauverParametresParDefaut()));
+    connect(form.spinBoxPosDebut, SIGNAL(valueChanged(int)), this, SLOT(selectionnerDebutPosition(int)));
+    connect(form.spinBoxPosFin, SIGNAL(valueChanged(int)), this, SLOT(selectionnerFinPosition(int)));
+    connect(form.spinBoxPosNbCar, SIGNAL(valueChanged(int)), this, SLOT(selectionnerNbCarPosition(int)));
+    connect(form.plainTextEditSelecteurPosition, SIGNAL(selectionChanged()), this, SLOT(selectionnerPosition()));
+    connect(form.bmpPreviewRadioButton, SIGNAL(toggled(bool)), this, SLOT(fitInView()));
+    connect(form.txtPreviewRadioButton, SIGNAL(toggled(bool)), this, SLOT(fitInView()));
+
+    // 8. The fixed entries of the parameter-set menus.
+    actionSauverParDefaut = new QAction(tr("Par Défaut"), this);
+    actionChargerParDefaut = new QAction(tr("Par Défaut"), this);
+    actionNouveau = new QAction(tr("Nouveau..."), this);
+    actionSupprimer = new QAction(tr("Supprimer..."), this);
+
+    // 9. The load menu: a split button in the tool bar, a sub-menu in "&Préférences".
+    menuChargerParametres = new QMenu(this);
+    if (auto* button = qobject_cast<QToolButton*>(form.mainToolBar->widgetForAction(form.actionChargerParamParDefaut))) {
+        button->setMenu(menuChargerParametres);
+        button->setPopupMode(QToolButton::MenuButtonPopup);
+    }
+    form.actionChargerParamParDefaut->setMenu(menuChargerParametres);
+    connect(menuChargerParametres, SIGNAL(triggered(QAction*)), this, SLOT(onChargerParametres(QAction*)));
+
+    // 10. The save menu, likewise.
+    menuSauverParametres = new QMenu(this);
+    if (auto* button = qobject_cast<QToolButton*>(form.mainToolBar->widgetForAction(form.actionSauverParamParDefaut))) {
+        button->setMenu(menuSauverParametres);
+        button->setPopupMode(QToolButton::MenuButtonPopup);
+    }
+    form.actionSauverParamParDefaut->setMenu(menuSauverParametres);
+    connect(menuSauverParametres, SIGNAL(triggered(QAction*)), this, SLOT(onSauverParametres(QAction*)));
+
+    // 11. Both menus from the stored parameter sets.
+    construireMenusParametres();
+
+    // 12. No base yet: its controls stay hidden.
+    setLayoutVisible(form.layout_selectionChamp, false);
+    setLayoutVisible(form.layout_selectionPosition, false);
+
+    // 13. The encoded field's name only applies to a DBF base.
+    form.labelNomChampSortie->hide();
+    form.lineEditNomChampSortie->hide();
+
+    // 14. The default parameter set.
+    onChargerParametresParDefaut();
+}
+
+Codiflux::~Codiflux()
+{
+    delete settings;
+    delete menuChargerParametres;
+    delete menuSauverParametres;
+    delete actionChargerParDefaut;
+    delete actionSauverParDefaut;
+    delete actionNouveau;
+    delete actionSupprimer;
+    // The scene and the field list go with the members, the widgets with the base window.
+}
+
+int Codiflux::setLayoutVisible(QLayout* layout, bool visible)
+{
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (QWidget* widget = item->widget())
+            widget->setVisible(visible);
+        else if (QLayout* nested = item->layout())
+            setLayoutVisible(nested, visible);
+    }
+    return layout->count();
+}

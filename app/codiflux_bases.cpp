@@ -1,0 +1,330 @@
+// Loading a base into the window, its fields and records, and the column
+// range of a text base.
+
+#include "app/codiflux.h"
+
+#include "bases/dbf.h"
+#include "bases/textbase.h"
+#include "settings/parametres.h"
+
+#include <QColor>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFont>
+#include <QBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// At most this many records are listed for a field of a DBF base.
+constexpr unsigned kMaxListedRecords = 1000;
+
+// Sets a spin box without running the slots connected to it.
+void setQuietly(QSpinBox* box, qint64 value)
+{
+    const QSignalBlocker blocker(box);
+    box->setValue(static_cast<int>(std::clamp<qint64>(value, INT_MIN, INT_MAX)));
+}
+
+// A view position kept inside the document, so that a range reaching before
+// the first line or past the last one stops at the document's ends.
+int clampPosition(const QTextDocument* document, qint64 position)
+{
+    const qint64 last = std::max(0, document->characterCount() - 1);
+    return static_cast<int>(std::clamp<qint64>(position, 0, last));
+}
+
+// The 8-bit text of a fixed-size, NUL-terminated name, as Latin-1 characters.
+QString latin1Name(const char (&name)[12])
+{
+    return QString::fromLatin1(name, static_cast<qsizetype>(qstrnlen(name, sizeof name)));
+}
+
+} // namespace
+
+void Codiflux::chargerBase()
+{
+    const QString folder = settings->value(QLatin1String(codiflux::keys::CheminChargement), QStringLiteral(".")).toString();
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Veuillez sélectionner la base à charger..."), folder,
+        tr("Tous les formats connus (*.dbf *.txt);;Bases DBF (*.dbf);;Fichiers texte (*.txt);;Tous les fichiers (*.*)"));
+    if (path.isEmpty())
+        return;
+
+    // The folder is remembered even when the base then fails to load.
+    form.lineEditBaseSource->setText(path);
+    settings->setValue(QLatin1String(codiflux::keys::CheminChargement), QFileInfo(path).path());
+
+    if (!chargerFichier(path))
+        form.lineEditBaseSource->clear();
+}
+
+bool Codiflux::chargerFichier(const QString& path)
+{
+    setLayoutVisible(form.layout_selectionChamp, false);
+    setLayoutVisible(form.layout_selectionPosition, false);
+    form.labelNomChampSortie->hide();
+    form.lineEditNomChampSortie->hide();
+
+    const QFileInfo info(path);
+    if (!info.isReadable()) {
+        QMessageBox::warning(this, tr("Chargement base..."), tr("Impossible d'ouvrir le fichier sélectionné."),
+                             QMessageBox::Close, QMessageBox::Close);
+        return false;
+    }
+
+    // A .txt file is a text base, a .dbf file a dBase table, anything else text.
+    const QString suffix = info.suffix();
+    if (suffix.compare(QLatin1String("TXT"), Qt::CaseInsensitive) == 0)
+        baseKind = codiflux::BaseText;
+    else if (suffix.compare(QLatin1String("DBF"), Qt::CaseInsensitive) == 0)
+        baseKind = codiflux::BaseDbf;
+    else
+        baseKind = codiflux::BaseText;
+
+    if (baseKind == codiflux::BaseDbf) {
+        // The previous table is closed before the new one is opened, so that a
+        // base is never held open once another one is loaded.
+        table.reset();
+        table.reset(codiflux::dbf_open(QFile::encodeName(path).constData(), nullptr, 0, 0));
+
+        // Emptying the combo box runs selectionnerChamp(-1), which empties the record list.
+        champs.clear();
+        form.comboBoxChamps->clear();
+
+        if (!table) {
+            QMessageBox::warning(this, tr("Chargement base..."), tr("Une erreur est survenue lors du chargement."),
+                                 QMessageBox::Close, QMessageBox::Close);
+            return false;
+        }
+
+        const unsigned fieldCount = codiflux::dbf_field_count(table.get());
+        champs.reserve(static_cast<qsizetype>(fieldCount));
+        for (unsigned i = 0; i < fieldCount; ++i) {
+            codiflux::DbfFieldInfo field{};
+            codiflux::dbf_field_info(table.get(), i, &field);
+            champs.append(field);
+        }
+        // The first item added becomes current and lists its records.
+        for (const codiflux::DbfFieldInfo& field : std::as_const(champs))
+            form.comboBoxChamps->addItem(latin1Name(field.name));
+
+        setLayoutVisible(form.layout_selectionChamp, true);
+        form.labelNomChampSortie->show();
+        form.lineEditNomChampSortie->show();
+        return true;
+    }
+
+    codiflux::TextBaseDisplay display;
+    QString error;
+    if (!codiflux::readTextBaseForDisplay(info.absoluteFilePath(), display, &error)) {
+        QMessageBox::warning(this, tr("Chargement base..."),
+                             tr("Impossible d'ouvrir le fichier sélectionné.\nErreur : %1").arg(error),
+                             QMessageBox::Close, QMessageBox::Close);
+        return false;
+    }
+
+    QPlainTextEdit* view = form.plainTextEditSelecteurPosition;
+    maxLineLength = 0;
+    view->clear();
+    // One record per line; every byte is one character.
+    QString text;
+    {
+        qsizetype size = 0;
+        for (const QByteArray& line : std::as_const(display.lines))
+            size += line.size() + 1;
+        text.reserve(size);
+    }
+    for (qsizetype i = 0; i < display.lines.size(); ++i) {
+        if (i > 0)
+            text.append(QLatin1Char('\n'));
+        text.append(QString::fromLatin1(display.lines.at(i)));
+    }
+    maxLineLength = display.maxLineLength;
+    view->setPlainText(text);
+
+    view->setFocus();
+    QTextCursor cursor = view->textCursor();
+    cursor.setPosition(0);
+    view->setTextCursor(cursor);
+
+    setLayoutVisible(form.layout_selectionPosition, true);
+    return true;
+}
+
+void Codiflux::selectionnerChamp(int index)
+{
+    form.comboBoxEnregistrement->clear();
+    if (index < 0 || !table || index >= champs.size())
+        return;
+
+    const codiflux::DbfFieldInfo field = champs.at(index);
+    form.lineEditNomChampSortie->setText(QLatin1Char('_') + latin1Name(field.name));
+
+    const unsigned length = field.length > 0 ? static_cast<unsigned>(field.length) : 0u;
+    std::vector<char> entry(static_cast<std::size_t>(length) + 1u, '\0');
+    const codiflux::DbfField* descriptor = codiflux::dbf_field(table.get(), static_cast<unsigned>(index));
+
+    const unsigned count = std::min(codiflux::dbf_record_count(table.get()), kMaxListedRecords);
+
+    auto progress = std::make_unique<QProgressBar>();
+    progress->setMaximum(static_cast<int>(count));
+    progress->setValue(0);
+    form.statusBar->addWidget(progress.get(), 1);
+
+    bool currentChosen = false;
+    for (unsigned i = 0; i < count; ++i) {
+        entry[0] = '\0';
+        unsigned valueLength = 0;
+        // A record that cannot be loaded lists as blanks, never as the
+        // previous record's value.
+        if (codiflux::dbf_goto_record(table.get(), i))
+            valueLength = codiflux::dbf_read_field(table.get(), descriptor, entry.data(),
+                                                   length + 1u, field.type);
+        valueLength = std::min(valueLength, length);
+
+        // Every entry is exactly the field's length.
+        std::memset(entry.data() + valueLength, ' ', length - valueLength);
+        entry[length] = '\0';
+        form.comboBoxEnregistrement->addItem(QString::fromLatin1(entry.data(), static_cast<qsizetype>(length)));
+
+        if (valueLength != 0 && !currentChosen) {
+            form.comboBoxEnregistrement->setCurrentIndex(static_cast<int>(i));
+            currentChosen = true;
+        }
+        progress->setValue(static_cast<int>(i) + 1);
+    }
+
+    form.statusBar->removeWidget(progress.get());
+}
+
+void Codiflux::selectionnerPosition(int debut, int fin)
+{
+    QPlainTextEdit* view = form.plainTextEditSelecteurPosition;
+    const qint64 stride = static_cast<qint64>(maxLineLength) + 1;
+    {
+        const QSignalBlocker blocker(view);
+        QTextCursor cursor = view->textCursor();
+        const qint64 lineStart = stride * cursor.blockNumber();
+        cursor.setPosition(clampPosition(view->document(), lineStart + debut - 1));
+        cursor.setPosition(clampPosition(view->document(), lineStart + fin), QTextCursor::KeepAnchor);
+        view->setTextCursor(cursor);
+    }
+
+    setQuietly(form.spinBoxPosDebut, debut);
+    setQuietly(form.spinBoxPosFin, fin);
+    setQuietly(form.spinBoxPosNbCar, static_cast<qint64>(fin) - debut + 1);
+    updateOtherSelections();
+}
+
+void Codiflux::selectionnerPosition()
+{
+    const QTextCursor cursor = form.plainTextEditSelecteurPosition->textCursor();
+    const qint64 start = cursor.selectionStart();
+    const qint64 end = cursor.selectionEnd();
+
+    qint64 debut = 0;
+    qint64 fin = 0;
+    qint64 nb = 0;
+    if (start < end) {
+        debut = start + 1;
+        fin = end;
+        nb = end - start;
+    }
+    // Columns of the two ends on their lines; the count keeps every character
+    // in between, line ends included.
+    const qint64 stride = static_cast<qint64>(maxLineLength) + 1;
+    debut %= stride;
+    fin %= stride;
+
+    setQuietly(form.spinBoxPosDebut, debut);
+    setQuietly(form.spinBoxPosFin, fin);
+    setQuietly(form.spinBoxPosNbCar, nb);
+    updateOtherSelections();
+}
+
+void Codiflux::selectionnerDebutPosition(int value)
+{
+    const int debut = value;
+    int fin = form.spinBoxPosFin->value();
+    if (fin < debut) {
+        setQuietly(form.spinBoxPosFin, debut);
+        fin = debut;
+    }
+    setQuietly(form.spinBoxPosNbCar, static_cast<qint64>(fin) - debut + 1);
+    selectionnerPosition(debut, fin);
+}
+
+void Codiflux::selectionnerFinPosition(int value)
+{
+    const int fin = value;
+    const int debut = form.spinBoxPosDebut->value();
+    // A negative count shows as 0.
+    setQuietly(form.spinBoxPosNbCar, std::max<qint64>(0, static_cast<qint64>(fin) - debut + 1));
+    if (fin < debut)
+        form.spinBoxPosFin->setValue(debut);  // runs this slot again with fin = debut
+    else
+        selectionnerPosition(form.spinBoxPosDebut->value(), fin);
+}
+
+void Codiflux::selectionnerNbCarPosition(int value)
+{
+    const int debut = form.spinBoxPosDebut->value();
+    const qint64 fin = static_cast<qint64>(debut) + value - 1;
+    selectionnerPosition(debut, static_cast<int>(std::clamp<qint64>(fin, INT_MIN, INT_MAX)));
+}
+
+void Codiflux::updateOtherSelections()
+{
+    QPlainTextEdit* view = form.plainTextEditSelecteurPosition;
+    const QColor colour = QColor(Qt::yellow).lighter(160);
+    const int debut = form.spinBoxPosDebut->value();
+    const int fin = form.spinBoxPosFin->value();
+
+    if (fin == 0) {
+        view->setExtraSelections({});
+        return;
+    }
+
+    // The same columns on every displayed line, in bold on a light yellow.
+    QTextCharFormat format;
+    format.setBackground(QBrush(colour, Qt::SolidPattern));
+    format.setProperty(QTextFormat::FullWidthSelection, true);
+    format.setFontWeight(QFont::Bold);
+
+    QTextDocument* document = view->document();
+    const qint64 stride = static_cast<qint64>(maxLineLength) + 1;
+    const int lines = document->blockCount();
+    QList<QTextEdit::ExtraSelection> highlights;
+    highlights.reserve(lines);
+    for (int k = 0; k < lines; ++k) {
+        QTextEdit::ExtraSelection highlight;
+        highlight.cursor = QTextCursor(document);
+        highlight.cursor.setPosition(clampPosition(document, stride * k + debut - 1));
+        highlight.cursor.setPosition(clampPosition(document, stride * k + fin), QTextCursor::KeepAnchor);
+        highlight.format = format;
+        highlights.append(highlight);
+    }
+    view->setExtraSelections(highlights);
+}

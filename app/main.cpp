@@ -1,0 +1,23 @@
+// Entry point of Codiflux: the environment, then the main window until it closes.
+
+#include "app/codiflux.h"
+#include "app/startup.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    // The arguments go to the application object only: the program reads none.
+    QApplication application(argc, argv);
+
+    codiflux::StartupEnvironment environment;
+    codiflux::setupEnvironment(environment);
+
+    int exitCode = 0;
+    {
+        Codiflux window;
+        window.show();
+        exitCode = application.exec();
+    }  // the window goes first, then translator B, then A, then the application
+    return exitCode;
+}
