@@ -5,10 +5,15 @@
 
 #include <QApplication>
 
+#include <clocale>
+
 int main(int argc, char* argv[])
 {
     // The arguments go to the application object only: the program reads none.
     QApplication application(argc, argv);
+    // The application object adopts the user's locale for the C library too;
+    // numbers read from the bases keep the full stop as their decimal point.
+    std::setlocale(LC_NUMERIC, "C");
 
     codiflux::StartupEnvironment environment;
     codiflux::setupEnvironment(environment);
