@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTabWidget>
