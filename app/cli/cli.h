@@ -1,0 +1,145 @@
+#pragma once
+// codiflux-cli: the batch road to an encoded base, over the same generation
+// core as the window. Arguments become a GenerationJob exactly as the window
+// captures one; the run codes records on several threads and writes them in
+// source order, so its output is byte for byte that of a single-thread run.
+
+#include "generation/generationcore.h"
+#include "generation/job.h"
+#include "settings/parametres.h"
+
+#include <QByteArray>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace codiflux::cli {
+
+enum ExitCode : int { ExitSuccess = 0, ExitFailure = 1, ExitUsage = 2 };
+
+enum class Command { Help, Generate, Preview };
+
+// What the command line asks for, once the preset and the options given beside
+// it are merged.
+struct Options {
+    Command command = Command::Help;
+    QString source;
+    QString output;             // -o
+    QString field;              // --field (DBF)
+    bool hasRange = false;      // --range START:COUNT (text)
+    int rangeStart = 0;
+    int rangeCount = 0;
+    QString preset;             // --preset; empty when none ("default" names the default set)
+    ParameterSet parameters;    // the preset's values (or ParameterSet{}), options applied
+    QString newFieldName;       // --new-field; empty: "_" + the field's name
+    bool writeText = false;     // --txt
+    bool verify = false;        // --verify
+    int jobs = 1;               // --jobs; QThread::idealThreadCount() when not given
+    qint64 sampleRecord = 0;    // --sample; 0: the first record whose value is not blank
+    bool progress = true;       // --no-progress turns the bar off
+    bool draw = false;          // --draw: draw the symbol even when stdout is no terminal
+};
+
+struct ParseResult {
+    int exitCode = -1;   // -1: go on with `options`; otherwise stop with this code
+    QString message;     // help text (exit 0) or the French error (exit 2)
+    Options options;
+};
+
+// Parses the arguments (program name excluded). A preset is read from
+// `settings` (the window's settings file).
+ParseResult parseArguments(const QStringList& arguments, QSettings& settings);
+
+// The French help.
+QString helpText();
+
+// A stored parameter set as the window's controls hold it once loaded: combo
+// values that no entry carries read 0, spin box values are clamped to their ranges.
+ParameterSet asWindowControls(const ParameterSet& set);
+
+// The job the window would capture for the same base, field or range, record
+// and parameters. `sampleRecord` receives the 1-based number of the record
+// taken as sample. Returns an exit code (ExitSuccess when the job is ready)
+// with the French text in `error` otherwise.
+int buildJob(const Options& options, GenerationJob& job, qint64* sampleRecord, QString* error);
+
+// ---------------------------------------------------------------------------
+// The run
+
+struct RunControl {
+    int jobs = 1;                            // coding threads
+    int batch = 256;                         // records per thread in a window of the source
+    bool verify = false;                     // decode every code and compare it with the value
+    const std::atomic<bool>* cancel = nullptr;
+    std::function<void(int)> progress;       // per mille, called when it changes
+    // Test hook: alters a record's code text after its coding and before its
+    // check; (record number, code text, its length).
+    std::function<void(qint64, char*, int)> tamper;
+};
+
+struct RunReport {
+    qint64 records = 0;
+    int width = 0;
+    int height = 0;
+    int fieldLength = 0;
+};
+
+// The whole generation: preparation, records, commit of the outputs. On
+// failure nothing is left on disk beside the source (the temporaries are
+// removed) and `error` gets the text. With one job, no check and no hook this
+// is BaseEncoder's own single-thread loop.
+bool generate(const GenerationJob& job, const RunControl& control, QString* error, RunReport* report = nullptr);
+
+// The record loop of a prepared run on `control.jobs` threads, in windows of
+// jobs x batch records: read in order, coded (and checked) in parallel,
+// written in order. The first failing record in source order decides the
+// failure and its text, as in the single-thread loop. Does not commit.
+// `job` is the one the run was prepared from.
+bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer,
+                        GenerationFeedback& feedback, const RunControl& control, QString* error);
+
+// The text of a failed check of record `record` (`read` empty: nothing read).
+QString verifyFailureText(qint64 record, const QByteArray& expected, const std::optional<QByteArray>& read);
+
+// ---------------------------------------------------------------------------
+// The preview
+
+struct PreviewResult {
+    QByteArray value;      // the value encoded (after the space removal of the set)
+    int width = 0;         // W
+    int height = 0;        // H
+    int bands = 0;         // B
+    int fieldLength = 0;   // R
+    QString previewText;   // bands separated by line feeds
+    std::vector<bool> dark;  // W x H cells, row by row from the top
+};
+
+// The window's preview of the sample: space removal, encoding, font text.
+// false with the window's French text in `error` when the value is blank or
+// the library refuses it.
+bool previewSample(const GenerationJob& job, const ParameterSet& set, PreviewResult& result, QString* error);
+
+// The symbol drawn with half-block characters (two rows per line), with a
+// quiet zone of `quietZone` light cells; dark cells are drawn inked.
+QString drawSymbol(const PreviewResult& result, int quietZone = 2);
+
+// ---------------------------------------------------------------------------
+// The whole command
+
+struct Console {
+    QTextStream* out = nullptr;
+    QTextStream* err = nullptr;
+    bool stdoutIsTerminal = false;   // draws the preview's symbol
+    bool stderrIsTerminal = false;   // shows the progress bar
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+int runCommandLine(const QStringList& arguments, QSettings& settings, Console& console);
+
+} // namespace codiflux::cli

@@ -1,0 +1,291 @@
+// Speed, parallel speed-up and memory of codiflux-cli.
+//
+// Builds a DBF base (100 000 records by default) in a temporary folder, then
+// runs the codiflux-cli executable on it, as a mailing house's script would:
+// Datamatrix AutoBest (the default parameters) and QR, each with --jobs 1 and
+// --jobs N, plain and with --verify. For each run: records per second (wall
+// time), CPU time and peak resident memory of the process. Then:
+//   - the machine's parallel capacity: N copies of a CPU-bound loop run
+//     together against one after the other (N x t1 / tN; close to 1 when the
+//     cores are busy elsewhere), measured beside each pair of runs;
+//   - the speed-up of --jobs N over --jobs 1, and speed-up / capacity
+//     (goal: 0.9 or more, and --jobs N never slower than --jobs 1);
+//   - the cost of --verify as a ratio of times.
+//
+//   bench_cli [--records N] [--jobs N] [--repeat N (rounds, default 3)] [--cli PATH]
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+double now()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+constexpr int kRefLength = 16;
+constexpr int kNameLength = 24;
+constexpr int kRecordLength = 1 + kRefLength + kNameLength;
+
+bool buildBase(const QString& path, int records)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray header(32, '\0');
+    header[0] = 0x03;
+    header[1] = char(124);
+    header[2] = 1;
+    header[3] = 1;
+    for (int i = 0; i < 4; ++i)
+        header[4 + i] = char((quint32(records) >> (8 * i)) & 0xFF);
+    const int headerLength = 32 * 3 + 1;
+    header[8] = char(headerLength & 0xFF);
+    header[9] = char(headerLength >> 8);
+    header[10] = char(kRecordLength & 0xFF);
+    header[11] = char(kRecordLength >> 8);
+    auto descriptor = [](const char* name, int length) {
+        QByteArray d(32, '\0');
+        std::memcpy(d.data(), name, std::strlen(name));
+        d[11] = 'C';
+        d[16] = char(length);
+        return d;
+    };
+    header += descriptor("REF", kRefLength);
+    header += descriptor("NOM", kNameLength);
+    header += char(0x0D);
+    file.write(header);
+    QByteArray block;
+    for (int i = 0; i < records; ++i) {
+        // 16 bytes of capitals, digits and '-': every value gives the same symbol size.
+        const QByteArray ref = "CFX-" + QByteArray::number(i).rightJustified(8, '0') + "-"
+            + QByteArray::number(i % 97).rightJustified(2, '0');
+        block += ' ';
+        block += ref.leftJustified(kRefLength, ' ', true);
+        block += ("Client " + QByteArray::number(i * 7919 % 100003)).leftJustified(kNameLength, ' ', true);
+        if (block.size() > (1 << 20)) {
+            file.write(block);
+            block.clear();
+        }
+    }
+    block += char(0x1A);
+    file.write(block);
+    return file.error() == QFile::NoError;
+}
+
+struct RunResult {
+    bool ok = false;
+    double seconds = 0;
+    double cpuSeconds = 0;
+    long peakKb = 0;
+};
+
+RunResult runCli(const QString& cli, const QStringList& arguments)
+{
+    std::vector<QByteArray> storage;
+    storage.push_back(QFile::encodeName(cli));
+    for (const QString& a : arguments)
+        storage.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& s : storage)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    RunResult r;
+    const double start = now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return r;
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    r.seconds = now() - start;
+    posix_spawn_file_actions_destroy(&actions);
+    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    r.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    r.peakKb = usage.ru_maxrss;
+    return r;
+}
+
+// A CPU-bound loop that touches no memory: what one core can do alone.
+double spin(std::uint64_t rounds)
+{
+    volatile std::uint64_t sink = 0;
+    std::uint64_t x = 88172645463325252ull;
+    for (std::uint64_t i = 0; i < rounds; ++i) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+    }
+    sink = x;
+    return double(sink & 1);
+}
+
+// N x (time of one loop alone) / (time of N loops together).
+double parallelCapacity(int n, std::uint64_t rounds)
+{
+    double t1 = 1e9;
+    double tn = 1e9;
+    for (int repeat = 0; repeat < 2; ++repeat) {
+        double start = now();
+        spin(rounds);
+        t1 = std::min(t1, now() - start);
+        start = now();
+        std::vector<std::thread> threads;
+        for (int i = 0; i < n; ++i)
+            threads.emplace_back([rounds] { spin(rounds); });
+        for (std::thread& t : threads)
+            t.join();
+        tn = std::min(tn, now() - start);
+    }
+    return double(n) * t1 / tn;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    int records = 100000;
+    int jobs = std::max(1, QThread::idealThreadCount());
+    int repeat = 3;
+    QString cli = QStringLiteral(CODIFLUX_CLI_EXE);
+    const QStringList args = app.arguments();
+    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--records"))
+            records = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--jobs"))
+            jobs = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--repeat"))
+            repeat = std::max(1, args[i + 1].toInt());
+        else if (args[i] == QLatin1String("--cli"))
+            cli = args[i + 1];
+    }
+
+    QTemporaryDir dir;
+    const QString base = dir.filePath(QStringLiteral("base.dbf"));
+    const QString out = dir.filePath(QStringLiteral("out.dbf"));
+    if (!buildBase(base, records)) {
+        std::fprintf(stderr, "cannot write the base\n");
+        return 1;
+    }
+
+    // Calibrate the loop to about half a second.
+    std::uint64_t rounds = 1u << 24;
+    for (;;) {
+        const double start = now();
+        spin(rounds);
+        if (now() - start > 0.25 || rounds > (1ull << 34))
+            break;
+        rounds *= 2;
+    }
+
+    std::printf("codiflux-cli on %d records, --jobs N = %d, %d rounds (table: best wall time of each)\n\n", records,
+                jobs, repeat);
+
+    struct Case {
+        const char* name;
+        QStringList options;
+    };
+    const Case cases[] = {
+        {"Datamatrix AutoBest", {}},
+        {"QR 8-bit", {"--symbology", "qr", "--qr-mode", "8-bit data"}},
+    };
+    bool allOk = true;
+    bool goalsMet = true;
+    for (const Case& c : cases) {
+        const QStringList common = QStringList{"generate", base, "-o", out, "--field", "REF", "--no-progress"} + c.options;
+        auto print = [&](const char* label, int j, const RunResult& r) {
+            std::printf("%-26s %7d %12.0f %9.2f %9.2f %10.1f%s\n", label, j, records / r.seconds, r.seconds,
+                        r.cpuSeconds, r.peakKb / 1024.0, r.ok ? "" : "  FAILED");
+        };
+        auto keepBest = [&](RunResult& best, const RunResult& r) {
+            allOk = allOk && r.ok;
+            if (best.seconds == 0 || r.seconds < best.seconds)
+                best = r;
+        };
+
+        // The runs alternate, so that a burst of load elsewhere on the machine
+        // does not fall on one of them only; the table keeps each one's best
+        // time. The speed-up of each round is set against the capacity
+        // measured just before and just after its two runs.
+        RunResult one, many, oneChecked, manyChecked;
+        std::vector<double> ratios, speedUps, capacities;
+        const QString n = QString::number(jobs);
+        for (int i = 0; i < repeat; ++i) {
+            const double before = parallelCapacity(jobs, rounds);
+            const RunResult a = runCli(cli, common + QStringList{"--jobs", "1"});
+            const RunResult b = runCli(cli, common + QStringList{"--jobs", n});
+            const double after = parallelCapacity(jobs, rounds);
+            keepBest(one, a);
+            keepBest(many, b);
+            const double capacity = (before + after) / 2;
+            const double speedUp = a.seconds / b.seconds;
+            capacities.push_back(capacity);
+            speedUps.push_back(speedUp);
+            ratios.push_back(speedUp / capacity);
+            std::printf("  %-24s round %d: capacity %.2f -> %.2f, speed-up %.2f, speed-up / capacity %.2f\n", c.name,
+                        i + 1, before, after, speedUp, speedUp / capacity);
+            keepBest(oneChecked, runCli(cli, common + QStringList{"--jobs", "1", "--verify"}));
+            keepBest(manyChecked, runCli(cli, common + QStringList{"--jobs", n, "--verify"}));
+        }
+        auto median = [](std::vector<double> v) {
+            std::sort(v.begin(), v.end());
+            const std::size_t m = v.size() / 2;
+            return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+        };
+
+        std::printf("%-26s %7s %12s %9s %9s %10s\n", "case", "jobs", "records/s", "wall s", "cpu s", "peak MiB");
+        print(c.name, 1, one);
+        print(c.name, jobs, many);
+        print("  + --verify", 1, oneChecked);
+        print("  + --verify", jobs, manyChecked);
+
+        const double capacity = median(capacities);
+        const double speedUp = median(speedUps);
+        const double ratio = median(ratios);
+        const bool met = ratio >= 0.9 && speedUp >= 0.98;
+        std::printf("  parallel capacity of the machine (%d loops), median: %.2f\n", jobs, capacity);
+        std::printf("  speed-up --jobs %d / --jobs 1, median: %.2f; speed-up / capacity, median: %.2f "
+                    "(goal >= 0.90)%s\n",
+                    jobs, speedUp, ratio, met ? "" : "  BELOW GOAL");
+        std::printf("  cost of --verify, time with / without: wall %.2f, cpu %.2f at --jobs 1; wall %.2f, cpu %.2f "
+                    "at --jobs %d\n\n",
+                    oneChecked.seconds / one.seconds, oneChecked.cpuSeconds / one.cpuSeconds,
+                    manyChecked.seconds / many.seconds, manyChecked.cpuSeconds / many.cpuSeconds, jobs);
+        goalsMet = goalsMet && met;
+    }
+    std::printf("%s\n", goalsMet ? "goals met: --jobs N at 0.9 x capacity or more, never slower than --jobs 1"
+                                  : "goals NOT met (see BELOW GOAL)");
+    if (!allOk)
+        std::printf("some runs FAILED\n");
+    return allOk ? 0 : 1;
+}
