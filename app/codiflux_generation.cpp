@@ -153,6 +153,7 @@ void Codiflux::genererBase()
     QTimer watchdogTimer;
     watchdogTimer.setSingleShot(true);
     watchdogTimer.setInterval(kWatchdogTimeout);
+    watchdogTimer.setTimerType(Qt::PreciseTimer);  // never before the interval
 
     QString messageErreur;
     baseEncoder = new BaseEncoder(job, &messageErreur, kGeneratorWatchdogPeriod, nullptr);
