@@ -13,6 +13,7 @@
 #include "app/ui_codiflux.h"
 #include "bases/dbf.h"
 #include "generation/job.h"
+#include "settings/parametres.h"
 
 #include <QGraphicsScene>
 #include <QList>
@@ -87,6 +88,10 @@ private:
 
     // Everything a generation reads from the controls, taken on the GUI thread.
     codiflux::GenerationJob captureJob(const QString& output, bool txt) const;
+
+    // The encoding parameters and format options the controls show, as a
+    // parameter set (a combo box without a current entry gives 0).
+    codiflux::ParameterSet parametresAffiches() const;
 
     // Parameter sets
     void construireMenusParametres();

@@ -34,12 +34,6 @@ constexpr int kWatchdogTimeout = 5000;
 // The generator signals its liveness at most this often.
 constexpr int kGeneratorWatchdogPeriod = 3000;
 
-// The library value kept as the current entry's item data; 0 when no entry is current.
-int currentValue(const QComboBox* box)
-{
-    return box->currentData(Qt::UserRole).toInt();
-}
-
 } // namespace
 
 codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) const
@@ -52,25 +46,10 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
     job.outputPath = output;
     job.writeText = txt;
 
-    EncodingParameters& p = job.parameters;
-    p.symbology = form.tabTypeWidget->currentIndex() == SymbologyQRCode ? SymbologyQRCode : SymbologyDatamatrix;
-    p.moduleSize = form.spinBoxModule->value();
-    p.marginSize = form.spinBoxMarge->value();
-    p.sizeRequest = currentValue(form.comboBoxTailleDatamatrix);
-    p.scheme = currentValue(form.comboBoxModeEncodage);
-    p.qrVersion = form.spinBoxVersionQRCode->value();
-    p.qrLevel = currentValue(form.comboBoxECLevelQRCode);
-    p.qrCaseSensitive = currentValue(form.comboBoxCasseQRCode);
-    p.qrMode = currentValue(form.comboBoxModeEncodageQRCode);
-
-    FontTextOptions& o = job.options;
-    o.horizontalInversion = form.checkBoxInvHorizontale->isChecked();
-    o.verticalInversion = form.checkBoxInvVerticale->isChecked();
-    o.bitInversion = form.checkBoxInvBits->isChecked();
-    o.pixelInversion = form.checkBoxInvPixels->isChecked();
-    o.endOfLine = form.checkBoxFinLigne->isChecked();
-    o.endOfLineCharacter = endOfLineCharacter(form.lineEditFinLigne->text());
-    job.blankCodes = form.radioButtonEmptyGenCode->isChecked();
+    const ParameterSet shown = parametresAffiches();
+    job.parameters = shown.encodingParameters();
+    job.options = shown.fontTextOptions();
+    job.blankCodes = shown.genererCodeVide;
 
     job.fieldIndex = form.comboBoxChamps->currentIndex();
     job.fields = champs;

@@ -91,7 +91,7 @@ void Codiflux::lireJeuParametres()
     form.tabTypeWidget->setCurrentIndex(set.typeEncodage);
 }
 
-void Codiflux::ecrireJeuParametres()
+codiflux::ParameterSet Codiflux::parametresAffiches() const
 {
     codiflux::ParameterSet set;
     set.tailleModule = form.spinBoxModule->value();
@@ -112,7 +112,12 @@ void Codiflux::ecrireJeuParametres()
     set.inversionBits = form.checkBoxInvBits->isChecked();
     set.inversionPixels = form.checkBoxInvPixels->isChecked();
     set.genererCodeVide = form.radioButtonEmptyGenCode->isChecked();
-    codiflux::writeParameterSet(*settings, set);
+    return set;
+}
+
+void Codiflux::ecrireJeuParametres()
+{
+    codiflux::writeParameterSet(*settings, parametresAffiches());
 }
 
 void Codiflux::onChargerParametresParDefaut()

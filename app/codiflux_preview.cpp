@@ -29,40 +29,6 @@
 
 namespace {
 
-// The item data of the combo box's current entry; 0 when no entry is current.
-int currentValue(const QComboBox* box)
-{
-    return box->currentData(Qt::UserRole).toInt();
-}
-
-codiflux::EncodingParameters encodingParameters(const CodifluxClass& form)
-{
-    codiflux::EncodingParameters p;
-    p.symbology = form.tabTypeWidget->currentIndex() == codiflux::SymbologyQRCode ? codiflux::SymbologyQRCode
-                                                                                   : codiflux::SymbologyDatamatrix;
-    p.moduleSize = form.spinBoxModule->value();
-    p.marginSize = form.spinBoxMarge->value();
-    p.sizeRequest = currentValue(form.comboBoxTailleDatamatrix);
-    p.scheme = currentValue(form.comboBoxModeEncodage);
-    p.qrVersion = form.spinBoxVersionQRCode->value();
-    p.qrLevel = currentValue(form.comboBoxECLevelQRCode);
-    p.qrCaseSensitive = currentValue(form.comboBoxCasseQRCode);
-    p.qrMode = currentValue(form.comboBoxModeEncodageQRCode);
-    return p;
-}
-
-codiflux::FontTextOptions fontTextOptions(const CodifluxClass& form)
-{
-    codiflux::FontTextOptions o;
-    o.horizontalInversion = form.checkBoxInvHorizontale->isChecked();
-    o.verticalInversion = form.checkBoxInvVerticale->isChecked();
-    o.bitInversion = form.checkBoxInvBits->isChecked();
-    o.pixelInversion = form.checkBoxInvPixels->isChecked();
-    o.endOfLine = form.checkBoxFinLigne->isChecked();
-    o.endOfLineCharacter = codiflux::endOfLineCharacter(form.lineEditFinLigne->text());
-    return o;
-}
-
 bool isBlank(const QString& value)
 {
     return std::all_of(value.cbegin(), value.cend(), [](QChar c) { return c.isSpace(); });
@@ -94,7 +60,8 @@ void Codiflux::onPreview()
     using namespace codiflux;
 
     // 1. The library objects for the current tab, before the value is read.
-    const EncodingParameters parameters = encodingParameters(form);
+    const ParameterSet shown = parametresAffiches();
+    const EncodingParameters parameters = shown.encodingParameters();
     const bool datamatrix = parameters.symbology == SymbologyDatamatrix;
     DmtxEncodePtr encoder;
     QRinputPtr input;
@@ -189,7 +156,7 @@ void Codiflux::onPreview()
     // 7. The font text of the symbol, with the options as they are now.
     const int width = grid.width();
     const int height = grid.height();
-    const FontText text = toFontText(grid, width, height, fontTextOptions(form), false);
+    const FontText text = toFontText(grid, width, height, shown.fontTextOptions(), false);
 
     // 8. The dimensions, the field text, then the scene.
     form.lineEditNbColonnes->setText(QString::number(width));

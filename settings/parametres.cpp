@@ -25,7 +25,7 @@ FontTextOptions ParameterSet::fontTextOptions() const
     o.bitInversion = inversionBits;
     o.pixelInversion = inversionPixels;
     o.endOfLine = finLigne;
-    o.endOfLineCharacter = finLigneCaractere.isEmpty() ? ' ' : finLigneCaractere.at(0).toLatin1();
+    o.endOfLineCharacter = endOfLineCharacter(finLigneCaractere);
     return o;
 }
 
