@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that building, running and testing need,
 # when some are missing.
 set -euo pipefail
-packages=(cmake g++ clang pkg-config make
+packages=(cmake g++ clang libclang-rt-14-dev pkg-config make
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl1-mesa-dev
   libdmtx-dev libqrencode-dev libzxing-dev
   python3 python3-fonttools python3-dbfread
@@ -16,5 +16,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   echo "Installing: ${missing[*]}"
   $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
 fi
