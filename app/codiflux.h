@@ -15,6 +15,7 @@
 #include "generation/job.h"
 #include "settings/parametres.h"
 
+#include <QDeadlineTimer>
 #include <QGraphicsScene>
 #include <QList>
 #include <QMainWindow>
@@ -126,4 +127,9 @@ private:
     // A running generation
     QProgressDialog* progressDialog = nullptr;
     codiflux::BaseEncoder* baseEncoder = nullptr;
+    // Set by watchdogTimedOut(): the running generator was told to terminate
+    // and is waited for only until finAttenteTerminaison; the text it wrote.
+    bool generateurInterrompu = false;
+    QDeadlineTimer finAttenteTerminaison;
+    QString messageWatchdog;
 };

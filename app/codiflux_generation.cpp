@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -27,12 +28,47 @@
 #include <QThread>
 #include <QTimer>
 
+#include <memory>
+
 namespace {
 
 // Interval of the window's watchdog: a generator silent for this long is ended.
 constexpr int kWatchdogTimeout = 5000;
 // The generator signals its liveness at most this often.
 constexpr int kGeneratorWatchdogPeriod = 3000;
+// How long a generator told to terminate is waited for before the window
+// stops waiting: a termination takes effect only when the thread enters a
+// blocking system call, which a thread stuck in a computation never does.
+constexpr int kTerminationWait = 3000;
+
+// Leaves a terminated generator whose thread has not ended. Its temporary
+// files are removed now: the destination was never touched, and without them
+// the worker has nothing to move into place should it ever resume. The object
+// and its error text (which the worker may still write) are released on this
+// thread once the thread has ended.
+void abandonner(codiflux::BaseEncoder* encoder, std::unique_ptr<QString> messageErreur)
+{
+    encoder->disconnect();  // the dialog and the timer are going away
+    encoder->supprimerFichiersTemporaires();
+
+    QString* texte = messageErreur.release();
+    auto libere = std::make_shared<bool>(false);
+    auto liberer = [encoder, texte, libere]() {
+        if (*libere)
+            return;
+        *libere = true;
+        encoder->supprimerFichiersTemporaires();
+        delete texte;
+        encoder->deleteLater();
+    };
+    QObject::connect(encoder, &QThread::finished, encoder, liberer, Qt::QueuedConnection);
+    // A cancel question may have left the signals blocked; finished() must come through.
+    encoder->blockSignals(false);
+    // A thread that was already ending may have sent finished() before the
+    // connection existed (isRunning() turns false before the signal is sent).
+    if (!encoder->isRunning())
+        QMetaObject::invokeMethod(encoder, liberer, Qt::QueuedConnection);
+}
 
 } // namespace
 
@@ -134,8 +170,12 @@ void Codiflux::genererBase()
     watchdogTimer.setInterval(kWatchdogTimeout);
     watchdogTimer.setTimerType(Qt::PreciseTimer);  // never before the interval
 
-    QString messageErreur;
-    baseEncoder = new BaseEncoder(job, &messageErreur, kGeneratorWatchdogPeriod, nullptr);
+    // On the heap: a generator abandoned after a termination keeps writing
+    // through its pointer until its thread ends.
+    auto messageErreur = std::make_unique<QString>();
+    generateurInterrompu = false;
+    messageWatchdog.clear();
+    baseEncoder = new BaseEncoder(job, messageErreur.get(), kGeneratorWatchdogPeriod, nullptr);
 
     connect(baseEncoder, SIGNAL(finished()), &dialog, SLOT(reset()));
     connect(baseEncoder, SIGNAL(watchdog()), &watchdogTimer, SLOT(start()));
@@ -151,9 +191,19 @@ void Codiflux::genererBase()
     baseEncoder->start(QThread::InheritPriority);
     dialog.exec();
 
-    baseEncoder->wait();
+    // Only a terminated generator is waited for with a limit, counted from
+    // its termination; one that is still running then is left to end on its own.
+    const bool termine = generateurInterrompu ? baseEncoder->wait(finAttenteTerminaison) : baseEncoder->wait();
     watchdogTimer.stop();
     progressDialog = nullptr;
+    if (!termine) {
+        const QString texte = messageWatchdog;
+        abandonner(baseEncoder, std::move(messageErreur));
+        baseEncoder = nullptr;
+        generateurInterrompu = false;
+        QMessageBox::warning(this, tr("Génération base..."), texte, QMessageBox::Close, QMessageBox::Close);
+        return;
+    }
     // A terminated worker could not remove its temporary files; the
     // destination itself was never touched. After a run that ended by itself
     // there is nothing left to remove.
@@ -163,11 +213,12 @@ void Codiflux::genererBase()
         QMessageBox::information(this, tr("Génération base..."), tr("Fabrication de la base encodée correcte."),
                                  QMessageBox::Close, QMessageBox::Close);
     else
-        QMessageBox::warning(this, tr("Génération base..."), messageErreur, QMessageBox::Close,
+        QMessageBox::warning(this, tr("Génération base..."), *messageErreur, QMessageBox::Close,
                              QMessageBox::Close);
 
     delete baseEncoder;
     baseEncoder = nullptr;
+    generateurInterrompu = false;
 }
 
 void Codiflux::annulerGenererBase()
@@ -190,8 +241,10 @@ void Codiflux::annulerGenererBase()
 
     baseEncoder->blockSignals(false);
     // A generator that ended while the question was open sent its end into
-    // the blocked signals: close the dialog as that signal would have.
-    if (baseEncoder->isFinished() && progressDialog)
+    // the blocked signals: close the dialog as that signal would have. So
+    // also for one terminated meanwhile that is still stuck after the wait.
+    const bool bloque = generateurInterrompu && finAttenteTerminaison.hasExpired();
+    if ((baseEncoder->isFinished() || bloque) && progressDialog)
         progressDialog->reset();
 }
 
@@ -199,7 +252,25 @@ void Codiflux::watchdogTimedOut()
 {
     if (!baseEncoder)
         return;
-    baseEncoder->setMessageErreur(
-        tr("Une erreur est survenue lors de l'encodage. L'enregistrement courant est le n°%1"));
+    // The record number is read once: the text kept is the one written.
+    messageWatchdog = tr("Une erreur est survenue lors de l'encodage. L'enregistrement courant est le n°%1")
+                          .replace(QLatin1String("%1"), QString::number(baseEncoder->getEnregistrementCourant()));
+    baseEncoder->setMessageErreur(messageWatchdog);
+    generateurInterrompu = true;
+    finAttenteTerminaison = QDeadlineTimer(kTerminationWait, Qt::PreciseTimer);
     baseEncoder->terminate();
+
+    // A thread stuck in a computation does not end, so its finished() never
+    // closes the progress dialog: once the wait is over the dialog is closed
+    // as that signal would have done (not while a cancel question holds the
+    // signals back; its Yes closes the dialog then).
+    if (progressDialog) {
+        QProgressDialog* dialog = progressDialog;
+        codiflux::BaseEncoder* encoder = baseEncoder;
+        QTimer::singleShot(kTerminationWait, Qt::PreciseTimer, dialog, [this, dialog, encoder]() {
+            if (baseEncoder == encoder && progressDialog == dialog && encoder->isRunning()
+                && !encoder->signalsBlocked())
+                dialog->reset();
+        });
+    }
 }

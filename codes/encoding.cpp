@@ -1,6 +1,7 @@
 #include "codes/encoding.h"
 
 #include <array>
+#include <utility>
 
 namespace codiflux {
 
@@ -72,7 +73,19 @@ constexpr std::array<Choice, 2> kQrCases{{
     {"Insensible", 0},
 }};
 
+// The test hook; empty calls the library.
+DatamatrixEncodeFunction& datamatrixEncodeHook()
+{
+    static DatamatrixEncodeFunction hook;
+    return hook;
+}
+
 } // namespace
+
+void setDatamatrixEncodeFunction(DatamatrixEncodeFunction function)
+{
+    datamatrixEncodeHook() = std::move(function);
+}
 
 std::span<const Choice> datamatrixSizeChoices() { return kDatamatrixSizes; }
 std::span<const Choice> datamatrixSchemeChoices() { return kDatamatrixSchemes; }
@@ -219,7 +232,9 @@ EncodedSymbol encodeSymbol(const EncodingParameters& parameters, const unsigned 
     if (!encoder)
         return {};
     // The library takes a non-const pointer but does not write the input.
-    if (dmtxEncodeDataMatrix(encoder.get(), length, const_cast<unsigned char*>(bytes)) == 0)
+    unsigned char* input = const_cast<unsigned char*>(bytes);
+    const DatamatrixEncodeFunction& hook = datamatrixEncodeHook();
+    if ((hook ? hook(encoder.get(), length, input) : dmtxEncodeDataMatrix(encoder.get(), length, input)) == 0)
         return {};
     return EncodedSymbol(std::move(encoder));
 }

@@ -8,6 +8,7 @@
 #include <dmtx.h>
 #include <qrencode.h>
 
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -120,5 +121,11 @@ inline EncodedSymbol encodeSymbol(const EncodingParameters& parameters, const QB
 {
     return encodeSymbol(parameters, reinterpret_cast<const unsigned char*>(bytes.constData()), int(bytes.size()));
 }
+
+// Test hook: stands for dmtxEncodeDataMatrix (encoder, length, bytes) in
+// encodeSymbol(); non-zero is success. Empty (the default) calls the library.
+// Set it only while no encoding runs on any thread.
+using DatamatrixEncodeFunction = std::function<int(DmtxEncode*, int, unsigned char*)>;
+void setDatamatrixEncodeFunction(DatamatrixEncodeFunction function);
 
 } // namespace codiflux

@@ -88,7 +88,7 @@ void BaseEncoder::setMessageErreur(QString format)
 
 void BaseEncoder::supprimerFichiersTemporaires()
 {
-    fichiersSortie.removeTemporaries();
+    fichiersSortie.withdraw();
 }
 
 void BaseEncoder::annuler()

@@ -36,8 +36,10 @@ public:
     // 1-based number of the record being processed, 0 before the record loop.
     qint64 getEnregistrementCourant() const { return enregistrementCourant; }
 
-    // After terminate() and wait(): removes the temporary output files the
-    // terminated run left (the destination is untouched). GUI thread.
+    // Gives the run's outputs up from the GUI thread, after a termination (the
+    // worker may even be still running): the temporary files are removed and
+    // the destination is left untouched. After a run that moved its files into
+    // place there is nothing to remove.
     void supprimerFichiersTemporaires();
     // The destinations and their temporary names for this job.
     const OutputFiles& fichiers() const { return fichiersSortie; }

@@ -430,6 +430,7 @@ void OutputFiles::plan(const QString& dbfPath, const QString& textPath)
     textTemporary_ = temporaryFor(textPath);
     dbfCreated_ = false;
     textCreated_ = false;
+    state_ = Open;
 }
 
 void OutputFiles::plan(const GenerationJob& job)
@@ -440,6 +441,13 @@ void OutputFiles::plan(const GenerationJob& job)
         plan(QString(), job.outputPath);
     else
         plan(job.outputPath, job.writeText ? textOutputPathFor(job.outputPath) : QString());
+}
+
+void OutputFiles::withdraw()
+{
+    int expected = Open;
+    if (state_.compare_exchange_strong(expected, Withdrawn) || expected == Withdrawn)
+        removeTemporaries();
 }
 
 void OutputFiles::removeTemporaries()
@@ -573,6 +581,14 @@ bool OutputWriter::commit(QString* error)
     if (text_ && !finishFile(text_.release())) {
         if (error)
             *error = generationText(kTextTxtWriteError);
+        discard();
+        return false;
+    }
+    // A run given up by another thread moves nothing into place.
+    int expected = OutputFiles::Open;
+    if (!files_.state_.compare_exchange_strong(expected, OutputFiles::Committing)) {
+        if (error)
+            *error = generationText(kTextCannotWrite);
         discard();
         return false;
     }

@@ -191,12 +191,21 @@ public:
     // Removes the temporaries that exist (created and not yet moved into
     // place). Safe from another thread once the worker has stopped.
     void removeTemporaries();
+    // Gives the run up from another thread, even while its worker may still
+    // be running: the temporaries are removed and a later commit moves
+    // nothing into place. When the worker has already begun to move its
+    // files into place, that commit goes on and nothing is removed.
+    void withdraw();
 
 private:
     friend class OutputWriter;
     QString dbfPath_, textPath_, dbfTemporary_, textTemporary_;
     std::atomic<bool> dbfCreated_{false};
     std::atomic<bool> textCreated_{false};
+    // Who has the last word on the files: the worker moving them into place,
+    // or a thread giving the run up. Decided once, by a compare-and-swap.
+    enum State : int { Open, Committing, Withdrawn };
+    std::atomic<int> state_{Open};
 };
 
 // The encoded DBF header: the source header and descriptors with the counts

@@ -31,6 +31,9 @@
 #include <QTextCursor>
 #include <QtTest>
 
+#include <atomic>
+#include <memory>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,6 +54,7 @@ struct CodifluxInspector {
     static bool generating(const Codiflux& w) { return w.baseEncoder != nullptr || w.progressDialog != nullptr; }
     static bool workerFinished(const Codiflux& w) { return w.baseEncoder && w.baseEncoder->isFinished(); }
     static QProgressDialog* progressDialog(const Codiflux& w) { return w.progressDialog; }
+    static codiflux::BaseEncoder* encoder(const Codiflux& w) { return w.baseEncoder; }
 };
 using Inspect = CodifluxInspector;
 
@@ -886,6 +890,113 @@ private slots:
         verifyWarning(steps.answered.last(), kWatchdog.arg(0), &w);
         // The window's timer cannot fire before its interval.
         QVERIFY2(elapsed >= 5000, qPrintable(QStringLiteral("ended after %1 ms").arg(elapsed)));
+        QCOMPARE(readFile(destination), previous);
+        QCOMPARE(temporaries(out), QStringList());
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("encodee.dbf")});
+    }
+
+    // A worker stuck in a computation (here a Datamatrix encoding that spins
+    // on one record) does not end when it is terminated: the window waits for
+    // it a while, then leaves it, shows the watchdog text and is usable
+    // again. The worker deletes itself once it ends, and neither then nor
+    // before does anything reach the destination.
+    void watchdogStuckWorker()
+    {
+        const QString out = folder(QStringLiteral("chien-de-garde-calcul"));
+        const QString destination = out + QStringLiteral("/encodee.dbf");
+        const QByteArray previous("ancien contenu, à garder");
+        QVERIFY(writeFile(destination, previous));
+        const QList<QByteArray> values{"REF-01", "REF-02", "REF-03", "BLOQUE", "REF-05", "REF-06"};
+        const int stuckRecord = int(values.indexOf("BLOQUE")) + 1;
+        QList<QList<QByteArray>> rows;
+        for (const QByteArray& v : values)
+            rows.append({v});
+        const QString source = folder(QStringLiteral("src")) + QStringLiteral("/bloquee.dbf");
+        QVERIFY(writeFile(source, dbfBytes({{"REF", 8}}, rows)));
+
+        // The encoding of the stuck record spins until released, with no
+        // system call the termination could take effect in.
+        struct Spin {
+            std::atomic<bool> release{false};
+            std::atomic<int> entered{0};
+            std::atomic<int> inside{0};  // calls under way
+        };
+        auto spin = std::make_shared<Spin>();
+        codiflux::setDatamatrixEncodeFunction([spin](DmtxEncode* encoder, int length, unsigned char* bytes) {
+            spin->inside.fetch_add(1);
+            if (QByteArray(reinterpret_cast<const char*>(bytes), length).trimmed() == "BLOQUE") {
+                spin->entered.fetch_add(1);
+                while (!spin->release.load(std::memory_order_acquire)) {
+                }
+            }
+            const int result = dmtxEncodeDataMatrix(encoder, length, bytes);
+            spin->inside.fetch_sub(1);
+            return result;
+        });
+        QPointer<codiflux::BaseEncoder> encoder;
+        // Whatever happens below, the worker is released and gone before the
+        // hook it runs is replaced.
+        struct Cleanup {
+            std::shared_ptr<Spin> spin;
+            QPointer<codiflux::BaseEncoder>& encoder;
+            ~Cleanup()
+            {
+                spin->release = true;
+                QElapsedTimer clock;
+                clock.start();
+                while ((encoder || spin->inside.load() > 0) && clock.elapsed() < 20000)
+                    QTest::qWait(10);
+                codiflux::setDatamatrixEncodeFunction({});
+            }
+        } cleanup{spin, encoder};
+
+        Codiflux w;
+        QVERIFY(Inspect::load(w, source));
+        w.ui()->comboBoxEnregistrement->setCurrentIndex(0);
+        useDatamatrix(w);
+        plainOptions(w);
+
+        QElapsedTimer clock;
+        qint64 returned = 0;
+        {
+            // The file dialog's overwrite question, then the TXT question.
+            ModalSteps steps({ModalSteps::chooseFile(destination), ModalSteps::click(QMessageBox::Yes),
+                              ModalSteps::click(QMessageBox::Yes),
+                              ModalSteps::progress([&](QProgressDialog*) { encoder = Inspect::encoder(w); }),
+                              ModalSteps::close()});
+            clock.start();
+            generate(w, steps);
+            returned = clock.elapsed();
+            qInfo("watchdog text shown and window back after %lld ms", returned);
+            QCOMPARE(steps.answered.size(), qsizetype(5));
+            verifyWarning(steps.answered.last(), kWatchdog.arg(stuckRecord), &w);
+        }
+        QCOMPARE(spin->entered.load(), 1);
+        // The watchdog interval, then the wait for the terminated thread.
+        QVERIFY2(returned >= 5000 + 3000, qPrintable(QStringLiteral("ended after %1 ms").arg(returned)));
+        // Left behind, still spinning, nothing written in its place.
+        QVERIFY(encoder);
+        QVERIFY(encoder->isRunning());
+        QCOMPARE(readFile(destination), previous);
+        QCOMPARE(temporaries(out), QStringList());
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("encodee.dbf")});
+
+        // The window can run another generation while the first one spins.
+        {
+            const QString other = folder(QStringLiteral("chien-de-garde-suite")) + QStringLiteral("/encodee.dbf");
+            QVERIFY(Inspect::load(w, dbfPath));
+            w.ui()->comboBoxEnregistrement->setCurrentIndex(0);
+            ModalSteps next({ModalSteps::chooseFile(other), ModalSteps::click(QMessageBox::No), ModalSteps::close()});
+            generate(w, next);
+            verifySuccess(next.answered.last(), &w);
+            QCOMPARE(le(readFile(other), 4, 4), quint32(dbfCodes.size()));
+        }
+        QVERIFY(encoder && encoder->isRunning());
+
+        clock.restart();
+        spin->release = true;
+        QTRY_VERIFY_WITH_TIMEOUT(encoder.isNull(), 10000);
+        qInfo("abandoned worker deleted %lld ms after its release", clock.elapsed());
         QCOMPARE(readFile(destination), previous);
         QCOMPARE(temporaries(out), QStringList());
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("encodee.dbf")});

@@ -257,6 +257,7 @@ private slots:
     void failureLeavesDestination();
     void cancellationLeavesDestination();
     void watchdogTerminationLeavesDestination();
+    void givenUpRunMovesNothingIntoPlace();
     void sameFileRefused();
     void oversizedOutputRefused_data();
     void oversizedOutputRefused();
@@ -980,6 +981,53 @@ void TestGeneration::watchdogTerminationLeavesDestination()
     QCOMPARE(error, QStringLiteral("Une erreur est survenue lors de l'encodage. L'enregistrement courant est le n°250"));
     QCOMPARE(readFile(path("out.dbf")), previous);
     QCOMPARE(readFile(path("out.txt")), previous);
+    QVERIFY(leftovers(dir->path()).isEmpty());
+}
+
+// A worker the window could not stop and gave up on may resume later: it
+// must not move its files over the destination then.
+void TestGeneration::givenUpRunMovesNothingIntoPlace()
+{
+    QList<SourceRecord> records;
+    for (int i = 0; i < 500; ++i)
+        records.append({' ', {"N", QByteArray::number(10000 + i)}});
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, records)));
+    const QByteArray previous = "earlier encoded base";
+    QVERIFY(writeFile(path("out.dbf"), previous));
+    QVERIFY(writeFile(path("out.txt"), previous));
+    QString error;
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
+    job.writeText = true;
+    BaseEncoder encoder(job, &error, 3000);
+    std::atomic<bool> held{false};
+    std::atomic<bool> release{false};
+    connect(&encoder, &BaseEncoder::progressValueChanged, &encoder, [&](int value) {
+        if (value == 500) {
+            held = true;
+            while (!release)
+                QThread::msleep(2);
+        }
+    }, Qt::DirectConnection);
+    encoder.start();
+    QTRY_VERIFY_WITH_TIMEOUT(held.load(), 30000);
+    QVERIFY(QFile::exists(encoder.fichiers().dbfTemporary()));
+    encoder.supprimerFichiersTemporaires();  // while the worker still runs
+    QVERIFY(leftovers(dir->path()).isEmpty());
+    release = true;
+    QVERIFY(encoder.wait(30000));
+    QVERIFY(!encoder.getResultat());
+    QCOMPARE(readFile(path("out.dbf")), previous);
+    QCOMPARE(readFile(path("out.txt")), previous);
+    QVERIFY(leftovers(dir->path()).isEmpty());
+
+    // The same run, not given up, replaces both files.
+    BaseEncoder again(job, &error, 3000);
+    again.start();
+    QVERIFY(again.wait(30000));
+    QVERIFY(again.getResultat());
+    QVERIFY(readFile(path("out.dbf")) != previous);
+    again.supprimerFichiersTemporaires();
+    QVERIFY(readFile(path("out.dbf")) != previous);
     QVERIFY(leftovers(dir->path()).isEmpty());
 }
 
