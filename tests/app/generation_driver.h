@@ -21,31 +21,13 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "tests/support/modal.h"
+
 #include <functional>
 
-struct SeenModal {
-    QString className;
-    QString title;
-    QWidget* parentWidget = nullptr;
-    Qt::WindowModality modality = Qt::NonModal;
-    // message boxes
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-    // file dialogs
-    QString directory;
-    QStringList nameFilters;
-    QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptOpen;
-    QFileDialog::Options options;
-    // progress dialogs
-    QString label;
-    bool autoReset = true;
-    bool autoClose = true;
-    bool expected = true;  // false: not answered by a step
-};
+using testsupport::SeenModal;
 
-class ModalSteps : public QObject {
+class ModalSteps : public testsupport::ModalWatcher {
 public:
     enum Kind { FileDialog, MessageBox, ProgressDialog };
     struct Step {
@@ -54,11 +36,9 @@ public:
     };
 
     explicit ModalSteps(QList<Step> steps)
-        : steps(std::move(steps))
+        : ModalWatcher(5)
+        , steps(std::move(steps))
     {
-        timer.setInterval(5);
-        QObject::connect(&timer, &QTimer::timeout, this, [this]() { poll(); });
-        timer.start();
     }
 
     QList<SeenModal> seen;       // every modal widget, answered or not
@@ -123,19 +103,15 @@ private:
         return MessageBox;
     }
 
-    void poll()
+    void onModal(QWidget* modal) override
     {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible() || modal == last)
-            return;
-        last = modal;
         // A dialog active again once a box it opened has closed is not a new one.
         for (const QPointer<QWidget>& h : std::as_const(handled)) {
             if (h == modal)
                 return;
         }
         handled.append(modal);
-        SeenModal d = describe(modal);
+        SeenModal d = testsupport::describeModal(modal);
         const Kind kind = kindOf(modal);
         if (!done() && steps.at(next).kind == kind) {
             seen.append(d);
@@ -156,37 +132,7 @@ private:
             QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
     }
 
-    static SeenModal describe(QWidget* modal)
-    {
-        SeenModal d;
-        d.className = QString::fromLatin1(modal->metaObject()->className());
-        d.title = modal->windowTitle();
-        d.parentWidget = modal->parentWidget();
-        d.modality = modal->windowModality();
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            d.text = box->text();
-            d.icon = box->icon();
-            d.buttons = box->standardButtons();
-            if (box->defaultButton())
-                d.defaultButton = box->standardButton(box->defaultButton());
-        }
-        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-            d.directory = dialog->directory().absolutePath();
-            d.nameFilters = dialog->nameFilters();
-            d.acceptMode = dialog->acceptMode();
-            d.options = dialog->options();
-        }
-        if (auto* dialog = qobject_cast<QProgressDialog*>(modal)) {
-            d.label = dialog->labelText();
-            d.autoReset = dialog->autoReset();
-            d.autoClose = dialog->autoClose();
-        }
-        return d;
-    }
-
     QList<Step> steps;
     qsizetype next = 0;
-    QPointer<QWidget> last;
     QList<QPointer<QWidget>> handled;
-    QTimer timer;
 };

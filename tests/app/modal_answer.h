@@ -14,35 +14,20 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "tests/support/modal.h"
+
 #include <functional>
 
-struct SeenModal {
-    int count = 0;  // modal widgets answered so far
-    QString className;
-    QString title;
-    QString text;  // message box text, or input dialog label
-    QWidget* parentWidget = nullptr;
-    // Message boxes
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-    // Input dialogs
-    QInputDialog::InputMode inputMode = QInputDialog::TextInput;
-    QStringList items;
-    bool itemsEditable = false;
-    QLineEdit::EchoMode echoMode = QLineEdit::Normal;
-    QString initialText;
-};
+using testsupport::SeenModal;
 
-class ModalAnswer : public QObject, public SeenModal {
+// What the last modal widget showed, and in `count` how many were answered.
+class ModalAnswer : public testsupport::ModalWatcher, public SeenModal {
 public:
     // `answer` closes the modal widget (accept, reject, click a button).
     explicit ModalAnswer(std::function<void(QWidget*)> answer)
-        : answer(std::move(answer))
+        : ModalWatcher(5, false)
+        , answer(std::move(answer))
     {
-        timer.setInterval(5);
-        QObject::connect(&timer, &QTimer::timeout, this, [this]() { poll(); });
-        timer.start();
     }
 
     // Closes a message box with its Close button.
@@ -74,33 +59,12 @@ public:
     }
 
 private:
-    void poll()
+    void onModal(QWidget* modal) override
     {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || modal == last)
-            return;
-        last = modal;
         ++count;
-        className = QString::fromLatin1(modal->metaObject()->className());
-        title = modal->windowTitle();
-        parentWidget = modal->parentWidget();
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            text = box->text();
-            icon = box->icon();
-            buttons = box->standardButtons();
-            defaultButton = box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton;
-        } else if (auto* dialog = qobject_cast<QInputDialog*>(modal)) {
-            text = dialog->labelText();
-            inputMode = dialog->inputMode();
-            items = dialog->comboBoxItems();
-            itemsEditable = dialog->isComboBoxEditable();
-            echoMode = dialog->textEchoMode();
-            initialText = dialog->textValue();
-        }
+        testsupport::describeModal(*this, modal);
         answer(modal);
     }
 
     std::function<void(QWidget*)> answer;
-    QPointer<QWidget> last;
-    QTimer timer;
 };

@@ -11,6 +11,7 @@
 #include "codes/fonttext.h"
 #include "codes/verify.h"
 #include "generation_driver.h"
+#include "tests/support/files.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -50,11 +51,7 @@ Q_DECLARE_METATYPE(Setup)
 
 namespace {
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testsupport::readFile;
 
 quint32 le(const QByteArray& b, qsizetype at, int bytes)
 {

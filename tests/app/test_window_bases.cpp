@@ -33,6 +33,10 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "tests/support/dbf_builder.h"
+#include "tests/support/files.h"
+#include "tests/support/modal.h"
+
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -53,92 +57,27 @@ namespace {
 
 // ---- Files written by the tests --------------------------------------------
 
-struct FieldSpec {
-    QByteArray name;
-    char type;
-    int length;
-    int decimals = 0;
-};
+using FieldSpec = testsupport::DbfField;
 
 // One record's values, in field order, as stored (each padded on the right
 // with blanks to its field's length).
 using Record = QList<QByteArray>;
 
-void putU16(QByteArray& bytes, int at, quint32 value)
-{
-    bytes[at] = static_cast<char>(value & 0xFF);
-    bytes[at + 1] = static_cast<char>((value >> 8) & 0xFF);
-}
-
-void putU32(QByteArray& bytes, int at, quint32 value)
-{
-    putU16(bytes, at, value & 0xFFFF);
-    putU16(bytes, at + 2, value >> 16);
-}
-
-// A dBase III table: header, descriptors, terminator, records, end mark.
-QByteArray dbfBytes(const QList<FieldSpec>& fields, const QList<Record>& records, quint8 version = 0x03)
-{
-    int recordLength = 1;
-    for (const FieldSpec& field : fields)
-        recordLength += field.length;
-    const int headerLength = 32 + 32 * static_cast<int>(fields.size()) + 1;
-
-    QByteArray bytes(32, '\0');
-    bytes[0] = static_cast<char>(version);
-    bytes[1] = 124;  // 2024-05-17
-    bytes[2] = 5;
-    bytes[3] = 17;
-    putU32(bytes, 4, static_cast<quint32>(records.size()));
-    putU16(bytes, 8, static_cast<quint32>(headerLength));
-    putU16(bytes, 10, static_cast<quint32>(recordLength));
-    for (const FieldSpec& field : fields) {
-        QByteArray d(32, '\0');
-        for (int i = 0; i < field.name.size() && i < 11; ++i)
-            d[i] = field.name.at(i);
-        d[11] = field.type;
-        if (field.type == 'C') {
-            putU16(d, 16, static_cast<quint32>(field.length));
-        } else {
-            d[16] = static_cast<char>(field.length);
-            d[17] = static_cast<char>(field.decimals);
-        }
-        bytes.append(d);
-    }
-    bytes.append('\x0D');
-    for (const Record& record : records) {
-        bytes.append(' ');
-        for (int f = 0; f < fields.size(); ++f) {
-            QByteArray value = f < record.size() ? record.at(f) : QByteArray();
-            value = value.left(fields.at(f).length);
-            value.append(QByteArray(fields.at(f).length - value.size(), ' '));
-            bytes.append(value);
-        }
-    }
-    bytes.append('\x1A');
-    return bytes;
-}
+using testsupport::dbfBytes;
+using testsupport::writeFile;
 
 // A dBase III memo file: block 0 holds the next free block, then one 512-byte
 // block per text, each text ended by two 0x1A bytes.
 QByteArray dbtBytes(const QList<QByteArray>& texts)
 {
     QByteArray bytes(512, '\0');
-    putU32(bytes, 0, static_cast<quint32>(texts.size() + 1));
+    testsupport::putLe32(bytes, 0, static_cast<quint32>(texts.size() + 1));
     for (const QByteArray& text : texts) {
         QByteArray block = text + QByteArray("\x1A\x1A");
         block.append(QByteArray(512 - block.size(), '\0'));
         bytes.append(block);
     }
     return bytes;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return file.write(bytes) == bytes.size();
 }
 
 // One C field CODE of length 8 and `count` records "R1", "R2", ...
@@ -184,33 +123,14 @@ int openHandles(const QString& path)
 // ---- Modal dialogs driven by the test ----------------------------------------
 
 // What a modal dialog showed before the test answered it.
-struct SeenDialog {
-    QString className;
-    QString title;
-    QWidget* parentWidget = nullptr;
-    // message boxes
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-    // file dialogs
-    QString directory;
-    QStringList nameFilters;
-    QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
-    QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptOpen;
-};
+using SeenDialog = testsupport::SeenModal;
 
-// Answers the next modal dialogs, one answer each, in order, from the event
-// loop; records what each showed. Stops when destroyed, so no answer
-// outlives the test that asked for it.
-class ModalDriver : public QObject {
+class ModalDriver : public testsupport::ModalWatcher {
 public:
     explicit ModalDriver(QList<std::function<void(QWidget*)>> answers)
-        : answers(std::move(answers))
+        : ModalWatcher(10)
+        , answers(std::move(answers))
     {
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, this, [this]() { poll(); });
-        timer.start();
     }
 
     QList<SeenDialog> seen;
@@ -218,21 +138,16 @@ public:
     bool done() const { return !stuck && seen.size() == answers.size(); }
 
 private:
-    void poll()
+    void onModal(QWidget* modal) override
     {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible() || modal == last)
-            return;
         if (seen.size() >= answers.size()) {
             // Not expected: close it so that the test does not hang, and let
             // the test see it.
-            seen.append(describe(modal));
-            last = modal;
+            seen.append(testsupport::describeModal(modal));
             QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
             return;
         }
-        last = modal;
-        seen.append(describe(modal));
+        seen.append(testsupport::describeModal(modal));
         QPointer<QWidget> answered(modal);
         answers.at(seen.size() - 1)(modal);
         // An answer that failed to close its dialog must not leave it waiting.
@@ -242,32 +157,8 @@ private:
         }
     }
 
-    static SeenDialog describe(QWidget* modal)
-    {
-        SeenDialog d;
-        d.className = QString::fromLatin1(modal->metaObject()->className());
-        d.title = modal->windowTitle();
-        d.parentWidget = modal->parentWidget();
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            d.text = box->text();
-            d.icon = box->icon();
-            d.buttons = box->standardButtons();
-            if (box->defaultButton())
-                d.defaultButton = box->standardButton(box->defaultButton());
-        }
-        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-            d.directory = dialog->directory().absolutePath();
-            d.nameFilters = dialog->nameFilters();
-            d.fileMode = dialog->fileMode();
-            d.acceptMode = dialog->acceptMode();
-        }
-        return d;
-    }
-
     QList<std::function<void(QWidget*)>> answers;
-    QPointer<QWidget> last;
     bool stuck = false;
-    QTimer timer;
 };
 
 void closeBox(QWidget* modal)
@@ -551,7 +442,7 @@ private slots:
         const QString dbfPath = writeData(QStringLiteral("memo.dbf"),
                                           dbfBytes(fields,
                                                    {{"1", "         1"}, {"2", ""}, {"3", "         2"}, {"4", "         3"}},
-                                                   0x83));
+                                                   {.version = 0x83}));
         writeData(QStringLiteral("memo.dbt"),
                   dbtBytes({"Bonjour le monde entier", "court", "  espaces"}));
 
@@ -632,7 +523,7 @@ private slots:
         const QString first = writeData(QStringLiteral("first.dbf"), codeTable(3));
         const QString second = writeData(QStringLiteral("second.dbf"), codeTable(4));
         const QString memoTable = writeData(QStringLiteral("withmemo.dbf"),
-                                            dbfBytes({{"NOTE", 'M', 10}}, {{"         1"}}, 0x83));
+                                            dbfBytes({{"NOTE", 'M', 10}}, {{"         1"}}, {.version = 0x83}));
         const QString memo = writeData(QStringLiteral("withmemo.dbt"), dbtBytes({"texte"}));
 
         Codiflux w;

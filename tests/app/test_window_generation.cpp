@@ -13,6 +13,8 @@
 #include "generation/job.h"
 #include "generation_driver.h"
 #include "settings/parametres.h"
+#include "tests/support/dbf_builder.h"
+#include "tests/support/files.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -72,59 +74,14 @@ const QString kWatchdog = QStringLiteral("Une erreur est survenue lors de l'enco
 
 // ---- bases written by the test ---------------------------------------------
 
-struct Field {
-    QByteArray name;
-    int length;
-};
+using testsupport::readFile;
+using testsupport::writeFile;
 
-// A dBase III table of character fields; `values` holds one row per record,
+// A dBase III table of character fields; `rows` holds one row per record,
 // each value padded with blanks to its field's length.
-QByteArray dbfBytes(const QList<Field>& fields, const QList<QList<QByteArray>>& rows)
+QByteArray dbfBytes(const QList<testsupport::DbfField>& fields, const QList<QList<QByteArray>>& rows)
 {
-    int recordLength = 1;
-    for (const Field& f : fields)
-        recordLength += f.length;
-    const int headerLength = 32 * (int(fields.size()) + 1) + 1;
-    QByteArray out(32, '\0');
-    out[0] = 0x03;
-    out[1] = char(124);
-    out[2] = 1;
-    out[3] = 15;
-    const quint32 count = quint32(rows.size());
-    for (int i = 0; i < 4; ++i)
-        out[4 + i] = char((count >> (8 * i)) & 0xFF);
-    out[8] = char(headerLength & 0xFF);
-    out[9] = char(headerLength >> 8);
-    out[10] = char(recordLength & 0xFF);
-    out[11] = char(recordLength >> 8);
-    for (const Field& f : fields) {
-        QByteArray d(32, '\0');
-        d.replace(0, f.name.size(), f.name);
-        d[11] = 'C';
-        d[16] = char(f.length);
-        out += d;
-    }
-    out += char(0x0D);
-    out.reserve(out.size() + qsizetype(rows.size()) * recordLength + 1);
-    for (const QList<QByteArray>& row : rows) {
-        out += ' ';
-        for (qsizetype i = 0; i < fields.size(); ++i)
-            out += row.value(i).leftJustified(fields.at(i).length, ' ', true);
-    }
-    out += char(0x1A);
-    return out;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return testsupport::dbfBytes(fields, rows, {.month = 1, .day = 15});
 }
 
 // Every entry of a folder, hidden files included, with its size.
@@ -328,7 +285,7 @@ private slots:
         for (QByteArray& c : dbfCodes)
             c = QString::fromUtf8(c).toLatin1();
         dbfPath = folder(QStringLiteral("src")) + QStringLiteral("/clients.dbf");
-        QVERIFY(writeFile(dbfPath, dbfBytes({{"CODE", 8}, {"NOM", 10}}, rows)));
+        QVERIFY(writeFile(dbfPath, dbfBytes({{"CODE", 'C', 8}, {"NOM", 'C', 10}}, rows)));
 
         textLines = {QStringLiteral("AB0001 Paris"), QStringLiteral("AB0002 Lyon "), QStringLiteral("AB0003 Nice "),
                      QStringLiteral("AB0004 Metz "), QStringLiteral("AB0005 Dole ")};
@@ -340,15 +297,15 @@ private slots:
         for (int i = 0; i < 8000; ++i)
             big.append({QByteArray("REF-") + QByteArray::number(1000000 + i * 7) + "-FR"});
         bigPath = folder(QStringLiteral("src")) + QStringLiteral("/grande.dbf");
-        QVERIFY(writeFile(bigPath, dbfBytes({{"REF", 20}}, big)));
+        QVERIFY(writeFile(bigPath, dbfBytes({{"REF", 'C', 20}}, big)));
         mediumPath = folder(QStringLiteral("src")) + QStringLiteral("/moyenne.dbf");
-        QVERIFY(writeFile(mediumPath, dbfBytes({{"REF", 20}}, big.mid(0, 3000))));
+        QVERIFY(writeFile(mediumPath, dbfBytes({{"REF", 'C', 20}}, big.mid(0, 3000))));
 
         QList<QList<QByteArray>> failing;
         for (const QByteArray& v : failingValues)
             failing.append({v});
         failingPath = folder(QStringLiteral("src")) + QStringLiteral("/echec.dbf");
-        QVERIFY(writeFile(failingPath, dbfBytes({{"NUM", 5}}, failing)));
+        QVERIFY(writeFile(failingPath, dbfBytes({{"NUM", 'C', 5}}, failing)));
     }
 
     void init() { setSetting(QVariant()); }
@@ -912,7 +869,7 @@ private slots:
         for (const QByteArray& v : values)
             rows.append({v});
         const QString source = folder(QStringLiteral("src")) + QStringLiteral("/bloquee.dbf");
-        QVERIFY(writeFile(source, dbfBytes({{"REF", 8}}, rows)));
+        QVERIFY(writeFile(source, dbfBytes({{"REF", 'C', 8}}, rows)));
 
         // The encoding of the stuck record spins until released, with no
         // system call the termination could take effect in.

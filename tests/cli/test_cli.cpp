@@ -10,6 +10,8 @@
 #include "codes/fonttext.h"
 #include "generation/baseencoder.h"
 #include "generation/generationcore.h"
+#include "tests/support/dbf_builder.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,62 +34,14 @@ namespace {
 
 const QString kExamples = QStringLiteral(CODIFLUX_SOURCE_DIR "/examples");
 
-struct FieldDef {
-    QByteArray name;
-    char type = 'C';
-    int length = 0;
-};
+using FieldDef = testsupport::DbfField;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 // A dBase III table of 'C' fields; `declared` overrides the record count of the header.
 QByteArray makeDbf(const QList<FieldDef>& fields, const QList<QList<QByteArray>>& records, qint64 declared = -1)
 {
-    int recordLength = 1;
-    for (const FieldDef& f : fields)
-        recordLength += f.length;
-    QByteArray bytes(32, '\0');
-    bytes[0] = 0x03;
-    bytes[1] = char(124);
-    bytes[2] = 3;
-    bytes[3] = 9;
-    const quint32 count = quint32(declared >= 0 ? declared : records.size());
-    for (int i = 0; i < 4; ++i)
-        bytes[4 + i] = char((count >> (8 * i)) & 0xFF);
-    const int headerLength = 32 * (int(fields.size()) + 1) + 1;
-    bytes[8] = char(headerLength & 0xFF);
-    bytes[9] = char(headerLength >> 8);
-    bytes[10] = char(recordLength & 0xFF);
-    bytes[11] = char(recordLength >> 8);
-    for (const FieldDef& f : fields) {
-        QByteArray d(32, '\0');
-        std::memcpy(d.data(), f.name.constData(), std::size_t(std::min<qsizetype>(f.name.size(), 10)));
-        d[11] = f.type;
-        d[16] = char(f.length & 0xFF);
-        d[17] = char((f.length >> 8) & 0xFF);
-        bytes += d;
-    }
-    bytes += char(0x0D);
-    QByteArray data;
-    data.reserve(qsizetype(records.size()) * recordLength + 1);
-    for (const QList<QByteArray>& r : records) {
-        data += ' ';
-        for (int i = 0; i < fields.size(); ++i)
-            data += r.value(i).leftJustified(fields[i].length, ' ', true);
-    }
-    bytes += data;
-    bytes += char(0x1A);
-    return bytes;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return testsupport::dbfBytes(fields, records, {.month = 3, .day = 9, .declaredCount = declared});
 }
 
 QStringList entries(const QString& folder)

@@ -9,6 +9,8 @@
 #include "generation/baseencoder.h"
 #include "generation/generationcore.h"
 #include "bases/dbf.h"
+#include "tests/support/dbf_builder.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,17 +29,10 @@ using namespace codiflux;
 
 namespace {
 
-struct FieldDef {
-    QByteArray name;
-    char type = 'C';
-    int length = 0;
-    int decimals = 0;
-};
-
-struct SourceRecord {
-    char flag = ' ';
-    QList<QByteArray> values;  // padded with blanks to the field lengths
-};
+using FieldDef = testsupport::DbfField;
+using SourceRecord = testsupport::DbfRecord;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 const QString kCancelled = QStringLiteral("Fabrication de la base encodée annulée.");
 const QString kSameFile = QStringLiteral("Le fichier de destination doit être différent du fichier source.");
@@ -46,23 +41,9 @@ const QString kBlankSample = QStringLiteral(
     "Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre l'initialisation des paramêtres "
     "d'encodage.");
 
-int recordLengthOf(const QList<FieldDef>& fields)
-{
-    int k = 1;
-    for (const FieldDef& f : fields)
-        k += f.length;
-    return k;
-}
-
 QByteArray recordBytes(const QList<FieldDef>& fields, const SourceRecord& record)
 {
-    QByteArray bytes(1, record.flag);
-    for (int i = 0; i < fields.size(); ++i) {
-        QByteArray v = record.values.value(i).left(fields[i].length);
-        v.append(QByteArray(fields[i].length - v.size(), ' '));
-        bytes += v;
-    }
-    return bytes;
+    return testsupport::dbfRecordBytes(fields, record);
 }
 
 // A dBase file. `afterTerminator` goes between the 0x0D and the records (and
@@ -70,48 +51,11 @@ QByteArray recordBytes(const QList<FieldDef>& fields, const SourceRecord& record
 QByteArray makeDbf(const QList<FieldDef>& fields, const QList<SourceRecord>& records, unsigned char version = 0x03,
                    const QByteArray& afterTerminator = {}, bool endOfFileByte = true)
 {
-    QByteArray header(32, '\0');
-    header[0] = char(version);
-    header[1] = char(124);
-    header[2] = char(5);
-    header[3] = char(17);
-    const quint32 count = quint32(records.size());
-    for (int i = 0; i < 4; ++i)
-        header[4 + i] = char((count >> (8 * i)) & 0xFF);
-    const int headerLength = 32 * (int(fields.size()) + 1) + 1 + int(afterTerminator.size());
-    const int recordLength = recordLengthOf(fields);
-    header[8] = char(headerLength & 0xFF);
-    header[9] = char((headerLength >> 8) & 0xFF);
-    header[10] = char(recordLength & 0xFF);
-    header[11] = char((recordLength >> 8) & 0xFF);
-    header[29] = char(0x57);  // a reserved byte that must be kept
-    for (const FieldDef& f : fields) {
-        QByteArray d(32, '\0');
-        std::memcpy(d.data(), f.name.constData(), std::size_t(qMin<qsizetype>(f.name.size(), 10)));
-        d[11] = f.type;
-        d[16] = char(f.length & 0xFF);
-        d[17] = char(f.type == 'C' ? (f.length >> 8) & 0xFF : f.decimals);
-        header += d;
-    }
-    header += char(0x0D);
-    header += afterTerminator;
-    for (const SourceRecord& r : records)
-        header += recordBytes(fields, r);
-    if (endOfFileByte)
-        header += char(0x1A);
-    return header;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return testsupport::dbfBytes(fields, records,
+                                 {.version = version,
+                                  .afterTerminator = afterTerminator,
+                                  .reserved29 = char(0x57),  // a reserved byte that must be kept
+                                  .endOfFileByte = endOfFileByte});
 }
 
 EncodingParameters datamatrix10()
@@ -267,6 +211,22 @@ private slots:
 private:
     std::unique_ptr<QTemporaryDir> dir;
     QString path(const QString& name) const { return dir->filePath(name); }
+
+    // src.dbf of 500 records, `previous` in out.dbf and out.txt, and in `job`
+    // the run that encodes the second field into both; false when a file
+    // could not be written.
+    bool stageLongRun(const QByteArray& previous, GenerationJob* job)
+    {
+        QList<SourceRecord> records;
+        for (int i = 0; i < 500; ++i)
+            records.append({' ', {"N", QByteArray::number(10000 + i)}});
+        if (!writeFile(path("src.dbf"), makeDbf(kTwoFields, records)) || !writeFile(path("out.dbf"), previous)
+            || !writeFile(path("out.txt"), previous))
+            return false;
+        *job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
+        job->writeText = true;
+        return true;
+    }
 };
 
 void TestGeneration::init()
@@ -948,16 +908,10 @@ void TestGeneration::cancellationLeavesDestination()
 
 void TestGeneration::watchdogTerminationLeavesDestination()
 {
-    QList<SourceRecord> records;
-    for (int i = 0; i < 500; ++i)
-        records.append({' ', {"N", QByteArray::number(10000 + i)}});
-    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, records)));
     const QByteArray previous = "earlier encoded base";
-    QVERIFY(writeFile(path("out.dbf"), previous));
-    QVERIFY(writeFile(path("out.txt"), previous));
+    GenerationJob job;
+    QVERIFY(stageLongRun(previous, &job));
     QString error;
-    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
-    job.writeText = true;
     BaseEncoder encoder(job, &error, 3000);
     std::atomic<bool> stuck{false};
     // A record that never ends, as a library call that hangs would.
@@ -988,16 +942,10 @@ void TestGeneration::watchdogTerminationLeavesDestination()
 // must not move its files over the destination then.
 void TestGeneration::givenUpRunMovesNothingIntoPlace()
 {
-    QList<SourceRecord> records;
-    for (int i = 0; i < 500; ++i)
-        records.append({' ', {"N", QByteArray::number(10000 + i)}});
-    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, records)));
     const QByteArray previous = "earlier encoded base";
-    QVERIFY(writeFile(path("out.dbf"), previous));
-    QVERIFY(writeFile(path("out.txt"), previous));
+    GenerationJob job;
+    QVERIFY(stageLongRun(previous, &job));
     QString error;
-    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
-    job.writeText = true;
     BaseEncoder encoder(job, &error, 3000);
     std::atomic<bool> held{false};
     std::atomic<bool> release{false};
