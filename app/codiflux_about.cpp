@@ -78,34 +78,36 @@ void Codiflux::onAboutQt()
     QMessageBox::aboutQt(this, tr("Codiflux - Qt"));
 }
 
+namespace {
+
+// A library's licence box: the window's icon at 32 x 32, a single Close
+// button, every text at 10 pixels, plain text, and the details when given.
+void showLicenceBox(QWidget* parent, const QString& title, const QString& text, const QString& details = QString())
+{
+    QMessageBox box(parent);
+    box.setWindowModality(Qt::NonModal);
+    box.setIconPixmap(parent->windowIcon().pixmap(QSize(32, 32), QIcon::Normal, QIcon::Off));
+    box.setStandardButtons(QMessageBox::Close);
+    box.setStyleSheet(QStringLiteral("* {font-size: 10px;}"));
+    box.setWindowTitle(title);
+    box.setText(text);
+    if (!details.isNull())
+        box.setDetailedText(details);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+} // namespace
+
 void Codiflux::onAboutLibdmtx()
 {
     const QString notice = readTextResource(QStringLiteral(":/Licenses/libdmtx"));
-
-    QMessageBox box(this);
-    box.setWindowModality(Qt::NonModal);
-    box.setIconPixmap(windowIcon().pixmap(QSize(32, 32), QIcon::Normal, QIcon::Off));
-    box.setStandardButtons(QMessageBox::Close);
-    box.setStyleSheet(QStringLiteral("* {font-size: 10px;}"));
-    box.setWindowTitle(tr("Codiflux - libdmtx"));
-    box.setText(notice);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    showLicenceBox(this, tr("Codiflux - libdmtx"), notice);
 }
 
 void Codiflux::onAboutQrencode()
 {
     const QString notice = readTextResource(QStringLiteral(":/Licenses/qrencode"));
     const QString lgpl = readTextResource(QStringLiteral(":/Licenses/lgpl"));
-
-    QMessageBox box(this);
-    box.setWindowModality(Qt::NonModal);
-    box.setIconPixmap(windowIcon().pixmap(QSize(32, 32), QIcon::Normal, QIcon::Off));
-    box.setStandardButtons(QMessageBox::Close);
-    box.setStyleSheet(QStringLiteral("* {font-size: 10px;}"));
-    box.setWindowTitle(tr("Codiflux - qrencode"));
-    box.setText(notice);
-    box.setDetailedText(lgpl);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    showLicenceBox(this, tr("Codiflux - qrencode"), notice, lgpl);
 }

@@ -14,6 +14,8 @@
 //
 //   bench_cli [--records N] [--jobs N] [--repeat N (rounds, default 3)] [--cli PATH]
 
+#include "tools/bench_base.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -45,55 +47,7 @@ double now()
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
-constexpr int kRefLength = 16;
-constexpr int kNameLength = 24;
-constexpr int kRecordLength = 1 + kRefLength + kNameLength;
-
-bool buildBase(const QString& path, int records)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QByteArray header(32, '\0');
-    header[0] = 0x03;
-    header[1] = char(124);
-    header[2] = 1;
-    header[3] = 1;
-    for (int i = 0; i < 4; ++i)
-        header[4 + i] = char((quint32(records) >> (8 * i)) & 0xFF);
-    const int headerLength = 32 * 3 + 1;
-    header[8] = char(headerLength & 0xFF);
-    header[9] = char(headerLength >> 8);
-    header[10] = char(kRecordLength & 0xFF);
-    header[11] = char(kRecordLength >> 8);
-    auto descriptor = [](const char* name, int length) {
-        QByteArray d(32, '\0');
-        std::memcpy(d.data(), name, std::strlen(name));
-        d[11] = 'C';
-        d[16] = char(length);
-        return d;
-    };
-    header += descriptor("REF", kRefLength);
-    header += descriptor("NOM", kNameLength);
-    header += char(0x0D);
-    file.write(header);
-    QByteArray block;
-    for (int i = 0; i < records; ++i) {
-        // 16 bytes of capitals, digits and '-': every value gives the same symbol size.
-        const QByteArray ref = "CFX-" + QByteArray::number(i).rightJustified(8, '0') + "-"
-            + QByteArray::number(i % 97).rightJustified(2, '0');
-        block += ' ';
-        block += ref.leftJustified(kRefLength, ' ', true);
-        block += ("Client " + QByteArray::number(i * 7919 % 100003)).leftJustified(kNameLength, ' ', true);
-        if (block.size() > (1 << 20)) {
-            file.write(block);
-            block.clear();
-        }
-    }
-    block += char(0x1A);
-    file.write(block);
-    return file.error() == QFile::NoError;
-}
+using bench::buildBase;
 
 struct RunResult {
     bool ok = false;

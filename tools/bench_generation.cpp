@@ -14,6 +14,7 @@
 #include "codes/fonttext.h"
 #include "generation/baseencoder.h"
 #include "generation/generationcore.h"
+#include "tools/bench_base.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -49,56 +50,12 @@ private:
     double start_ = 0;
 };
 
-constexpr int kIdLength = 8;
-constexpr int kRefLength = 16;
-constexpr int kNameLength = 20;
-constexpr int kRecordLength = 1 + kIdLength + kRefLength + kNameLength;
-
-QByteArray refValue(int i)
-{
-    // 16 bytes: letters and digits, all of one length, so one symbol size fits all.
-    QByteArray v = "CFX-" + QByteArray::number(i).rightJustified(8, '0') + "-" + QByteArray::number(i % 97).rightJustified(2, '0');
-    return v.leftJustified(kRefLength, ' ', true);
-}
-
-bool buildBase(const QString& path, int records)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QByteArray header(32, '\0');
-    header[0] = 0x03;
-    header[1] = char(124);
-    header[2] = 1;
-    header[3] = 1;
-    for (int i = 0; i < 4; ++i)
-        header[4 + i] = char((quint32(records) >> (8 * i)) & 0xFF);
-    const int headerLength = 32 * 4 + 1;
-    header[8] = char(headerLength & 0xFF);
-    header[9] = char(headerLength >> 8);
-    header[10] = char(kRecordLength & 0xFF);
-    header[11] = char(kRecordLength >> 8);
-    auto descriptor = [](const char* name, char type, int length) {
-        QByteArray d(32, '\0');
-        std::memcpy(d.data(), name, std::strlen(name));
-        d[11] = type;
-        d[16] = char(length);
-        return d;
-    };
-    header += descriptor("ID", 'N', kIdLength);
-    header += descriptor("REF", 'C', kRefLength);
-    header += descriptor("NAME", 'C', kNameLength);
-    header += char(0x0D);
-    file.write(header);
-    QByteArray record;
-    for (int i = 0; i < records; ++i) {
-        record = " " + QByteArray::number(i).rightJustified(kIdLength) + refValue(i)
-            + QByteArray("Client " + QByteArray::number(i)).leftJustified(kNameLength, ' ', true);
-        file.write(record);
-    }
-    file.write("\x1A", 1);
-    return file.error() == QFile::NoError;
-}
+using bench::buildBase;
+using bench::kIdLength;
+using bench::kNameLength;
+using bench::kRecordLength;
+using bench::kRefLength;
+using bench::refValue;
 
 GenerationJob makeJob(const QString& source, const QString& output, int symbology)
 {
