@@ -30,14 +30,14 @@ QString tr(const char* text)
 
 enum class Scope { Both, Generate, Preview };
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;   // long name, without "--"
     char shortName;     // 0 when none
     bool takesValue;
     Scope scope;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"help", 'h', false, Scope::Both},
     {"output", 'o', true, Scope::Generate},
     {"field", 'f', true, Scope::Both},
@@ -77,24 +77,24 @@ constexpr OptionSpec kOptions[] = {
     {"draw", 0, false, Scope::Preview},
 };
 
-const OptionSpec* findLong(const QString& name)
+const OptionEntry* findLong(const QString& name)
 {
-    for (const OptionSpec& spec : kOptions)
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const OptionEntry& known : kOptions)
+        if (name == QLatin1String(known.name))
+            return &known;
     return nullptr;
 }
 
-const OptionSpec* findShort(QChar c)
+const OptionEntry* findShort(QChar c)
 {
-    for (const OptionSpec& spec : kOptions)
-        if (spec.shortName != 0 && c == QLatin1Char(spec.shortName))
-            return &spec;
+    for (const OptionEntry& known : kOptions)
+        if (known.shortName != 0 && c == QLatin1Char(known.shortName))
+            return &known;
     return nullptr;
 }
 
 struct GivenOption {
-    const OptionSpec* spec;
+    const OptionEntry* known;
     QString value;
 };
 
@@ -159,7 +159,7 @@ bool hasChoice(std::span<const Choice> choices, int value)
 
 void applyOption(Options& o, const GivenOption& given)
 {
-    const QString name = QLatin1String(given.spec->name);
+    const QString name = QLatin1String(given.known->name);
     const QString& v = given.value;
     ParameterSet& p = o.parameters;
     if (name == QLatin1String("output")) {
@@ -428,7 +428,7 @@ ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
             optionsEnded = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionEntry* known = nullptr;
         QString value;
         bool inlineValue = false;
         if (a.startsWith(QLatin1String("--"))) {
@@ -439,28 +439,28 @@ ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
                 name.truncate(eq);
                 inlineValue = true;
             }
-            spec = findLong(name);
+            known = findLong(name);
         } else {
-            spec = findShort(a.at(1));
-            if (spec && a.size() > 2) {
+            known = findShort(a.at(1));
+            if (known && a.size() > 2) {
                 value = a.mid(2);
                 inlineValue = true;
             }
         }
-        if (!spec)
+        if (!known)
             return usage(tr("Option inconnue : %1").arg(a));
-        if (spec->scope == Scope::Generate && o.command != Command::Generate)
-            return usage(tr("L'option --%1 ne s'applique qu'à generate.").arg(QLatin1String(spec->name)));
-        if (spec->scope == Scope::Preview && o.command != Command::Preview)
-            return usage(tr("L'option --%1 ne s'applique qu'à preview.").arg(QLatin1String(spec->name)));
-        if (spec->takesValue && !inlineValue) {
+        if (known->scope == Scope::Generate && o.command != Command::Generate)
+            return usage(tr("L'option --%1 ne s'applique qu'à generate.").arg(QLatin1String(known->name)));
+        if (known->scope == Scope::Preview && o.command != Command::Preview)
+            return usage(tr("L'option --%1 ne s'applique qu'à preview.").arg(QLatin1String(known->name)));
+        if (known->takesValue && !inlineValue) {
             if (i + 1 >= arguments.size())
-                return usage(tr("L'option --%1 attend une valeur.").arg(QLatin1String(spec->name)));
+                return usage(tr("L'option --%1 attend une valeur.").arg(QLatin1String(known->name)));
             value = arguments.at(++i);
-        } else if (!spec->takesValue && inlineValue) {
-            return usage(tr("L'option --%1 ne prend pas de valeur.").arg(QLatin1String(spec->name)));
+        } else if (!known->takesValue && inlineValue) {
+            return usage(tr("L'option --%1 ne prend pas de valeur.").arg(QLatin1String(known->name)));
         }
-        given.append({spec, value});
+        given.append({known, value});
     }
 
     if (positionals.isEmpty())
@@ -471,7 +471,7 @@ ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
 
     try {
         for (const GivenOption& g : std::as_const(given))
-            if (QLatin1String(g.spec->name) == QLatin1String("preset"))
+            if (QLatin1String(g.known->name) == QLatin1String("preset"))
                 o.preset = g.value;
         o.parameters = o.preset.isEmpty() ? ParameterSet() : readPreset(settings, o.preset);
         o.jobs = std::max(1, QThread::idealThreadCount());
