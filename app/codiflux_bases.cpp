@@ -4,6 +4,7 @@
 #include "app/codiflux.h"
 
 #include "bases/dbf.h"
+#include "bases/listing.h"
 #include "bases/textbase.h"
 #include "settings/parametres.h"
 
@@ -56,11 +57,6 @@ int clampPosition(const QTextDocument* document, qint64 position)
 }
 
 // The 8-bit text of a fixed-size, NUL-terminated name, as Latin-1 characters.
-QString latin1Name(const char (&name)[12])
-{
-    return QString::fromLatin1(name, static_cast<qsizetype>(qstrnlen(name, sizeof name)));
-}
-
 } // namespace
 
 void Codiflux::chargerBase()
@@ -128,7 +124,7 @@ bool Codiflux::chargerFichier(const QString& path)
         }
         // The first item added becomes current and lists its records.
         for (const codiflux::DbfFieldInfo& field : std::as_const(champs))
-            form.comboBoxChamps->addItem(latin1Name(field.name));
+            form.comboBoxChamps->addItem(codiflux::fieldName(field));
 
         setLayoutVisible(form.layout_selectionChamp, true);
         form.labelNomChampSortie->show();
@@ -180,11 +176,9 @@ void Codiflux::selectionnerChamp(int index)
         return;
 
     const codiflux::DbfFieldInfo field = champs.at(index);
-    form.lineEditNomChampSortie->setText(QLatin1Char('_') + latin1Name(field.name));
+    form.lineEditNomChampSortie->setText(QLatin1Char('_') + codiflux::fieldName(field));
 
-    const unsigned length = field.length > 0 ? static_cast<unsigned>(field.length) : 0u;
-    std::vector<char> entry(static_cast<std::size_t>(length) + 1u, '\0');
-    const codiflux::DbfField* descriptor = codiflux::dbf_field(table.get(), static_cast<unsigned>(index));
+    codiflux::FieldLister lister(table.get(), static_cast<unsigned>(index), field);
 
     const unsigned count = std::min(codiflux::dbf_record_count(table.get()), kMaxListedRecords);
 
@@ -195,19 +189,10 @@ void Codiflux::selectionnerChamp(int index)
 
     bool currentChosen = false;
     for (unsigned i = 0; i < count; ++i) {
-        entry[0] = '\0';
-        unsigned valueLength = 0;
         // A record that cannot be loaded lists as blanks, never as the
-        // previous record's value.
-        if (codiflux::dbf_goto_record(table.get(), i))
-            valueLength = codiflux::dbf_read_field(table.get(), descriptor, entry.data(),
-                                                   length + 1u, field.type);
-        valueLength = std::min(valueLength, length);
-
-        // Every entry is exactly the field's length.
-        std::memset(entry.data() + valueLength, ' ', length - valueLength);
-        entry[length] = '\0';
-        form.comboBoxEnregistrement->addItem(QString::fromLatin1(entry.data(), static_cast<qsizetype>(length)));
+        // previous record's value; every entry is exactly the field's length.
+        const unsigned valueLength = lister.read(i);
+        form.comboBoxEnregistrement->addItem(QString::fromLatin1(lister.entry(), lister.length()));
 
         if (valueLength != 0 && !currentChosen) {
             form.comboBoxEnregistrement->setCurrentIndex(static_cast<int>(i));

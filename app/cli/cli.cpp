@@ -1,6 +1,7 @@
 #include "app/cli/cli.h"
 
 #include "bases/dbf.h"
+#include "bases/listing.h"
 #include "bases/textbase.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
@@ -297,11 +298,6 @@ ParameterSet readPreset(QSettings& settings, const QString& name)
     return asWindowControls(set);
 }
 
-QString latin1Name(const char (&name)[12])
-{
-    return QString::fromLatin1(name, qsizetype(qstrnlen(name, sizeof name)));
-}
-
 } // namespace
 
 ParameterSet asWindowControls(const ParameterSet& in)
@@ -540,7 +536,7 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
             DbfFieldInfo field{};
             dbf_field_info(table.get(), i, &field);
             job.fields.append(field);
-            names << latin1Name(field.name);
+            names << fieldName(field);
         }
         job.tableFieldCount = fieldCount;
         if (o.field.isEmpty())
@@ -556,37 +552,26 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
                                        .arg(o.field, names.join(QStringLiteral(", "))));
         job.fieldIndex = index;
         const DbfFieldInfo& field = job.fields.at(index);
-        job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + latin1Name(field.name)).left(10)
+        job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + fieldName(field)).left(10)
                                                     : o.newFieldName;
 
         // The sample, as the window lists it: the value with its leading
         // blanks removed, padded with blanks to the field's length.
-        const unsigned length = field.length > 0 ? unsigned(field.length) : 0u;
-        std::vector<char> entry(std::size_t(length) + 1u, '\0');
-        const DbfField* descriptor = dbf_field(table.get(), unsigned(index));
+        FieldLister lister(table.get(), unsigned(index), field);
         const unsigned count = dbf_record_count(table.get());
-        auto valueOf = [&](unsigned i) {
-            entry[0] = '\0';
-            unsigned valueLength = 0;
-            if (dbf_goto_record(table.get(), i))
-                valueLength = dbf_read_field(table.get(), descriptor, entry.data(), length + 1u, field.type);
-            valueLength = std::min(valueLength, length);
-            std::memset(entry.data() + valueLength, ' ', length - valueLength);
-            return std::pair<QByteArray, unsigned>(QByteArray(entry.data(), qsizetype(length)), valueLength);
-        };
         if (o.sampleRecord > 0) {
             if (o.sampleRecord > qint64(count))
                 return fail(ExitUsage, tr("--sample %1 : la base n'a que %2 enregistrements.")
                                            .arg(o.sampleRecord)
                                            .arg(count));
-            job.sample = valueOf(unsigned(o.sampleRecord - 1)).first;
+            lister.read(unsigned(o.sampleRecord - 1));
+            job.sample = lister.entryBytes();
             if (sampleRecord)
                 *sampleRecord = o.sampleRecord;
         } else {
             for (unsigned i = 0; i < count; ++i) {
-                const auto [value, valueLength] = valueOf(i);
-                if (valueLength != 0) {
-                    job.sample = value;
+                if (lister.read(i) != 0) {
+                    job.sample = lister.entryBytes();
                     if (sampleRecord)
                         *sampleRecord = qint64(i) + 1;
                     break;
@@ -594,7 +579,7 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
             }
             if (job.sample.isEmpty())
                 return fail(ExitFailure, tr("Aucun enregistrement n'a de valeur dans le champ « %1 ».")
-                                             .arg(latin1Name(field.name)));
+                                             .arg(fieldName(field)));
         }
         return ExitSuccess;
     }

@@ -1,0 +1,40 @@
+#pragma once
+// A DBF field's name and values as the window lists them (and as the command
+// line picks its sample among them).
+
+#include "bases/dbf.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+namespace codiflux {
+
+// The field's name, its bytes read as Latin-1 characters.
+QString fieldName(const DbfFieldInfo& field);
+
+// Reads one field of a table record after record into one buffer.
+class FieldLister {
+public:
+    FieldLister(DbfTable* table, unsigned fieldIndex, const DbfFieldInfo& field);
+
+    // Loads the record; the entry is then its value without leading and
+    // trailing blanks, padded with blanks to the field's length: exactly
+    // length() bytes. A record that cannot be loaded gives blanks, never the
+    // previous record's value. Returns the value's length before the padding.
+    unsigned read(unsigned record);
+
+    const char* entry() const { return buffer.data(); }
+    qsizetype length() const { return qsizetype(fieldLength); }
+    QByteArray entryBytes() const { return QByteArray(buffer.data(), length()); }
+
+private:
+    DbfTable* table;
+    const DbfField* descriptor;
+    int type;
+    unsigned fieldLength;
+    std::vector<char> buffer;  // fieldLength + 1 bytes
+};
+
+} // namespace codiflux
