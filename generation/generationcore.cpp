@@ -158,6 +158,16 @@ QString generationText(const char* text)
     return QCoreApplication::translate("BaseEncoder", text);
 }
 
+QString cancelledText()
+{
+    return generationText(kTextCancelled);
+}
+
+QString shortRecordText(int sourceKind, qint64 record)
+{
+    return generationText(sourceKind == BaseDbf ? kTextDbfShort : kTextTextShort).arg(record);
+}
+
 bool sameFile(const QString& a, const QString& b)
 {
     if (a.isEmpty() || b.isEmpty())
@@ -355,6 +365,11 @@ RecordCoder::RecordCoder(const EncodingParameters& parameters, const FontTextOpt
 {
 }
 
+int RecordCoder::inputLength(const char* value, int length) const
+{
+    return parameters_.symbology == SymbologyQRCode ? int(boundedLength(value, length)) : length;
+}
+
 RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) const
 {
     Result result;
@@ -365,7 +380,7 @@ RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) 
             std::memset(out, ' ', std::size_t(fieldLength_));
         return result;
     }
-    const int input = parameters_.symbology == SymbologyQRCode ? int(boundedLength(value, length)) : length;
+    const int input = inputLength(value, length);
     const EncodedSymbol symbol =
         encodeSymbol(parameters_, reinterpret_cast<const unsigned char*>(value), input);
     if (!symbol.isValid()) {
@@ -675,7 +690,7 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
         case SourceScanStatus::UnequalLengths:
             return fail(generationText(kTextUnequal));
         case SourceScanStatus::Cancelled:
-            return fail(generationText(kTextCancelled));
+            return fail(cancelledText());
         case SourceScanStatus::ReadFailed:
             return fail(generationText(kTextSourceRead));
         }
@@ -764,7 +779,6 @@ bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feed
     const RecordPlan& plan = run.plan;
     const RecordCoder& coder = *run.coder;
     const qint64 count = run.recordCount;
-    const bool dbfSource = run.reader.layout().kind == BaseDbf;
     // One buffer, sized from the source: the record is lengthened in place.
     std::vector<char> record(std::size_t(plan.outputLength()));
 
@@ -774,7 +788,7 @@ bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feed
     current = 1;
     for (qint64 number = 1; number <= count; number = ++current) {
         if (feedback.cancelled())
-            return fail(generationText(kTextCancelled));
+            return fail(cancelledText());
         const int progress = int(double(number) * 1000.0 / double(count));
         if (progress != lastProgress) {
             lastProgress = progress;
@@ -782,7 +796,7 @@ bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feed
         }
         feedback.liveness();
         if (run.reader.read(record.data()) != SourceReader::ReadStatus::Ok)
-            return fail(generationText(dbfSource ? kTextDbfShort : kTextTextShort).arg(number));
+            return fail(shortRecordText(run.reader.layout().kind, number));
         const RecordCoder::Result result = plan.encode(coder, record.data());
         if (!result.ok())
             return fail(coder.failureText(result, number, record.data() + plan.valueOffset, plan.valueLength));

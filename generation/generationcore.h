@@ -31,6 +31,9 @@ namespace codiflux {
 
 // Translation of the generation's texts (context "BaseEncoder").
 QString generationText(const char* text);
+// Texts of the record loop, for any caller that runs one.
+QString cancelledText();                                  // "Fabrication de la base encodée annulée."
+QString shortRecordText(int sourceKind, qint64 record);   // the DBF or text source's short-record text
 
 // True when both paths name the same file: same device and inode when both
 // exist, otherwise the same canonical path (a path that does not exist yet is
@@ -137,6 +140,10 @@ public:
 
     // The text for a failed result, for record number `record` (1-based).
     QString failureText(const Result& result, qint64 record, const char* value, int length) const;
+
+    // How many of the value's `length` bytes the library is given: all of
+    // them for Datamatrix, those before the first NUL for QR.
+    int inputLength(const char* value, int length) const;
 
     // Trial encoding that fixes the grid: Datamatrix takes all the bytes, QR
     // those before the first NUL. False when the library refuses the value.

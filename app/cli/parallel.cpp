@@ -22,17 +22,6 @@ namespace codiflux::cli {
 
 namespace {
 
-// The texts of the record loop, the same as the single-thread loop's.
-const char kTextCancelled[] = "Fabrication de la base encodée annulée.";
-const char kTextDbfShort[] = "Erreur de lecture de la base DBF à encoder. L'enregistrement n°%1 est trop court.";
-const char kTextTextShort[] = "Erreur de lecture de la base texte à encoder. L'enregistrement n°%1 est trop court.";
-
-qsizetype boundedLength(const char* value, qsizetype length)
-{
-    const void* nul = std::memchr(value, 0, std::size_t(length));
-    return nul ? static_cast<const char*>(nul) - value : length;
-}
-
 class Feedback : public GenerationFeedback {
 public:
     explicit Feedback(const RunControl& control)
@@ -152,10 +141,7 @@ private:
         const bool check = decoder && !isBlankValue(source, plan.valueLength);
         if (check) {
             // What the library was given: Datamatrix the whole field, QR the bytes before a NUL.
-            const qsizetype length = job.parameters.symbology == SymbologyQRCode
-                ? boundedLength(source, plan.valueLength)
-                : plan.valueLength;
-            value = QByteArray(source, length);
+            value = QByteArray(source, run.coder->inputLength(source, plan.valueLength));
         }
         const RecordCoder::Result result = plan.encode(*run.coder, record);
         if (!result.ok()) {
@@ -213,7 +199,6 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
     };
     const RecordPlan& plan = run.plan;
     const qint64 count = run.recordCount;
-    const bool dbfSource = run.reader.layout().kind == BaseDbf;
     const int jobs = std::max(1, control.jobs);
     const int capacity = std::max(1, control.batch) * jobs;
     const std::size_t stride = std::size_t(plan.outputLength());
@@ -288,9 +273,9 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
         std::swap(coding, reading);
     }
     if (cancelled)
-        return fail(generationText(kTextCancelled));
+        return fail(cancelledText());
     if (shortRecord)
-        return fail(generationText(dbfSource ? kTextDbfShort : kTextTextShort).arg(shortRecord));
+        return fail(shortRecordText(run.reader.layout().kind, shortRecord));
     return true;
 }
 
