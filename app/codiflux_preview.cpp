@@ -29,11 +29,6 @@
 
 namespace {
 
-bool isBlank(const QString& value)
-{
-    return std::all_of(value.cbegin(), value.cend(), [](QChar c) { return c.isSpace(); });
-}
-
 // The symbol as a 1-bit picture: white background, a black pixel per dark
 // cell, row 0 at the top. No option of the font text applies here.
 QImage symbolImage(const codiflux::ModuleGrid& grid)
@@ -87,25 +82,15 @@ void Codiflux::onPreview()
     QString errorTitle;
     QString errorText;
     ModuleGrid grid;
-    if (isBlank(value)) {
+    if (isBlankText(value)) {
         // 3. Nothing but white space: not encoded.
         errorTitle = tr("Enregistrement vide");
         errorText = tr("Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
                        "l'initialisation des paramêtres d'encodage.");
     } else {
         // 4. Spaces removed on request.
-        if (form.checkBoxSupprimerGauche->isChecked()) {
-            qsizetype first = 0;
-            while (first < value.size() && value.at(first).isSpace())
-                ++first;
-            value.remove(0, first);
-        }
-        if (form.checkBoxSupprimerDroite->isChecked()) {
-            qsizetype end = value.size();
-            while (end > 0 && value.at(end - 1).isSpace())
-                --end;
-            value.truncate(end);
-        }
+        value = trimWhiteSpace(value, form.checkBoxSupprimerGauche->isChecked(),
+                               form.checkBoxSupprimerDroite->isChecked());
 
         // 5. One byte per character.
         const QByteArray bytes = value.toLatin1();

@@ -1,5 +1,6 @@
 #include "codes/encoding.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -237,6 +238,28 @@ EncodedSymbol encodeSymbol(const EncodingParameters& parameters, const unsigned 
     if ((hook ? hook(encoder.get(), length, input) : dmtxEncodeDataMatrix(encoder.get(), length, input)) == 0)
         return {};
     return EncodedSymbol(std::move(encoder));
+}
+
+bool isBlankText(const QString& value)
+{
+    return std::all_of(value.cbegin(), value.cend(), [](QChar c) { return c.isSpace(); });
+}
+
+QString trimWhiteSpace(QString value, bool atStart, bool atEnd)
+{
+    if (atStart) {
+        qsizetype first = 0;
+        while (first < value.size() && value.at(first).isSpace())
+            ++first;
+        value.remove(0, first);
+    }
+    if (atEnd) {
+        qsizetype end = value.size();
+        while (end > 0 && value.at(end - 1).isSpace())
+            --end;
+        value.truncate(end);
+    }
+    return value;
 }
 
 } // namespace codiflux

@@ -4,6 +4,7 @@
 // by an RAII handle.
 
 #include <QByteArray>
+#include <QString>
 
 #include <dmtx.h>
 #include <qrencode.h>
@@ -112,6 +113,11 @@ private:
     QRcodePtr qr;
     ModuleGrid grid_;
 };
+
+// A value to encode counts as empty when it holds nothing but white space.
+bool isBlankText(const QString& value);
+// The preview's removal of white space at the start and / or the end of a value.
+QString trimWhiteSpace(QString value, bool atStart, bool atEnd);
 
 // One encoding on the calling thread with the library call sequences: an
 // invalid symbol when the library refuses the value (too long for the size,

@@ -494,11 +494,6 @@ bool isDbfPath(const QString& path)
     return QFileInfo(path).suffix().compare(QLatin1String("DBF"), Qt::CaseInsensitive) == 0;
 }
 
-bool blankText(const QString& value)
-{
-    return std::all_of(value.cbegin(), value.cend(), [](QChar c) { return c.isSpace(); });
-}
-
 } // namespace
 
 int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString* error)
@@ -604,7 +599,7 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
         ++number;
         // The selected columns of the line, as the window's text view gives them.
         const QString value = QString::fromLatin1(line).mid(o.rangeStart - 1, o.rangeCount);
-        if (o.sampleRecord > 0 ? number == o.sampleRecord : !blankText(value)) {
+        if (o.sampleRecord > 0 ? number == o.sampleRecord : !isBlankText(value)) {
             job.sample = value.toLatin1();
             found = true;
             break;
@@ -630,24 +625,13 @@ bool previewSample(const GenerationJob& job, const ParameterSet& set, PreviewRes
     QString value = QString::fromLatin1(job.sample);
     if (job.typeSource == BaseDbf && job.fieldIndex >= 0 && job.fieldIndex < job.fields.size())
         value = value.left(std::max(0, job.fields.at(job.fieldIndex).length));
-    if (blankText(value)) {
+    if (isBlankText(value)) {
         if (error)
             *error = tr("Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
                         "l'initialisation des paramêtres d'encodage.");
         return false;
     }
-    if (set.supprimerEspacesGauche) {
-        qsizetype first = 0;
-        while (first < value.size() && value.at(first).isSpace())
-            ++first;
-        value.remove(0, first);
-    }
-    if (set.supprimerEspacesDroite) {
-        qsizetype end = value.size();
-        while (end > 0 && value.at(end - 1).isSpace())
-            --end;
-        value.truncate(end);
-    }
+    value = trimWhiteSpace(value, set.supprimerEspacesGauche, set.supprimerEspacesDroite);
     const QByteArray bytes = value.toLatin1();
     const EncodingParameters& parameters = job.parameters;
     const bool qr = parameters.symbology == SymbologyQRCode;
