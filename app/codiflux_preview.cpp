@@ -103,11 +103,9 @@ void Codiflux::onPreview()
                 errorText = tr("Encodage impossible (vous pouvez essayer de changer la taille du datamatrix ou "
                                "le mode d'encodage).");
         } else {
-            qsizetype length = bytes.indexOf('\0');
-            if (length < 0)
-                length = bytes.size();
+            const int length = libraryInputLength(parameters, bytes.constData(), int(bytes.size()));
             if (input
-                && QRinput_append(input.get(), QRencodeMode(parameters.qrMode), int(length),
+                && QRinput_append(input.get(), QRencodeMode(parameters.qrMode), length,
                                   reinterpret_cast<const unsigned char*>(bytes.constData()))
                        == 0)
                 code.reset(QRcode_encodeInput(input.get()));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <utility>
 
 namespace codiflux {
@@ -238,6 +239,14 @@ EncodedSymbol encodeSymbol(const EncodingParameters& parameters, const unsigned 
     if ((hook ? hook(encoder.get(), length, input) : dmtxEncodeDataMatrix(encoder.get(), length, input)) == 0)
         return {};
     return EncodedSymbol(std::move(encoder));
+}
+
+int libraryInputLength(const EncodingParameters& parameters, const char* bytes, int length)
+{
+    if (parameters.symbology != SymbologyQRCode || length <= 0)
+        return length;
+    const void* nul = std::memchr(bytes, 0, std::size_t(length));
+    return nul ? int(static_cast<const char*>(nul) - bytes) : length;
 }
 
 bool isBlankText(const QString& value)

@@ -114,6 +114,10 @@ private:
     ModuleGrid grid_;
 };
 
+// How many of a value's bytes the library is given: all of them for
+// Datamatrix, those before the first NUL for QR.
+int libraryInputLength(const EncodingParameters& parameters, const char* bytes, int length);
+
 // A value to encode counts as empty when it holds nothing but white space.
 bool isBlankText(const QString& value);
 // The preview's removal of white space at the start and / or the end of a value.

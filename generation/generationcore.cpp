@@ -367,7 +367,7 @@ RecordCoder::RecordCoder(const EncodingParameters& parameters, const FontTextOpt
 
 int RecordCoder::inputLength(const char* value, int length) const
 {
-    return parameters_.symbology == SymbologyQRCode ? int(boundedLength(value, length)) : length;
+    return libraryInputLength(parameters_, value, length);
 }
 
 RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) const
@@ -409,8 +409,7 @@ QString RecordCoder::failureText(const Result& result, qint64 record, const char
 
 bool RecordCoder::measure(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height)
 {
-    const int input = parameters.symbology == SymbologyQRCode ? int(boundedLength(sample.constData(), sample.size()))
-                                                               : int(sample.size());
+    const int input = libraryInputLength(parameters, sample.constData(), int(sample.size()));
     const EncodedSymbol symbol = encodeSymbol(parameters, reinterpret_cast<const unsigned char*>(sample.constData()),
                                               input);
     if (!symbol.isValid())

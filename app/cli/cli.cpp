@@ -635,10 +635,8 @@ bool previewSample(const GenerationJob& job, const ParameterSet& set, PreviewRes
     const QByteArray bytes = value.toLatin1();
     const EncodingParameters& parameters = job.parameters;
     const bool qr = parameters.symbology == SymbologyQRCode;
-    QByteArray input = bytes;
-    if (qr && input.indexOf('\0') >= 0)
-        input.truncate(input.indexOf('\0'));
-    const EncodedSymbol symbol = encodeSymbol(parameters, input);
+    const EncodedSymbol symbol = encodeSymbol(parameters, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                              libraryInputLength(parameters, bytes.constData(), int(bytes.size())));
     if (!symbol.isValid()) {
         if (error)
             *error = qr ? tr("Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le niveau de "
