@@ -39,7 +39,7 @@
 namespace {
 
 // At most this many records are listed for a field of a DBF base.
-constexpr unsigned kMaxListedRecords = 1000;
+constexpr unsigned kMaxListedRecords = codiflux::kListedRecords;
 
 // Sets a spin box without running the slots connected to it.
 void setQuietly(QSpinBox* box, qint64 value)
@@ -110,7 +110,9 @@ bool Codiflux::chargerFichier(const QString& path)
         form.comboBoxChamps->clear();
 
         if (!table) {
-            QMessageBox::warning(this, tr("Chargement base..."), tr("Une erreur est survenue lors du chargement."),
+            QMessageBox::warning(this, tr("Chargement base..."),
+                                 tr("Une erreur est survenue lors du chargement.") + QLatin1Char('\n')
+                                     + codiflux::tableRefusalText(path),
                                  QMessageBox::Close, QMessageBox::Close);
             return false;
         }

@@ -15,7 +15,7 @@ namespace codiflux {
 namespace {
 
 constexpr std::size_t kMemoBlockBytes = 512;
-constexpr unsigned kMaxFields = 255;
+constexpr unsigned kMaxFields = (0xFFFFu - 33u) / 32u;  // 2046: all a 16-bit header length holds
 constexpr std::size_t kErrorTextSize = 256;
 constexpr char kTypeLetters[] = "CNFDML";
 
@@ -253,24 +253,27 @@ DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int
     table->headerLength = readU16(header + 8);
     table->recordLength = readU16(header + 10);
 
-    if (table->recordCount == 0) {
-        // Count not stored: derive it from the file size. A record length of 0
-        // or a file shorter than its header gives no record.
+    // The records the file holds bound the count, so that a header that lies
+    // cannot announce more than there is; a stored count of 0 means "not
+    // stored" and takes them all. A record length of 0, or a file shorter
+    // than its header, holds no record.
+    {
         std::int64_t size = -1;
         if (io->seek(io->user, file, 0, 2) == 0)
             size = io->tell(io->user, file);
-        if (table->recordLength > 0 && size > static_cast<std::int64_t>(table->headerLength)) {
-            const std::uint64_t count =
-                static_cast<std::uint64_t>(size - table->headerLength) / table->recordLength;
-            table->recordCount = count > std::numeric_limits<std::uint32_t>::max()
-                ? std::numeric_limits<std::uint32_t>::max()
-                : static_cast<std::uint32_t>(count);
-        }
+        std::uint64_t held = 0;
+        if (table->recordLength > 0 && size > static_cast<std::int64_t>(table->headerLength))
+            held = static_cast<std::uint64_t>(size - table->headerLength) / table->recordLength;
+        if (held > std::numeric_limits<std::uint32_t>::max())
+            held = std::numeric_limits<std::uint32_t>::max();
+        if (table->recordCount == 0 || table->recordCount > held)
+            table->recordCount = static_cast<std::uint32_t>(held);
     }
 
     // The header holds 32 bytes, the descriptors and the terminator; a header
-    // length below 33 leaves no room for any descriptor.
-    unsigned fieldCount = table->headerLength >= 33 ? ((table->headerLength - 33u) / 32u) & 0xFFu : 0u;
+    // length below 33 leaves no room for any descriptor, and a 16-bit one
+    // holds at most kMaxFields: the count needs no wrap to fit.
+    const unsigned fieldCount = table->headerLength >= 33 ? (table->headerLength - 33u) / 32u : 0u;
 
     table->record = static_cast<unsigned char*>(std::calloc(table->recordLength + 1u, 1));
     if (!table->record) {

@@ -53,7 +53,12 @@ struct DbfFieldInfo {
 
 struct DbfTable;
 
-// Opens a table; none when the file cannot be opened or is not a table. The memo
+// Opens a table; none when the file cannot be opened or is not a table (shorter
+// than 32 bytes, a version byte other than 0x03, 0x04, 0x30, 0x83 and 0x8B, a
+// month outside 1-12 or a day outside 1-31). The field count is what the
+// header length holds (up to 2046), ended early by a descriptor starting with
+// a byte of 0x20 or less; the record count is the header's, bounded by the
+// records the file holds (all of them when the header stores 0). The memo
 // file (the path with its last character made 'T' or 't') is opened for reading
 // only unless the table is writable. A 'C' field takes bytes 16 and 17 of its
 // descriptor as a 16-bit length (decimal count 0); other types keep byte 16 as

@@ -11,6 +11,15 @@
 
 namespace codiflux {
 
+// Records the window lists for a field (and lines it shows of a text base),
+// and so the records the command line searches for a sample.
+constexpr unsigned kListedRecords = 1000;
+
+// Why the table engine does not open `path`, in French: the file cannot be
+// opened, is shorter than a header, or its version, month or day byte is not
+// one of a table's.
+QString tableRefusalText(const QString& path);
+
 // The field's name, its bytes read as Latin-1 characters.
 QString fieldName(const DbfFieldInfo& field);
 

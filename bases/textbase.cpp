@@ -1,5 +1,8 @@
 #include "bases/textbase.h"
 
+#include <QCoreApplication>
+
+#include <algorithm>
 #include <limits>
 
 namespace codiflux {
@@ -9,6 +12,14 @@ namespace {
 constexpr qsizetype kInitialLineCapacity = 256;
 
 } // namespace
+
+QString lineTooLongText(qint64 line)
+{
+    return QCoreApplication::translate("TextBase", "La ligne n°%1 de la base texte dépasse %2 caractères : un "
+                                                   "enregistrement en compte au plus %2.")
+        .arg(line)
+        .arg(kMaxTextRecordLength);
+}
 
 bool TextLineReader::open(const QString& path, QString* error)
 {
@@ -40,10 +51,13 @@ bool TextLineReader::next(QByteArray& line)
         line.reserve(kInitialLineCapacity);
     line.resize(line.capacity());
     qsizetype length = 0;
+    // Room for the longest record and its line end: a line that has not ended
+    // by then is refused before more of it is read.
+    constexpr qsizetype kMostRead = kMaxTextRecordLength + 2;
     for (;;) {
         if (line.size() - length < 2)
-            line.resize(line.size() * 2);
-        const qint64 got = file.readLine(line.data() + length, line.size() - length);
+            line.resize(std::min(line.size() * 2, kMostRead + 1));
+        const qint64 got = file.readLine(line.data() + length, std::min(line.size(), kMostRead + 1) - length);
         if (got <= 0) {
             if (file.error() != QFileDevice::NoError)
                 readError = true;
@@ -54,13 +68,19 @@ bool TextLineReader::next(QByteArray& line)
             break;
         }
         length += static_cast<qsizetype>(got);
-        if (line.at(length - 1) == '\n' || file.atEnd())
+        if (line.at(length - 1) == '\n' || file.atEnd() || length >= kMostRead)
             break;
     }
+    ++lines;
     if (length > 0 && line.at(length - 1) == '\n') {
         --length;
         if (length > 0 && line.at(length - 1) == '\r')
             --length;
+    }
+    if (length > kMaxTextRecordLength) {
+        tooLong = true;
+        line.resize(0);
+        return false;
     }
     line.resize(length);
     return true;
@@ -77,6 +97,8 @@ void TextLineReader::close()
         file.close();
     first = true;
     readError = false;
+    tooLong = false;
+    lines = 0;
 }
 
 bool readTextBaseForDisplay(const QString& path, TextBaseDisplay& display, QString* error, int maxLines)
@@ -93,6 +115,13 @@ bool readTextBaseForDisplay(const QString& path, TextBaseDisplay& display, QStri
             display.maxLineLength = length > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
                                                                              : static_cast<int>(length);
         display.lines.append(QByteArray(line.constData(), line.size()));
+    }
+    if (reader.lineTooLong()) {
+        display.lines.clear();
+        display.maxLineLength = 0;
+        if (error)
+            *error = lineTooLongText(reader.lineNumber());
+        return false;
     }
     return true;
 }
@@ -112,8 +141,15 @@ TextScanResult scanTextBase(const QString& path, const std::function<bool()>& be
             result.status = TextScanStatus::Cancelled;
             return result;
         }
-        if (!reader.next(line))
+        if (!reader.next(line)) {
+            if (reader.lineTooLong()) {
+                result.status = TextScanStatus::LineTooLong;
+                result.tooLongLine = reader.lineNumber();
+                result.error = lineTooLongText(result.tooLongLine);
+                return result;
+            }
             break;
+        }
         if (line.size() == length) {
             if (length > 0)
                 ++result.recordCount;

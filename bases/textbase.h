@@ -18,18 +18,30 @@ struct TextBaseDisplay {
     int maxLineLength = 0;    // longest of those lines, in bytes
 };
 
-// false when the file cannot be opened; `error` then holds the system's text.
+// false when the file cannot be opened, `error` then holding the system's text,
+// or when a line shown is longer than kMaxTextRecordLength (lineTooLongText).
 bool readTextBaseForDisplay(const QString& path, TextBaseDisplay& display, QString* error, int maxLines = 1000);
+
+// The longest record of a text base, in bytes, as for a DBF record.
+constexpr qsizetype kMaxTextRecordLength = 65535;
+
+// The refusal of line `line` (1-based), longer than kMaxTextRecordLength.
+QString lineTooLongText(qint64 line);
 
 // Streams the lines of a text base, one at a time.
 class TextLineReader {
 public:
     bool open(const QString& path, QString* error = nullptr);
-    // Next line without its line end; false at the end of the file (or on a read error).
+    // Next line without its line end; false at the end of the file, on a read
+    // error, or for a line longer than kMaxTextRecordLength, which is refused
+    // before it is read whole (never more than twice that is held).
     bool next(QByteArray& line);
     bool atEnd() const;
     // true after a read error (next() then returned false before the end).
     bool failed() const { return readError; }
+    // true when next() refused a line too long; lineNumber() is then that line.
+    bool lineTooLong() const { return tooLong; }
+    qint64 lineNumber() const { return lines; }  // lines read so far, the refused one included
     QString errorString() const { return file.errorString(); }
     void close();
 
@@ -37,15 +49,18 @@ private:
     QFile file;
     bool first = true;
     bool readError = false;
+    bool tooLong = false;
+    qint64 lines = 0;
 };
 
-enum class TextScanStatus { Ok, OpenFailed, UnequalLengths, Cancelled, ReadFailed };
+enum class TextScanStatus { Ok, OpenFailed, UnequalLengths, Cancelled, ReadFailed, LineTooLong };
 
 struct TextScanResult {
     TextScanStatus status = TextScanStatus::Ok;
     qint64 recordCount = 0;  // non-empty lines
     int recordLength = 0;    // length of the first non-empty line
-    QString error;           // the system's text for OpenFailed and ReadFailed
+    QString error;           // the system's text for OpenFailed and ReadFailed, lineTooLongText for LineTooLong
+    qint64 tooLongLine = 0;  // LineTooLong: the line refused
 };
 
 // Validating and counting pass of a generation: every non-empty line counts one

@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include <new>
+
 namespace codiflux {
 
 // Progress, liveness and cancellation of one run, relayed as the thread's signals.
@@ -43,7 +45,13 @@ void BaseEncoder::run()
 {
     enregistrementCourant = 0;
     resultat = false;
-    resultat = encoderBase(travail.outputPath, travail.writeText, messageErreur);
+    try {
+        resultat = encoderBase(travail.outputPath, travail.writeText, messageErreur);
+    } catch (const std::bad_alloc&) {
+        // The run's files removed their temporaries on the way out.
+        if (messageErreur)
+            *messageErreur = outOfMemoryText();
+    }
 }
 
 bool BaseEncoder::encoderBase(const QString& cheminSortie, bool genererTxt, QString* messageErreur)

@@ -23,6 +23,7 @@ namespace codiflux {
 namespace {
 
 constexpr qint64 kMaxDbfLength = 65535;  // header and record lengths are 16-bit fields
+constexpr qsizetype kMaxDbfFields = (kMaxDbfLength - 33) / 32;  // the descriptors a 16-bit header length holds
 constexpr std::size_t kFileBuffer = std::size_t(1) << 20;
 
 #ifdef Q_OS_WIN
@@ -34,6 +35,8 @@ constexpr qint64 kLineEndLength = qint64(sizeof(kLineEnd)) - 1;
 
 const char kTextCannotOpenSource[] = QT_TRANSLATE_NOOP("BaseEncoder", "Impossible d'ouvrir la base d'origine.");
 const char kTextCancelled[] = QT_TRANSLATE_NOOP("BaseEncoder", "Fabrication de la base encodée annulée.");
+const char kTextOutOfMemory[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "Mémoire insuffisante : l'opération en cours est abandonnée.");
 const char kTextUnequal[] =
     QT_TRANSLATE_NOOP("BaseEncoder", "Les enregistrements du fichier source n'ont pas tous la même longueur.");
 const char kTextBlankSample[] =
@@ -163,6 +166,11 @@ QString cancelledText()
     return generationText(kTextCancelled);
 }
 
+QString outOfMemoryText()
+{
+    return generationText(kTextOutOfMemory);
+}
+
 QString shortRecordText(int sourceKind, qint64 record)
 {
     return generationText(sourceKind == BaseDbf ? kTextDbfShort : kTextTextShort).arg(record);
@@ -215,24 +223,24 @@ SourceScanStatus SourceReader::scanDbf(const QString& path)
     quint32 count = 0;
     for (int i = 3; i >= 0; --i)
         count = (count << 8) | static_cast<unsigned char>(block[4 + i]);
+    const qint64 headerLength = qint64(static_cast<unsigned char>(block[8]))
+        | (qint64(static_cast<unsigned char>(block[9])) << 8);
 
     qint64 offset = 1;
-    for (;;) {
+    while (layout_.fields.size() < kMaxDbfFields) {
         const std::size_t got = std::fread(block, 1, 32, file.get());
         if (got == 0 || static_cast<unsigned char>(block[0]) == 0x0D || got < 32)
             break;
         const char type = block[11];
-        int length;
+        // Lengths are unsigned: a 'C' field of 32768 bytes or more is as valid as a shorter one.
+        qint64 length = static_cast<unsigned char>(block[16]);
         if (type == 'C')
-            length = static_cast<qint16>(quint16(static_cast<unsigned char>(block[16]))
-                                         | quint16(static_cast<unsigned char>(block[17]) << 8));
-        else
-            length = static_cast<unsigned char>(block[16]);
-        if (length <= 0)
+            length |= qint64(static_cast<unsigned char>(block[17])) << 8;
+        if (length == 0)
             break;
         SourceField field;
         field.offset = offset;
-        field.length = length;
+        field.length = int(length);
         field.type = type;
         field.name = QByteArray(block, int(boundedLength(block, 11)));
         layout_.fields.append(field);
@@ -241,26 +249,35 @@ SourceScanStatus SourceReader::scanDbf(const QString& path)
     }
     layout_.recordLength = offset;
 
+    qint64 size = -1;
+    if (std::fseek(file.get(), 0, SEEK_END) == 0)
+        size = std::ftell(file.get());
+
+    // The records start at the header length, as every reader of the table
+    // finds them, when that length holds the descriptors and lies within the
+    // file (a Visual FoxPro table's area after the terminator, a padded
+    // header). Otherwise they are found by counting the descriptors.
     const qint64 terminator = 32 * (qint64(layout_.fields.size()) + 1);
     qint64 dataOffset = terminator + 1;
-    unsigned char after = 0xFF;
-    if (std::fseek(file.get(), long(terminator + 1), SEEK_SET) == 0
-        && std::fread(&after, 1, 1, file.get()) == 1 && after == 0x00)
-        ++dataOffset;
-    if (layout_.version == 0x30)
-        dataOffset += 262;
+    if (headerLength >= terminator + 1 && headerLength <= size) {
+        dataOffset = headerLength;
+    } else {
+        unsigned char after = 0xFF;
+        if (std::fseek(file.get(), long(terminator + 1), SEEK_SET) == 0
+            && std::fread(&after, 1, 1, file.get()) == 1 && after == 0x00)
+            ++dataOffset;
+        if (layout_.version == 0x30)
+            dataOffset += 262;
+    }
     layout_.dataOffset = dataOffset;
 
-    if (count == 0) {
-        // Not stored: derived from the file size, as the table engine does.
-        if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-            const qint64 size = std::ftell(file.get());
-            if (size > dataOffset)
-                count = quint32(std::min<qint64>((size - dataOffset) / layout_.recordLength,
-                                                 std::numeric_limits<quint32>::max()));
-        }
-    }
-    layout_.recordCount = count;
+    // What the file holds bounds the count, so that a header that lies cannot
+    // make a run endless; a count of 0 means "not stored". A header that
+    // promises more records than there are keeps one beyond the file, whose
+    // read then fails as too short.
+    const qint64 held = size > dataOffset ? (size - dataOffset) / layout_.recordLength : 0;
+    layout_.recordCount = count == 0 ? std::min<qint64>(held, std::numeric_limits<quint32>::max())
+                                     : std::min<qint64>(count, held + 1);
     return SourceScanStatus::Ok;
 }
 
@@ -281,6 +298,9 @@ SourceScanStatus SourceReader::scanText(const QString& path, int rangeStart, int
         return SourceScanStatus::UnequalLengths;
     case TextScanStatus::Cancelled:
         return SourceScanStatus::Cancelled;
+    case TextScanStatus::LineTooLong:
+        tooLongLine_ = scan.tooLongLine;
+        return SourceScanStatus::LineTooLong;
     default:
         return SourceScanStatus::ReadFailed;
     }
@@ -457,11 +477,13 @@ void OutputFiles::plan(const GenerationJob& job)
         plan(job.outputPath, job.writeText ? textOutputPathFor(job.outputPath) : QString());
 }
 
-void OutputFiles::withdraw()
+bool OutputFiles::withdraw()
 {
     int expected = Open;
-    if (state_.compare_exchange_strong(expected, Withdrawn) || expected == Withdrawn)
-        removeTemporaries();
+    if (!state_.compare_exchange_strong(expected, Withdrawn) && expected != Withdrawn)
+        return false;
+    removeTemporaries();
+    return true;
 }
 
 void OutputFiles::removeTemporaries()
@@ -648,6 +670,8 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
     };
     const EncodingParameters& parameters = job.parameters;
     const bool qr = parameters.symbology == SymbologyQRCode;
+    if (feedback.cancelled())
+        return fail(cancelledText());
 
     // Source layout and the length G of the sample.
     qsizetype sampleLength = 0;
@@ -692,6 +716,8 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
             return fail(cancelledText());
         case SourceScanStatus::ReadFailed:
             return fail(generationText(kTextSourceRead));
+        case SourceScanStatus::LineTooLong:
+            return fail(lineTooLongText(run.reader.tooLongLine()));
         }
         if (job.rangeStart >= 1 && job.rangeCount >= 1)
             sampleLength = job.rangeCount;
@@ -757,6 +783,8 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
             return fail(headerError);
     }
 
+    if (feedback.cancelled())
+        return fail(cancelledText());
     if (!run.reader.open())
         return fail(generationText(kTextCannotOpenSource));
     QString openError;

@@ -33,6 +33,7 @@ namespace codiflux {
 QString generationText(const char* text);
 // Texts of the record loop, for any caller that runs one.
 QString cancelledText();                                  // "Fabrication de la base encodée annulée."
+QString outOfMemoryText();                                // an allocation failed: what was under way is given up
 QString shortRecordText(int sourceKind, qint64 record);   // the DBF or text source's short-record text
 
 // True when both paths name the same file: same device and inode when both
@@ -58,14 +59,16 @@ struct SourceLayout {
     int kind = BaseNone;         // BaseDbf or BaseText
     QList<SourceField> fields;   // DBF: the scanned descriptors; text: the column range
     qint64 recordLength = 0;     // K: flag byte included
-    qint64 recordCount = 0;      // DBF: header count (from the file size when 0); text: non-empty lines
+    qint64 recordCount = 0;      // DBF: header count (from the file size when 0), at most one record beyond
+                                 // what the file holds; text: non-empty lines
     // DBF only
     QByteArray header;           // the 32-byte header and the scanned descriptors, as read
-    qint64 dataOffset = 0;       // first record: 32 x (fields + 1) + 1, +1 after a 0x00, +262 for 0x30
+    qint64 dataOffset = 0;       // first record: the header length when it holds the descriptors and lies
+                                 // within the file; else 32 x (fields + 1) + 1, +1 after a 0x00, +262 for 0x30
     unsigned char version = 0;
 };
 
-enum class SourceScanStatus { Ok, OpenFailed, UnequalLengths, Cancelled, ReadFailed };
+enum class SourceScanStatus { Ok, OpenFailed, UnequalLengths, Cancelled, ReadFailed, LineTooLong };
 
 class SourceReader {
 public:
@@ -75,8 +78,8 @@ public:
     SourceReader& operator=(const SourceReader&) = delete;
 
     // Descriptor scan of a DBF file. A block starting with 0x0D, a field of
-    // length 0 or less, or the end of the file ends the list. Only a 'C' field
-    // takes bytes 16-17 as its 16-bit length; every other type keeps byte 16.
+    // length 0, or the end of the file ends the list. Only a 'C' field takes
+    // bytes 16-17 as its unsigned 16-bit length; every other type keeps byte 16.
     SourceScanStatus scanDbf(const QString& path);
     // Validating and counting pass of a text base; `beforeLine` runs before
     // every line and returns false to cancel. The column range becomes the
@@ -85,6 +88,8 @@ public:
                               const std::function<bool()>& beforeLine = {});
 
     const SourceLayout& layout() const { return layout_; }
+    // After LineTooLong: the text base's line refused.
+    qint64 tooLongLine() const { return tooLongLine_; }
 
     // Record pass: reopens the source at its first record.
     bool open();
@@ -99,6 +104,7 @@ private:
     struct FileCloser { void operator()(std::FILE* f) const noexcept { std::fclose(f); } };
     SourceLayout layout_;
     QString path_;
+    qint64 tooLongLine_ = 0;
     std::unique_ptr<std::FILE, FileCloser> dbf_;
     struct TextState;
     std::unique_ptr<TextState> text_;
@@ -201,8 +207,9 @@ public:
     // Gives the run up from another thread, even while its worker may still
     // be running: the temporaries are removed and a later commit moves
     // nothing into place. When the worker has already begun to move its
-    // files into place, that commit goes on and nothing is removed.
-    void withdraw();
+    // files into place, that commit goes on, nothing is removed and the
+    // result is false.
+    bool withdraw();
 
 private:
     friend class OutputWriter;

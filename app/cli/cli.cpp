@@ -496,13 +496,21 @@ bool isDbfPath(const QString& path)
 
 } // namespace
 
-int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString* error)
+QString interruptedText(Command command)
+{
+    return command == Command::Preview ? tr("Aperçu annulé.") : cancelledText();
+}
+
+int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString* error,
+             const std::atomic<bool>* cancel)
 {
     auto fail = [error](int code, const QString& text) {
         if (error)
             *error = text;
         return code;
     };
+    auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
+    const QString stoppedText = interruptedText(o.command);
     job = GenerationJob();
     job.sourcePath = o.source;
     job.outputPath = o.output;
@@ -524,7 +532,8 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
                                       "avec --field."));
         DbfTablePtr table(dbf_open(QFile::encodeName(o.source).constData(), nullptr, 0, 0));
         if (!table)
-            return fail(ExitFailure, tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source));
+            return fail(ExitFailure, tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source)
+                                         + QLatin1Char(' ') + tableRefusalText(o.source));
         const unsigned fieldCount = dbf_field_count(table.get());
         QStringList names;
         for (unsigned i = 0; i < fieldCount; ++i) {
@@ -564,7 +573,11 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
             if (sampleRecord)
                 *sampleRecord = o.sampleRecord;
         } else {
-            for (unsigned i = 0; i < count; ++i) {
+            // The records the window lists, and no more: a header may announce billions.
+            const unsigned searched = std::min(count, kListedRecords);
+            for (unsigned i = 0; i < searched; ++i) {
+                if (cancelled())
+                    return fail(ExitFailure, stoppedText);
                 if (lister.read(i) != 0) {
                     job.sample = lister.entryBytes();
                     if (sampleRecord)
@@ -572,6 +585,11 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
                     break;
                 }
             }
+            if (job.sample.isEmpty() && searched < count)
+                return fail(ExitFailure, tr("Aucun des %1 premiers enregistrements n'a de valeur dans le champ « %2 » : "
+                                            "choisissez l'enregistrement d'exemple avec --sample N.")
+                                             .arg(searched)
+                                             .arg(fieldName(field)));
             if (job.sample.isEmpty())
                 return fail(ExitFailure, tr("Aucun enregistrement n'a de valeur dans le champ « %1 ».")
                                              .arg(fieldName(field)));
@@ -595,7 +613,11 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
     QByteArray line;
     qint64 number = 0;
     bool found = false;
-    while (reader.next(line)) {
+    // The lines the window shows, and no more, unless a line is named.
+    const qint64 searched = o.sampleRecord > 0 ? o.sampleRecord : qint64(kListedRecords);
+    while (number < searched && reader.next(line)) {
+        if (cancelled())
+            return fail(ExitFailure, stoppedText);
         ++number;
         // The selected columns of the line, as the window's text view gives them.
         const QString value = QString::fromLatin1(line).mid(o.rangeStart - 1, o.rangeCount);
@@ -605,9 +627,17 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
             break;
         }
     }
+    if (reader.lineTooLong())
+        return fail(ExitFailure, lineTooLongText(reader.lineNumber()));
     if (!found) {
         if (o.sampleRecord > 0)
             return fail(ExitUsage, tr("--sample %1 : la base n'a que %2 lignes.").arg(o.sampleRecord).arg(number));
+        if (number == searched)
+            return fail(ExitFailure, tr("Aucune des %1 premières lignes n'a de valeur dans les colonnes %2 à %3 : "
+                                        "choisissez la ligne d'exemple avec --sample N.")
+                                         .arg(searched)
+                                         .arg(o.rangeStart)
+                                         .arg(qint64(o.rangeStart) + o.rangeCount - 1));
         return fail(ExitFailure, tr("Aucune ligne n'a de valeur dans les colonnes %1 à %2.")
                                      .arg(o.rangeStart)
                                      .arg(qint64(o.rangeStart) + o.rangeCount - 1));
@@ -744,7 +774,7 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
     GenerationJob job;
     qint64 sampleRecord = 0;
     QString error;
-    const int built = buildJob(o, job, &sampleRecord, &error);
+    const int built = buildJob(o, job, &sampleRecord, &error, console.cancel);
     if (built != ExitSuccess) {
         err << error << '\n';
         if (built == ExitUsage)
@@ -754,6 +784,11 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
     }
 
     if (o.command == Command::Preview) {
+        if (console.cancel && console.cancel->load()) {
+            err << interruptedText(o.command) << '\n';
+            err.flush();
+            return ExitFailure;
+        }
         PreviewResult preview;
         if (!previewSample(job, o.parameters, preview, &error)) {
             err << tr("Enregistrement %1 : ").arg(sampleRecord) << error << '\n';
@@ -778,6 +813,7 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
     control.jobs = o.jobs;
     control.verify = o.verify;
     control.cancel = console.cancel;
+    control.abandon = console.abandon;
     control.progress = [&bar](int permille) { bar.show(permille); };
     RunReport report;
     QElapsedTimer clock;

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -63,20 +64,44 @@ QString helpText();
 // values that no entry carries read 0, spin box values are clamped to their ranges.
 ParameterSet asWindowControls(const ParameterSet& set);
 
+// The text of a command stopped by an interrupt before its end.
+QString interruptedText(Command command);
+
 // The job the window would capture for the same base, field or range, record
 // and parameters. `sampleRecord` receives the 1-based number of the record
-// taken as sample. Returns an exit code (ExitSuccess when the job is ready)
-// with the French text in `error` otherwise.
-int buildJob(const Options& options, GenerationJob& job, qint64* sampleRecord, QString* error);
+// taken as sample, searched among the records the window lists (the lines it
+// shows) unless --sample names one. Returns an exit code (ExitSuccess when the
+// job is ready) with the French text in `error` otherwise; `cancel`, when set,
+// stops the search with the cancellation text.
+int buildJob(const Options& options, GenerationJob& job, qint64* sampleRecord, QString* error,
+             const std::atomic<bool>* cancel = nullptr);
 
 // ---------------------------------------------------------------------------
 // The run
+
+// The outputs of the run under way, for a thread that must give the run up
+// when it does not stop by itself (an interrupt during a library call or a
+// flush): generate() attaches its files while they may exist.
+class RunAbandon {
+public:
+    void attach(OutputFiles* files);
+    void detach();
+    // Removes the attached run's temporaries and makes its commit fail; true
+    // also when no run is attached. false when the run has begun to move its
+    // files into place: it must then be let finish.
+    bool abandon();
+
+private:
+    std::mutex mutex;
+    OutputFiles* files = nullptr;
+};
 
 struct RunControl {
     int jobs = 1;                            // coding threads
     int batch = 256;                         // records per thread in a window of the source
     bool verify = false;                     // decode every code and compare it with the value
     const std::atomic<bool>* cancel = nullptr;
+    RunAbandon* abandon = nullptr;           // the run's outputs, for a thread that gives it up
     std::function<void(int)> progress;       // per mille, called when it changes
     // Test hook: alters a record's code text after its coding and before its
     // check; (record number, code text, its length).
@@ -137,7 +162,8 @@ struct Console {
     QTextStream* err = nullptr;
     bool stdoutIsTerminal = false;   // draws the preview's symbol
     bool stderrIsTerminal = false;   // shows the progress bar
-    const std::atomic<bool>* cancel = nullptr;
+    const std::atomic<bool>* cancel = nullptr;  // read in every phase
+    RunAbandon* abandon = nullptr;
 };
 
 int runCommandLine(const QStringList& arguments, QSettings& settings, Console& console);

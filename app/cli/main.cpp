@@ -7,8 +7,12 @@
 #include <QTextStream>
 
 #include <atomic>
+#include <chrono>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <new>
+#include <thread>
 
 #include <unistd.h>
 
@@ -19,7 +23,7 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void onInterrupt(int)
 {
-    // Only the flag: the run stops at its next record and removes its temporaries.
+    // Only the flag: every phase reads it and the run removes its temporaries.
     interrupted.store(true);
 }
 
@@ -32,28 +36,88 @@ void installInterruptHandlers()
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    // A file-size limit makes the write fail, which the run reports and
+    // cleans up after, instead of killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
+
+// Once interrupted, the program has this long to stop by itself; then the
+// guard gives the run up (its temporaries removed) and ends the process.
+constexpr std::chrono::milliseconds kStopDelay{800};
+
+class InterruptGuard {
+public:
+    explicit InterruptGuard(codiflux::cli::RunAbandon& abandon)
+        : abandon(abandon)
+        , thread([this] { watch(); })
+    {
+    }
+    ~InterruptGuard()
+    {
+        finished.store(true);
+        thread.join();
+    }
+
+private:
+    void watch()
+    {
+        using namespace std::chrono;
+        constexpr milliseconds kPoll{10};
+        while (!finished.load() && !interrupted.load())
+            std::this_thread::sleep_for(kPoll);
+        const auto deadline = steady_clock::now() + kStopDelay;
+        while (!finished.load() && steady_clock::now() < deadline)
+            std::this_thread::sleep_for(kPoll);
+        if (finished.load() || !abandon.abandon())
+            return;  // stopped by itself, or moving its files into place: let it finish
+        const QByteArray text = (QCoreApplication::translate("codiflux-cli", "Interrompu.") + QLatin1Char('\n')
+                                 + QCoreApplication::translate("codiflux-cli", "Aucun fichier n'a été écrit.")
+                                 + QLatin1Char('\n'))
+                                    .toUtf8();
+        std::fflush(stdout);
+        (void)!::write(STDERR_FILENO, text.constData(), std::size_t(text.size()));
+        ::_exit(codiflux::cli::ExitFailure);
+    }
+
+    codiflux::cli::RunAbandon& abandon;
+    std::atomic<bool> finished{false};
+    std::thread thread;
+};
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication application(argc, argv);
     installInterruptHandlers();
+    try {
+        QCoreApplication application(argc, argv);
 
-    // The window's settings file: the parameter sets live there.
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Codiflux"), QString());
+        // The window's settings file: the parameter sets live there.
+        QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Codiflux"), QString());
 
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    codiflux::cli::Console console;
-    console.out = &out;
-    console.err = &err;
-    console.stdoutIsTerminal = ::isatty(STDOUT_FILENO) == 1;
-    console.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
-    console.cancel = &interrupted;
-    const int code = codiflux::cli::runCommandLine(application.arguments().mid(1), settings, console);
-    out.flush();
-    err.flush();
-    return code;
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        codiflux::cli::RunAbandon abandon;
+        InterruptGuard guard(abandon);
+        codiflux::cli::Console console;
+        console.out = &out;
+        console.err = &err;
+        console.stdoutIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+        console.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
+        console.cancel = &interrupted;
+        console.abandon = &abandon;
+        const int code = codiflux::cli::runCommandLine(application.arguments().mid(1), settings, console);
+        out.flush();
+        err.flush();
+        return code;
+    } catch (const std::bad_alloc&) {
+        // The run's files removed their temporaries on the way out.
+        const QByteArray text = (codiflux::outOfMemoryText() + QLatin1Char('\n')
+                                 + QCoreApplication::translate("codiflux-cli", "Aucun fichier n'a été écrit.")
+                                 + QLatin1Char('\n'))
+                                    .toUtf8();
+        std::fflush(stdout);
+        std::fputs(text.constData(), stderr);
+        return codiflux::cli::ExitFailure;
+    }
 }

@@ -279,11 +279,44 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
     return true;
 }
 
+void RunAbandon::attach(OutputFiles* run)
+{
+    std::lock_guard lock(mutex);
+    files = run;
+}
+
+void RunAbandon::detach()
+{
+    std::lock_guard lock(mutex);
+    files = nullptr;
+}
+
+bool RunAbandon::abandon()
+{
+    std::lock_guard lock(mutex);
+    return !files || files->withdraw();
+}
+
 bool generate(const GenerationJob& job, const RunControl& control, QString* error, RunReport* report)
 {
     Feedback feedback(control);
     OutputFiles files;
     files.plan(job);
+    // Detached before the files go, whichever way the run ends.
+    struct Attachment {
+        RunAbandon* abandon;
+        Attachment(RunAbandon* abandon, OutputFiles* files)
+            : abandon(abandon)
+        {
+            if (abandon)
+                abandon->attach(files);
+        }
+        ~Attachment()
+        {
+            if (abandon)
+                abandon->detach();
+        }
+    } attachment(control.abandon, &files);
     OutputWriter writer(files);  // removes its temporaries unless committed
     PreparedRun run;
     bool ok = prepareGeneration(job, feedback, run, writer, error);
@@ -302,6 +335,11 @@ bool generate(const GenerationJob& job, const RunControl& control, QString* erro
         }
     }
     run.reader.close();
+    if (ok && feedback.cancelled()) {
+        ok = false;
+        if (error)
+            *error = cancelledText();
+    }
     if (ok)
         ok = writer.commit(error);
     else

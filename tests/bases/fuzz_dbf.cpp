@@ -1,16 +1,25 @@
-// libFuzzer target of the dBase table engine. The input is a table, optionally
-// followed by the marker below and a memo file; without the marker the input
-// also serves as its own memo file. The files live in memory, behind a
-// file-access table of their own, so that the engine's use of it is exercised
-// too. Every field of every record (the first 1000) is read with several
-// destination sizes and expected types.
+// libFuzzer target of the dBase table engine and of the generation's source
+// reader. The input is a table, optionally followed by the marker below and a
+// memo file; without the marker the input also serves as its own memo file.
+// For the engine the files live in memory, behind a file-access table of
+// their own, so that the engine's use of it is exercised too. Every field of
+// every record (the first 1000) is read with several destination sizes and
+// expected types. The generation's reader scans the table from a memory-backed
+// file and reads its records (the first 1000) as a run would.
 
 #include "bases/dbf.h"
+#include "generation/generationcore.h"
+
+#include <QString>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 using namespace codiflux;
 
@@ -107,7 +116,7 @@ char destination[70000];
 void readAll(DbfTable* table)
 {
     const unsigned fields = dbf_field_count(table);
-    if (fields > 255)
+    if (fields > 2046)  // all a 16-bit header length holds
         __builtin_trap();
     for (unsigned f = 0; f <= fields; ++f) {
         DbfFieldInfo info{};
@@ -145,6 +154,72 @@ void readAll(DbfTable* table)
         __builtin_trap();
 }
 
+// The table as a file that the generation's reader opens by its path.
+class MemoryBackedFile {
+public:
+    MemoryBackedFile()
+        : fd(::memfd_create("fuzz.dbf", 0))
+        , path(QStringLiteral("/proc/self/fd/%1").arg(fd))
+    {
+        if (fd < 0)
+            __builtin_trap();
+    }
+    const QString& set(const std::uint8_t* data, std::size_t size)
+    {
+        if (::ftruncate(fd, 0) != 0
+            || (size > 0 && ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)))
+            __builtin_trap();
+        return path;
+    }
+
+private:
+    int fd;
+    QString path;
+};
+
+void readAsGeneration(const std::uint8_t* data, std::size_t size)
+{
+    static MemoryBackedFile file;
+    const QString& path = file.set(data, size);
+    SourceReader reader;
+    if (reader.scanDbf(path) != SourceScanStatus::Ok)
+        return;
+    const SourceLayout& layout = reader.layout();
+    // The records start past the descriptors and their terminator, and the
+    // count goes at most one record beyond what the file holds.
+    const std::int64_t descriptorsEnd = 32 * (std::int64_t(layout.fields.size()) + 1) + 1;
+    std::int64_t sum = 1;
+    for (const SourceField& field : layout.fields) {
+        if (field.length <= 0 || field.length > 65535 || field.offset != sum)
+            __builtin_trap();
+        sum += field.length;
+    }
+    if (layout.recordLength != sum || layout.dataOffset < descriptorsEnd || layout.recordCount < 0
+        || layout.fields.size() > 2046 || layout.header.size() != 32 * (layout.fields.size() + 1))
+        __builtin_trap();
+    const std::int64_t held = std::int64_t(size) > layout.dataOffset
+        ? (std::int64_t(size) - layout.dataOffset) / layout.recordLength
+        : 0;
+    if (layout.recordCount > held + 1)
+        __builtin_trap();
+    if (!reader.open())
+        return;
+    std::vector<char> record(std::size_t(layout.recordLength));
+    const std::int64_t records = layout.recordCount < 1000 ? layout.recordCount : 1000;
+    for (std::int64_t r = 1; r <= records; ++r) {
+        const bool whole = reader.read(record.data()) == SourceReader::ReadStatus::Ok;
+        // Every record the file holds reads whole, and none beyond it.
+        if (whole != (r <= held))
+            __builtin_trap();
+        if (!whole)
+            break;
+        if (std::memcmp(record.data(), data + layout.dataOffset + (r - 1) * layout.recordLength,
+                        record.size()) != 0)
+            __builtin_trap();
+    }
+    reader.close();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -170,5 +245,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every file the engine opened is closed again.
     if (files.table.open || files.memo.open)
         __builtin_trap();
+    readAsGeneration(files.table.data, files.table.size);
     return 0;
 }

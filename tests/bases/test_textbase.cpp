@@ -66,7 +66,7 @@ private slots:
         QTest::newRow("BOM alone") << QByteArray("\xEF\xBB\xBF") << QByteArrayList{};
         QTest::newRow("part of a BOM") << QByteArray("\xEF\xBB" "x\n") << QByteArrayList{"\xEF\xBB" "x"};
         QTest::newRow("bytes as they are") << QByteArray("\xE9t\xE9\0z\xFF\n", 7) << QByteArrayList{QByteArray("\xE9t\xE9\0z\xFF", 6)};
-        QTest::newRow("long line") << QByteArray(100000, 'L') + "\nx\n" << QByteArrayList{QByteArray(100000, 'L'), "x"};
+        QTest::newRow("longest line") << QByteArray(65535, 'L') + "\r\nx\n" << QByteArrayList{QByteArray(65535, 'L'), "x"};
         QTest::newRow("line of the buffer size") << QByteArray(255, 'a') + "\r\n" + QByteArray(256, 'b') + "\n" + QByteArray(257, 'c')
                                                  << QByteArrayList{QByteArray(255, 'a'), QByteArray(256, 'b'), QByteArray(257, 'c')};
     }
@@ -219,6 +219,12 @@ private slots:
         QTest::newRow("empty lines only") << QByteArray("\n\n\n") << TextScanStatus::Ok << qint64(0) << 0;
         QTest::newRow("Latin-1 bytes count one each") << QByteArray("\xE9t\xE9\nabc\n") << TextScanStatus::Ok << qint64(2) << 3;
         QTest::newRow("bytes, not characters") << QByteArray("\xC3\xA9t\nabc\n") << TextScanStatus::Ok << qint64(2) << 3;
+        // A record holds at most 65535 bytes; a longer line is refused before it is read whole.
+        QTest::newRow("65535 bytes") << QByteArray(65535, 'a') + "\r\n" << TextScanStatus::Ok << qint64(1) << 65535;
+        QTest::newRow("65536 bytes on line 2") << "abc\n" + QByteArray(65536, 'b') + "\n" << TextScanStatus::LineTooLong
+                                               << qint64(1) << 0;
+        QTest::newRow("no line end in 200000 bytes") << QByteArray(200000, 'c') << TextScanStatus::LineTooLong
+                                                     << qint64(0) << 0;
     }
 
     void scan()
@@ -235,6 +241,15 @@ private slots:
         } else {
             // Counted up to the line that rejected the base.
             QCOMPARE(result.recordCount, records);
+        }
+        if (status == TextScanStatus::LineTooLong) {
+            const QString text = QStringLiteral("La ligne n°%1 de la base texte dépasse 65535 caractères : un "
+                                                "enregistrement en compte au plus 65535.").arg(records + 1);
+            QCOMPARE(result.error, text);
+            TextBaseDisplay display;
+            QString error;
+            QVERIFY(!readTextBaseForDisplay(write(bytes), display, &error));
+            QCOMPARE(error, text);
         }
     }
 

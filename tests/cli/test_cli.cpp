@@ -8,12 +8,14 @@
 #include "bases/dbf.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
+#include "codes/verify.h"
 #include "generation/baseencoder.h"
 #include "generation/generationcore.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/files.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
@@ -29,6 +31,9 @@
 
 using namespace codiflux;
 using namespace codiflux::cli;
+
+Q_DECLARE_METATYPE(testsupport::DbfField)
+Q_DECLARE_METATYPE(testsupport::DbfLayout)
 
 namespace {
 
@@ -180,6 +185,16 @@ private slots:
 
     void interruptLeavesNoPartialFile_data();
     void interruptLeavesNoPartialFile();
+
+    void tablesReadAsTheEngineReadsThem_data();
+    void tablesReadAsTheEngineReadsThem();
+    void lyingHeadersEndPromptly_data();
+    void lyingHeadersEndPromptly();
+    void everyPhaseStopsWhenCancelled_data();
+    void everyPhaseStopsWhenCancelled();
+    void interruptStopsALibraryCall();
+    void resourceLimitsGiveAMessage_data();
+    void resourceLimitsGiveAMessage();
 
 private:
     QTemporaryDir dir;
@@ -804,6 +819,218 @@ void TestCli::interruptLeavesNoPartialFile()
     // The source and yesterday's base, nothing else.
     QCOMPARE(entries(folder), QStringList({"grande.dbf", "sortie.dbf"}));
     QCOMPARE(readFile(out), QByteArray("la bonne base d'hier"));
+}
+
+void TestCli::tablesReadAsTheEngineReadsThem_data()
+{
+    QTest::addColumn<QList<FieldDef>>("fields");
+    QTest::addColumn<testsupport::DbfLayout>("layout");
+    const QList<FieldDef> two = {{"NOM", 'C', 10}, {"NUM", 'C', 5}};
+    QTest::newRow("0x30 in a database container")
+        << two << testsupport::DbfLayout{.version = 0x30,
+                                         .afterTerminator = QByteArray("..\\DATA\\CRM.DBC").leftJustified(263, '\0')};
+    QTest::newRow("0x03 header padded by two bytes") << two << testsupport::DbfLayout{.afterTerminator = QByteArray(2, '\0')};
+    QList<FieldDef> wide;
+    for (int i = 0; i < 299; ++i)
+        wide.append({"F" + QByteArray::number(i), 'C', 1});
+    wide.append({"NUM", 'C', 5});
+    QTest::newRow("300 fields") << wide << testsupport::DbfLayout{};
+    QTest::newRow("C field of 40000 bytes") << QList<FieldDef>{{"NOTE", 'C', 40000}, {"NUM", 'C', 5}}
+                                            << testsupport::DbfLayout{};
+}
+
+void TestCli::tablesReadAsTheEngineReadsThem()
+{
+    // Valid tables whose records the command line finds where the header
+    // says, with as many fields as the engine lists: every code, checked on
+    // the way and decoded here, gives its record's value back.
+    QFETCH(QList<FieldDef>, fields);
+    QFETCH(testsupport::DbfLayout, layout);
+    const QList<QByteArray> values = {"12345", "67890", "24680"};
+    QList<testsupport::DbfRecord> records;
+    for (const QByteArray& value : values) {
+        QList<QByteArray> row(fields.size() - 1, "x");
+        records.append({value == "67890" ? '*' : ' ', row << value});
+    }
+    QVERIFY(writeFile(path("layout.dbf"), testsupport::dbfBytes(fields, records, layout)));
+    const GenerationJob job = jobFor({"generate", path("layout.dbf"), "-o", path("layout-out.dbf"), "--field", "NUM"});
+    QCOMPARE(job.fields.size(), fields.size());
+    RunControl control;
+    control.jobs = 2;
+    control.verify = true;
+    QString error;
+    RunReport report;
+    QVERIFY2(generate(job, control, &error, &report), qPrintable(error));
+    const QByteArray out = readFile(path("layout-out.dbf"));
+    const int headerLength = int(quint8(out[8])) | int(quint8(out[9])) << 8;
+    const int recordLength = int(quint8(out[10])) | int(quint8(out[11])) << 8;
+    QCOMPARE(headerLength, 32 * (int(fields.size()) + 2) + 1);
+    for (int i = 0; i < values.size(); ++i) {
+        const QByteArray record = out.mid(headerLength + i * recordLength, recordLength);
+        QCOMPARE(record.at(0), records[i].flag);
+        QCOMPARE(decodeFieldText(record.right(report.fieldLength), report.width, report.height, job.options,
+                                 SymbologyDatamatrix),
+                 std::optional(values[i]));
+    }
+}
+
+void TestCli::lyingHeadersEndPromptly_data()
+{
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("message");
+    // 99 bytes of blank values whose header claims 0xFFFFFFFF records.
+    QTest::newRow("0xFFFFFFFF records") << makeDbf({{"CODE", 'C', 10}}, {{""}, {""}, {""}}, 0xFFFFFFFF) << "CODE"
+                                        << "Aucun enregistrement n'a de valeur dans le champ « CODE »."
+                                           "\nVoir codiflux-cli --help.";
+    QFile corpus(QStringLiteral(CODIFLUX_SOURCE_DIR "/tests/bases/data/oob-memo-field-bytes.dbf"));
+    QVERIFY(corpus.open(QIODevice::ReadOnly));
+    QTest::newRow("oob-memo-field-bytes.dbf") << corpus.readAll() << "\""
+                                              << "Aucun enregistrement n'a de valeur dans le champ « \" »."
+                                                 "\nVoir codiflux-cli --help.";
+    // More records than the window lists, none with a value: the search stops where the listing does.
+    QList<QList<QByteArray>> blanks(1500, {QByteArray()});
+    QTest::newRow("1500 blank records") << makeDbf({{"CODE", 'C', 10}}, blanks) << "CODE"
+                                        << "Aucun des 1000 premiers enregistrements n'a de valeur dans le champ « CODE » : "
+                                           "choisissez l'enregistrement d'exemple avec --sample N.";
+}
+
+void TestCli::lyingHeadersEndPromptly()
+{
+    QFETCH(QByteArray, table);
+    QFETCH(QString, field);
+    QFETCH(QString, message);
+    const QString folder = path(QStringLiteral("lying-") + QString::fromLatin1(QTest::currentDataTag()).left(4));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeFile(folder + QStringLiteral("/t.dbf"), table));
+    for (const QStringList& command : {QStringList{"preview"}, QStringList{"generate", "-o", folder + "/o.dbf"}}) {
+        QProcess process;
+        process.setProcessEnvironment(environmentWithSettings(path(QStringLiteral("config-none"))));
+        process.start(QStringLiteral(CODIFLUX_CLI_EXE), command + QStringList{folder + "/t.dbf", "--field", field});
+        const bool ended = process.waitForFinished(20000);
+        if (!ended) {
+            process.kill();
+            process.waitForFinished();
+        }
+        QVERIFY2(ended, qPrintable(command.first()));
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(QString::fromUtf8(process.readAllStandardError()).startsWith(message), qPrintable(command.first()));
+    }
+    QCOMPARE(entries(folder), QStringList{"t.dbf"});
+}
+
+void TestCli::everyPhaseStopsWhenCancelled_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    const QString generated = QStringLiteral("Fabrication de la base encodée annulée.\nAucun fichier n'a été écrit.\n");
+    QTest::newRow("preview, DBF") << QStringList{"preview", "clients.dbf", "--field", "NOM"}
+                                  << QStringLiteral("Aperçu annulé.\n");
+    QTest::newRow("preview, text") << QStringList{"preview", "adresses.txt", "--range", "1:10"}
+                                   << QStringLiteral("Aperçu annulé.\n");
+    QTest::newRow("generate, DBF") << QStringList{"generate", "clients.dbf", "--field", "NOM", "-o", "c.dbf", "--txt"}
+                                   << generated;
+    QTest::newRow("generate, text") << QStringList{"generate", "adresses.txt", "--range", "1:10", "-o", "a.txt"}
+                                    << generated;
+}
+
+void TestCli::everyPhaseStopsWhenCancelled()
+{
+    // An interrupt that came before a phase stops it: nothing is searched,
+    // shown or written.
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    for (QString& a : arguments)
+        if (a.contains(QLatin1Char('.')))
+            a = path(a);
+    const QStringList before = entries(dir.path());
+    QTemporaryDir settingsDir;
+    QSettings settings(settingsDir.filePath(QStringLiteral("none.ini")), QSettings::IniFormat);
+    QString out, err;
+    QTextStream outStream(&out), errStream(&err);
+    const std::atomic<bool> cancel{true};
+    Console console;
+    console.out = &outStream;
+    console.err = &errStream;
+    console.cancel = &cancel;
+    QCOMPARE(runCommandLine(arguments, settings, console), int(ExitFailure));
+    QCOMPARE(err, message);
+    QVERIFY(out.isEmpty());
+    QCOMPARE(entries(dir.path()), before);
+}
+
+void TestCli::interruptStopsALibraryCall()
+{
+    // A value far beyond any symbol keeps the library busy for seconds in one
+    // call: an interrupt still ends the program within a second.
+    const QString folder = path(QStringLiteral("library-call"));
+    QVERIFY(QDir().mkpath(folder));
+    QByteArray value;
+    for (int i = 0; value.size() < 60000; ++i)
+        value += QByteArray::number(i * 7919 % 100003) + char('a' + i % 26);
+    value.truncate(60000);
+    QVERIFY(writeFile(folder + "/long.dbf", makeDbf({{"NOTE", 'C', 60000}}, {{value}})));
+    QProcess process;
+    process.setProcessEnvironment(environmentWithSettings(path(QStringLiteral("config-none"))));
+    process.start(QStringLiteral(CODIFLUX_CLI_EXE),
+                  {"generate", folder + "/long.dbf", "--field", "NOTE", "-o", folder + "/o.dbf", "--txt"});
+    QVERIFY(process.waitForStarted());
+    QThread::msleep(500);
+    QCOMPARE(process.state(), QProcess::Running);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(::kill(pid_t(process.processId()), SIGTERM), 0);
+    QVERIFY(process.waitForFinished(30000));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(entries(folder), QStringList{"long.dbf"});
+}
+
+void TestCli::resourceLimitsGiveAMessage_data()
+{
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<qint64>("records");   // held by the file (sparse beyond the first)
+    QTest::addColumn<int>("length");       // of the field beside the one encoded
+    QTest::addColumn<QString>("message");
+    // A file-size limit: the write fails instead of the process being killed.
+    QTest::newRow("file size") << "--fsize=100000" << qint64(20000) << 2 << "Erreur d'écriture de la base encodée";
+    // Windows of 256 x 256 records of 60 kB cannot be allocated under 2 GB.
+    QTest::newRow("address space") << "--as=2000000000" << qint64(70000) << 60000
+                                   << "Mémoire insuffisante : l'opération en cours est abandonnée.";
+}
+
+void TestCli::resourceLimitsGiveAMessage()
+{
+    QFETCH(QString, limit);
+    QFETCH(qint64, records);
+    QFETCH(int, length);
+    QFETCH(QString, message);
+    const QString folder = path(QStringLiteral("limit-") + limit.mid(2, 2));
+    QVERIFY(QDir().mkpath(folder));
+    const QString source = folder + QStringLiteral("/big.dbf");
+    const QList<FieldDef> fields = {{"REF", 'C', 10}, {"NOTE", 'C', length}};
+    QByteArray first = makeDbf(fields, {{"REF1", "x"}}, records);
+    first.chop(1);  // the end mark
+    QVERIFY(writeFile(source, first));
+    {
+        // The other records hold NUL bytes: blank values, and no room on the disk.
+        QFile file(source);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.resize(first.size() + (records - 1) * (length + 11)));
+    }
+    QVERIFY(writeFile(folder + QStringLiteral("/out.dbf"), "la bonne base d'hier"));
+    QProcess process;
+    process.setProcessEnvironment(environmentWithSettings(path(QStringLiteral("config-none"))));
+    process.start(QStringLiteral("prlimit"), {limit, QStringLiteral(CODIFLUX_CLI_EXE), "generate", source, "--field",
+                                              "REF", "-o", folder + "/out.dbf", "--txt", "--jobs", "256"});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(err.contains(message) && err.endsWith(QStringLiteral("Aucun fichier n'a été écrit.\n")), qPrintable(err));
+    QCOMPARE(entries(folder), QStringList({"big.dbf", "out.dbf"}));
+    QCOMPARE(readFile(folder + QStringLiteral("/out.dbf")), QByteArray("la bonne base d'hier"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -412,23 +412,27 @@ void TestGeneration::blankValues()
 
 void TestGeneration::visualFoxProSource_data()
 {
-    QTest::addColumn<bool>("zeroAfterTerminator");
-    QTest::newRow("zero byte after the terminator") << true;
-    QTest::newRow("no zero byte") << false;
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QByteArray>("area");  // between the terminator and the records, counted in the header length
+    QByteArray zeroFirst(263, '\x11');
+    zeroFirst[0] = 0;
+    QByteArray oneFirst(262, '\x11');
+    oneFirst[0] = 1;
+    // A table that belongs to a database container: the area holds the container's path.
+    const QByteArray container = QByteArray("..\\DATA\\CRM.DBC").leftJustified(263, '\0');
+    QTest::newRow("0x30, zero byte after the terminator") << 0x30 << zeroFirst;
+    QTest::newRow("0x30, 262 bytes") << 0x30 << oneFirst;
+    QTest::newRow("0x30 in a database container") << 0x30 << container;
+    QTest::newRow("0x03 header padded by two bytes") << 0x03 << QByteArray(2, '\0');
 }
 
 void TestGeneration::visualFoxProSource()
 {
-    QFETCH(bool, zeroAfterTerminator);
+    QFETCH(int, version);
+    QFETCH(QByteArray, area);
     const QList<SourceRecord> records = twoFieldRecords();
-    // The area after the terminator: records start 1 + 262 bytes later with
-    // the zero byte, 262 bytes later without.
-    QByteArray area = zeroAfterTerminator ? QByteArray(263, '\x11') : QByteArray(262, '\x11');
-    if (zeroAfterTerminator)
-        area[0] = 0;
-    else
-        area[0] = 1;
-    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, records, 0x30, area)));
+    // The records start at the header length.
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, records, quint8(version), area)));
     const GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
     const RunOutcome run = runOnThread(job);
     QVERIFY2(run.ok, qPrintable(run.error));
@@ -436,8 +440,12 @@ void TestGeneration::visualFoxProSource()
     QCOMPARE(out.at(0), char(0x03));
     QCOMPARE(le16(out, 8), quint16(129));
     QCOMPARE(out.size(), 129 + 3 * 46);
-    for (int i = 0; i < 3; ++i)
-        QCOMPARE(out.mid(129 + i * 46, 16), recordBytes(kTwoFields, records[i]));
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray record = out.mid(129 + i * 46, 46);
+        QCOMPARE(record.left(16), recordBytes(kTwoFields, records[i]));
+        QCOMPARE(decodeFieldText(record.mid(16), 10, 10, job.options, SymbologyDatamatrix),
+                 std::optional(records[i].values[1]));
+    }
 }
 
 void TestGeneration::numericWithDecimals()
