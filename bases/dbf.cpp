@@ -255,15 +255,18 @@ DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int
 
     // The records the file holds bound the count, so that a header that lies
     // cannot announce more than there is; a stored count of 0 means "not
-    // stored" and takes them all. A record length of 0, or a file shorter
-    // than its header, holds no record.
+    // stored" and takes them all (none with a record length of 0). A file
+    // shorter than its header holds no record; any number of empty records
+    // fit in any file.
     {
         std::int64_t size = -1;
         if (io->seek(io->user, file, 0, 2) == 0)
             size = io->tell(io->user, file);
         std::uint64_t held = 0;
-        if (table->recordLength > 0 && size > static_cast<std::int64_t>(table->headerLength))
-            held = static_cast<std::uint64_t>(size - table->headerLength) / table->recordLength;
+        if (size > static_cast<std::int64_t>(table->headerLength))
+            held = table->recordLength > 0
+                ? static_cast<std::uint64_t>(size - table->headerLength) / table->recordLength
+                : (table->recordCount > 0 ? table->recordCount : 0u);
         if (held > std::numeric_limits<std::uint32_t>::max())
             held = std::numeric_limits<std::uint32_t>::max();
         if (table->recordCount == 0 || table->recordCount > held)

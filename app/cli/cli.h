@@ -15,9 +15,11 @@
 #include <QTextStream>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace codiflux::cli {
@@ -94,6 +96,30 @@ public:
 private:
     std::mutex mutex;
     OutputFiles* files = nullptr;
+};
+
+// Ends a program that does not answer an interrupt in time: once `interrupted`
+// is set, the program has `delay` to reach finish() (or the guard's end); past
+// it the run under way is given up through `abandon` and `stop` is called on
+// the guard's thread (the program's own ends the process). A run already
+// moving its files into place is let finish instead.
+class InterruptGuard {
+public:
+    InterruptGuard(const std::atomic<bool>& interrupted, RunAbandon& abandon, std::chrono::milliseconds delay,
+                   std::function<void()> stop);
+    ~InterruptGuard();
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+    void finish();
+
+private:
+    void watch();
+    const std::atomic<bool>& interrupted;
+    RunAbandon& abandon;
+    std::chrono::milliseconds delay;
+    std::function<void()> stop;
+    std::atomic<bool> finished{false};
+    std::thread thread;
 };
 
 struct RunControl {

@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdio>
 #include <new>
-#include <thread>
 
 #include <unistd.h>
 
@@ -45,44 +44,16 @@ void installInterruptHandlers()
 // guard gives the run up (its temporaries removed) and ends the process.
 constexpr std::chrono::milliseconds kStopDelay{800};
 
-class InterruptGuard {
-public:
-    explicit InterruptGuard(codiflux::cli::RunAbandon& abandon)
-        : abandon(abandon)
-        , thread([this] { watch(); })
-    {
-    }
-    ~InterruptGuard()
-    {
-        finished.store(true);
-        thread.join();
-    }
-
-private:
-    void watch()
-    {
-        using namespace std::chrono;
-        constexpr milliseconds kPoll{10};
-        while (!finished.load() && !interrupted.load())
-            std::this_thread::sleep_for(kPoll);
-        const auto deadline = steady_clock::now() + kStopDelay;
-        while (!finished.load() && steady_clock::now() < deadline)
-            std::this_thread::sleep_for(kPoll);
-        if (finished.load() || !abandon.abandon())
-            return;  // stopped by itself, or moving its files into place: let it finish
-        const QByteArray text = (QCoreApplication::translate("codiflux-cli", "Interrompu.") + QLatin1Char('\n')
-                                 + QCoreApplication::translate("codiflux-cli", "Aucun fichier n'a été écrit.")
-                                 + QLatin1Char('\n'))
-                                    .toUtf8();
-        std::fflush(stdout);
-        (void)!::write(STDERR_FILENO, text.constData(), std::size_t(text.size()));
-        ::_exit(codiflux::cli::ExitFailure);
-    }
-
-    codiflux::cli::RunAbandon& abandon;
-    std::atomic<bool> finished{false};
-    std::thread thread;
-};
+[[noreturn]] void stopNow()
+{
+    const QByteArray text = (QCoreApplication::translate("codiflux-cli", "Interrompu.") + QLatin1Char('\n')
+                             + QCoreApplication::translate("codiflux-cli", "Aucun fichier n'a été écrit.")
+                             + QLatin1Char('\n'))
+                                .toUtf8();
+    std::fflush(stdout);
+    (void)!::write(STDERR_FILENO, text.constData(), std::size_t(text.size()));
+    ::_exit(codiflux::cli::ExitFailure);
+}
 
 } // namespace
 
@@ -98,7 +69,7 @@ int main(int argc, char* argv[])
         QTextStream out(stdout);
         QTextStream err(stderr);
         codiflux::cli::RunAbandon abandon;
-        InterruptGuard guard(abandon);
+        codiflux::cli::InterruptGuard guard(interrupted, abandon, kStopDelay, stopNow);
         codiflux::cli::Console console;
         console.out = &out;
         console.err = &err;

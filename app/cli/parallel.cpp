@@ -297,6 +297,40 @@ bool RunAbandon::abandon()
     return !files || files->withdraw();
 }
 
+InterruptGuard::InterruptGuard(const std::atomic<bool>& interrupted, RunAbandon& abandon,
+                               std::chrono::milliseconds delay, std::function<void()> stop)
+    : interrupted(interrupted)
+    , abandon(abandon)
+    , delay(delay)
+    , stop(std::move(stop))
+    , thread([this] { watch(); })
+{
+}
+
+InterruptGuard::~InterruptGuard()
+{
+    finish();
+    thread.join();
+}
+
+void InterruptGuard::finish()
+{
+    finished.store(true);
+}
+
+void InterruptGuard::watch()
+{
+    using namespace std::chrono;
+    constexpr milliseconds kPoll{10};
+    while (!finished.load() && !interrupted.load())
+        std::this_thread::sleep_for(kPoll);
+    const auto deadline = steady_clock::now() + delay;
+    while (!finished.load() && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(kPoll);
+    if (!finished.load() && abandon.abandon() && stop)
+        stop();
+}
+
 bool generate(const GenerationJob& job, const RunControl& control, QString* error, RunReport* report)
 {
     Feedback feedback(control);

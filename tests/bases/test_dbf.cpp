@@ -1068,9 +1068,10 @@ private slots:
         QTest::newRow("mpatch3") << "mpatch3.dbf" << true << 473u << 8u << 473u;
         QTest::newRow("dbase_02") << "dbase_02.dbf" << false << 0u << 0u << 0u;
         QTest::newRow("Foxpro2") << "Foxpro2.dbf" << false << 0u << 0u << 0u;
-        QTest::newRow("incorrect record count") << "dbase_8b_incorrect_record_count.dbf" << true << 15u << 6u << 10u;
+        // Counts that promise more than the file holds are bounded by it.
+        QTest::newRow("incorrect record count") << "dbase_8b_incorrect_record_count.dbf" << true << 10u << 6u << 10u;
         QTest::newRow("corrupt_too_long") << "corrupt_too_long.dbf" << true << 10u << 1u << 10u;
-        QTest::newRow("oob memo field bytes") << "oob-memo-field-bytes.dbf" << true << 1246382666u << 1u << 0u;
+        QTest::newRow("oob memo field bytes") << "oob-memo-field-bytes.dbf" << true << 0u << 1u << 0u;
     }
 
     void testTables()
