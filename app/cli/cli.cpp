@@ -338,7 +338,8 @@ QString helpText()
         "  -f, --field NOM          champ d'une base DBF\n"
         "  -r, --range DEBUT:NOMBRE colonnes d'une base texte (première colonne à 1)\n"
         "  -s, --sample N           enregistrement d'exemple qui fixe les dimensions du code\n"
-        "                           (par défaut : le premier dont la valeur n'est pas vide)\n"
+        "                           (par défaut : le premier dont la valeur n'est pas vide,\n"
+        "                           cherché parmi les 1000 premiers, comme la fenêtre)\n"
         "\n"
         "Paramètres (par défaut : ceux d'un jeu vide ; un jeu les remplace, les options\n"
         "données à côté l'emportent sur le jeu) :\n"
@@ -632,7 +633,7 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
     if (!found) {
         if (o.sampleRecord > 0)
             return fail(ExitUsage, tr("--sample %1 : la base n'a que %2 lignes.").arg(o.sampleRecord).arg(number));
-        if (number == searched)
+        if (number == searched && !reader.atEnd())
             return fail(ExitFailure, tr("Aucune des %1 premières lignes n'a de valeur dans les colonnes %2 à %3 : "
                                         "choisissez la ligne d'exemple avec --sample N.")
                                          .arg(searched)
@@ -770,6 +771,13 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
         return parsed.exitCode;
     }
     const Options& o = parsed.options;
+    if (console.abandon) {
+        // Said the same whether the command stops by itself or is stopped.
+        QString stop = interruptedText(o.command) + QLatin1Char('\n');
+        if (o.command == Command::Generate)
+            stop += tr("Aucun fichier n'a été écrit.") + QLatin1Char('\n');
+        console.abandon->setStopText(stop);
+    }
 
     GenerationJob job;
     qint64 sampleRecord = 0;

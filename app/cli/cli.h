@@ -92,10 +92,15 @@ public:
     // also when no run is attached. false when the run has begun to move its
     // files into place: it must then be let finish.
     bool abandon();
+    // What the program says when it is stopped that way: the command's own
+    // text, as when it stops by itself.
+    void setStopText(const QString& text);
+    QString stopText();
 
 private:
     std::mutex mutex;
     OutputFiles* files = nullptr;
+    QString text;
 };
 
 // Ends a program that does not answer an interrupt in time: once `interrupted`

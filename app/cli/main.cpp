@@ -44,14 +44,14 @@ void installInterruptHandlers()
 // guard gives the run up (its temporaries removed) and ends the process.
 constexpr std::chrono::milliseconds kStopDelay{800};
 
-[[noreturn]] void stopNow()
+[[noreturn]] void stopNow(codiflux::cli::RunAbandon& abandon)
 {
-    const QByteArray text = (QCoreApplication::translate("codiflux-cli", "Interrompu.") + QLatin1Char('\n')
-                             + QCoreApplication::translate("codiflux-cli", "Aucun fichier n'a été écrit.")
-                             + QLatin1Char('\n'))
-                                .toUtf8();
+    QString text = abandon.stopText();
+    if (text.isEmpty())
+        text = QCoreApplication::translate("codiflux-cli", "Interrompu.") + QLatin1Char('\n');
+    const QByteArray bytes = text.toUtf8();
     std::fflush(stdout);
-    (void)!::write(STDERR_FILENO, text.constData(), std::size_t(text.size()));
+    (void)!::write(STDERR_FILENO, bytes.constData(), std::size_t(bytes.size()));
     ::_exit(codiflux::cli::ExitFailure);
 }
 
@@ -69,7 +69,7 @@ int main(int argc, char* argv[])
         QTextStream out(stdout);
         QTextStream err(stderr);
         codiflux::cli::RunAbandon abandon;
-        codiflux::cli::InterruptGuard guard(interrupted, abandon, kStopDelay, stopNow);
+        codiflux::cli::InterruptGuard guard(interrupted, abandon, kStopDelay, [&abandon] { stopNow(abandon); });
         codiflux::cli::Console console;
         console.out = &out;
         console.err = &err;

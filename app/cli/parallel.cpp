@@ -297,6 +297,18 @@ bool RunAbandon::abandon()
     return !files || files->withdraw();
 }
 
+void RunAbandon::setStopText(const QString& stop)
+{
+    std::lock_guard lock(mutex);
+    text = stop;
+}
+
+QString RunAbandon::stopText()
+{
+    std::lock_guard lock(mutex);
+    return text;
+}
+
 InterruptGuard::InterruptGuard(const std::atomic<bool>& interrupted, RunAbandon& abandon,
                                std::chrono::milliseconds delay, std::function<void()> stop)
     : interrupted(interrupted)
