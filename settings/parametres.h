@@ -66,6 +66,13 @@ struct ParameterSet {
     FontTextOptions fontTextOptions() const;  // end-of-line character: first one of the text, or a space
 };
 
+// The end-of-line text that stands for a line feed: the line feed itself,
+// which the settings file keeps escaped ("\n"). A set read by a version that
+// does not know the choice still ends each band with a line feed (the first
+// character of the text); a blank or printable character reads as before.
+inline QString lineFeedEndOfLine() { return QStringLiteral("\n"); }
+inline bool isLineFeedEndOfLine(const QString& text) { return text.startsWith(QLatin1Char('\n')); }
+
 // Sets stored before the "Version" key existed kept the two Datamatrix lists
 // as positions of an earlier list; these give today's item data for them.
 int translateOldDatamatrixSize(int code);
