@@ -131,6 +131,7 @@ void Codiflux::onPreview()
         form.lineEditNbRangees->setText(QStringLiteral("0"));
         form.spinBoxLongueurChampSortie->setValue(0);
         form.plainTextEditPreview->clear();
+        form.statusBar->clearMessage();
         scene.clear();
         bitmapItem = nullptr;
         textItem = nullptr;

@@ -401,10 +401,6 @@ void CodifluxClass::setupUi(QMainWindow* window)
     lineEditFinLigne->setSizePolicy(endPolicy);
     lineEditFinLigne->setMaximumSize(QSize(40, 20));
     horizontalLayout_5->addWidget(lineEditFinLigne);
-    checkBoxSautDeLigne = newCheckBox(groupBoxFormat, "checkBoxSautDeLigne");
-    horizontalLayout_5->addWidget(checkBoxSautDeLigne);
-    // The typed character has no use while a line feed ends the bands.
-    QObject::connect(checkBoxSautDeLigne, &QCheckBox::toggled, lineEditFinLigne, &QWidget::setDisabled);
     horizontalSpacer_13 = horizontalSpacerItem();
     horizontalLayout_5->addItem(horizontalSpacer_13);
     label_11 = newLabel(groupBoxFormat, "label_11");
@@ -717,11 +713,10 @@ void CodifluxClass::retranslateUi(QMainWindow* window)
 
     groupBoxFormat->setTitle(tr("Format"));
     checkBoxFinLigne->setText(tr("Rajout de caractère de fin de ligne :"));
-    checkBoxSautDeLigne->setText(tr("saut de ligne"));
-    checkBoxSautDeLigne->setToolTip(
-        tr("Termine chaque rangée du code par un saut de ligne : le code se forme quelle que soit la largeur du "
-           "cadre. Sans cette case, le caractère saisi (une espace s'il est vide) termine les rangées et le cadre "
-           "doit être large de W à 2W modules."));
+    lineEditFinLigne->setToolTip(
+        tr("Caractère ajouté après chaque rangée du code (une espace si la case est vide) : le cadre du texte doit "
+           "alors faire de W à 2W modules de large. Saisissez \\n pour un saut de ligne, que LibreOffice conserve : "
+           "le code se forme alors dans tout cadre assez large."));
     label_11->setText(tr("Supprimer les espaces :"));
     checkBoxSupprimerGauche->setText(tr("à gauche"));
     checkBoxSupprimerDroite->setText(tr("à droite"));

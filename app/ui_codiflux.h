@@ -138,7 +138,6 @@ public:
     QHBoxLayout* horizontalLayout_5 = nullptr;
     QCheckBox* checkBoxFinLigne = nullptr;
     QLineEdit* lineEditFinLigne = nullptr;
-    QCheckBox* checkBoxSautDeLigne = nullptr;  // a line feed ends each band instead of the typed character
     QSpacerItem* horizontalSpacer_13 = nullptr;
     QLabel* label_11 = nullptr;
     QVBoxLayout* verticalLayout_11 = nullptr;

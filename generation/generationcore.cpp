@@ -254,6 +254,7 @@ void SourceReader::setMemoValue(int fieldIndex, qint64 slot, int length)
 SourceScanStatus SourceReader::scanDbf(const QString& path)
 {
     close();
+    memo_.reset();
     layout_ = SourceLayout();
     layout_.kind = BaseDbf;
     path_ = path;
@@ -323,6 +324,7 @@ SourceScanStatus SourceReader::scanText(const QString& path, int rangeStart, int
                                         const std::function<bool()>& beforeLine)
 {
     close();
+    memo_.reset();
     layout_ = SourceLayout();
     layout_.kind = BaseText;
     path_ = path;

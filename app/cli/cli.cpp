@@ -220,8 +220,8 @@ void applyOption(Options& o, const GivenOption& given)
         p.finLigne = false;
     } else if (name == QLatin1String("eol-char")) {
         // "lf" or "\n" (or a line feed itself) ends each band with a line feed.
-        const bool lineFeed = v.compare(QLatin1String("lf"), Qt::CaseInsensitive) == 0
-            || v == QLatin1String("\\n") || v == QLatin1String("\n");
+        const bool lineFeed = v.compare(QLatin1String("lf"), Qt::CaseInsensitive) == 0 || v == lineFeedTyped()
+            || v == lineFeedEndOfLine();
         p.finLigneCaractere = lineFeed ? lineFeedEndOfLine() : v;
         if (!lineFeed && !v.isEmpty() && v.at(0).unicode() > 0xFF)
             throw UsageError{tr("Valeur invalide pour --eol-char : « %1 » (un caractère Latin-1 est attendu).").arg(v)};

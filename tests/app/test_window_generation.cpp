@@ -377,7 +377,7 @@ private slots:
 
         // The preview's space removal and the line feed as end-of-line go to the run too.
         f.checkBoxSupprimerDroite->setChecked(true);
-        f.checkBoxSautDeLigne->setChecked(true);
+        f.lineEditFinLigne->setText(QStringLiteral("\\n"));
         job = Inspect::capture(w, QStringLiteral("x.dbf"), false);
         QVERIFY(!job.trimStart && job.trimEnd);
         QCOMPARE(job.options.endOfLineCharacter, '\n');

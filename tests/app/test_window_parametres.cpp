@@ -101,7 +101,7 @@ QVariantMap controls(Codiflux& w)
     m["QRCode.ModeEncodage"] = f.comboBoxModeEncodageQRCode->currentData().toInt();
     m["TypeEncodage"] = f.tabTypeWidget->currentIndex();
     m["FinLigne"] = f.checkBoxFinLigne->isChecked();
-    m["FinLigneCaractere"] = f.checkBoxSautDeLigne->isChecked() ? QStringLiteral("\n") : f.lineEditFinLigne->text();
+    m["FinLigneCaractere"] = codiflux::endOfLineFromTyped(f.lineEditFinLigne->text());
     m["SupprimerEspacesGauche"] = f.checkBoxSupprimerGauche->isChecked();
     m["SupprimerEspacesDroite"] = f.checkBoxSupprimerDroite->isChecked();
     m["InversionHorizontale"] = f.checkBoxInvHorizontale->isChecked();
@@ -415,10 +415,10 @@ private slots:
         QCOMPARE(CodifluxInspector::settings(*w).group(), QString());
     }
 
-    // A line feed as end-of-line character: the box stores the line feed
-    // itself, escaped in the file, so a reader that takes the first character
-    // of the text also ends the bands with a line feed; a blank or printable
-    // character reads as before.
+    // A line feed as end-of-line character, typed and shown as "\n": stored as
+    // the line feed itself, escaped in the file, so a reader that takes the
+    // first character of the text also ends the bands with a line feed; a
+    // blank or printable character reads as before.
     void lineFeedEndOfLine()
     {
         store("Format", {{"Version", 1}, {"FinLigneCaractere", "\n"}});
@@ -426,17 +426,14 @@ private slots:
         store("Format/Barre", {{"Version", 1}, {"FinLigneCaractere", "/"}});
         auto w = makeWindow();
         CodifluxClass& f = *w->ui();
-        QVERIFY(f.checkBoxSautDeLigne->isChecked());
-        QVERIFY(!f.lineEditFinLigne->isEnabled());
+        QCOMPARE(f.lineEditFinLigne->text(), QStringLiteral("\\n"));
         QCOMPARE(CodifluxInspector::endOfLine(*w), '\n');
         for (const auto& [set, text] : {std::pair{"Espace", " "}, std::pair{"Barre", "/"}}) {
             entry(CodifluxInspector::loadMenu(*w), QLatin1String(set))->trigger();
-            QVERIFY(!f.checkBoxSautDeLigne->isChecked());
-            QVERIFY(f.lineEditFinLigne->isEnabled());
             QCOMPARE(f.lineEditFinLigne->text(), QLatin1String(text));
             QCOMPARE(CodifluxInspector::endOfLine(*w), text[0]);
         }
-        f.checkBoxSautDeLigne->setChecked(true);
+        f.lineEditFinLigne->setText(QStringLiteral("\\n"));
         CodifluxInspector::saveDefault(*w)->trigger();
         QCOMPARE(stored(*w, "Format").value("FinLigneCaractere").toString(), QStringLiteral("\n"));
         QFile file(CodifluxInspector::settings(*w).fileName());
