@@ -27,6 +27,7 @@
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -635,6 +636,8 @@ private slots:
         QVERIFY(Inspect::load(w, dbfPath));
         useDatamatrix(w, DmtxSymbol32x32);
         w.ui()->checkBoxFinLigne->setChecked(true);  // 8 bands of 33: R = 264
+        w.ui()->actionPrevisualisation->trigger();    // the preview says it at once, in the status bar
+        QVERIFY(w.ui()->statusBar->currentMessage().contains(QStringLiteral("plus de 254 caractères")));
         ModalSteps steps({ModalSteps::chooseFile(destination), ModalSteps::click(QMessageBox::No), ModalSteps::close()});
         generate(w, steps);
         const SeenModal& result = steps.answered.at(2);
