@@ -1413,9 +1413,13 @@ void TestGeneration::memoFieldAsCode()
     }
 
     job.parameters.sizeRequest = DmtxSymbolSquareAuto;
+    job.outputPath = path("failed.dbf");
     run = runOnThread(job);
     QVERIFY(!run.ok);
     QVERIFY2(run.error.startsWith(QStringLiteral("Le code de l'enregistrement n°3 (")), qPrintable(run.error));
+    // Neither the base nor its memo: all the outputs or none.
+    QVERIFY(!QFile::exists(path("failed.dbf")) && !QFile::exists(path("failed.dbt")));
+    QVERIFY(leftovers(dir->path()).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestGeneration)
