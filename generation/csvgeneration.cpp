@@ -30,6 +30,11 @@ QString csvWriteErrorText()
     return generationText(kTextCsvWriteError);
 }
 
+QString csvChangedText(qint64 record)
+{
+    return generationText(kTextCsvChanged).arg(record);
+}
+
 bool CsvSource::scan(const QString& path, const CsvOptions& options, int column,
                      const std::function<bool()>& beforeRow, QString* error)
 {
@@ -245,7 +250,7 @@ bool runCsvRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& f
         if (read == CsvSource::Read::Failed)
             return fail(text);
         if (read == CsvSource::Read::End)
-            return fail(generationText(kTextCsvChanged).arg(number));
+            return fail(csvChangedText(number));
         const int length = int(std::min<qsizetype>(record.value.size(), std::numeric_limits<int>::max()));
         const RecordCoder::Result result = coder.code(record.value.constData(), length, code.data());
         if (!result.ok())

@@ -77,5 +77,7 @@ bool runCsvRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& f
 
 // The text of an encoded CSV that could not be written.
 QString csvWriteErrorText();
+// The text of a source that has fewer rows at the record pass than at the first one.
+QString csvChangedText(qint64 record);
 
 } // namespace codiflux
