@@ -13,6 +13,10 @@ constexpr qsizetype kBufferSize = qsizetype(1) << 20;
 // Delimiter detection looks at this many rows, within this many bytes.
 constexpr int kDetectionRows = 10;
 constexpr qint64 kDetectionBytes = qint64(1) << 16;
+// A quoted cell still open after this many bytes is taken for an unbalanced
+// quote, rather than read the rest of a large file into memory (a spreadsheet
+// cell holds at most 32 767 characters).
+constexpr qsizetype kMaxRowBytes = qsizetype(1) << 24;
 
 QString tr(const char* text)
 {
@@ -216,10 +220,15 @@ ParseStatus parseRow(CsvParser& p, char delimiter, QByteArray& raw, QByteArray& 
             }
             break;
         case State::Quoted:
-            if (ch == '"')
+            if (ch == '"') {
                 state = State::AfterQuote;
-            else
+            } else {
                 cells.append(ch);
+                if (raw.size() > kMaxRowBytes) {
+                    error = tr(kTextUnbalanced).arg(quoteLine);
+                    return ParseStatus::Failed;
+                }
+            }
             break;
         case State::AfterQuote:
             if (ch == '"') {
