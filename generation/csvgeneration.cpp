@@ -87,8 +87,14 @@ bool CsvSource::scan(const QString& path, const CsvOptions& options, int column,
 
 bool CsvSource::readValue(CsvRecord& record, QString* error) const
 {
-    if (csvCodeBytes(record.row.cell(column_), format_.encoding, record.value))
+    if (csvCodeBytes(record.row.cell(column_), format_.encoding, record.value)) {
+        if (rule_.trimStart || rule_.trimEnd) {
+            const int length = int(std::min<qsizetype>(record.value.size(), std::numeric_limits<int>::max() - 1));
+            record.value.resize(qsizetype(length) + 1);
+            record.value.truncate(encodedValue(rule_, record.value.constData(), length, record.value.data()));
+        }
         return true;
+    }
     if (error)
         *error = generationText(kTextValueNotCodable)
                      .arg(record.row.line)
@@ -170,6 +176,10 @@ bool prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback
     };
     run.csv = std::make_shared<CsvSource>();
     CsvSource& source = *run.csv;
+    ValueRule rule;  // the cell as it is, spaces removed as the preview removes them
+    rule.trimStart = job.trimStart;
+    rule.trimEnd = job.trimEnd;
+    source.setValueRule(rule);
     feedback.progressRange(0, 0);
     feedback.progressValue(0);
     QString text;
@@ -182,11 +192,11 @@ bool prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback
         return fail(text);
 
     // The sample, padded to the longest value of the column.
-    QByteArray sample = job.sample;
+    if (isBlankValue(job.sample.constData(), job.sample.size()))
+        return fail(blankSampleText());
+    QByteArray sample = encodedValue(rule, job.sample);
     if (sample.size() < source.longestValue())
         sample.append(QByteArray(source.longestValue() - sample.size(), ' '));
-    if (isBlankValue(sample.constData(), sample.size()))
-        return fail(blankSampleText());
 
     int width = 0;
     int height = 0;

@@ -19,7 +19,7 @@ namespace codiflux {
 // One record of the record pass.
 struct CsvRecord {
     CsvRow row;
-    QByteArray value;  // the column's cell as the code carries it (Windows-1252)
+    QByteArray value;  // the column's cell as the code carries it (Windows-1252), spaces removed on request
 };
 
 class CsvSource {
@@ -29,11 +29,14 @@ public:
     // to cancel. false with the French text (naming the line) otherwise.
     bool scan(const QString& path, const CsvOptions& options, int column, const std::function<bool()>& beforeRow,
               QString* error);
+    // Before scan(): the white space removed from every value (a CSV value
+    // is taken as it is otherwise).
+    void setValueRule(const ValueRule& rule) { rule_ = rule; }
 
     const CsvFormat& format() const { return format_; }
     const QStringList& columns() const { return columns_; }
     qint64 recordCount() const { return recordCount_; }
-    int longestValue() const { return longestValue_; }  // bytes of the longest value of the column
+    int longestValue() const { return longestValue_; }  // bytes of the longest value to encode
 
     // Record pass: reopens the file at its first record.
     bool open(QString* error);
@@ -58,6 +61,7 @@ private:
     QByteArray header_;    // the header row as read, line end included
     int headerLineEnd_ = 0;
     int column_ = -1;
+    ValueRule rule_;
     qint64 recordCount_ = 0;
     int longestValue_ = 0;
     CsvReader reader_;

@@ -82,19 +82,20 @@ private slots:
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("symbology");
         QTest::addColumn<QString>("accented");     // the text of row 1's value, as zxing reads it
+        QTest::addColumn<bool>("trim");            // spaces removed around the values, as the preview does
 
         // French Excel: semicolons, Windows-1252, CR LF.
         QTest::newRow("semicolon, Windows-1252, Datamatrix")
             << QByteArray() << QByteArrayList{"Nom;Pr\xE9nom;Ville\r\n", "Dupr\xE9;H\xE9l\xE8ne;S\xE8te\r\n",
                                               "\"Martin; fils\";\"L\xE9on \"\"Le Grand\"\"\";Paris\r\n",
-                                              "Vide;;Nancy\r\n", "Lef\xE8vre;Zo\xEB;\"Saint-\r\n\xC9tienne\"\r\n"}
-            << "cp1252" << 1 << int(SymbologyDatamatrix) << QStringLiteral("Hélène");
+                                              "Vide;;Nancy\r\n", "Lef\xE8vre;  Zo\xEB ;\"Saint-\r\n\xC9tienne\"\r\n"}
+            << "cp1252" << 1 << int(SymbologyDatamatrix) << QStringLiteral("Hélène") << true;
         // LibreOffice: commas, UTF-8 with its mark, LF, line breaks in cells, no final line end.
         QTest::newRow("comma, UTF-8 with BOM, QR")
             << QByteArray("\xEF\xBB\xBF")
             << QByteArrayList{"ref,note\n", "\xC3\x89t\xC3\xA9 2024,\"deux\nlignes\"\n", "B-17,\"a \"\"b\"\", c\"\n",
                               "C\xE2\x82\xAC,fin"}
-            << "utf-8-sig" << 0 << int(SymbologyQRCode) << QStringLiteral("Été 2024");
+            << "utf-8-sig" << 0 << int(SymbologyQRCode) << QStringLiteral("Été 2024") << false;
     }
 
     void encodedCsvReadBack()
@@ -105,6 +106,7 @@ private slots:
         QFETCH(int, column);
         QFETCH(int, symbology);
         QFETCH(QString, accented);
+        QFETCH(bool, trim);
         if (!QFile::exists(QStringLiteral(CODIFLUX_PYTHON)))
             QSKIP("no Python interpreter");
 
@@ -118,7 +120,8 @@ private slots:
         const CsvEncoding encoding = sampleReader.format().encoding;
         const char delimiter = sampleReader.format().delimiter;
 
-        const GenerationJob job = csvJob(path("src.csv"), path("out.csv"), column, sample, symbology);
+        GenerationJob job = csvJob(path("src.csv"), path("out.csv"), column, sample, symbology);
+        job.trimStart = job.trimEnd = trim;
         QString error;
         QVERIFY2(generateOnThisThread(job, &error), qPrintable(error));
 
@@ -156,6 +159,9 @@ print(json.dumps({'src': rows(sys.argv[1]), 'out': rows(sys.argv[2])}))
         // The grid is the sample's, padded to the longest value of the column.
         int w = 0, h = 0;
         CsvSource source;
+        ValueRule rule;
+        rule.trimStart = rule.trimEnd = trim;
+        source.setValueRule(rule);
         QVERIFY(source.scan(path("src.csv"), {}, column, {}, &error));
         const QByteArray padded = sample.leftJustified(source.longestValue(), ' ');
         QVERIFY(RecordCoder::measure(job.parameters, padded, &w, &h));
@@ -168,6 +174,8 @@ print(json.dumps({'src': rows(sys.argv[1]), 'out': rows(sys.argv[2])}))
                 QCOMPARE(codeBytes.size(), fieldLength(w, h, true));
                 QByteArray value;
                 csvCodeBytes(src[i].toArray()[column].toString().toUtf8(), CsvEncoding::Utf8, value);
+                if (trim)
+                    value = value.trimmed();
                 if (value.trimmed().isEmpty())
                     QCOMPARE(decoder.decode(codeBytes), std::nullopt);  // the blank code reads as nothing
                 else
