@@ -838,7 +838,7 @@ private slots:
             "onSauverParametres(QAction*)", "annulerGenererBase()", "selectionnerPosition(int,int)",
             "selectionnerPosition()", "selectionnerDebutPosition(int)", "selectionnerFinPosition(int)",
             "selectionnerNbCarPosition(int)", "updateOtherSelections()", "watchdogTimedOut()", "fitInView()",
-            "onAbout()", "onAboutQt()", "onAboutLibdmtx()", "onAboutQrencode()"};
+            "onAbout()", "onAboutQt()", "onAboutLibdmtx()", "onAboutQrencode()", "onInstallerPolice()"};
         QCOMPARE(slotList, expected);
         // No signals of its own.
         for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
