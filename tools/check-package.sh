@@ -16,7 +16,7 @@ fail() { echo "check-package: $*" >&2; exit 1; }
 deb=$(ls -t "$build"/codiflux_*.deb | head -n 1)
 version=$(dpkg-deb -f "$deb" Version)
 echo "== lintian $deb"
-lintian --fail-on error --no-tag-display-limit "$deb"
+lintian --fail-on error --tag-display-limit 0 "$deb"
 
 work=$(mktemp -d)
 installed=0
