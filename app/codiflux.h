@@ -11,6 +11,7 @@
 //   codiflux_about.cpp       window events and the about boxes
 
 #include "app/ui_codiflux.h"
+#include "bases/csvbase.h"
 #include "bases/dbf.h"
 #include "generation/job.h"
 #include "settings/parametres.h"
@@ -78,6 +79,7 @@ public slots:
     void onAboutQt();
     void onAboutLibdmtx();
     void onAboutQrencode();
+    void onInstallerPolice();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -86,6 +88,9 @@ protected:
 private:
     // Loads the base at `path` into the window; false (after a warning box) when it fails.
     bool chargerFichier(const QString& path);
+    // Loading a CSV base, and listing the first values of one of its columns.
+    bool chargerCsv(const QString& path);
+    void listerColonneCsv(int index);
 
     // Everything a generation reads from the controls, taken on the GUI thread.
     codiflux::GenerationJob captureJob(const QString& output, bool txt) const;
@@ -117,8 +122,9 @@ private:
     // The loaded base
     codiflux::DbfTablePtr table;
     QList<codiflux::DbfFieldInfo> champs;
-    int baseKind = codiflux::BaseNone;  // codiflux::BaseKind: 0 DBF, 1 text, 2 none loaded
+    int baseKind = codiflux::BaseNone;  // codiflux::BaseKind: 0 DBF, 1 text, 2 none loaded, 3 CSV
     int maxLineLength = 0;
+    codiflux::CsvDisplay csvBase;  // the header and first rows of a CSV base
 
     // The items of the last successful preview (owned by the scene)
     QGraphicsPixmapItem* bitmapItem = nullptr;

@@ -5,8 +5,11 @@
 #include "bases/textbase.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
+#include "codiflux_version.h"
+#include "settings/userfont.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +17,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -43,6 +47,9 @@ constexpr OptionEntry kOptions[] = {
     {"output", 'o', true, Scope::Generate},
     {"field", 'f', true, Scope::Both},
     {"range", 'r', true, Scope::Both},
+    {"column", 'c', true, Scope::Both},
+    {"delimiter", 0, true, Scope::Both},
+    {"encoding", 0, true, Scope::Both},
     {"preset", 'p', true, Scope::Both},
     {"sample", 's', true, Scope::Both},
     {"symbology", 0, true, Scope::Both},
@@ -179,6 +186,16 @@ void applyOption(Options& o, const GivenOption& given)
         o.hasRange = true;
         o.rangeStart = start;
         o.rangeCount = count;
+    } else if (name == QLatin1String("column")) {
+        o.column = parseInt(name, v, 1, std::numeric_limits<int>::max());
+    } else if (name == QLatin1String("delimiter")) {
+        if (!parseCsvDelimiter(v, &o.csv.delimiter))
+            throw UsageError{tr("Valeur invalide pour --delimiter : « %1 ». Valeurs admises : « ; », « , », « tab ».")
+                                 .arg(v)};
+    } else if (name == QLatin1String("encoding")) {
+        if (!parseCsvEncoding(v, &o.csv.encoding))
+            throw UsageError{
+                tr("Valeur invalide pour --encoding : « %1 ». Valeurs admises : « utf-8 », « windows-1252 ».").arg(v)};
     } else if (name == QLatin1String("preset")) {
         // read before the other options
     } else if (name == QLatin1String("sample")) {
@@ -330,15 +347,26 @@ QString helpText()
         "Usage :\n"
         "  codiflux-cli generate SOURCE -o DESTINATION [options]\n"
         "  codiflux-cli preview SOURCE [options]\n"
-        "  codiflux-cli --help\n"
+        "  codiflux-cli font --install | --uninstall\n"
+        "  codiflux-cli --help | --version\n"
         "\n"
         "generate fabrique la base encodée : une copie de SOURCE dont chaque enregistrement\n"
         "reçoit le code 2D de sa valeur, écrit avec la police Quadrex. Une base DBF donne une\n"
-        "base DBF (et sa forme texte avec --txt), une base texte donne une base texte.\n"
+        "base DBF (et sa forme texte avec --txt), une base texte donne une base texte, une\n"
+        "base CSV (.csv) donne une base CSV : ses lignes telles quelles, plus une colonne.\n"
         "preview affiche les dimensions du code de l'enregistrement d'exemple et son texte.\n"
+        "font --install copie la police Quadrex dans le dossier des polices de l'utilisateur\n"
+        "($XDG_DATA_HOME/fonts, par défaut ~/.local/share/fonts) et met à jour le cache des\n"
+        "polices (fc-cache) ; font --uninstall l'en retire.\n"
         "\n"
         "Champ à encoder :\n"
-        "  -f, --field NOM          champ d'une base DBF\n"
+        "  -f, --field NOM          champ d'une base DBF, colonne d'une base CSV (son nom\n"
+        "                           dans l'en-tête)\n"
+        "  -c, --column N           colonne d'une base CSV (première colonne à 1)\n"
+        "  --delimiter D            séparateur d'une base CSV : « ; », « , » ou « tab »\n"
+        "                           (par défaut : reconnu sur les premières lignes)\n"
+        "  --encoding E             encodage d'une base CSV : utf-8 ou windows-1252\n"
+        "                           (par défaut : UTF-8 si le fichier en est, sinon Windows-1252)\n"
         "  -r, --range DEBUT:NOMBRE colonnes d'une base texte (première colonne à 1)\n"
         "  -s, --sample N           enregistrement d'exemple qui fixe les dimensions du code\n"
         "                           (par défaut : le premier dont la valeur n'est pas vide,\n"
@@ -370,7 +398,8 @@ QString helpText()
         "\n"
         "Fabrication :\n"
         "  -o, --output FICHIER     base encodée à écrire (remplacée si elle existe)\n"
-        "  --new-field NOM          nom du champ encodé (par défaut : _ suivi du nom du champ)\n"
+        "  --new-field NOM          nom du champ ou de la colonne encodée (par défaut : _ suivi\n"
+        "                           du nom du champ)\n"
         "  --txt                    écrit aussi la forme texte d'une base DBF (même nom, .txt)\n"
         "  --verify                 relit chaque code comme il sera imprimé et vérifie qu'il\n"
         "                           redonne la valeur de l'enregistrement ; au premier code\n"
@@ -385,6 +414,11 @@ QString helpText()
         "Une fabrication interrompue (Ctrl+C) ou en échec ne laisse aucun fichier partiel.\n");
 }
 
+QString versionText()
+{
+    return QStringLiteral("codiflux-cli " CODIFLUX_VERSION "\n");
+}
+
 ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
 {
     ParseResult r;
@@ -394,7 +428,7 @@ ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
         return r;
     };
     if (arguments.isEmpty())
-        return usage(tr("Commande manquante : generate ou preview."));
+        return usage(tr("Commande manquante : generate, preview ou font."));
 
     // Help wins wherever it stands.
     for (const QString& a : arguments) {
@@ -406,6 +440,16 @@ ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
             return r;
         }
     }
+    for (const QString& a : arguments) {
+        if (a == QLatin1String("--"))
+            break;
+        if (a == QLatin1String("--version")) {
+            r.exitCode = ExitSuccess;
+            r.options.command = Command::Version;
+            r.message = versionText();
+            return r;
+        }
+    }
 
     Options& o = r.options;
     const QString command = arguments.first();
@@ -413,8 +457,21 @@ ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
         o.command = Command::Generate;
     else if (command == QLatin1String("preview"))
         o.command = Command::Preview;
+    else if (command == QLatin1String("font"))
+        o.command = Command::Font;
     else
-        return usage(tr("Commande inconnue : « %1 » (generate ou preview attendue).").arg(command));
+        return usage(tr("Commande inconnue : « %1 » (generate, preview ou font attendue).").arg(command));
+
+    if (o.command == Command::Font) {
+        const QStringList rest = arguments.mid(1);
+        if (rest == QStringList{QStringLiteral("--install")})
+            o.fontAction = FontAction::Install_;
+        else if (rest == QStringList{QStringLiteral("--uninstall")})
+            o.fontAction = FontAction::Uninstall_;
+        else
+            return usage(tr("font attend une seule option : --install ou --uninstall."));
+        return r;
+    }
 
     QList<GivenOption> given;
     QStringList positionals;
@@ -486,6 +543,8 @@ ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
         return usage(tr("Base encodée manquante : indiquez-la avec -o FICHIER."));
     if (!o.field.isEmpty() && o.hasRange)
         return usage(tr("--field (base DBF) et --range (base texte) s'excluent."));
+    if (!o.field.isEmpty() && o.column > 0)
+        return usage(tr("--field et --column s'excluent : choisissez la colonne par son nom ou par son numéro."));
     return r;
 }
 
@@ -497,6 +556,11 @@ namespace {
 bool isDbfPath(const QString& path)
 {
     return QFileInfo(path).suffix().compare(QLatin1String("DBF"), Qt::CaseInsensitive) == 0;
+}
+
+bool isCsvPath(const QString& path)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String("CSV"), Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
@@ -531,6 +595,12 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
     const QFileInfo info(o.source);
     if (!info.exists() || info.isDir())
         return fail(ExitUsage, tr("La base d'origine « %1 » n'existe pas.").arg(o.source));
+
+    if (isCsvPath(o.source))
+        return buildCsvJob(o, job, sampleRecord, error);
+    const bool csvOption = o.column > 0 || o.csv.delimiter != 0 || o.csv.encoding != CsvEncoding::Detect;
+    if (csvOption)
+        return fail(ExitUsage, tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));
 
     if (isDbfPath(o.source)) {
         job.typeSource = BaseDbf;
@@ -766,6 +836,15 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
     QTextStream& out = *console.out;
     QTextStream& err = *console.err;
     const ParseResult parsed = parseArguments(arguments, settings);
+    if (parsed.exitCode < 0 && parsed.options.command == Command::Font) {
+        const UserFontResult font =
+            parsed.options.fontAction == FontAction::Install_
+                ? installUserFont(codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()))
+                : uninstallUserFont();
+        (font.ok ? out : err) << font.message << '\n';
+        (font.ok ? out : err).flush();
+        return font.ok ? ExitSuccess : ExitFailure;
+    }
     if (parsed.exitCode == ExitSuccess) {
         out << parsed.message;
         out.flush();

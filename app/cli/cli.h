@@ -26,7 +26,10 @@ namespace codiflux::cli {
 
 enum ExitCode : int { ExitSuccess = 0, ExitFailure = 1, ExitUsage = 2 };
 
-enum class Command { Help, Generate, Preview };
+enum class Command { Help, Version, Generate, Preview, Font };
+
+// What `font` does with the user's copy of the font.
+enum class FontAction { Install_, Uninstall_ };
 
 // What the command line asks for, once the preset and the options given beside
 // it are merged.
@@ -34,7 +37,9 @@ struct Options {
     Command command = Command::Help;
     QString source;
     QString output;             // -o
-    QString field;              // --field (DBF)
+    QString field;              // --field (DBF field, CSV column by name)
+    int column = 0;             // --column (CSV column, 1-based); 0 when not given
+    CsvOptions csv;             // --delimiter, --encoding (CSV); detected when not given
     bool hasRange = false;      // --range START:COUNT (text)
     int rangeStart = 0;
     int rangeCount = 0;
@@ -47,6 +52,7 @@ struct Options {
     qint64 sampleRecord = 0;    // --sample; 0: the first record whose value is not blank
     bool progress = true;       // --no-progress turns the bar off
     bool draw = false;          // --draw: draw the symbol even when stdout is no terminal
+    FontAction fontAction = FontAction::Install_;  // font --install / --uninstall
 };
 
 struct ParseResult {
@@ -61,6 +67,9 @@ ParseResult parseArguments(const QStringList& arguments, QSettings& settings);
 
 // The French help.
 QString helpText();
+
+// The product version line printed by --version.
+QString versionText();
 
 // A stored parameter set as the window's controls hold it once loaded: combo
 // values that no entry carries read 0, spin box values are clamped to their ranges.
@@ -77,6 +86,8 @@ QString interruptedText(Command command);
 // stops the search with the cancellation text.
 int buildJob(const Options& options, GenerationJob& job, qint64* sampleRecord, QString* error,
              const std::atomic<bool>* cancel = nullptr);
+// The same for a CSV base (buildJob() hands a .csv source over to it).
+int buildCsvJob(const Options& options, GenerationJob& job, qint64* sampleRecord, QString* error);
 
 // ---------------------------------------------------------------------------
 // The run
@@ -159,6 +170,9 @@ bool generate(const GenerationJob& job, const RunControl& control, QString* erro
 // `job` is the one the run was prepared from.
 bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer,
                         GenerationFeedback& feedback, const RunControl& control, QString* error);
+// The same loop for a CSV source (runRecordsParallel() hands it over).
+bool runCsvRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer,
+                           GenerationFeedback& feedback, const RunControl& control, QString* error);
 
 // The text of a failed check of record `record` (`read` empty: nothing read).
 QString verifyFailureText(qint64 record, const QByteArray& expected, const std::optional<QByteArray>& read);

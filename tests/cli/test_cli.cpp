@@ -168,6 +168,7 @@ private slots:
     void argumentErrors_data();
     void argumentErrors();
     void helpAndUsageFromTheExecutable();
+    void versionAndFontFromTheExecutable();
     void optionValues();
     void defaultsWithoutPreset();
 
@@ -193,6 +194,11 @@ private slots:
     void previewFromTheExecutable();
 
     void longCodeFieldWarning();
+    void csvSameBytesForEveryJobCount_data();
+    void csvSameBytesForEveryJobCount();
+    void csvBadInputFromTheExecutable_data();
+    void csvBadInputFromTheExecutable();
+
     void interruptLeavesNoPartialFile_data();
     void interruptLeavesNoPartialFile();
 
@@ -263,6 +269,8 @@ void TestCli::argumentErrors_data()
                                       << "nom du champ encodé";
     QTest::newRow("unknown preset") << QStringList{"generate", src, "-o", "x", "--preset", "Etiquettes"} << 2
                                     << "Jeu de paramètres inconnu";
+    QTest::newRow("font without action") << QStringList{"font"} << 2 << "--install ou --uninstall";
+    QTest::newRow("font, both actions") << QStringList{"font", "--install", "--uninstall"} << 2 << "--uninstall";
     QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage";
     QTest::newRow("help after a command") << QStringList{"generate", src, "--module", "0", "-h"} << 0 << "--verify";
 }
@@ -304,6 +312,32 @@ void TestCli::helpAndUsageFromTheExecutable()
     QCOMPARE(noField.exitCode, 2);
     QVERIFY(noField.err.contains(QStringLiteral("--field")));
     QVERIFY(!QFile::exists(path("x.dbf")));
+}
+
+void TestCli::versionAndFontFromTheExecutable()
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+    env.insert(QStringLiteral("PATH"), path(QStringLiteral("no-tools")));  // no fc-cache
+    process.setProcessEnvironment(env);
+    auto run = [&process](const QStringList& arguments) {
+        process.start(QStringLiteral(CODIFLUX_CLI_EXE), arguments);
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode()
+                                                                                               : -1;
+    };
+    QCOMPARE(run({QStringLiteral("--version")}), 0);
+    QVERIFY(QRegularExpression(QStringLiteral("^codiflux-cli \\d+\\.\\d+\\.\\d+\n$"))
+                .match(QString::fromUtf8(process.readAllStandardOutput()))
+                .hasMatch());
+
+    const QString copy = path(QStringLiteral("data/fonts/Quadrex.ttf"));
+    QCOMPARE(run({QStringLiteral("font"), QStringLiteral("--install")}), 0);
+    QVERIFY(QString::fromUtf8(process.readAllStandardOutput()).contains(copy));
+    QCOMPARE(readFile(copy), readFile(QFileInfo(QStringLiteral(CODIFLUX_CLI_EXE)).path() + "/RES/Quadrex.ttf"));
+    QCOMPARE(run({QStringLiteral("font"), QStringLiteral("--uninstall")}), 0);
+    QVERIFY(QString::fromUtf8(process.readAllStandardOutput()).contains(path(QStringLiteral("data/fonts"))));
+    QVERIFY(!QFile::exists(copy));
 }
 
 void TestCli::optionValues()
@@ -1098,6 +1132,95 @@ void TestCli::resourceLimitsGiveAMessage()
     QVERIFY2(err.contains(message) && err.endsWith(QStringLiteral("Aucun fichier n'a été écrit.\n")), qPrintable(err));
     QCOMPARE(entries(folder), QStringList({"big.dbf", "out.dbf"}));
     QCOMPARE(readFile(folder + QStringLiteral("/out.dbf")), QByteArray("la bonne base d'hier"));
+}
+
+// A CSV base of `count` rows: semicolons, Windows-1252, CR LF, a quoted cell
+// over two lines every 50 rows, a blank code every 37; row `letterAt` holds a
+// lower-case letter that QR's alphanumeric mode refuses.
+QByteArray csvBase(int count, int letterAt = 0)
+{
+    QByteArray out = "CODE;Nom\r\n";
+    for (int i = 1; i <= count; ++i) {
+        QByteArray code = i % 37 == 0 ? QByteArray() : QByteArray::number(1000000 + i * 7);
+        if (i == letterAt)
+            code = "12a45";
+        out += code + ";" + (i % 50 == 0 ? "\"L\xE9on\r\n\"\"" + QByteArray::number(i) + "\"\"\"" : "Z\xE9" + QByteArray::number(i))
+            + "\r\n";
+    }
+    return out;
+}
+
+void TestCli::csvSameBytesForEveryJobCount_data()
+{
+    QTest::addColumn<int>("letterAt");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("good base") << 0 << QString();
+    QTest::newRow("refused value") << 433 << "Erreur en cours d'encodage à l'enregistrement 433 valeur à encoder:\n12a45";
+}
+
+void TestCli::csvSameBytesForEveryJobCount()
+{
+    QFETCH(int, letterAt);
+    QFETCH(QString, message);
+    QVERIFY(writeFile(path("codes.csv"), csvBase(700, letterAt)));
+    QVERIFY(writeFile(path("keep.csv"), "ancienne base"));
+    const GenerationJob job = jobFor({"generate", path("codes.csv"), "-o", path("keep.csv"), "--field", "code",
+                                      "--symbology", "qr", "--qr-mode", "alphanumeric", "--qr-version", "2"});
+    QCOMPARE(job.typeSource, int(BaseCsv));
+    QCOMPARE(job.newFieldName, QStringLiteral("_CODE"));
+    const Outcome reference = runBaseEncoder(job);
+    QCOMPARE(reference.error, message);
+    const QByteArray expected = readFile(path("keep.csv"));
+    QCOMPARE(expected == "ancienne base", !message.isEmpty());
+    for (int jobs : {1, 2, 4}) {
+        for (int batch : {1, 5, 256}) {
+            const Outcome run = runCli(job, jobs, batch, true);
+            QCOMPARE(run.error, message);
+            QCOMPARE(readFile(path("keep.csv")), expected);
+        }
+    }
+    QVERIFY(!entries(dir.path()).join(' ').contains(QStringLiteral(".tmp")));
+}
+
+void TestCli::csvBadInputFromTheExecutable_data()
+{
+    QTest::addColumn<QByteArray>("base");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    const QByteArray good = "CODE,Nom\n1,a\n";
+    QTest::newRow("unbalanced quote") << QByteArray("CODE;Nom\n1;a\n2;\"b\n") << QStringList{"--field", "CODE"} << 1
+                                      << "Ligne 3 : le guillemet ouvert sur cette ligne n'est jamais fermé.";
+    QTest::newRow("more fields") << QByteArray("CODE;Nom\n1;a\n2;b;c\n") << QStringList{"--field", "CODE"} << 1
+                                 << "Ligne 3 : 3 champ(s) au lieu des 2 de l'en-tête.";
+    QTest::newRow("fewer fields") << QByteArray("CODE;Nom\n1;a\n2\n") << QStringList{"--field", "CODE"} << 1
+                                  << "Ligne 3 : 1 champ(s) au lieu des 2 de l'en-tête.";
+    QTest::newRow("empty file") << QByteArray() << QStringList{"--column", "1"} << 1
+                                << "Ligne 1 : le fichier CSV est vide, il n'a pas d'en-tête.";
+    QTest::newRow("no such column") << good << QStringList{"--field", "REF"} << 2
+                                    << "Ligne 1 : l'en-tête n'a pas de colonne « REF » (colonnes : CODE, Nom).";
+    QTest::newRow("no such column number") << good << QStringList{"--column", "3"} << 2
+                                           << "Ligne 1 : l'en-tête n'a pas de colonne n°3 (il en a 2 : CODE, Nom).";
+    QTest::newRow("not UTF-8 under forced UTF-8")
+        << QByteArray("CODE;Nom\n1;a\n2;\xE9t\xE9\n") << QStringList{"--field", "CODE", "--encoding", "utf-8"} << 1
+        << "Ligne 3 : octets invalides pour l'encodage UTF-8.";
+    QTest::newRow("forced delimiter") << good << QStringList{"--field", "CODE", "--delimiter", ";"} << 2
+                                      << "Ligne 1 : l'en-tête n'a pas de colonne « CODE » (colonnes : CODE,Nom).";
+}
+
+void TestCli::csvBadInputFromTheExecutable()
+{
+    QFETCH(QByteArray, base);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QTemporaryDir folder;
+    QVERIFY(writeFile(folder.filePath(QStringLiteral("clients.csv")), base));
+    const ProcessResult r = runProcess(QStringList{"generate", "clients.csv", "-o", "clients_code.csv"} + options,
+                                       path(QStringLiteral("config-none")), folder.path());
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2(r.err.startsWith(message + QLatin1Char('\n')), qPrintable(r.err));
+    QCOMPARE(entries(folder.path()), QStringList{"clients.csv"});
 }
 
 QTEST_GUILESS_MAIN(TestCli)
