@@ -597,7 +597,7 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
         return fail(ExitUsage, tr("La base d'origine « %1 » n'existe pas.").arg(o.source));
 
     if (isCsvPath(o.source))
-        return buildCsvJob(o, job, sampleRecord, error);
+        return buildCsvJob(o, job, sampleRecord, error, cancel);
     const bool csvOption = o.column > 0 || o.csv.delimiter != 0 || o.csv.encoding != CsvEncoding::Detect;
     if (csvOption)
         return fail(ExitUsage, tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));

@@ -87,7 +87,8 @@ QString interruptedText(Command command);
 int buildJob(const Options& options, GenerationJob& job, qint64* sampleRecord, QString* error,
              const std::atomic<bool>* cancel = nullptr);
 // The same for a CSV base (buildJob() hands a .csv source over to it).
-int buildCsvJob(const Options& options, GenerationJob& job, qint64* sampleRecord, QString* error);
+int buildCsvJob(const Options& options, GenerationJob& job, qint64* sampleRecord, QString* error,
+                const std::atomic<bool>* cancel);
 
 // ---------------------------------------------------------------------------
 // The run

@@ -5,6 +5,7 @@
 // the single-thread loop writes.
 
 #include "app/cli/cli.h"
+#include "bases/listing.h"
 
 #include "codes/verify.h"
 #include "generation/csvgeneration.h"
@@ -31,7 +32,8 @@ QString tr(const char* text)
 
 } // namespace
 
-int buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString* error)
+int buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString* error,
+                const std::atomic<bool>* cancel)
 {
     auto fail = [error](int code, const QString& text) {
         if (error)
@@ -74,11 +76,15 @@ int buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QStr
     job.fieldIndex = index;
     job.newFieldName = o.newFieldName.isEmpty() ? QLatin1Char('_') + columns.at(index) : o.newFieldName;
 
-    // The sample: the given record's value, or the first that is not blank.
+    // The sample: the given record's value, or the first that is not blank
+    // among the rows the window lists (a file may hold millions of blank ones).
     CsvRow row;
     QByteArray value;
     qint64 number = 0;
-    for (;;) {
+    const qint64 searched = o.sampleRecord > 0 ? o.sampleRecord : qint64(kListedRecords);
+    while (number < searched) {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return fail(ExitFailure, interruptedText(o.command));
         const CsvReader::Status status = reader.next(row);
         if (status == CsvReader::Status::Failed)
             return fail(ExitFailure, reader.error());
@@ -95,6 +101,11 @@ int buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QStr
     }
     if (o.sampleRecord > 0)
         return fail(ExitUsage, tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(number));
+    if (number == searched && reader.next(row) == CsvReader::Status::Row)
+        return fail(ExitFailure, tr("Aucun des %1 premiers enregistrements n'a de valeur dans la colonne « %2 » : "
+                                    "choisissez l'enregistrement d'exemple avec --sample N.")
+                                     .arg(searched)
+                                     .arg(columns.at(index)));
     return fail(ExitFailure, tr("Aucun enregistrement n'a de valeur dans la colonne « %1 ».").arg(columns.at(index)));
 }
 

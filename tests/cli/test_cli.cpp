@@ -225,6 +225,7 @@ void TestCli::initTestCase()
     QVERIFY(QFile::copy(kExamples + QStringLiteral("/clients.dbf"), path(QStringLiteral("clients.dbf"))));
     QVERIFY(QFile::copy(kExamples + QStringLiteral("/clients.dbt"), path(QStringLiteral("clients.dbt"))));
     QVERIFY(QFile::copy(kExamples + QStringLiteral("/adresses.txt"), path(QStringLiteral("adresses.txt"))));
+    QVERIFY(QFile::copy(kExamples + QStringLiteral("/clients.csv"), path(QStringLiteral("clients.csv"))));
 }
 
 void TestCli::argumentErrors_data()
@@ -969,6 +970,9 @@ void TestCli::lyingHeadersEndPromptly_data()
     QTest::newRow("1500 blank records") << makeDbf({{"CODE", 'C', 10}}, blanks) << "CODE"
                                         << "Aucun des 1000 premiers enregistrements n'a de valeur dans le champ « CODE » : "
                                            "choisissez l'enregistrement d'exemple avec --sample N.";
+    QTest::newRow("CSV of 1500 blank rows") << QByteArray("CODE;NOM\n" + QByteArray(";x\n").repeated(1500)) << "CODE"
+                                         << "Aucun des 1000 premiers enregistrements n'a de valeur dans la colonne "
+                                            "« CODE » : choisissez l'enregistrement d'exemple avec --sample N.";
 }
 
 void TestCli::lyingHeadersEndPromptly()
@@ -978,11 +982,12 @@ void TestCli::lyingHeadersEndPromptly()
     QFETCH(QString, message);
     const QString folder = path(QStringLiteral("lying-") + QString::fromLatin1(QTest::currentDataTag()).left(4));
     QVERIFY(QDir().mkpath(folder));
-    QVERIFY(writeFile(folder + QStringLiteral("/t.dbf"), table));
-    for (const QStringList& command : {QStringList{"preview"}, QStringList{"generate", "-o", folder + "/o.dbf"}}) {
+    const QString name = table.startsWith("CODE") ? QStringLiteral("t.csv") : QStringLiteral("t.dbf");
+    QVERIFY(writeFile(folder + QLatin1Char('/') + name, table));
+    for (const QStringList& command : {QStringList{"preview"}, QStringList{"generate", "-o", folder + "/o" + name}}) {
         QProcess process;
         process.setProcessEnvironment(environmentWithSettings(path(QStringLiteral("config-none"))));
-        process.start(QStringLiteral(CODIFLUX_CLI_EXE), command + QStringList{folder + "/t.dbf", "--field", field});
+        process.start(QStringLiteral(CODIFLUX_CLI_EXE), command + QStringList{folder + QLatin1Char('/') + name, "--field", field});
         const bool ended = process.waitForFinished(20000);
         if (!ended) {
             process.kill();
@@ -992,7 +997,7 @@ void TestCli::lyingHeadersEndPromptly()
         QCOMPARE(process.exitCode(), 1);
         QVERIFY2(QString::fromUtf8(process.readAllStandardError()).startsWith(message), qPrintable(command.first()));
     }
-    QCOMPARE(entries(folder), QStringList{"t.dbf"});
+    QCOMPARE(entries(folder), QStringList{name});
 }
 
 void TestCli::everyPhaseStopsWhenCancelled_data()
@@ -1008,6 +1013,10 @@ void TestCli::everyPhaseStopsWhenCancelled_data()
                                    << generated;
     QTest::newRow("generate, text") << QStringList{"generate", "adresses.txt", "--range", "1:10", "-o", "a.txt"}
                                     << generated;
+    QTest::newRow("preview, CSV") << QStringList{"preview", "clients.csv", "--field", "CODE"}
+                                  << QStringLiteral("Aperçu annulé.\n");
+    QTest::newRow("generate, CSV") << QStringList{"generate", "clients.csv", "--field", "CODE", "-o", "c.csv"}
+                                   << generated;
 }
 
 void TestCli::everyPhaseStopsWhenCancelled()
