@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace codiflux {
 
@@ -58,7 +59,11 @@ struct DbfTable;
 // only unless the table is writable. A 'C' field takes bytes 16 and 17 of its
 // descriptor as a 16-bit length (decimal count 0); other types keep byte 16 as
 // length and byte 17 as decimal count, and a field with decimals reads as F.
+// With the default file access, a path that is not a regular file (FIFO,
+// device, directory) opens nothing.
 DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int textAsIs);
+// The memo file dbf_open opens beside the table at `path`.
+std::string dbf_memo_path(const char* path);
 unsigned dbf_field_count(const DbfTable* table);
 bool dbf_field_info(const DbfTable* table, unsigned index, DbfFieldInfo* info);
 unsigned dbf_record_count(const DbfTable* table);

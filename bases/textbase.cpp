@@ -1,5 +1,10 @@
 #include "bases/textbase.h"
 
+#include "bases/regularfile.h"
+
+#include <QCoreApplication>
+
+#include <cstring>
 #include <limits>
 
 namespace codiflux {
@@ -14,7 +19,21 @@ bool TextLineReader::open(const QString& path, QString* error)
 {
     close();
     file.setFileName(path);
+#ifndef Q_OS_WIN
+    // Only a regular file: a FIFO would block the open, a device never end.
+    const int fd = openRegularFile(QFile::encodeName(path).constData());
+    if (fd < 0) {
+        if (error)
+            *error = errno == ENODEV
+                ? QCoreApplication::translate("TextBase", "Ce n'est pas un fichier ordinaire.")
+                : QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+#else
     if (!file.open(QIODevice::ReadOnly)) {
+#endif
         if (error)
             *error = file.errorString();
         return false;

@@ -7,6 +7,7 @@
 #include <QTextStream>
 
 #include <atomic>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 
@@ -39,6 +40,9 @@ void installInterruptHandlers()
 int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
+    // The application object adopts the user's locale for the C library too;
+    // numbers keep the full stop as their decimal point whatever the locale.
+    std::setlocale(LC_NUMERIC, "C");
     installInterruptHandlers();
 
     // The window's settings file: the parameter sets live there.
