@@ -270,6 +270,10 @@ bool moveAllIntoPlace(const QList<PendingMove>& moves)
         const fs::file_status status = fs::status(step.destination, ec);
         if (ec || !fs::exists(status))
             continue;
+        if (!fs::is_regular_file(status)) {  // only a regular file is ever replaced
+            rollBack();
+            return false;
+        }
         fs::permissions(step.temporary, status.permissions(), ec);
         step.backup = fsPath(hiddenBeside(moves.at(qsizetype(i)).destination, ".old"));
         fs::create_hard_link(step.destination, step.backup, ec);

@@ -18,6 +18,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QLockFile>
 #include <QString>
 #include <QStringList>
 
@@ -29,8 +30,6 @@
 #include <mutex>
 #include <optional>
 #include <vector>
-
-class QLockFile;
 
 namespace codiflux {
 
