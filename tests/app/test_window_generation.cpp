@@ -449,6 +449,7 @@ private slots:
         QTest::newRow("dbf, ./ in the path") << false << "dot";
         QTest::newRow("dbf, symbolic link") << false << "link";
         QTest::newRow("dbf, derived text path is the source") << false << "derived";
+        QTest::newRow("dbf, its memo file") << false << "memo";
         QTest::newRow("text, same path") << true << "same";
         QTest::newRow("text, ./ and .. in the path") << true << "dot";
         QTest::newRow("text, symbolic link") << true << "link";
@@ -473,6 +474,9 @@ private slots:
         } else if (how == QLatin1String("link")) {
             destination = other + QLatin1Char('/') + info.fileName();
             QVERIFY(QFile::link(source, destination));
+        } else if (how == QLatin1String("memo")) {
+            destination = info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".dbt");
+            QVERIFY(writeFile(destination, "memo"));
         } else {
             // The DBF destination is new, its text form is the source.
             destination = other + QStringLiteral("/encodee.dbf");
@@ -503,12 +507,20 @@ private slots:
         if (how == QLatin1String("derived"))
             verifyBox(steps.answered.at(1), QMessageBox::Question, kTitle, kTxtQuestion,
                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No, &w);
-        verifyBox(steps.answered.last(), QMessageBox::Critical, kTitle, kSameFile, QMessageBox::Close,
+        const QString refusal = how == QLatin1String("memo")
+            ? QStringLiteral("Le fichier de destination doit être différent du fichier mémo de la base d'origine "
+                             "(%1).").arg(destination)
+            : kSameFile;
+        verifyBox(steps.answered.last(), QMessageBox::Critical, kTitle, refusal, QMessageBox::Close,
                   QMessageBox::Close, &w);
         QCOMPARE(readFile(source), sourceBytes);
+        if (how == QLatin1String("memo"))
+            QCOMPARE(readFile(destination), QByteArray("memo"));
         QCOMPARE(listing(info.path()), sourceFolder);
         QCOMPARE(listing(other), otherFolder);
         QCOMPARE(settingValue(), QVariant(remembered));
+        if (how == QLatin1String("memo"))
+            QVERIFY(QFile::remove(destination));
     }
 
     // A text source: no TXT question, the chosen .txt only.
