@@ -3,8 +3,7 @@
 #include "bases/regularfile.h"
 
 #include <QCoreApplication>
-
-#include <cstring>
+#include <QFileInfo>
 #include <limits>
 
 namespace codiflux {
@@ -23,10 +22,15 @@ bool TextLineReader::open(const QString& path, QString* error)
     // Only a regular file: a FIFO would block the open, a device never end.
     const int fd = openRegularFile(QFile::encodeName(path).constData());
     if (fd < 0) {
-        if (error)
-            *error = errno == ENODEV
-                ? QCoreApplication::translate("TextBase", "Ce n'est pas un fichier ordinaire.")
-                : QString::fromLocal8Bit(std::strerror(errno));
+        if (errno == ENODEV && !QFileInfo(path).isDir()) {
+            if (error)
+                *error = QCoreApplication::translate("TextBase", "Ce n'est pas un fichier ordinaire.");
+            return false;
+        }
+        // Missing, unreadable or a folder: the file's own text (opening it does not wait).
+        if (!file.open(QIODevice::ReadOnly) && error)
+            *error = file.errorString();
+        file.close();
         return false;
     }
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {

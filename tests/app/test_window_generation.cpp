@@ -824,27 +824,32 @@ private slots:
 
     // A worker that stops giving signs of life is ended after 5000 ms: the
     // watchdog text with the record number, the destination kept, no
-    // temporary file left. The source is a pipe that delivers the start of a
-    // header and then keeps the reader waiting.
+    // temporary file left. The worker's trial encoding of the sample waits
+    // (in a system call, where the termination takes effect) until released.
     void watchdog()
     {
         const QString out = folder(QStringLiteral("chien-de-garde"));
         const QString destination = out + QStringLiteral("/encodee.dbf");
         const QByteArray previous("ancien contenu");
         QVERIFY(writeFile(destination, previous));
-        const QString pipe = folder(QStringLiteral("tube")) + QStringLiteral("/base.dbf");
-        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-        // Read and write end at once: the worker's open does not wait, and
-        // its read waits for the rest of the header.
-        const int fd = ::open(QFile::encodeName(pipe).constData(), O_RDWR);
-        QVERIFY(fd >= 0);
-        const QByteArray start = readFile(dbfPath).left(20);
-        QCOMPARE(::write(fd, start.constData(), size_t(start.size())), ssize_t(start.size()));
+        auto release = std::make_shared<std::atomic<bool>>(false);
+        QThread* gui = QThread::currentThread();
+        codiflux::setDatamatrixEncodeFunction([release, gui](DmtxEncode* encoder, int length, unsigned char* bytes) {
+            while (QThread::currentThread() != gui && !release->load())
+                QThread::msleep(5);
+            return dmtxEncodeDataMatrix(encoder, length, bytes);
+        });
+        struct Cleanup {
+            std::shared_ptr<std::atomic<bool>> release;
+            ~Cleanup()
+            {
+                release->store(true);
+                codiflux::setDatamatrixEncodeFunction({});
+            }
+        } cleanup{release};
 
         Codiflux w;
-        // The window shows the base; the worker reads the pipe.
         QVERIFY(Inspect::load(w, dbfPath));
-        w.ui()->lineEditBaseSource->setText(pipe);
         useDatamatrix(w);
 
         ModalSteps steps({ModalSteps::chooseFile(destination), ModalSteps::click(QMessageBox::Yes),
@@ -853,8 +858,6 @@ private slots:
         clock.start();
         generate(w, steps);
         const qint64 elapsed = clock.elapsed();
-        ::close(fd);
-        QFile::remove(pipe);
 
         verifyWarning(steps.answered.last(), kWatchdog.arg(0), &w);
         // The window's timer cannot fire before its interval.
