@@ -757,31 +757,42 @@ private slots:
     }
 
     // A blank sample in QR mode ends with a text, as in Datamatrix.
+    // Refusals before anything is written: a blank sample, a new field named as a field.
     void blankSample_data()
     {
+        const QString blank = QStringLiteral("Cet enregistrement est vide, veuillez en sélectionner un autre pour "
+                                             "permettre l'initialisation des paramêtres d'encodage.");
         QTest::addColumn<bool>("qr");
-        QTest::newRow("datamatrix") << false;
-        QTest::newRow("qr") << true;
+        QTest::addColumn<QString>("newField");  // empty: the sample is blank
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("datamatrix") << false << QString() << blank;
+        QTest::newRow("qr") << true << QString() << blank;
+        QTest::newRow("new field named as a field")
+            << false << "nom"
+            << "La base d'origine a déjà un champ nommé « nom » : choisissez un autre nom pour le champ encodé.";
     }
     void blankSample()
     {
         QFETCH(bool, qr);
-        const QString out = folder(QStringLiteral("vide-") + QLatin1String(qr ? "qr" : "dm"));
+        QFETCH(QString, newField);
+        QFETCH(QString, warning);
+        const QString out = folder(QStringLiteral("vide-") + QString::fromLatin1(QTest::currentDataTag()).left(2));
         Codiflux w;
         QVERIFY(Inspect::load(w, dbfPath));
         if (qr)
             useQr(w);
         else
             useDatamatrix(w);
-        w.ui()->comboBoxEnregistrement->addItem(QStringLiteral("        "));
-        w.ui()->comboBoxEnregistrement->setCurrentIndex(w.ui()->comboBoxEnregistrement->count() - 1);
+        if (newField.isEmpty()) {
+            w.ui()->comboBoxEnregistrement->addItem(QStringLiteral("        "));
+            w.ui()->comboBoxEnregistrement->setCurrentIndex(w.ui()->comboBoxEnregistrement->count() - 1);
+        } else {
+            w.ui()->lineEditNomChampSortie->setText(newField);
+        }
         ModalSteps steps({ModalSteps::chooseFile(out + QStringLiteral("/encodee.dbf")),
                           ModalSteps::click(QMessageBox::No), ModalSteps::close()});
         generate(w, steps);
-        verifyWarning(steps.answered.last(),
-                      QStringLiteral("Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
-                                     "l'initialisation des paramêtres d'encodage."),
-                      &w);
+        verifyWarning(steps.answered.last(), warning, &w);
         QCOMPARE(listing(out), QStringList());
     }
 
