@@ -15,8 +15,9 @@
 
 namespace codiflux {
 
-// A read-only descriptor of `path`, or -1 with errno set (ENODEV for a file
-// that is not a regular one: a directory, FIFO, device or socket).
+// A descriptor of `path` (read-only, or read-write when `write`), or -1 with
+// errno set (ENODEV for a file that is not a regular one: a directory, FIFO,
+// device or socket).
 inline int openRegularFile(const char* path, bool write = false)
 {
 #ifndef _WIN32
