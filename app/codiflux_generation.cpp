@@ -86,6 +86,8 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
     job.parameters = shown.encodingParameters();
     job.options = shown.fontTextOptions();
     job.blankCodes = shown.genererCodeVide;
+    job.trimStart = shown.supprimerEspacesGauche;
+    job.trimEnd = shown.supprimerEspacesDroite;
 
     job.fieldIndex = form.comboBoxChamps->currentIndex();
     job.fields = champs;
@@ -208,7 +210,15 @@ void Codiflux::genererBase()
     // there is nothing left to remove.
     baseEncoder->supprimerFichiersTemporaires();
 
-    if (baseEncoder->getResultat())
+    // A DBF whose code field most dBase readers would cut is written all the
+    // same (its length is exact), with a warning.
+    const QString avertissement =
+        baseKind == BaseDbf ? longCodeFieldWarning(baseEncoder->getLongueurChamp()) : QString();
+    if (baseEncoder->getResultat() && !avertissement.isEmpty())
+        QMessageBox::warning(this, tr("Génération base..."),
+                             tr("Fabrication de la base encodée correcte.") + QLatin1String("\n\n") + avertissement,
+                             QMessageBox::Close, QMessageBox::Close);
+    else if (baseEncoder->getResultat())
         QMessageBox::information(this, tr("Génération base..."), tr("Fabrication de la base encodée correcte."),
                                  QMessageBox::Close, QMessageBox::Close);
     else

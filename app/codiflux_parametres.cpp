@@ -93,7 +93,7 @@ void Codiflux::lireJeuParametres()
     selectValue(form.comboBoxCasseQRCode, set.qrCasse);
     selectValue(form.comboBoxModeEncodageQRCode, set.qrModeEncodage);
     form.checkBoxFinLigne->setChecked(set.finLigne);
-    form.lineEditFinLigne->setText(set.finLigneCaractere);
+    form.lineEditFinLigne->setText(codiflux::endOfLineTyped(set.finLigneCaractere));  // a line feed shows as "\n"
     form.checkBoxSupprimerGauche->setChecked(set.supprimerEspacesGauche);
     form.checkBoxSupprimerDroite->setChecked(set.supprimerEspacesDroite);
     form.checkBoxInvHorizontale->setChecked(set.inversionHorizontale);
@@ -120,7 +120,7 @@ codiflux::ParameterSet Codiflux::parametresAffiches() const
     set.qrModeEncodage = currentValue(form.comboBoxModeEncodageQRCode);
     set.typeEncodage = form.tabTypeWidget->currentIndex();
     set.finLigne = form.checkBoxFinLigne->isChecked();
-    set.finLigneCaractere = form.lineEditFinLigne->text();
+    set.finLigneCaractere = codiflux::endOfLineFromTyped(form.lineEditFinLigne->text());
     set.supprimerEspacesGauche = form.checkBoxSupprimerGauche->isChecked();
     set.supprimerEspacesDroite = form.checkBoxSupprimerDroite->isChecked();
     set.inversionHorizontale = form.checkBoxInvHorizontale->isChecked();

@@ -7,6 +7,7 @@
 #include "codes/dmtxencoder.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
+#include "generation/generationcore.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -129,6 +131,7 @@ void Codiflux::onPreview()
         form.lineEditNbRangees->setText(QStringLiteral("0"));
         form.spinBoxLongueurChampSortie->setValue(0);
         form.plainTextEditPreview->clear();
+        form.statusBar->clearMessage();
         scene.clear();
         bitmapItem = nullptr;
         textItem = nullptr;
@@ -147,6 +150,8 @@ void Codiflux::onPreview()
     form.lineEditNbRangees->setText(QString::number(bandCount(height)));
     form.spinBoxLongueurChampSortie->setValue(int(std::min<qsizetype>(text.field.size(), 1024)));
     form.plainTextEditPreview->setPlainText(QString::fromLatin1(text.field));
+    // A code field that most dBase readers would cut is said at once.
+    form.statusBar->showMessage(baseKind == BaseDbf ? longCodeFieldWarning(int(text.field.size())) : QString());
 
     const QPixmap pixmap = QPixmap::fromImage(symbolImage(grid));
     scene.clear();

@@ -713,6 +713,10 @@ void CodifluxClass::retranslateUi(QMainWindow* window)
 
     groupBoxFormat->setTitle(tr("Format"));
     checkBoxFinLigne->setText(tr("Rajout de caractère de fin de ligne :"));
+    lineEditFinLigne->setToolTip(
+        tr("Caractère ajouté après chaque rangée du code (une espace si la case est vide) : le cadre du texte doit "
+           "alors faire de W à 2W modules de large. Saisissez \\n pour un saut de ligne, que LibreOffice conserve : "
+           "le code se forme alors dans tout cadre assez large."));
     label_11->setText(tr("Supprimer les espaces :"));
     checkBoxSupprimerGauche->setText(tr("à gauche"));
     checkBoxSupprimerDroite->setText(tr("à droite"));

@@ -433,6 +433,61 @@ const unsigned char* readMemoText(DbfTable* table, const DbfField* field, std::s
 
 } // namespace
 
+namespace {
+
+// NUL-ends the text left in dest and removes its leading blanks.
+unsigned finishFieldText(char* dest, unsigned destSize, std::size_t length)
+{
+    if (dest && destSize > 0 && length < destSize) {
+        dest[length] = '\0';
+        std::size_t blanks = 0;
+        while (blanks < length && dest[blanks] == ' ')
+            ++blanks;
+        if (blanks > 0) {
+            std::memmove(dest, dest + blanks, length - blanks + 1);
+            length -= blanks;
+        }
+    }
+    return static_cast<unsigned>(length);
+}
+
+} // namespace
+
+char dbf_decimal_point()
+{
+    // Numbers read the same under every locale: always a full stop.
+    return '.';
+}
+
+unsigned dbf_field_text(const char* value, unsigned valueLength, char type, int textAsIs, char decimalPoint,
+                        char* dest, unsigned destSize)
+{
+    std::size_t length = valueLength;
+    while (length > 0 && value[length - 1] == ' ')
+        --length;
+    if (dest) {
+        // Never beyond the destination: a value that does not fit is cut.
+        const std::size_t room = destSize > 0 ? destSize - 1u : 0u;
+        if (length > room)
+            length = room;
+        if (type == 'F') {
+            std::memmove(dest, value, length);
+            for (std::size_t i = 0; i < length; ++i) {
+                if (dest[i] == ',' || dest[i] == '.') {
+                    dest[i] = decimalPoint;
+                    break;
+                }
+            }
+        } else if (length > 0) {
+            if (textAsIs)
+                std::memmove(dest, value, length);
+            else
+                oemToAnsi(value, dest, length);
+        }
+    }
+    return finishFieldText(dest, destSize, length);
+}
+
 unsigned dbf_read_field(DbfTable* table, const DbfField* field, char* dest, unsigned destSize, int expectedType)
 {
     std::size_t length = 0;
@@ -459,42 +514,11 @@ unsigned dbf_read_field(DbfTable* table, const DbfField* field, char* dest, unsi
             table->convert(reinterpret_cast<const char*>(text), dest, length);
         }
     } else {
-        const char* value = reinterpret_cast<const char*>(table->record) + field->offset;
-        length = static_cast<std::size_t>(field->length);
-        while (length > 0 && value[length - 1] == ' ')
-            --length;
-        if (dest) {
-            // Never beyond the destination: a value that does not fit is cut.
-            const std::size_t room = destSize > 0 ? destSize - 1u : 0u;
-            if (length > room)
-                length = room;
-            if (field->type == 'F') {
-                // Numbers read the same under every locale: the decimal
-                // separator is always a full stop.
-                std::memcpy(dest, value, length);
-                for (std::size_t i = 0; i < length; ++i) {
-                    if (dest[i] == ',' || dest[i] == '.') {
-                        dest[i] = '.';
-                        break;
-                    }
-                }
-            } else {
-                table->convert(value, dest, length);
-            }
-        }
+        return dbf_field_text(reinterpret_cast<const char*>(table->record) + field->offset,
+                              static_cast<unsigned>(field->length), field->type, table->textAsIs, dbf_decimal_point(),
+                              dest, destSize);
     }
-
-    if (dest && destSize > 0 && length < destSize) {
-        dest[length] = '\0';
-        std::size_t blanks = 0;
-        while (blanks < length && dest[blanks] == ' ')
-            ++blanks;
-        if (blanks > 0) {
-            std::memmove(dest, dest + blanks, length - blanks + 1);
-            length -= blanks;
-        }
-    }
-    return static_cast<unsigned>(length);
+    return finishFieldText(dest, destSize, length);
 }
 
 void dbf_close(DbfTable* table)

@@ -76,6 +76,16 @@ const DbfField* dbf_field(DbfTable* table, unsigned index);
 // A field whose value would lie beyond the record fails with 107
 // "Invalid field pointer" and an empty value.
 unsigned dbf_read_field(DbfTable* table, const DbfField* field, char* dest, unsigned destSize, int expectedType);
+// The text that dbf_read_field gives for a field whose stored bytes are
+// value[0 .. valueLength-1] (not for a memo field): trailing and leading blanks
+// removed, OEM text converted unless textAsIs, the first '.' or ',' of an F
+// field (type letter as in DbfField) made `decimalPoint`. Same limits on dest.
+// Touches no table, so any thread may call it.
+unsigned dbf_field_text(const char* value, unsigned valueLength, char type, int textAsIs, char decimalPoint,
+                        char* dest, unsigned destSize);
+// The decimal point dbf_read_field writes into an F field's text: a full
+// stop, whatever the C library's locale.
+char dbf_decimal_point();
 void dbf_close(DbfTable* table);
 // Last error code; the text is copied to *text when given.
 int dbf_last_error(const DbfTable* table, const char** text);

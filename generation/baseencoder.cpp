@@ -65,8 +65,11 @@ bool BaseEncoder::encoderBase(const QString& cheminSortie, bool genererTxt, QStr
 
     OutputWriter sortie(*fichiers);  // removes its temporaries unless committed
     PreparedRun preparation;
-    bool ok = prepareGeneration(job, suivi, preparation, sortie, messageErreur)
-        && runRecords(preparation, sortie, suivi, enregistrementCourant, messageErreur);
+    longueurChamp = 0;
+    bool ok = prepareGeneration(job, suivi, preparation, sortie, messageErreur);
+    if (ok)
+        longueurChamp = preparation.plan.codeLength;
+    ok = ok && runRecords(preparation, sortie, suivi, enregistrementCourant, messageErreur);
 
     // Closing the files and moving them into place is not interrupted by a
     // termination: both outputs are replaced, or neither.

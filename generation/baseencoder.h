@@ -35,6 +35,8 @@ public:
     void setMessageErreur(QString format);
     // 1-based number of the record being processed, 0 before the record loop.
     qint64 getEnregistrementCourant() const { return enregistrementCourant; }
+    // R, the length of the code field of the last run once its set-up passed; 0 before.
+    int getLongueurChamp() const { return longueurChamp; }
 
     // Gives the run's outputs up from the GUI thread, after a termination (the
     // worker may even be still running): the temporary files are removed and
@@ -66,6 +68,7 @@ private:
     bool resultat = false;
     std::atomic<qint64> enregistrementCourant{0};
     int periodeWatchdog;
+    int longueurChamp = 0;
     OutputFiles fichiersSortie;  // planned in the constructor, for the job's own destination
 };
 

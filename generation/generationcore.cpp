@@ -56,6 +56,8 @@ const char kTextEncodingError[] =
     QT_TRANSLATE_NOOP("BaseEncoder", "Erreur en cours d'encodage à l'enregistrement %1 valeur à encoder:\n%2");
 const char kTextDbfWriteError[] = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur d'écriture de la base encodée (DBF).");
 const char kTextTxtWriteError[] = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur d'écriture de la base encodée (TXT).");
+const char kTextMemoWriteError[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "Erreur d'écriture du fichier mémo de la base encodée.");
 // Beyond the window's own texts: the checks that keep a run from writing a
 // corrupt or cut base.
 const char kTextSameFile[] =
@@ -81,6 +83,12 @@ const char kTextSourceRead[] = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur de lectu
 const char kTextRangeOutside[] =
     QT_TRANSLATE_NOOP("BaseEncoder", "La plage sélectionnée (positions %1 à %2) dépasse la longueur des "
                                      "enregistrements du fichier source (%3 caractères).");
+const char kTextLongCodeField[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "Attention : le champ du code fait %1 caractères. La plupart des lecteurs dBase "
+                                     "(LibreOffice notamment) ne lisent la longueur d'un champ que sur un octet et "
+                                     "coupent un champ de plus de %2 caractères. Choisissez un code plus petit "
+                                     "(taille de datamatrix, version de QR code, taille de module, sans caractère de "
+                                     "fin de ligne) ou utilisez la sortie texte (TXT).");
 const char kTextBadFieldName[] =
     QT_TRANSLATE_NOOP("BaseEncoder", "Le nom du champ encodé est vide ou commence par un espace.");
 const char kTextSameMemo[] =
@@ -199,6 +207,13 @@ bool sameFile(const QString& a, const QString& b)
     return canonicalTarget(a) == canonicalTarget(b);
 }
 
+QString longCodeFieldWarning(int fieldLength)
+{
+    if (fieldLength <= kDbfReaderFieldLimit)
+        return {};
+    return generationText(kTextLongCodeField).arg(fieldLength).arg(kDbfReaderFieldLimit);
+}
+
 QString textOutputPathFor(const QString& dbfPath)
 {
     const QFileInfo info(dbfPath);
@@ -312,12 +327,52 @@ struct SourceReader::TextState {
     QByteArray line;
 };
 
+// The memo texts of one field, read through the table engine as the window
+// lists them.
+struct SourceReader::MemoState {
+    int fieldIndex = -1;
+    qint64 slot = 0;
+    int length = 0;
+    DbfTablePtr table;
+    unsigned next = 0;          // the record read() reads next
+    std::vector<char> text;     // length + 1 bytes
+
+    bool open(const QString& path)
+    {
+        // Read-only, OEM text converted: as the window and the command line open it.
+        table.reset(dbf_open(QFile::encodeName(path).constData(), nullptr, 0, 0));
+        next = 0;
+        text.assign(std::size_t(length) + 1, '\0');
+        return table != nullptr;
+    }
+    void read(char* out)
+    {
+        unsigned n = 0;
+        if (dbf_goto_record(table.get(), next))
+            n = dbf_read_field(table.get(), dbf_field(table.get(), unsigned(fieldIndex)), text.data(),
+                               unsigned(length) + 1, DbfAnyType);
+        ++next;
+        n = std::min(n, unsigned(length));
+        std::memcpy(out, text.data(), n);
+        std::memset(out + n, ' ', std::size_t(length) - n);
+    }
+};
+
 SourceReader::SourceReader() = default;
 SourceReader::~SourceReader() = default;
+
+void SourceReader::setMemoValue(int fieldIndex, qint64 slot, int length)
+{
+    memo_ = std::make_unique<MemoState>();
+    memo_->fieldIndex = fieldIndex;
+    memo_->slot = slot;
+    memo_->length = std::max(0, length);
+}
 
 SourceScanStatus SourceReader::scanDbf(const QString& path)
 {
     close();
+    memo_.reset();
     layout_ = SourceLayout();
     layout_.kind = BaseDbf;
     path_ = path;
@@ -352,6 +407,7 @@ SourceScanStatus SourceReader::scanDbf(const QString& path)
         field.offset = offset;
         field.length = length;
         field.type = type;
+        field.decimals = type == 'C' ? 0 : static_cast<unsigned char>(block[17]);
         field.name = QByteArray(block, int(boundedLength(block, 11)));
         layout_.fields.append(field);
         layout_.header.append(block, 32);
@@ -386,6 +442,7 @@ SourceScanStatus SourceReader::scanText(const QString& path, int rangeStart, int
                                         const std::function<bool()>& beforeLine)
 {
     close();
+    memo_.reset();
     layout_ = SourceLayout();
     layout_.kind = BaseText;
     path_ = path;
@@ -423,6 +480,10 @@ bool SourceReader::open()
             dbf_.reset();
             return false;
         }
+        if (memo_ && !memo_->open(path_)) {
+            dbf_.reset();
+            return false;
+        }
         return true;
     }
     if (layout_.kind == BaseText) {
@@ -442,6 +503,8 @@ SourceReader::ReadStatus SourceReader::read(char* buffer)
     if (dbf_) {
         if (qint64(std::fread(buffer, 1, std::size_t(k), dbf_.get())) != k)
             return ReadStatus::Short;
+        if (memo_)
+            memo_->read(buffer + memo_->slot);
         return ReadStatus::Ok;
     }
     if (text_) {
@@ -458,6 +521,38 @@ void SourceReader::close()
 {
     dbf_.reset();
     text_.reset();
+    if (memo_)
+        memo_->table.reset();
+}
+
+QString sourceMemoPath(const QString& dbfPath, const SourceLayout& layout)
+{
+    const bool memoField = std::any_of(layout.fields.cbegin(), layout.fields.cend(), [](const SourceField& f) {
+        return f.type == 'M' || f.type == 'G' || f.type == 'B' || f.type == 'P';
+    });
+    if (!memoField)
+        return {};
+    const unsigned char v = layout.version;
+    const bool foxPro = v == 0x30 || v == 0x31 || v == 0x32 || v == 0xF5;
+    const QFileInfo info(dbfPath);
+    const QString stem = info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1Char('.');
+    const QString suffix = QLatin1String(foxPro ? "fpt" : "dbt");
+    const bool upper = !info.suffix().isEmpty() && info.suffix() == info.suffix().toUpper();
+    for (const QString& candidate : {upper ? suffix.toUpper() : suffix, suffix, suffix.toUpper()}) {
+        const QFileInfo memo(stem + candidate);
+        if (memo.isFile())
+            return memo.filePath();
+    }
+    return {};
+}
+
+QString memoOutputPathFor(const QString& dbfPath, const QString& sourceMemo)
+{
+    const QFileInfo info(dbfPath);
+    QString suffix = QFileInfo(sourceMemo).suffix().toLower();
+    if (!info.suffix().isEmpty() && info.suffix() == info.suffix().toUpper())
+        suffix = suffix.toUpper();
+    return info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1Char('.') + suffix;
 }
 
 // ---------------------------------------------------------------------------
@@ -537,6 +632,40 @@ bool RecordCoder::measure(const EncodingParameters& parameters, const QByteArray
     return true;
 }
 
+int encodedValue(const ValueRule& rule, const char* stored, int length, char* out)
+{
+    length = std::max(0, length);
+    int n = length;
+    if (rule.kind == ValueKind::DbfField) {
+        // The entry the window lists: the engine's text padded to the field's length.
+        n = int(dbf_field_text(stored, unsigned(length), rule.fieldType, 0, rule.decimalPoint, out,
+                               unsigned(length) + 1));
+        std::memset(out + n, ' ', std::size_t(length - n));
+        n = length;
+    } else if (out != stored) {
+        std::memmove(out, stored, std::size_t(length));
+    }
+    int first = 0;
+    if (rule.trimStart)
+        while (first < n && isWhite(static_cast<unsigned char>(out[first])))
+            ++first;
+    if (rule.trimEnd)
+        while (n > first && isWhite(static_cast<unsigned char>(out[n - 1])))
+            --n;
+    if (first > 0)
+        std::memmove(out, out + first, std::size_t(n - first));
+    n -= first;
+    out[n] = '\0';
+    return n;
+}
+
+QByteArray encodedValue(const ValueRule& rule, const QByteArray& stored)
+{
+    QByteArray value(stored.size() + 1, '\0');
+    value.truncate(encodedValue(rule, stored.constData(), int(stored.size()), value.data()));
+    return value;
+}
+
 RecordCoder::Result RecordPlan::encode(const RecordCoder& coder, char* buffer) const
 {
     char tags[8] = {};
@@ -545,10 +674,20 @@ RecordCoder::Result RecordPlan::encode(const RecordCoder& coder, char* buffer) c
         for (int i = 0; i < 8 && source[i] != 0; ++i)
             tags[i] = source[i];
     }
-    const RecordCoder::Result result = coder.code(buffer + valueOffset, valueLength, buffer + insertion);
+    char* valueText = buffer + valueSlot();
+    const char* stored = value.kind == ValueKind::DbfMemo ? valueText : buffer + valueOffset;
+    const int length = encodedValue(value, stored, valueLength, valueText);
+    RecordCoder::Result result = coder.code(valueText, length, buffer + insertion);
+    result.valueLength = length;
     if (result.ok() && tagsRule)
         std::memcpy(buffer + insertion + codeLength, tags, 8);
     return result;
+}
+
+QString RecordPlan::failureText(const RecordCoder& coder, const RecordCoder::Result& result, qint64 record,
+                                const char* buffer) const
+{
+    return coder.failureText(result, record, buffer + valueSlot(), result.valueLength);
 }
 
 // ---------------------------------------------------------------------------
@@ -560,8 +699,11 @@ void OutputFiles::plan(const QString& dbfPath, const QString& textPath)
     textPath_ = textPath;
     dbfTemporary_ = temporaryFor(dbfPath);
     textTemporary_ = temporaryFor(textPath);
+    memoPath_.clear();
+    memoTemporary_ = temporaryFor(dbfPath);
     dbfCreated_ = false;
     textCreated_ = false;
+    memoCreated_ = false;
     state_ = Open;
 }
 
@@ -583,7 +725,7 @@ OutputFiles::~OutputFiles()
 QStringList OutputFiles::destinations() const
 {
     QStringList paths;
-    for (const QString* path : {&dbfPath_, &textPath_})
+    for (const QString* path : {&memoPath_, &dbfPath_, &textPath_})
         if (!path->isEmpty())
             paths.append(*path);
     return paths;
@@ -598,22 +740,28 @@ QString OutputFiles::lockPathFor(const QString& destination)
 
 bool OutputFiles::lock(QString* error)
 {
-    const std::lock_guard<std::mutex> guard(locksMutex_);
-    for (const QString& destination : destinations()) {
-        auto lockFile = std::make_unique<QLockFile>(lockPathFor(destination));
-        // Held for the whole run, however long: only a lock whose process
-        // has died is taken over.
-        lockFile->setStaleLockTime(0);
-        if (!lockFile->tryLock(0)) {
-            if (error)
-                *error = lockFile->error() == QLockFile::LockFailedError
-                    ? generationText(kTextLocked).arg(QDir::toNativeSeparators(destination))
-                    : generationText(kTextCannotWrite);
-            locks_.clear();
+    for (const QString& destination : destinations())
+        if (!lock(destination, error))
             return false;
-        }
-        locks_.push_back(std::move(lockFile));
+    return true;
+}
+
+bool OutputFiles::lock(const QString& destination, QString* error)
+{
+    const std::lock_guard<std::mutex> guard(locksMutex_);
+    auto lockFile = std::make_unique<QLockFile>(lockPathFor(destination));
+    // Held for the whole run, however long: only a lock whose process has
+    // died is taken over.
+    lockFile->setStaleLockTime(0);
+    if (!lockFile->tryLock(0)) {
+        if (error)
+            *error = lockFile->error() == QLockFile::LockFailedError
+                ? generationText(kTextLocked).arg(QDir::toNativeSeparators(destination))
+                : generationText(kTextCannotWrite);
+        locks_.clear();
+        return false;
     }
+    locks_.push_back(std::move(lockFile));
     return true;
 }
 
@@ -642,13 +790,19 @@ void OutputFiles::removeTemporaries()
         QFile::remove(dbfTemporary_);
     if (textCreated_.exchange(false))
         QFile::remove(textTemporary_);
+    if (memoCreated_.exchange(false))
+        QFile::remove(memoTemporary_);
 }
 
 QByteArray buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan, qint64 recordCount,
-                              const QByteArray& newFieldName, QString* error)
+                              const QByteArray& newFieldName, QString* error, bool withMemo)
 {
     const qint64 fieldCount = layout.fields.size();
-    const qint64 headerLength = 32 * (fieldCount + 2) + 1;
+    // A Visual FoxPro table's memo needs the table's own version and its
+    // 263-byte area behind the terminator.
+    const bool foxProArea = withMemo && (layout.version == 0x30 || layout.version == 0x31 || layout.version == 0x32);
+    const qint64 terminator = 32 * (fieldCount + 2);
+    const qint64 headerLength = terminator + 1 + (foxProArea ? 263 : 0);
     const qint64 recordLength = plan.outputLength();
     if (headerLength > kMaxDbfLength) {
         if (error)
@@ -664,7 +818,7 @@ QByteArray buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan
     QByteArray header(int(headerLength), '\0');
     char* h = header.data();
     std::memcpy(h, layout.header.constData(), 32);
-    h[0] = 0x03;
+    h[0] = withMemo ? char(layout.version) : char(0x03);
     put32(h + 4, quint32(recordCount));
     put16(h + 8, headerLength);
     put16(h + 10, recordLength);
@@ -687,7 +841,7 @@ QByteArray buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan
         put16(d + 16, 8);
         d[20] = 0x01;
     }
-    h[headerLength - 1] = 0x0D;
+    h[terminator] = 0x0D;
     return header;
 }
 
@@ -744,6 +898,45 @@ bool OutputWriter::open(const QByteArray& dbfHeader, QString* error)
     return true;
 }
 
+bool OutputWriter::copyMemo(const QString& sourceMemo, const QString& destination,
+                            const std::function<bool()>& beforeChunk, QString* error)
+{
+    auto fail = [error](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    // The memo's destination is locked and checked as the others are.
+    if (!files_.lock(destination, error))
+        return false;
+    const QString refusal = destinationRefusal(destination);
+    if (!refusal.isEmpty())
+        return fail(refusal);
+    QFile source(sourceMemo);
+    if (!source.open(QIODevice::ReadOnly))
+        return fail(generationText(kTextCannotOpenSource));
+    FilePtr out(openExclusive(files_.memoTemporary_));
+    if (!out)
+        return fail(generationText(kTextCannotWrite));
+    files_.memoCreated_ = true;
+    std::vector<char> chunk(kFileBuffer);
+    for (;;) {
+        if (beforeChunk && !beforeChunk())
+            return fail(cancelledText());
+        const qint64 got = source.read(chunk.data(), qint64(chunk.size()));
+        if (got < 0)
+            return fail(generationText(kTextSourceRead));
+        if (got == 0)
+            break;
+        if (std::fwrite(chunk.data(), 1, std::size_t(got), out.get()) != std::size_t(got))
+            return fail(generationText(kTextMemoWriteError));
+    }
+    if (!finishFile(out.release()))
+        return fail(generationText(kTextMemoWriteError));
+    files_.memoPath_ = destination;
+    return true;
+}
+
 bool OutputWriter::writeRecord(char* record, qint64 length, QString* error)
 {
     if (dbf_ && qint64(std::fwrite(record, 1, std::size_t(length), dbf_.get())) != length) {
@@ -788,8 +981,12 @@ bool OutputWriter::commit(QString* error)
         discard();
         return false;
     }
-    // Every output, or none: each destination is checked before the first move.
+    // Every output, or none: each destination is checked before the first
+    // move. The memo goes first, so that an encoded DBF never stands beside a
+    // memo file that is not its own.
     QList<PendingMove> moves;
+    if (files_.memoCreated_ && !files_.memoPath_.isEmpty())
+        moves.append({files_.memoTemporary_, files_.memoPath_});
     if (files_.dbfCreated_)
         moves.append({files_.dbfTemporary_, files_.dbfPath_});
     if (files_.textCreated_)
@@ -811,6 +1008,7 @@ bool OutputWriter::commit(QString* error)
     }
     files_.dbfCreated_ = false;
     files_.textCreated_ = false;
+    files_.memoCreated_ = false;
     committed_ = true;
     files_.unlock();
     return true;
@@ -826,6 +1024,26 @@ void OutputWriter::discard()
 
 // ---------------------------------------------------------------------------
 // Set-up of a run
+
+namespace {
+
+// The values are those the window lists and previews: a DBF field as the
+// table engine reads it, a memo's text rather than its block number, the
+// spaces removed as the preview removes them.
+ValueRule valueRuleFor(const GenerationJob& job, const SourceField& field)
+{
+    ValueRule rule;
+    if (job.typeSource == BaseDbf) {
+        rule.kind = field.type == 'M' ? ValueKind::DbfMemo : ValueKind::DbfField;
+        rule.fieldType = field.type != 'C' && field.decimals != 0 ? 'F' : field.type;
+        rule.decimalPoint = dbf_decimal_point();
+    }
+    rule.trimStart = job.trimStart;
+    rule.trimEnd = job.trimEnd;
+    return rule;
+}
+
+} // namespace
 
 bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
                        OutputWriter& writer, QString* error)
@@ -889,14 +1107,21 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
     }
     const SourceLayout& layout = run.reader.layout();
 
-    // Sample value. A DBF sample is the field's value padded to the field length.
+    const SourceField& field = layout.fields.at(slot);
+    const ValueRule rule = valueRuleFor(job, field);
+
+    // Sample value. A DBF sample is the field's value as listed, padded to the
+    // field length. Its symbol fixes the size of every code, so it is measured
+    // as it will be encoded: the spaces removed as for every record.
     QByteArray sample = job.sample.left(sampleLength);
     if (job.typeSource == BaseDbf && sample.size() < sampleLength)
         sample.append(QByteArray(sampleLength - sample.size(), ' '));
     if (isBlankValue(sample.constData(), sample.size()))
         return fail(generationText(kTextBlankSample));
-
-    const SourceField& field = layout.fields.at(slot);
+    ValueRule sampleRule;  // already the listed text: only the spaces go
+    sampleRule.trimStart = rule.trimStart;
+    sampleRule.trimEnd = rule.trimEnd;
+    sample = encodedValue(sampleRule, sample);
     if (job.typeSource == BaseText && field.offset + field.length > layout.recordLength)
         return fail(generationText(kTextRangeOutside)
                         .arg(field.offset)
@@ -931,10 +1156,27 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
     plan.valueOffset = field.offset;
     plan.valueLength = field.length;
     plan.insertion = plan.sourceLength;
+    plan.value = rule;
+    if (rule.kind == ValueKind::DbfMemo)
+        run.reader.setMemoValue(slot, plan.valueSlot(), plan.valueLength);
     run.recordCount = layout.recordCount;
 
     QByteArray header;
+    QString sourceMemo;
     if (job.typeSource == BaseDbf) {
+        sourceMemo = sourceMemoPath(job.sourcePath, layout);
+        if (!sourceMemo.isEmpty()) {
+            // The memo copied is read too, and its copy must not replace a file the run reads.
+            const QString memoOutput = memoOutputPathFor(files.dbfPath(), sourceMemo);
+            if (sameFile(memoOutput, sourceMemo))
+                return fail(generationText(kTextSameFile));
+            const QString refusal = overwriteRefusal(memoOutput, job.typeSource, job.sourcePath);
+            if (!refusal.isEmpty())
+                return fail(refusal);
+            for (const QString& destination : files.destinations())
+                if (sameFile(destination, sourceMemo))
+                    return fail(generationText(kTextSameMemo).arg(QDir::toNativeSeparators(sourceMemo)));
+        }
         const DbfFieldInfo& last = job.fields.last();
         plan.tagsRule = qstrncmp(last.name, "TAGS", sizeof last.name) == 0 && last.length == 8
             && layout.fields.last().length == 8;
@@ -949,7 +1191,7 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
             if (existing.name.compare(name, Qt::CaseInsensitive) == 0)
                 return fail(generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
         QString headerError;
-        header = buildEncodedHeader(layout, plan, run.recordCount, name, &headerError);
+        header = buildEncodedHeader(layout, plan, run.recordCount, name, &headerError, !sourceMemo.isEmpty());
         if (header.isEmpty())
             return fail(headerError);
     }
@@ -958,6 +1200,16 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
         return fail(generationText(kTextCannotOpenSource));
     QString openError;
     if (!writer.open(header, &openError)) {
+        writer.discard();
+        return fail(openError);
+    }
+    if (!sourceMemo.isEmpty()
+        && !writer.copyMemo(sourceMemo, memoOutputPathFor(files.dbfPath(), sourceMemo),
+                            [&feedback] {
+                                feedback.liveness();
+                                return !feedback.cancelled();
+                            },
+                            &openError)) {
         writer.discard();
         return fail(openError);
     }
@@ -976,7 +1228,7 @@ bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feed
     const RecordCoder& coder = *run.coder;
     const qint64 count = run.recordCount;
     // One buffer, sized from the source: the record is lengthened in place.
-    std::vector<char> record(std::size_t(plan.outputLength()));
+    std::vector<char> record(std::size_t(plan.bufferLength()));
 
     feedback.progressRange(0, 1000);
     feedback.progressValue(0);
@@ -995,7 +1247,7 @@ bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feed
             return fail(shortRecordText(run.reader.layout().kind, number));
         const RecordCoder::Result result = plan.encode(coder, record.data());
         if (!result.ok())
-            return fail(coder.failureText(result, number, record.data() + plan.valueOffset, plan.valueLength));
+            return fail(plan.failureText(coder, result, number, record.data()));
         if (!writer.writeRecord(record.data(), plan.outputLength(), error))
             return false;
     }

@@ -44,6 +44,14 @@ QString shortRecordText(int sourceKind, qint64 record);   // the DBF or text sou
 // resolved through its folder). False when either path is empty.
 bool sameFile(const QString& a, const QString& b);
 
+// The longest field that most dBase readers (LibreOffice's among them) take
+// whole: they read only byte 16 of a descriptor as the field's length, so a
+// longer code field, whose length the encoded DBF keeps in bytes 16-17, is cut.
+inline constexpr int kDbfReaderFieldLimit = 254;
+// The French warning for an encoded DBF whose code field holds `fieldLength`
+// characters; empty up to the limit.
+QString longCodeFieldWarning(int fieldLength);
+
 // Path of the text form written beside an encoded DBF: same folder and
 // complete base name, suffix ".txt".
 QString textOutputPathFor(const QString& dbfPath);
@@ -77,6 +85,7 @@ struct SourceField {
     qint64 offset = 0;  // position in the record; the flag byte is at 0
     int length = 0;
     char type = 'C';    // DBF type letter; 'C' for the range of a text base
+    int decimals = 0;   // byte 17 of a descriptor other than 'C'
     QByteArray name;    // bytes 0-10 of the descriptor, up to the first NUL
 };
 
@@ -121,6 +130,11 @@ public:
     ReadStatus read(char* buffer);
     void close();
 
+    // Before open(): read() also puts the memo text of DBF field `fieldIndex`
+    // at buffer[slot .. slot + length - 1], as the table engine lists it
+    // (converted, cut at `length` bytes, padded with blanks).
+    void setMemoValue(int fieldIndex, qint64 slot, int length);
+
 private:
     struct FileCloser { void operator()(std::FILE* f) const noexcept { std::fclose(f); } };
     SourceLayout layout_;
@@ -128,7 +142,18 @@ private:
     std::unique_ptr<std::FILE, FileCloser> dbf_;
     struct TextState;
     std::unique_ptr<TextState> text_;
+    struct MemoState;
+    std::unique_ptr<MemoState> memo_;
 };
+
+// The memo file beside a DBF source whose fields include a memo (M, G, B or
+// P): ".dbt" for a dBase table, ".fpt" for a FoxPro one (version 0x30, 0x31,
+// 0x32 or 0xF5), either case. Empty when there is no memo field or no file.
+QString sourceMemoPath(const QString& dbfPath, const SourceLayout& layout);
+// Where the memo of an encoded DBF goes: the DBF's folder and complete base
+// name, the source memo's suffix in the case of the DBF's suffix.
+QString memoOutputPathFor(const QString& dbfPath, const QString& sourceMemo);
+
 
 // ---------------------------------------------------------------------------
 // (b) Record coder
@@ -152,6 +177,7 @@ public:
         Status status = Status::Ok;
         int symbolWidth = 0;   // the record's own symbol (0 for a blank value)
         int symbolHeight = 0;
+            int valueLength = 0;   // RecordPlan::encode: bytes of the value the code was made from
         bool ok() const { return status == Status::Ok; }
     };
 
@@ -184,6 +210,28 @@ private:
     int fieldLength_;
 };
 
+// How a record's stored value becomes the value encoded: the value the window
+// lists and previews for it.
+enum class ValueKind {
+    Raw,       // text base: the selected columns as they are
+    DbfField,  // DBF field: as the table engine reads it (OEM text converted, blanks
+               // around removed), padded with blanks to the field's length
+    DbfMemo,   // DBF memo: the memo text the reader put in the value slot
+};
+struct ValueRule {
+    ValueKind kind = ValueKind::Raw;
+    char fieldType = 'C';      // DbfField: the engine's letter ('F' when the field has decimals)
+    char decimalPoint = '.';   // DbfField 'F': the point the engine writes
+    bool trimStart = false;    // "Supprimer les espaces : à gauche"
+    bool trimEnd = false;      // "à droite"
+};
+// Writes the value to encode, made from the `length` stored bytes, to
+// out[0 .. length] (length + 1 bytes of room; `out` may be `stored`) and
+// returns its length. Thread-safe.
+int encodedValue(const ValueRule& rule, const char* stored, int length, char* out);
+// The same on a whole value: the sample of a run.
+QByteArray encodedValue(const ValueRule& rule, const QByteArray& stored);
+
 // Where a record's value is and where its code goes: K, R, the value's slot,
 // the insertion point Z and the TAGS rule.
 struct RecordPlan {
@@ -193,12 +241,21 @@ struct RecordPlan {
     int valueLength = 0;
     bool tagsRule = false;     // the last field "TAGS" (8 bytes) stays behind the code
     qint64 insertion = 0;      // Z: K, or K - 8 under the TAGS rule
+    ValueRule value;
 
-    qint64 outputLength() const { return sourceLength + codeLength; }  // K + R: the buffer size needed
-    // Lengthens the record held in buffer[0 .. K-1] in place to K + R bytes:
-    // the code at Z and, under the TAGS rule, the TAGS value (up to its first
-    // NUL, NUL-filled) behind it. On failure the buffer keeps the source record.
+    qint64 outputLength() const { return sourceLength + codeLength; }  // K + R: the output record
+    // The value to encode sits behind the output record, in G + 1 bytes.
+    qint64 valueSlot() const { return outputLength(); }
+    qint64 bufferLength() const { return outputLength() + valueLength + 1; }  // the buffer size needed
+    // Lengthens the record held in buffer[0 .. K-1] (bufferLength() bytes of
+    // room) in place to K + R bytes: the code of the value at Z and, under the
+    // TAGS rule, the TAGS value (up to its first NUL, NUL-filled) behind it.
+    // The value encoded is left at valueSlot(), its length in the result. On
+    // failure the first K bytes keep the source record.
     RecordCoder::Result encode(const RecordCoder& coder, char* buffer) const;
+    // The text of a failed encode() of record `record` held in `buffer`.
+    QString failureText(const RecordCoder& coder, const RecordCoder::Result& result, qint64 record,
+                        const char* buffer) const;
 };
 
 // ---------------------------------------------------------------------------
@@ -220,7 +277,8 @@ public:
     const QString& textPath() const { return textPath_; }
     const QString& dbfTemporary() const { return dbfTemporary_; }
     const QString& textTemporary() const { return textTemporary_; }
-    // Every destination of the run, in the order they are moved into place.
+    const QString& memoTemporary() const { return memoTemporary_; }  // for a DBF output
+    // Every destination of the run planned so far (the memo's once it is copied).
     QStringList destinations() const;
 
     // Removes the temporaries that exist (created and not yet moved into
@@ -241,15 +299,18 @@ public:
 
 private:
     friend class OutputWriter;
-    // Takes the lock of every destination; false, with the text, when
-    // another run holds one of them.
+    // Takes the lock of every destination, or of the one given; false, with
+    // the text, when another run holds one of them.
     bool lock(QString* error);
+    bool lock(const QString& destination, QString* error);
     void unlock();
 
     QString dbfPath_, textPath_, dbfTemporary_, textTemporary_;
+    QString memoPath_, memoTemporary_;  // memoPath_: set when a memo is copied
     std::mutex locksMutex_;
     std::vector<std::unique_ptr<QLockFile>> locks_;
     std::atomic<bool> dbfCreated_{false};
+    std::atomic<bool> memoCreated_{false};
     std::atomic<bool> textCreated_{false};
     // Who has the last word on the files: the worker moving them into place,
     // or a thread giving the run up. Decided once, by a compare-and-swap.
@@ -261,8 +322,12 @@ private:
 // and lengths rewritten, the new 'C' field (name cut at 10 bytes) and, under
 // the TAGS rule, TAGS behind it; then 0x0D. Empty with `error` set when the
 // header or the record would not fit their 16-bit fields.
+// With `withMemo` (the source's memo file is copied beside it) the header keeps
+// the source's version byte, memo flag included, and a Visual FoxPro table
+// keeps its 263-byte area behind the terminator (zeroed: no database link);
+// otherwise the version byte is 0x03.
 QByteArray buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan, qint64 recordCount,
-                              const QByteArray& newFieldName, QString* error);
+                              const QByteArray& newFieldName, QString* error, bool withMemo = false);
 
 class OutputWriter {
 public:
@@ -278,6 +343,12 @@ public:
     // when files.textPath() is set. The locks are held until the commit or
     // the discard.
     bool open(const QByteArray& dbfHeader, QString* error);
+    // Copies the source's memo file byte for byte to the memo's temporary
+    // (after open()); commit() moves it to `destination` with the other
+    // outputs. `beforeChunk` runs before every megabyte and returns false to
+    // cancel.
+    bool copyMemo(const QString& sourceMemo, const QString& destination, const std::function<bool()>& beforeChunk,
+                  QString* error);
     // One output record of `length` bytes (flag byte first): all of it to the
     // DBF; bytes 1 .. length-1 to the text file with CR and LF replaced by
     // spaces (in place), then the line end.

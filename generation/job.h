@@ -23,6 +23,8 @@ struct GenerationJob {
     EncodingParameters parameters;       // symbology and library parameters
     FontTextOptions options;             // inversions, end-of-line and its character
     bool blankCodes = true;              // radioButtonEmptyGenCode: blank values get a blank code
+    bool trimStart = false;              // checkBoxSupprimerGauche: white space removed before each value
+    bool trimEnd = false;                // checkBoxSupprimerDroite: white space removed after each value
 
     // DBF source
     int fieldIndex = -1;                 // comboBoxChamps current index

@@ -66,6 +66,21 @@ struct ParameterSet {
     FontTextOptions fontTextOptions() const;  // end-of-line character: first one of the text, or a space
 };
 
+// A line feed as end-of-line character is stored as the line feed itself,
+// which the settings file keeps escaped ("\n"): a version that takes the
+// first character of the text also ends each band with a line feed, and a
+// blank or printable character reads as before. It is typed and shown as the
+// two characters "\n".
+inline QString lineFeedEndOfLine() { return QStringLiteral("\n"); }
+inline QString lineFeedTyped() { return QStringLiteral("\\n"); }
+// The stored end-of-line text from the typed one ("\n" gives the line feed).
+inline QString endOfLineFromTyped(const QString& typed) { return typed == lineFeedTyped() ? lineFeedEndOfLine() : typed; }
+// The typed end-of-line text from the stored one.
+inline QString endOfLineTyped(const QString& stored)
+{
+    return stored.startsWith(QLatin1Char('\n')) ? lineFeedTyped() : stored;
+}
+
 // Sets stored before the "Version" key existed kept the two Datamatrix lists
 // as positions of an earlier list; these give today's item data for them.
 int translateOldDatamatrixSize(int code);

@@ -219,8 +219,11 @@ void applyOption(Options& o, const GivenOption& given)
     } else if (name == QLatin1String("no-eol")) {
         p.finLigne = false;
     } else if (name == QLatin1String("eol-char")) {
-        p.finLigneCaractere = v;
-        if (!v.isEmpty() && v.at(0).unicode() > 0xFF)
+        // "lf" or "\n" (or a line feed itself) ends each band with a line feed.
+        const bool lineFeed = v.compare(QLatin1String("lf"), Qt::CaseInsensitive) == 0 || v == lineFeedTyped()
+            || v == lineFeedEndOfLine();
+        p.finLigneCaractere = lineFeed ? lineFeedEndOfLine() : v;
+        if (!lineFeed && !v.isEmpty() && v.at(0).unicode() > 0xFF)
             throw UsageError{tr("Valeur invalide pour --eol-char : « %1 » (un caractère Latin-1 est attendu).").arg(v)};
     } else if (name == QLatin1String("invert-h")) {
         p.inversionHorizontale = true;
@@ -356,7 +359,8 @@ QString helpText()
         "  --qr-mode MODE           Numeric, Alphabet-numeric, 8-bit data ou Kanji\n"
         "  --qr-case CASSE          Sensible ou Insensible (conservée seulement)\n"
         "  --eol, --no-eol          caractère de fin de ligne après chaque rangée\n"
-        "  --eol-char C             ce caractère (une espace quand il est vide)\n"
+        "  --eol-char C             ce caractère (une espace quand il est vide) ; « lf » ou « \\n » :\n"
+        "                           un saut de ligne\n"
         "  --invert-h, --invert-v, --invert-bits, --invert-pixels\n"
         "  --no-invert-h, --no-invert-v, --no-invert-bits, --no-invert-pixels\n"
         "                           inversions horizontale, verticale, des bits, des pixels\n"
@@ -513,6 +517,8 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
     job.options = set.fontTextOptions();
     job.options.endOfLineCharacter = endOfLineCharacter(set.finLigneCaractere);
     job.blankCodes = set.genererCodeVide;
+    job.trimStart = set.supprimerEspacesGauche;
+    job.trimEnd = set.supprimerEspacesDroite;
 
     const QFileInfo info(o.source);
     if (!info.exists() || info.isDir())
@@ -770,6 +776,8 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
         out << tr("Nombre de lignes du code (H) : %1").arg(preview.height) << '\n';
         out << tr("Nombre de rangées du champ encodé : %1").arg(preview.bands) << '\n';
         out << tr("Longueur du champ encodé : %1").arg(preview.fieldLength) << '\n';
+        if (job.typeSource == BaseDbf && preview.fieldLength > kDbfReaderFieldLimit)
+            out << longCodeFieldWarning(preview.fieldLength) << '\n';
         out << tr("Texte du code :") << '\n' << preview.previewText << '\n';
         if (console.stdoutIsTerminal || o.draw)
             out << '\n' << drawSymbol(preview);
@@ -806,6 +814,11 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
                .arg(o.verify ? tr(", tous les codes relus") : QString())
         << '\n';
     out.flush();
+    // Written all the same (the field's length is exact), with a warning.
+    if (job.typeSource == BaseDbf && report.fieldLength > kDbfReaderFieldLimit) {
+        err << longCodeFieldWarning(report.fieldLength) << '\n';
+        err.flush();
+    }
     return ExitSuccess;
 }
 

@@ -136,13 +136,7 @@ private:
     void code(Window& window, int index, FieldTextDecoder* decoder, QByteArray& value)
     {
         const RecordPlan& plan = run.plan;
-        char* record = window.data.data() + std::size_t(index) * std::size_t(plan.outputLength());
-        const char* source = record + plan.valueOffset;
-        const bool check = decoder && !isBlankValue(source, plan.valueLength);
-        if (check) {
-            // What the library was given: Datamatrix the whole field, QR the bytes before a NUL.
-            value = QByteArray(source, run.coder->inputLength(source, plan.valueLength));
-        }
+        char* record = window.data.data() + std::size_t(index) * std::size_t(plan.bufferLength());
         const RecordCoder::Result result = plan.encode(*run.coder, record);
         if (!result.ok()) {
             std::lock_guard lock(window.failuresLock);
@@ -152,8 +146,12 @@ private:
         char* codeText = record + plan.insertion;
         if (control.tamper)
             control.tamper(window.first + index, codeText, plan.codeLength);
-        if (!check)
+        // The value encoded stays behind the record: what the code must give back.
+        const char* encoded = record + plan.valueSlot();
+        if (!decoder || isBlankValue(encoded, result.valueLength))
             return;
+        // What the library was given: Datamatrix the whole value, QR the bytes before a NUL.
+        value = QByteArray(encoded, run.coder->inputLength(encoded, result.valueLength));
         std::optional<QByteArray> read = decoder->decode(codeText, plan.codeLength);
         if (!read || *read != value) {
             std::lock_guard lock(window.failuresLock);
@@ -201,7 +199,7 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
     const qint64 count = run.recordCount;
     const int jobs = std::max(1, control.jobs);
     const int capacity = std::max(1, control.batch) * jobs;
-    const std::size_t stride = std::size_t(plan.outputLength());
+    const std::size_t stride = std::size_t(plan.bufferLength());
 
     feedback.progressRange(0, 1000);
     feedback.progressValue(0);
@@ -252,7 +250,7 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
         const qint64 number = w.first + firstFailure;
         if (f.coding) {
             const char* record = w.data.data() + std::size_t(firstFailure) * stride;
-            return fail(run.coder->failureText(f.result, number, record + plan.valueOffset, plan.valueLength));
+            return fail(plan.failureText(*run.coder, f.result, number, record));
         }
         return fail(verifyFailureText(number, f.expected, f.read));
     };

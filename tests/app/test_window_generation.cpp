@@ -27,6 +27,7 @@
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -373,6 +374,14 @@ private slots:
         QCOMPARE(job.parameters.symbology, int(codiflux::SymbologyDatamatrix));
         QCOMPARE(job.options.endOfLineCharacter, ' ');
         QVERIFY(!job.writeText);
+        QVERIFY(!job.trimStart && !job.trimEnd);
+
+        // The preview's space removal and the line feed as end-of-line go to the run too.
+        f.checkBoxSupprimerDroite->setChecked(true);
+        f.lineEditFinLigne->setText(QStringLiteral("\\n"));
+        job = Inspect::capture(w, QStringLiteral("x.dbf"), false);
+        QVERIFY(!job.trimStart && job.trimEnd);
+        QCOMPARE(job.options.endOfLineCharacter, '\n');
 
         // A text base: the selected columns of the line holding the cursor.
         QVERIFY(Inspect::load(w, textPath));
@@ -617,7 +626,10 @@ private slots:
             const char* record = b.constData() + headerLength + i * (19 + r);
             const auto decoded = decoder.decode(record + 19, r);
             QVERIFY(decoded.has_value());
-            QCOMPARE(*decoded, dbfCodes.at(i).leftJustified(8, ' '));
+            // The value as listed: the table's OEM text converted.
+            QByteArray listed = dbfCodes.at(i).leftJustified(8, ' ');
+            codiflux::oemToAnsi(listed.constData(), listed.data(), std::size_t(listed.size()));
+            QCOMPARE(*decoded, listed);
         }
         if (txt) {
             const QList<QByteArray> lines = readFile(out + QStringLiteral("/encodee.txt")).split('\n');
@@ -625,6 +637,30 @@ private slots:
             for (qsizetype i = 0; i < dbfCodes.size(); ++i)
                 QCOMPARE(lines.at(i), QByteArray(b.constData() + headerLength + i * (19 + r) + 1, 18 + r));
         }
+    }
+
+    // A code field above 254 characters: written all the same, with the
+    // warning that most dBase readers cut it in the result box.
+    void longCodeFieldWarning()
+    {
+        const QString destination = folder(QStringLiteral("long")) + QStringLiteral("/encodee.dbf");
+        Codiflux w;
+        QVERIFY(Inspect::load(w, dbfPath));
+        useDatamatrix(w, DmtxSymbol32x32);
+        w.ui()->checkBoxFinLigne->setChecked(true);  // 8 bands of 33: R = 264
+        w.ui()->actionPrevisualisation->trigger();    // the preview says it at once, in the status bar
+        QVERIFY(w.ui()->statusBar->currentMessage().contains(QStringLiteral("plus de 254 caractères")));
+        ModalSteps steps({ModalSteps::chooseFile(destination), ModalSteps::click(QMessageBox::No), ModalSteps::close()});
+        generate(w, steps);
+        const SeenModal& result = steps.answered.at(2);
+        QCOMPARE(result.icon, QMessageBox::Warning);
+        QCOMPARE(result.title, kResultTitle);
+        QVERIFY2(result.text.startsWith(kSuccess + QStringLiteral("\n\nAttention : le champ du code fait 264 caractères."))
+                     && result.text.contains(QStringLiteral("plus de 254 caractères"))
+                     && result.text.contains(QStringLiteral("LibreOffice")),
+                 qPrintable(result.text));
+        const QByteArray b = readFile(destination);
+        QCOMPARE(int(le(b, 32 * 3 + 16, 2)), 264);
     }
 
     // The cancel button asks first: No goes on to the end, Yes stops the run

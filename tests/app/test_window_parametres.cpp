@@ -31,6 +31,7 @@ struct CodifluxInspector {
     static QMenu* saveMenu(Codiflux& w) { return w.menuSauverParametres; }
     static QAction* loadDefault(Codiflux& w) { return w.actionChargerParDefaut; }
     static QAction* saveDefault(Codiflux& w) { return w.actionSauverParDefaut; }
+    static char endOfLine(const Codiflux& w) { return w.parametresAffiches().fontTextOptions().endOfLineCharacter; }
     static QAction* newSet(Codiflux& w) { return w.actionNouveau; }
     static QAction* deleteSet(Codiflux& w) { return w.actionSupprimer; }
 };
@@ -101,7 +102,7 @@ QVariantMap controls(Codiflux& w)
     m["QRCode.ModeEncodage"] = f.comboBoxModeEncodageQRCode->currentData().toInt();
     m["TypeEncodage"] = f.tabTypeWidget->currentIndex();
     m["FinLigne"] = f.checkBoxFinLigne->isChecked();
-    m["FinLigneCaractere"] = f.lineEditFinLigne->text();
+    m["FinLigneCaractere"] = codiflux::endOfLineFromTyped(f.lineEditFinLigne->text());
     m["SupprimerEspacesGauche"] = f.checkBoxSupprimerGauche->isChecked();
     m["SupprimerEspacesDroite"] = f.checkBoxSupprimerDroite->isChecked();
     m["InversionHorizontale"] = f.checkBoxInvHorizontale->isChecked();
@@ -413,6 +414,32 @@ private slots:
         f.actionChargerParamParDefaut->trigger();
         QCOMPARE(f.spinBoxModule->value(), 2);
         QCOMPARE(CodifluxInspector::settings(*w).group(), QString());
+    }
+
+    // A line feed as end-of-line character, typed and shown as "\n": stored as
+    // the line feed itself, escaped in the file, so a reader that takes the
+    // first character of the text also ends the bands with a line feed; a
+    // blank or printable character reads as before.
+    void lineFeedEndOfLine()
+    {
+        store("Format", {{"Version", 1}, {"FinLigneCaractere", "\n"}});
+        store("Format/Espace", {{"Version", 1}, {"FinLigneCaractere", " "}});
+        store("Format/Barre", {{"Version", 1}, {"FinLigneCaractere", "/"}});
+        auto w = makeWindow();
+        CodifluxClass& f = *w->ui();
+        QCOMPARE(f.lineEditFinLigne->text(), QStringLiteral("\\n"));
+        QCOMPARE(CodifluxInspector::endOfLine(*w), '\n');
+        for (const auto& [set, text] : {std::pair{"Espace", " "}, std::pair{"Barre", "/"}}) {
+            entry(CodifluxInspector::loadMenu(*w), QLatin1String(set))->trigger();
+            QCOMPARE(f.lineEditFinLigne->text(), QLatin1String(text));
+            QCOMPARE(CodifluxInspector::endOfLine(*w), text[0]);
+        }
+        f.lineEditFinLigne->setText(QStringLiteral("\\n"));
+        CodifluxInspector::saveDefault(*w)->trigger();
+        QCOMPARE(stored(*w, "Format").value("FinLigneCaractere").toString(), QStringLiteral("\n"));
+        QFile file(CodifluxInspector::settings(*w).fileName());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("FinLigneCaractere=\\n\n"));
     }
 
     // Saving into the default set and into a named set from its entry.

@@ -185,6 +185,7 @@ private slots:
     void previewOfTheSample();
     void previewFromTheExecutable();
 
+    void longCodeFieldWarning();
     void interruptLeavesNoPartialFile_data();
     void interruptLeavesNoPartialFile();
 
@@ -331,6 +332,15 @@ void TestCli::optionValues()
     QVERIFY(o.verify);
     QCOMPARE(o.jobs, 3);
     QCOMPARE(o.sampleRecord, qint64(12));
+
+    // A line feed ends the bands by name or escape; any other text keeps its first character.
+    for (const auto& [text, stored] : {std::pair{"lf", "\n"}, std::pair{"LF", "\n"}, std::pair{"\\n", "\n"},
+                                       std::pair{"l", "l"}}) {
+        const ParseResult e = parseArguments({"preview", "b.dbf", "--eol-char", QString::fromLatin1(text)}, settings);
+        QCOMPARE(e.exitCode, -1);
+        QCOMPARE(e.options.parameters.finLigneCaractere, QString::fromLatin1(stored));
+        QCOMPARE(e.options.parameters.fontTextOptions().endOfLineCharacter, stored[0]);
+    }
 
     // Sizes by their list text and by the two automatic names.
     for (const auto& [text, value] : {std::pair{"12x36", 27}, std::pair{"144x144", 23}, std::pair{"8x18", 24},
@@ -533,6 +543,10 @@ void TestCli::sameBytesAsBaseEncoder_data()
         << QStringList{"generate", clients, "--field", "ADRESSE", "--symbology", "qr", "--qr-mode", "8-bit data",
                        "--qr-level", "Q", "--qr-version", "4", "--no-eol", "--invert-v", "--txt"}
         << false;
+    QTest::newRow("dbf memo as code, spaces removed, line feeds")
+        << QStringList{"generate", clients, "--field", "NOTES", "--dm-size", "18x18", "--trim-left", "--trim-right",
+                       "--eol-char", "lf", "--txt"}
+        << false;
     QTest::newRow("text datamatrix") << QStringList{"generate", adresses, "--range", "1:10"} << true;
     QTest::newRow("text qr numeric")
         << QStringList{"generate", adresses, "--range", "3:8", "--symbology", "qr", "--no-invert-pixels"} << true;
@@ -546,7 +560,7 @@ void TestCli::sameBytesAsBaseEncoder()
     auto outputs = [&](const QString& name) {
         QStringList files{path(name + suffix)};
         if (!text)
-            files << path(name + QStringLiteral(".txt"));
+            files << path(name + QStringLiteral(".txt")) << path(name + QStringLiteral(".dbt"));
         return files;
     };
     auto contents = [](const QStringList& files) {
@@ -782,6 +796,26 @@ void TestCli::previewFromTheExecutable()
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.err.contains(QStringLiteral("Encodage impossible (vous pouvez essayer de changer le mode d'encodage")),
              qPrintable(r.err));
+}
+
+// A code field above 254 characters is written whole with a warning that
+// most dBase readers cut it; 254 and below, no warning.
+void TestCli::longCodeFieldWarning()
+{
+    const QString config = path(QStringLiteral("config-none"));
+    for (const auto& [size, warned] : {std::pair{"26x26", false}, std::pair{"32x32", true}}) {
+        const QString out = path(QStringLiteral("long-%1.dbf").arg(QLatin1String(size)));
+        const ProcessResult r =
+            runProcess({"generate", path("clients.dbf"), "-o", out, "--field", "CODE", "--dm-size", size}, config);
+        QCOMPARE(r.exitCode, 0);
+        const QByteArray b = readFile(out);
+        const int length = quint8(b[32 * 11 + 16]) | (quint8(b[32 * 11 + 17]) << 8);  // the new field's descriptor
+        QCOMPARE(length > 254, warned);
+        QCOMPARE(r.err.contains(QStringLiteral("La plupart des lecteurs dBase (LibreOffice notamment)")), warned);
+        if (warned)
+            QVERIFY2(r.err.contains(QStringLiteral("plus de 254 caractères")) && r.err.contains(QStringLiteral("(TXT)")),
+                     qPrintable(r.err));
+    }
 }
 
 void TestCli::interruptLeavesNoPartialFile_data()

@@ -166,6 +166,73 @@ quint32 le32(const QByteArray& b, int at)
         | (quint32(quint8(b[at + 3])) << 24);
 }
 
+// A value as the table engine lists it: OEM text converted to ANSI.
+QByteArray listed(QByteArray value)
+{
+    oemToAnsi(value.constData(), value.data(), std::size_t(value.size()));
+    return value;
+}
+
+// A dBase III memo file: the header block, then one 512-byte block a text
+// (block numbers 1, 2, ...), each ended by 0x1A 0x1A.
+QByteArray dbtBytes(const QList<QByteArray>& texts)
+{
+    QByteArray bytes(512, '\0');
+    testsupport::putLe32(bytes, 0, quint32(texts.size() + 1));
+    for (const QByteArray& t : texts)
+        bytes += (t + "\x1A\x1A").leftJustified(512, '\0', true);
+    return bytes;
+}
+
+// A Visual FoxPro memo file of 64-byte blocks: the 512-byte header, then
+// each text from block 8 on (type 1, big-endian length); `blocks` gets the
+// block numbers.
+QByteArray fptBytes(const QList<QByteArray>& texts, QList<quint32>* blocks)
+{
+    auto be32 = [](quint32 v) {
+        const char b[4] = {char(v >> 24), char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)};
+        return QByteArray(b, 4);
+    };
+    QByteArray body;
+    quint32 block = 8;
+    for (const QByteArray& t : texts) {
+        blocks->append(block);
+        QByteArray b = be32(1) + be32(quint32(t.size())) + t;
+        b = b.leftJustified((b.size() + 63) / 64 * 64, '\0');
+        block += quint32(b.size() / 64);
+        body += b;
+    }
+    QByteArray header = be32(block) + QByteArray(3, '\0') + QByteArray(1, char(64));  // block size, big-endian
+    return header.leftJustified(512, '\0') + body;
+}
+
+// What dbfread makes of a table: every live record's fields, as text.
+std::optional<QJsonArray> dbfreadRecords(const QString& dbf)
+{
+    if (!QFile::exists(QStringLiteral(CODIFLUX_PYTHON)))
+        return std::nullopt;
+    const char* script = R"(
+import json, sys
+from dbfread import DBF
+t = DBF(sys.argv[1], encoding='latin-1')
+print(json.dumps([{k: str(v) for k, v in r.items()} for r in t]))
+)";
+    QProcess python;
+    python.start(QStringLiteral(CODIFLUX_PYTHON), {"-c", QString::fromLatin1(script), dbf});
+    if (!python.waitForFinished(60000) || python.exitCode() != 0) {
+        qWarning() << python.readAllStandardError();
+        return std::nullopt;
+    }
+    return QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+}
+
+bool hasDbfread()
+{
+    QProcess probe;
+    probe.start(QStringLiteral(CODIFLUX_PYTHON), {"-c", "import dbfread"});
+    return QFile::exists(QStringLiteral(CODIFLUX_PYTHON)) && probe.waitForFinished(30000) && probe.exitCode() == 0;
+}
+
 const QList<FieldDef> kTwoFields = {{"NAME", 'C', 10, 0}, {"NUM", 'C', 5, 0}};
 
 QList<SourceRecord> twoFieldRecords()
@@ -222,6 +289,11 @@ private slots:
     void oversizedOutputRefused();
     void recordCoderSharedAcrossThreads();
     void corpus();
+    void listedValuesAreEncoded_data();
+    void listedValuesAreEncoded();
+    void memoFileBesideTheOutput_data();
+    void memoFileBesideTheOutput();
+    void memoFieldAsCode();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -820,7 +892,7 @@ void TestGeneration::everyCodeDecodes()
     const QList<QByteArray> lines = readFile(path("out.txt")).split('\n');
     for (int i = 0; i < records.size(); ++i) {
         const QByteArray record = out.mid(headerLength + i * recordLength, recordLength);
-        const QByteArray value = recordBytes(fields, records[i]).mid(7, 16);
+        const QByteArray value = listed(recordBytes(fields, records[i]).mid(7, 16));
         const QByteArray code = record.mid(35);
         QCOMPARE(decoder.decode(code), std::optional(value));
         QCOMPARE(lines[i], record.mid(1));  // the text form has the same bytes (no CR/LF here)
@@ -895,7 +967,7 @@ print(json.dumps({'fields': [[f.name, f.type, f.length] for f in t.fields],
         QCOMPARE(row.value("FLAG").toString().toLatin1(), bytes.mid(321, 1));
         const QByteArray code = row.value("QRCODE").toString().toLatin1();
         QCOMPARE(code.size(), r);
-        QCOMPARE(decoder.decode(code), std::optional(bytes.mid(309, 12)));
+        QCOMPARE(decoder.decode(code), std::optional(listed(bytes.mid(309, 12))));
     }
 }
 
@@ -1372,9 +1444,6 @@ void TestGeneration::corpus()
         const int headerLength = le16(bytes, 8);
         const int recordLength = le16(bytes, 10);
         QCOMPARE(qsizetype(headerLength) + qsizetype(written) * recordLength, bytes.size());
-        qint64 offset = 1;
-        for (int f = 0; f < chosen; ++f)
-            offset += quint8(bytes[32 + 32 * f + 16]);  // the corpus fields before the chosen one are short
         char a[512], b[512];
         for (unsigned r = 0; r < qMin(written, 200u); ++r) {
             QVERIFY(dbf_goto_record(table.get(), r) && dbf_goto_record(out.get(), r));
@@ -1386,17 +1455,184 @@ void TestGeneration::corpus()
                 QVERIFY2(QByteArray(a, na) == QByteArray(b, nb), qPrintable(name));
             }
             const QByteArray record = bytes.mid(headerLength + qsizetype(r) * recordLength, recordLength);
-            const QByteArray field = record.mid(offset, fields[chosen].length);
             const QByteArray code = record.mid(recordLength - fieldLength(w, h, false), fieldLength(w, h, false));
-            if (isBlankValue(field.constData(), field.size()))
+            // The value as the window lists it: the engine's text, padded to the field's length.
+            const unsigned n =
+                dbf_read_field(table.get(), dbf_field(table.get(), unsigned(chosen)), a, sizeof a, DbfAnyType);
+            QByteArray expectedValue = QByteArray(a, n).leftJustified(fields[chosen].length, ' ');
+            if (isBlankValue(expectedValue.constData(), expectedValue.size()))
                 continue;
-            QByteArray expectedValue = field;
             if (expectedValue.indexOf('\0') >= 0)
                 expectedValue.truncate(expectedValue.indexOf('\0'));
             QCOMPARE(decoder.decode(code), std::optional(expectedValue));
         }
     }
     QVERIFY(generated > 0);
+}
+
+// Each code carries the value the window lists and previews for its record:
+// the DBF text converted from OEM, without its leading blanks, and with the
+// spaces the "Supprimer les espaces" options remove; the sample that fixes
+// the symbol's size is measured the same way.
+void TestGeneration::listedValuesAreEncoded_data()
+{
+    QTest::addColumn<bool>("text");
+    QTest::addColumn<bool>("trimStart");
+    QTest::addColumn<bool>("trimEnd");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QList<QByteArray>>("expected");
+    const QByteArray helene("H\xE9l\xE8ne");  // « Hélène » in Latin-1
+    QTest::newRow("dbf as listed") << false << false << false << int(DmtxSymbol22x22)
+                                   << QList<QByteArray>{"CF20240000          ", helene + QByteArray(14, ' '),
+                                                        "\tAB                 "};
+    QTest::newRow("dbf, right, size from the sample")
+        << false << false << true << int(DmtxSymbolSquareAuto) << QList<QByteArray>{"CF20240000", helene, "\tAB"};
+    QTest::newRow("dbf, both") << false << true << true << int(DmtxSymbol22x22)
+                               << QList<QByteArray>{"CF20240000", helene, "AB"};
+    QTest::newRow("text, both") << true << true << true << int(DmtxSymbolSquareAuto)
+                                << QList<QByteArray>{"CF20240000", helene, "AB"};
+}
+
+void TestGeneration::listedValuesAreEncoded()
+{
+    QFETCH(bool, text);
+    QFETCH(bool, trimStart);
+    QFETCH(bool, trimEnd);
+    QFETCH(int, size);
+    QFETCH(QList<QByteArray>, expected);
+    const QList<FieldDef> fields = {{"NAME", 'C', 20, 0}};
+    GenerationJob job;
+    int valueLength = 20;
+    if (text) {
+        // A text base is Latin-1 as the window shows it: no conversion.
+        QVERIFY(writeFile(path("src.txt"), "CF20240000  \n  H\xE9l\xE8ne    \n\tAB         \n"));
+        job = textJob(path("src.txt"), path("out.txt"), 1, 12, "CF20240000  ");
+        valueLength = 12;
+    } else {
+        // « Hélène » stored in CP850 behind two blanks, as a DOS program writes it.
+        QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, {{' ', {"CF20240000"}}, {' ', {"  H\x82l\x8Ane"}},
+                                                            {' ', {"\tAB"}}})));
+        job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 0, "CF20240000          ");
+    }
+    job.parameters.sizeRequest = size;
+    job.trimStart = trimStart;
+    job.trimEnd = trimEnd;
+    const RunOutcome run = runOnThread(job);
+    QVERIFY2(run.ok, qPrintable(run.error));
+
+    int w = 0, h = 0;
+    QVERIFY(RecordCoder::measure(job.parameters, expected.first(), &w, &h));
+    const int r = fieldLength(w, h, false);
+    FieldTextDecoder decoder(w, h, job.options, SymbologyDatamatrix);
+    if (text) {
+        const QList<QByteArray> lines = readFile(path("out.txt")).split('\n');
+        for (int i = 0; i < expected.size(); ++i) {
+            QCOMPARE(lines[i].size(), valueLength + r);
+            QCOMPARE(decoder.decode(lines[i].mid(valueLength)), std::optional(expected[i]));
+        }
+        return;
+    }
+    const QByteArray out = readFile(path("out.dbf"));
+    const int headerLength = le16(out, 8);
+    QCOMPARE(int(le16(out, 10)), 1 + valueLength + r);
+    for (int i = 0; i < expected.size(); ++i) {
+        const QByteArray code = out.mid(headerLength + i * (1 + valueLength + r) + 1 + valueLength, r);
+        QCOMPARE(decoder.decode(code), std::optional(expected[i]));
+    }
+}
+
+// A table with memo fields gets a byte copy of its memo file beside the
+// encoded DBF (named after it) and keeps its version byte, so that every
+// block number still points at its text.
+void TestGeneration::memoFileBesideTheOutput_data()
+{
+    QTest::addColumn<int>("version");
+    QTest::newRow("dBase III, .dbt") << 0x83;
+    QTest::newRow("Visual FoxPro, .fpt and its 263-byte area") << 0x30;
+}
+
+void TestGeneration::memoFileBesideTheOutput()
+{
+    QFETCH(int, version);
+    const bool foxPro = version == 0x30;
+    const QList<QByteArray> notes = {"First note", "A second, longer note"};
+    QByteArray memo;
+    QList<QByteArray> pointers;
+    if (foxPro) {
+        QList<quint32> blocks;
+        memo = fptBytes(notes, &blocks);
+        for (quint32 b : blocks) {
+            QByteArray p(4, '\0');
+            testsupport::putLe32(p, 0, b);
+            pointers << p;
+        }
+        pointers << QByteArray(4, '\0');
+    } else {
+        memo = dbtBytes(notes);
+        pointers = {"         1", "         2", ""};
+    }
+    const QList<FieldDef> fields = {{"REF", 'C', 8, 0}, {"NOTE", 'M', foxPro ? 4 : 10, 0}};
+    const QList<SourceRecord> records = {{' ', {"R1", pointers[0]}}, {' ', {"R2", pointers[1]}}, {' ', {"R3", pointers[2]}}};
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, records, quint8(version), foxPro ? QByteArray(263, '\0') : "")));
+    const QString memoSuffix = QLatin1String(foxPro ? "fpt" : "dbt");
+    QVERIFY(writeFile(path("src.") + memoSuffix, memo));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 0, "R1      ");
+    job.parameters.sizeRequest = DmtxSymbolSquareAuto;
+    const RunOutcome run = runOnThread(job);
+    QVERIFY2(run.ok, qPrintable(run.error));
+
+    QCOMPARE(readFile(path("out.") + memoSuffix), memo);
+    const QByteArray out = readFile(path("out.dbf"));
+    QCOMPARE(quint8(out[0]), quint8(version));
+    QCOMPARE(int(le16(out, 8)), 32 * 4 + 1 + (foxPro ? 263 : 0));
+    QCOMPARE(out[32 * 4], char(0x0D));
+    QVERIFY(leftovers(dir->path()).isEmpty());
+
+    if (!hasDbfread())
+        QSKIP("python3-dbfread is not installed");
+    const std::optional<QJsonArray> read = dbfreadRecords(path("out.dbf"));
+    QVERIFY(read.has_value());
+    QCOMPARE(read->size(), 3);
+    QCOMPARE((*read)[0].toObject().value("NOTE").toString(), QString::fromLatin1(notes[0]));
+    QCOMPARE((*read)[1].toObject().value("NOTE").toString(), QString::fromLatin1(notes[1]));
+    QCOMPARE((*read)[2].toObject().value("REF").toString(), QStringLiteral("R3"));
+}
+
+// A memo field as the code's field: its text is encoded as listed (converted,
+// cut at the field's length), not its block number; a text whose symbol
+// outgrows the sample's stops the run at its record.
+void TestGeneration::memoFieldAsCode()
+{
+    const QList<FieldDef> fields = {{"REF", 'C', 4, 0}, {"NOTE", 'M', 10, 0}};
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, {{' ', {"A", "         1"}}, {' ', {"B", "         2"}},
+                                                        {' ', {"C", "         3"}}}, 0x83)));
+    QVERIFY(writeFile(path("src.dbt"), dbtBytes({"H\x82l\x8Ane", "Note 2", "Xy.Zw!Qr?P and more"})));
+    const QList<QByteArray> expected = {"H\xE9l\xE8ne", "Note 2", "Xy.Zw!Qr?P"};
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 1, expected[0] + "    ");
+    job.parameters.sizeRequest = DmtxSymbol16x16;
+    job.trimEnd = true;
+    RunOutcome run = runOnThread(job);
+    QVERIFY2(run.ok, qPrintable(run.error));
+    int w = 0, h = 0;
+    QVERIFY(RecordCoder::measure(job.parameters, expected[0], &w, &h));
+    const int r = fieldLength(w, h, false);
+    const QByteArray out = readFile(path("out.dbf"));
+    const QByteArray source = readFile(path("src.dbf"));
+    FieldTextDecoder decoder(w, h, job.options, SymbologyDatamatrix);
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray record = out.mid(le16(out, 8) + i * (15 + r), 15 + r);
+        QCOMPARE(record.left(15), source.mid(32 * 3 + 1 + i * 15, 15));  // the block number stays
+        QCOMPARE(decoder.decode(record.mid(15)), std::optional(expected[i]));
+    }
+
+    job.parameters.sizeRequest = DmtxSymbolSquareAuto;
+    job.outputPath = path("failed.dbf");
+    run = runOnThread(job);
+    QVERIFY(!run.ok);
+    QVERIFY2(run.error.startsWith(QStringLiteral("Le code de l'enregistrement n°3 (")), qPrintable(run.error));
+    // Neither the base nor its memo: all the outputs or none.
+    QVERIFY(!QFile::exists(path("failed.dbf")) && !QFile::exists(path("failed.dbt")));
+    QVERIFY(leftovers(dir->path()).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestGeneration)
