@@ -1633,6 +1633,16 @@ void TestGeneration::memoFieldAsCode()
     // Neither the base nor its memo: all the outputs or none.
     QVERIFY(!QFile::exists(path("failed.dbf")) && !QFile::exists(path("failed.dbt")));
     QVERIFY(leftovers(dir->path()).isEmpty());
+
+    // The memo copy's destination is checked with the others: read-only, nothing is replaced.
+    job.parameters.sizeRequest = DmtxSymbol16x16;
+    job.outputPath = path("out.dbf");
+    QVERIFY(writeFile(path("out.dbf"), "earlier"));
+    QVERIFY(::chmod(QFile::encodeName(path("out.dbt")).constData(), 0444) == 0);
+    run = runOnThread(job);
+    QCOMPARE(run.error, QStringLiteral("« %1 » est en lecture seule : il ne sera pas remplacé.").arg(path("out.dbt")));
+    QCOMPARE(readFile(path("out.dbf")), QByteArray("earlier"));
+    QVERIFY(leftovers(dir->path()).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestGeneration)
