@@ -47,6 +47,7 @@ Codiflux::Codiflux(QWidget* parent, Qt::WindowFlags flags)
     connect(form.actionAboutQt, SIGNAL(triggered()), this, SLOT(onAboutQt()));
     connect(form.actionAboutLibdmtx, SIGNAL(triggered()), this, SLOT(onAboutLibdmtx()));
     connect(form.actionAboutQrencode, SIGNAL(triggered()), this, SLOT(onAboutQrencode()));
+    connect(form.actionInstallerPolice, SIGNAL(triggered()), this, SLOT(onInstallerPolice()));
 
     // 4. The settings store.
     QCoreApplication::setOrganizationDomain(QString::fromLatin1(organisationDomain));

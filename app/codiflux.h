@@ -78,6 +78,7 @@ public slots:
     void onAboutQt();
     void onAboutLibdmtx();
     void onAboutQrencode();
+    void onInstallerPolice();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

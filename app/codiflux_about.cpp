@@ -1,9 +1,13 @@
-// Window events (close confirmation, preview refit on resize) and the four
-// boxes of the "Aide" menu.
+// Window events (close confirmation, preview refit on resize), the four
+// boxes of the "Aide" menu and its installation of the font for the user.
 
 #include "app/codiflux.h"
 
+#include "settings/userfont.h"
+
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QIcon>
 #include <QMessageBox>
@@ -103,6 +107,16 @@ void Codiflux::onAboutLibdmtx()
 {
     const QString notice = readTextResource(QStringLiteral(":/Licenses/libdmtx"));
     showLicenceBox(this, tr("Codiflux - libdmtx"), notice);
+}
+
+void Codiflux::onInstallerPolice()
+{
+    const codiflux::UserFontResult result = codiflux::installUserFont(
+        codiflux::codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()));
+    if (result.ok)
+        QMessageBox::information(this, tr("Installer la police Quadrex"), result.message);
+    else
+        QMessageBox::warning(this, tr("Installer la police Quadrex"), result.message);
 }
 
 void Codiflux::onAboutQrencode()

@@ -14,6 +14,8 @@ int main(int argc, char* argv[])
     // The application object adopts the user's locale for the C library too;
     // numbers read from the bases keep the full stop as their decimal point.
     std::setlocale(LC_NUMERIC, "C");
+    // The desktop entry the window belongs to (its icon and name on Wayland).
+    QGuiApplication::setDesktopFileName(QStringLiteral("codiflux"));
 
     codiflux::StartupEnvironment environment;
     codiflux::setupEnvironment(environment);

@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include "settings/userfont.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -25,7 +27,9 @@ void installTranslators(StartupEnvironment& environment, const QString& appDir, 
     const QString catalogue = translationCatalogue(localeName);
     // The toolkit also tries the name cut at its last '_', so qt_fr serves fr_FR.
     environment.translatorA = std::make_unique<QTranslator>();
-    (void)environment.translatorA->load(catalogue, appDir + QStringLiteral("/RES/translations"));
+    // An installed program has no RES/: its catalogues are in its data folder.
+    if (!environment.translatorA->load(catalogue, appDir + QStringLiteral("/RES/translations")))
+        (void)environment.translatorA->load(catalogue, installedDataDir(appDir) + QStringLiteral("/translations"));
     QCoreApplication::installTranslator(environment.translatorA.get());
 
     environment.translatorB = std::make_unique<QTranslator>();
@@ -35,15 +39,8 @@ void installTranslators(StartupEnvironment& environment, const QString& appDir, 
 
 int registerCodeFont(const QString& appDir, const QString& currentDir)
 {
-    int id = -1;
-    const QString relative = QStringLiteral("/RES/Quadrex.ttf");
-    const QFileInfo inWorkingDir(currentDir + relative);
-    const QFileInfo besideExecutable(appDir + relative);
-    if (inWorkingDir.exists())
-        id = QFontDatabase::addApplicationFont(inWorkingDir.canonicalFilePath());
-    else if (besideExecutable.exists())
-        id = QFontDatabase::addApplicationFont(besideExecutable.canonicalFilePath());
-    return id;
+    const QString file = codeFontFile(appDir, currentDir);
+    return file.isEmpty() ? -1 : QFontDatabase::addApplicationFont(QFileInfo(file).canonicalFilePath());
 }
 
 void setupEnvironment(StartupEnvironment& environment, const QString& appDir, const QString& currentDir,

@@ -26,12 +26,14 @@ QString translationCatalogue(const QString& localeName);
 void addPluginPaths(const QString& appDir, const QString& currentDir);
 
 // Creates, loads and installs translators A and B; a missing catalogue leaves
-// an empty translator installed.
+// an empty translator installed. A falls back on the installed data folder's
+// translations/ when the executable has no RES/ catalogue.
 void installTranslators(StartupEnvironment& environment, const QString& appDir, const QString& currentDir,
                         const QString& localeName);
 
 // Registers RES/Quadrex.ttf of the working folder, or failing that the one
-// beside the executable; only one copy is ever registered. Returns the
+// beside the executable, or failing both the copy installed with the package
+// (codeFontFile); only one copy is ever registered. Returns the
 // application font id, -1 when no file exists or the registration fails.
 int registerCodeFont(const QString& appDir, const QString& currentDir);
 

@@ -167,6 +167,7 @@ void CodifluxClass::setupUi(QMainWindow* window)
     actionAboutQt = newAction("actionAboutQt", nullptr);
     actionAboutLibdmtx = newAction("actionAboutLibdmtx", nullptr);
     actionAboutQrencode = newAction("actionAboutQrencode", nullptr);
+    actionInstallerPolice = newAction("actionInstallerPolice", nullptr);
 
     centralWidget = new QWidget(window);
     centralWidget->setObjectName(QString::fromUtf8("centralWidget"));
@@ -638,6 +639,8 @@ void CodifluxClass::setupUi(QMainWindow* window)
     menuAide->addAction(actionAboutQt);
     menuAide->addAction(actionAboutLibdmtx);
     menuAide->addAction(actionAboutQrencode);
+    menuAide->addSeparator();
+    menuAide->addAction(actionInstallerPolice);
     mainToolBar->addAction(actionChargerBase);
     mainToolBar->addAction(actionPrevisualisation);
     mainToolBar->addAction(actionGenererBase);
@@ -688,6 +691,8 @@ void CodifluxClass::retranslateUi(QMainWindow* window)
     actionAboutLibdmtx->setToolTip(tr("Affiche des informations concernant la bibliothèque libdmtx"));
     actionAboutQrencode->setText(tr("A propose de qrencode"));
     actionAboutQrencode->setToolTip(tr("Affiche des informations concernant la bibliothèque qrencode"));
+    actionInstallerPolice->setText(tr("Installer la police Quadrex"));
+    actionInstallerPolice->setToolTip(tr("Copie la police Quadrex dans le dossier des polices de l'utilisateur"));
 
     groupBoxSource->setTitle(tr("Source"));
     label->setText(tr("Base à encoder :"));

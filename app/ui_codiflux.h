@@ -44,6 +44,7 @@ public:
     QAction* actionAboutQt = nullptr;
     QAction* actionAboutLibdmtx = nullptr;
     QAction* actionAboutQrencode = nullptr;
+    QAction* actionInstallerPolice = nullptr;
 
     QWidget* centralWidget = nullptr;
     QVBoxLayout* verticalLayout_23 = nullptr;

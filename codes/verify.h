@@ -33,10 +33,11 @@ struct SymbolImage {
 };
 
 // Rebuilds the W x H symbol from `size` bytes of field text, as the 2D-code
-// font prints it (the glyph of 'A' + v draws four squares, bit 3 at the top
-// and bit 0 at the bottom, a clear bit inked) and with the options that made
-// the text undone: mirrors, order of the modules inside a character, dark for
-// light. End-of-line characters are skipped. Fails when the size is not the
+// font prints it (the glyph of 'A' + v stands for four modules, bit 3 at the
+// top and bit 0 at the bottom, a clear bit inked; the ink the font lets reach
+// into the next cell to cover seams is left out: every cell is exact) and with
+// the options that made the text undone: mirrors, order of the modules inside
+// a character, dark for light. End-of-line characters are skipped. Fails when the size is not the
 // field length, a code character lies outside 'A'..'P' or an end-of-line
 // character differs from the option's. Reuses the capacity of `image`.
 bool rebuildSymbol(const char* field, qsizetype size, int width, int height, const FontTextOptions& options,

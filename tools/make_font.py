@@ -2,12 +2,24 @@
 """Draws Quadrex, the 2D-code font of Codiflux, as a TrueType file.
 
 Each of the characters 'A' to 'P' stands for one column of four modules of a
-symbol. The glyph of 'A' + v is one module wide and four modules tall; module
-k (k = 0..3, bit k of v) is the k-th square counted from the bottom, so bit 3
-is the top square and bit 0 the bottom one. A clear bit is inked, a set bit is
-blank: 'A' is a full black bar, 'P' is empty. The glyphs have no side
-bearings and the line height is exactly four modules (no line gap), so that
-lines of text stack into the whole symbol without seams.
+symbol. The glyph of 'A' + v advances by one module and its cell is four
+modules tall; module k (k = 0..3, bit k of v) is the k-th square of the cell
+counted from the bottom, so bit 3 is the top square and bit 0 the bottom one.
+A clear bit is inked, a set bit is blank: 'A' is a full black bar, 'P' is
+empty. The line height is exactly four modules (no line gap; hhea, typo and
+win metrics all equal), so lines of text stack into the whole symbol.
+
+Every inked run reaches OVERLAP past its cell to the right and downward, into
+the next character and the next line. Renderers that place each glyph on a
+whole device pixel (Ghostscript and poppler in 1-bit, most printer drivers)
+otherwise leave one-pixel white seams between columns and rows whenever a
+module is not a whole number of pixels (8 pt at 300 dpi is 8.33 px a module).
+Measured with Qt's PDF output rasterized by both at 300 and 600 dpi, codes at
+sub-pixel offsets (tests/print): up to 11/64 module, 3 pt QR codes still break
+at 300 dpi; from 13/64, 3 pt Datamatrix break by ink spread; ink spread past
+the left and top edges instead reads worse. 3/16 module is the amount that
+reads everywhere. The last column and the last line of a symbol thus print
+3/16 module wider and taller, outside the symbol.
 
 Usage: make_font.py --output RES/Quadrex.ttf [--family Quadrex]
 """
@@ -23,6 +35,7 @@ UNITS_PER_EM = 1024
 MODULE = UNITS_PER_EM // 4        # one module, in font units
 ASCENT = 3 * MODULE               # three modules above the baseline
 DESCENT = MODULE                  # one below it: ascent + descent = 4 modules
+OVERLAP = 3 * MODULE // 16        # ink past the cell, to the right and downward
 # 2009-01-01 in seconds since 1904-01-01: a fixed date keeps the build reproducible.
 FIXED_TIMESTAMP = 3313526400
 
@@ -33,7 +46,8 @@ def module_bottom(k):
 
 
 def draw_column(value):
-    """Glyph of 'A' + value: one rectangle per run of inked modules."""
+    """Glyph of 'A' + value: one rectangle per run of inked modules, widened
+    by OVERLAP to the right and lowered by OVERLAP at its bottom edge."""
     pen = TTGlyphPen(None)
     inked = [(value >> k) & 1 == 0 for k in range(4)]
     k = 0
@@ -44,13 +58,14 @@ def draw_column(value):
         start = k
         while k < 4 and inked[k]:
             k += 1
-        y0 = module_bottom(start)
+        y0 = module_bottom(start) - OVERLAP
         y1 = module_bottom(k)
+        x1 = MODULE + OVERLAP
         # Clockwise outer contour, as TrueType expects.
         pen.moveTo((0, y0))
         pen.lineTo((0, y1))
-        pen.lineTo((MODULE, y1))
-        pen.lineTo((MODULE, y0))
+        pen.lineTo((x1, y1))
+        pen.lineTo((x1, y0))
         pen.closePath()
     return pen.glyph()
 

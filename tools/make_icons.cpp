@@ -1,6 +1,7 @@
 // Draws the icons of the Codiflux window as PNG files (RGBA):
 //   icon.png 274 x 274 (window icon, a stylised 2D code),
-//   open, stop, bookmark, refresh, favorite, save-as: 32 x 32.
+//   open, stop, bookmark, refresh, favorite, save-as: 32 x 32;
+//   hicolor/NxN/apps/codiflux.png: the application icon for the desktop, 16 to 256.
 // Usage: codiflux_make_icons OUTPUT_FOLDER
 // Runs without a display (offscreen platform).
 
@@ -259,5 +260,13 @@ int main(int argc, char* argv[])
     ok = save(folder, QStringLiteral("refresh"), 32, drawRefresh) && ok;
     ok = save(folder, QStringLiteral("favorite"), 32, drawFavorite) && ok;
     ok = save(folder, QStringLiteral("save-as"), 32, drawSaveAs) && ok;
+    // The application's icon in the desktop's icon theme, at the usual sizes.
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString sub = QStringLiteral("hicolor/%1x%1/apps").arg(size);
+        ok = folder.mkpath(sub) &&
+             save(QDir(folder.filePath(sub)), QStringLiteral("codiflux"), size,
+                  [size](QPainter& p) { drawCodeIcon(p, size); }) &&
+             ok;
+    }
     return ok ? 0 : 1;
 }

@@ -5,8 +5,11 @@
 #include "bases/textbase.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
+#include "codiflux_version.h"
+#include "settings/userfont.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -331,12 +334,16 @@ QString helpText()
         "Usage :\n"
         "  codiflux-cli generate SOURCE -o DESTINATION [options]\n"
         "  codiflux-cli preview SOURCE [options]\n"
-        "  codiflux-cli --help\n"
+        "  codiflux-cli font --install | --uninstall\n"
+        "  codiflux-cli --help | --version\n"
         "\n"
         "generate fabrique la base encodée : une copie de SOURCE dont chaque enregistrement\n"
         "reçoit le code 2D de sa valeur, écrit avec la police Quadrex. Une base DBF donne une\n"
         "base DBF (et sa forme texte avec --txt), une base texte donne une base texte.\n"
         "preview affiche les dimensions du code de l'enregistrement d'exemple et son texte.\n"
+        "font --install copie la police Quadrex dans le dossier des polices de l'utilisateur\n"
+        "($XDG_DATA_HOME/fonts, par défaut ~/.local/share/fonts) et met à jour le cache des\n"
+        "polices (fc-cache) ; font --uninstall l'en retire.\n"
         "\n"
         "Champ à encoder :\n"
         "  -f, --field NOM          champ d'une base DBF\n"
@@ -385,6 +392,11 @@ QString helpText()
         "Une fabrication interrompue (Ctrl+C) ou en échec ne laisse aucun fichier partiel.\n");
 }
 
+QString versionText()
+{
+    return QStringLiteral("codiflux-cli " CODIFLUX_VERSION "\n");
+}
+
 ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
 {
     ParseResult r;
@@ -394,7 +406,7 @@ ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
         return r;
     };
     if (arguments.isEmpty())
-        return usage(tr("Commande manquante : generate ou preview."));
+        return usage(tr("Commande manquante : generate, preview ou font."));
 
     // Help wins wherever it stands.
     for (const QString& a : arguments) {
@@ -406,6 +418,16 @@ ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
             return r;
         }
     }
+    for (const QString& a : arguments) {
+        if (a == QLatin1String("--"))
+            break;
+        if (a == QLatin1String("--version")) {
+            r.exitCode = ExitSuccess;
+            r.options.command = Command::Version;
+            r.message = versionText();
+            return r;
+        }
+    }
 
     Options& o = r.options;
     const QString command = arguments.first();
@@ -413,8 +435,21 @@ ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
         o.command = Command::Generate;
     else if (command == QLatin1String("preview"))
         o.command = Command::Preview;
+    else if (command == QLatin1String("font"))
+        o.command = Command::Font;
     else
-        return usage(tr("Commande inconnue : « %1 » (generate ou preview attendue).").arg(command));
+        return usage(tr("Commande inconnue : « %1 » (generate, preview ou font attendue).").arg(command));
+
+    if (o.command == Command::Font) {
+        const QStringList rest = arguments.mid(1);
+        if (rest == QStringList{QStringLiteral("--install")})
+            o.fontAction = FontAction::Install_;
+        else if (rest == QStringList{QStringLiteral("--uninstall")})
+            o.fontAction = FontAction::Uninstall_;
+        else
+            return usage(tr("font attend une seule option : --install ou --uninstall."));
+        return r;
+    }
 
     QList<GivenOption> given;
     QStringList positionals;
@@ -739,6 +774,15 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
     QTextStream& out = *console.out;
     QTextStream& err = *console.err;
     const ParseResult parsed = parseArguments(arguments, settings);
+    if (parsed.exitCode < 0 && parsed.options.command == Command::Font) {
+        const UserFontResult font =
+            parsed.options.fontAction == FontAction::Install_
+                ? installUserFont(codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()))
+                : uninstallUserFont();
+        (font.ok ? out : err) << font.message << '\n';
+        (font.ok ? out : err).flush();
+        return font.ok ? ExitSuccess : ExitFailure;
+    }
     if (parsed.exitCode == ExitSuccess) {
         out << parsed.message;
         out.flush();

@@ -23,7 +23,10 @@ namespace codiflux::cli {
 
 enum ExitCode : int { ExitSuccess = 0, ExitFailure = 1, ExitUsage = 2 };
 
-enum class Command { Help, Generate, Preview };
+enum class Command { Help, Version, Generate, Preview, Font };
+
+// What `font` does with the user's copy of the font.
+enum class FontAction { Install_, Uninstall_ };
 
 // What the command line asks for, once the preset and the options given beside
 // it are merged.
@@ -44,6 +47,7 @@ struct Options {
     qint64 sampleRecord = 0;    // --sample; 0: the first record whose value is not blank
     bool progress = true;       // --no-progress turns the bar off
     bool draw = false;          // --draw: draw the symbol even when stdout is no terminal
+    FontAction fontAction = FontAction::Install_;  // font --install / --uninstall
 };
 
 struct ParseResult {
@@ -58,6 +62,9 @@ ParseResult parseArguments(const QStringList& arguments, QSettings& settings);
 
 // The French help.
 QString helpText();
+
+// The product version line printed by --version.
+QString versionText();
 
 // A stored parameter set as the window's controls hold it once loaded: combo
 // values that no entry carries read 0, spin box values are clamped to their ranges.

@@ -1,17 +1,22 @@
-// The Quadrex 2D-code font as the toolkit draws it: every glyph 'A'..'P' one
-// module wide and four modules tall, module k (bit k, bit 0 at the bottom)
-// inked when bit k is clear, and lines that stack without gaps.
+// The Quadrex 2D-code font as the toolkit draws it: every glyph 'A'..'P'
+// advances by one module in a cell four modules tall, module k (bit k, bit 0
+// at the bottom) inked when bit k is clear, inked runs reaching 3/16 module
+// past the cell to the right and downward, and lines that stack without gaps.
 
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QtTest>
 
 namespace {
+
+// How far, in modules, the ink reaches into the next character and the next line.
+constexpr double kOverlap = 3.0 / 16;
 
 bool isInk(QRgb pixel)
 {
@@ -50,10 +55,11 @@ class TestFont : public QObject {
 
 private:
     int fontId = -1;
+    int drawnId = -1;
 
     QFont quadrex(int module) const
     {
-        QFont font(QStringLiteral("Quadrex"));
+        QFont font(QStringLiteral("QuadrexAlt"));
         font.setPixelSize(4 * module);
         font.setHintingPreference(QFont::PreferNoHinting);
         font.setStyleStrategy(QFont::NoFontMerging);
@@ -67,9 +73,17 @@ private slots:
         fontId = QFontDatabase::addApplicationFont(QStringLiteral(CODIFLUX_FONT_FILE));
         QVERIFY(fontId >= 0);
         QCOMPARE(QFontDatabase::applicationFontFamilies(fontId), QStringList{QStringLiteral("Quadrex")});
+        // The glyphs are drawn from the same generator's copy under a family
+        // name of its own, which no Quadrex installed on the machine shadows.
+        drawnId = QFontDatabase::addApplicationFont(QStringLiteral(CODIFLUX_ALT_FONT_FILE));
+        QVERIFY(drawnId >= 0);
     }
 
-    void cleanupTestCase() { QFontDatabase::removeApplicationFont(fontId); }
+    void cleanupTestCase()
+    {
+        QFontDatabase::removeApplicationFont(fontId);
+        QFontDatabase::removeApplicationFont(drawnId);
+    }
 
     void metrics_data()
     {
@@ -83,17 +97,19 @@ private slots:
     {
         QFETCH(int, module);
         const QFont font = quadrex(module);
-        QCOMPARE(QFontInfo(font).family(), QStringLiteral("Quadrex"));
+        QCOMPARE(QFontInfo(font).family(), QStringLiteral("QuadrexAlt"));
         const QFontMetrics fm(font);
         QCOMPARE(fm.ascent() + fm.descent(), 4 * module);
         QCOMPARE(fm.leading(), 0);
         QCOMPARE(fm.lineSpacing(), 4 * module);
+        const QFontMetricsF fmf(font);
         for (char c = 'A'; c <= 'P'; ++c) {
             QCOMPARE(fm.horizontalAdvance(QChar(c)), module);
             if (c == 'P')
                 continue;  // all blank: no outline to measure
-            QCOMPARE(fm.leftBearing(QChar(c)), 0);
-            QCOMPARE(fm.rightBearing(QChar(c)), 0);
+            QCOMPARE(fmf.leftBearing(QChar(c)), 0.0);
+            // The toolkit rounds the ink's box out to whole pixels.
+            QCOMPARE(fmf.rightBearing(QChar(c)), -std::ceil(kOverlap * module));
         }
         QCOMPARE(fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOP")), 16 * module);
         QCOMPARE(fm.horizontalAdvance(QChar(' ')), module);
@@ -106,15 +122,18 @@ private slots:
             QTest::newRow(qPrintable(QStringLiteral("%1 (%2)").arg(QChar('A' + v)).arg(v))) << v;
     }
 
-    // Each module of the glyph, as a whole square, is ink or paper by the contract.
+    // Each module of the glyph is ink or paper by the contract; the ink of an
+    // inked module reaches past the cell to the right, and that of the bottom
+    // one below the line, by the overlap and no further.
     void glyphs()
     {
         QFETCH(int, value);
         const int module = 16;
+        const int spill = int(std::ceil(kOverlap * module));
         const QFont font = quadrex(module);
         const QFontMetrics fm(font);
-        // A blank column on each side shows that nothing spills over.
-        QImage image = paper(3 * module, 4 * module);
+        // A blank column on each side and a blank band below show what spills over.
+        QImage image = paper(3 * module, 5 * module);
         {
             QPainter painter(&image);
             painter.setFont(font);
@@ -128,10 +147,19 @@ private slots:
             const QPoint centre(module + module / 2, top + module / 2);
             QVERIFY2(inked ? isInk(image.pixel(centre)) : isPaper(image.pixel(centre)),
                      qPrintable(QStringLiteral("module %1 centre").arg(k)));
-            QCOMPARE(pixelsNot(image, QRect(module, top, module, module), inked), 0);
+            // A blank module under an inked one takes the spill at its top.
+            QCOMPARE(pixelsNot(image, QRect(module, inked ? top : top + spill, module, inked ? module : module - spill),
+                               inked), 0);
+            const QPoint right(2 * module + 1, top + module / 2);
+            QVERIFY2(inked ? isInk(image.pixel(right)) : isPaper(image.pixel(right)),
+                     qPrintable(QStringLiteral("module %1 overlap").arg(k)));
         }
-        QCOMPARE(pixelsNot(image, QRect(0, 0, module, 4 * module), false), 0);
-        QCOMPARE(pixelsNot(image, QRect(2 * module, 0, module, 4 * module), false), 0);
+        const bool bottomInked = (value & 1) == 0;
+        const QPoint below(module + module / 2, 4 * module + 1);
+        QVERIFY(bottomInked ? isInk(image.pixel(below)) : isPaper(image.pixel(below)));
+        QCOMPARE(pixelsNot(image, QRect(0, 0, module, 5 * module), false), 0);
+        QCOMPARE(pixelsNot(image, QRect(2 * module + spill, 0, module - spill, 5 * module), false), 0);
+        QCOMPARE(pixelsNot(image, QRect(module, 4 * module + spill, 2 * module, module - spill), false), 0);
     }
 
     void spaceIsBlank()
@@ -149,10 +177,12 @@ private slots:
     }
 
     // Characters side by side and lines one under the other draw a seamless
-    // grid: "AP" over "PA" is a checkerboard of full 1 x 4 bars.
+    // grid: "AP" over "PA" is a checkerboard of full 1 x 4 bars, each bar
+    // reaching by the overlap into the blank cells right of and below it.
     void linesStack()
     {
         const int module = 16;
+        const int spill = int(std::ceil(kOverlap * module));
         const QFont font = quadrex(module);
         QImage image = paper(2 * module, 8 * module + 8);
         {
@@ -163,10 +193,10 @@ private slots:
                              QStringLiteral("AP\nPA"));
         }
         QCOMPARE(pixelsNot(image, QRect(0, 0, module, 4 * module), true), 0);
-        QCOMPARE(pixelsNot(image, QRect(module, 0, module, 4 * module), false), 0);
-        QCOMPARE(pixelsNot(image, QRect(0, 4 * module, module, 4 * module), false), 0);
+        QCOMPARE(pixelsNot(image, QRect(module + spill, 0, module - spill, 4 * module), false), 0);
+        QCOMPARE(pixelsNot(image, QRect(0, 4 * module + spill, module, 4 * module - spill), false), 0);
         QCOMPARE(pixelsNot(image, QRect(module, 4 * module, module, 4 * module), true), 0);
-        QCOMPARE(pixelsNot(image, QRect(0, 8 * module, 2 * module, 8), false), 0);
+        QCOMPARE(pixelsNot(image, QRect(0, 8 * module + spill, 2 * module, 8 - spill), false), 0);
     }
 
     // A band of the worked layout: a run of 'A' is one solid block, with no

@@ -208,6 +208,38 @@ private slots:
         QVERIFY(QFontDatabase::applicationFontFamilies(0).isEmpty());
     }
 
+    // An installed tree: bin/ without RES, the catalogues in share/codiflux/translations
+    // and the font in the system fonts tree; RES beside the program still wins.
+    void installedTree_data()
+    {
+        QTest::addColumn<bool>("withRes");
+        QTest::newRow("no RES: the installed files") << false;
+        QTest::newRow("RES beside the program wins") << true;
+    }
+
+    void installedTree()
+    {
+        QFETCH(bool, withRes);
+        if (!QFile::exists(QStringLiteral(CODIFLUX_QT_TRANSLATIONS "/qt_fr.qm")))
+            QSKIP("the toolkit's French catalogues are not installed (qt6-translations-l10n)");
+        QTemporaryDir prefix, current;
+        const QString bin = prefix.filePath(QStringLiteral("bin"));
+        const QString fonts = prefix.filePath(QStringLiteral("share/fonts/truetype/codiflux"));
+        QVERIFY(QDir().mkpath(bin) && QDir().mkpath(fonts));
+        QVERIFY(QFile::copy(altFont, fonts + QStringLiteral("/Quadrex.ttf")));
+        QVERIFY(installCatalogues(prefix.filePath(QStringLiteral("share/codiflux"))));
+        QVERIFY(QDir().rename(prefix.filePath(QStringLiteral("share/codiflux/RES/translations")),
+                              prefix.filePath(QStringLiteral("share/codiflux/translations"))));
+        if (withRes)
+            QVERIFY(installFont(bin, realFont));
+        StartupEnvironment environment;
+        setupEnvironment(environment, bin, current.path(), QStringLiteral("fr_FR"));
+        QCOMPARE(QFontDatabase::applicationFontFamilies(environment.fontId),
+                 QStringList{withRes ? QStringLiteral("Quadrex") : QStringLiteral("QuadrexAlt")});
+        QVERIFY(!environment.translatorA->isEmpty());
+        QVERIFY(environment.translatorB->isEmpty());
+    }
+
     // The build lays out RES beside the executables (the tests' own included):
     // started from another folder, everything is found there.
     void besideTheExecutable()

@@ -683,6 +683,8 @@ private slots:
             "Affiche des informations concernant la bibliothèque libdmtx", "", false);
         row("actionAboutQrencode", "A propose de qrencode",
             "Affiche des informations concernant la bibliothèque qrencode", "", false);
+        row("actionInstallerPolice", "Installer la police Quadrex",
+            "Copie la police Quadrex dans le dossier des polices de l'utilisateur", "", false);
     }
 
     void actions()
@@ -731,7 +733,8 @@ private slots:
         QCOMPARE(names(form.menu_Pr_f_rences->actions()),
                  (QStringList{"actionChargerParamParDefaut", "actionSauverParamParDefaut"}));
         QCOMPARE(names(form.menuAide->actions()),
-                 (QStringList{"actionAbout", "|", "actionAboutQt", "actionAboutLibdmtx", "actionAboutQrencode"}));
+                 (QStringList{"actionAbout", "|", "actionAboutQt", "actionAboutLibdmtx", "actionAboutQrencode", "|",
+                              "actionInstallerPolice"}));
         QCOMPARE(names(form.mainToolBar->actions()),
                  (QStringList{"actionChargerBase", "actionPrevisualisation", "actionGenererBase", "|",
                               "actionChargerParamParDefaut", "actionSauverParamParDefaut", "|", "actionFermer"}));
@@ -835,7 +838,7 @@ private slots:
             "onSauverParametres(QAction*)", "annulerGenererBase()", "selectionnerPosition(int,int)",
             "selectionnerPosition()", "selectionnerDebutPosition(int)", "selectionnerFinPosition(int)",
             "selectionnerNbCarPosition(int)", "updateOtherSelections()", "watchdogTimedOut()", "fitInView()",
-            "onAbout()", "onAboutQt()", "onAboutLibdmtx()", "onAboutQrencode()"};
+            "onAbout()", "onAboutQt()", "onAboutLibdmtx()", "onAboutQrencode()", "onInstallerPolice()"};
         QCOMPARE(slotList, expected);
         // No signals of its own.
         for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
@@ -858,6 +861,7 @@ private slots:
             {f->actionAboutQt, SIGNAL(triggered()), SLOT(onAboutQt())},
             {f->actionAboutLibdmtx, SIGNAL(triggered()), SLOT(onAboutLibdmtx())},
             {f->actionAboutQrencode, SIGNAL(triggered()), SLOT(onAboutQrencode())},
+            {f->actionInstallerPolice, SIGNAL(triggered()), SLOT(onInstallerPolice())},
             {f->actionChargerBase, SIGNAL(triggered()), SLOT(chargerBase())},
             {f->actionGenererBase, SIGNAL(triggered()), SLOT(genererBase())},
             {f->comboBoxChamps, SIGNAL(currentIndexChanged(int)), SLOT(selectionnerChamp(int))},
@@ -1251,6 +1255,31 @@ private slots:
         QCOMPARE(seen.iconSize, QSize(32, 32));
         // The box is gone once closed.
         QTRY_VERIFY(!QApplication::activeModalWidget());
+        closeForGood(w);
+    }
+
+    // "Installer la police Quadrex": the program's font lands in the user's
+    // fonts folder and the box says where (no fc-cache on the path here).
+    void installFontBox()
+    {
+        QTemporaryDir data, noTools;
+        const QByteArray path = qgetenv("PATH"), dataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("PATH", QFile::encodeName(noTools.path()));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        auto window = makeWindow();
+        Codiflux& w = *window;
+        w.show();
+        ModalResponder seen([](QWidget* box) { clickButton(box, QMessageBox::Ok); });
+        w.ui()->actionInstallerPolice->trigger();
+        qputenv("PATH", path);
+        dataHome.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", dataHome);
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.title, QStringLiteral("Installer la police Quadrex"));
+        const QString copy = data.filePath(QStringLiteral("fonts/Quadrex.ttf"));
+        QVERIFY2(seen.text.contains(copy) && seen.text.contains(QStringLiteral("fc-cache")), qPrintable(seen.text));
+        QFile installed(copy), original(QCoreApplication::applicationDirPath() + QStringLiteral("/RES/Quadrex.ttf"));
+        QVERIFY(installed.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
+        QCOMPARE(installed.readAll(), original.readAll());
         closeForGood(w);
     }
 

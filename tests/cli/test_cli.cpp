@@ -161,6 +161,7 @@ private slots:
     void argumentErrors_data();
     void argumentErrors();
     void helpAndUsageFromTheExecutable();
+    void versionAndFontFromTheExecutable();
     void optionValues();
     void defaultsWithoutPreset();
 
@@ -249,6 +250,8 @@ void TestCli::argumentErrors_data()
                                       << "nom du champ encodé";
     QTest::newRow("unknown preset") << QStringList{"generate", src, "-o", "x", "--preset", "Etiquettes"} << 2
                                     << "Jeu de paramètres inconnu";
+    QTest::newRow("font without action") << QStringList{"font"} << 2 << "--install ou --uninstall";
+    QTest::newRow("font, both actions") << QStringList{"font", "--install", "--uninstall"} << 2 << "--uninstall";
     QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage";
     QTest::newRow("help after a command") << QStringList{"generate", src, "--module", "0", "-h"} << 0 << "--verify";
 }
@@ -290,6 +293,32 @@ void TestCli::helpAndUsageFromTheExecutable()
     QCOMPARE(noField.exitCode, 2);
     QVERIFY(noField.err.contains(QStringLiteral("--field")));
     QVERIFY(!QFile::exists(path("x.dbf")));
+}
+
+void TestCli::versionAndFontFromTheExecutable()
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+    env.insert(QStringLiteral("PATH"), path(QStringLiteral("no-tools")));  // no fc-cache
+    process.setProcessEnvironment(env);
+    auto run = [&process](const QStringList& arguments) {
+        process.start(QStringLiteral(CODIFLUX_CLI_EXE), arguments);
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode()
+                                                                                               : -1;
+    };
+    QCOMPARE(run({QStringLiteral("--version")}), 0);
+    QVERIFY(QRegularExpression(QStringLiteral("^codiflux-cli \\d+\\.\\d+\\.\\d+\n$"))
+                .match(QString::fromUtf8(process.readAllStandardOutput()))
+                .hasMatch());
+
+    const QString copy = path(QStringLiteral("data/fonts/Quadrex.ttf"));
+    QCOMPARE(run({QStringLiteral("font"), QStringLiteral("--install")}), 0);
+    QVERIFY(QString::fromUtf8(process.readAllStandardOutput()).contains(copy));
+    QCOMPARE(readFile(copy), readFile(QFileInfo(QStringLiteral(CODIFLUX_CLI_EXE)).path() + "/RES/Quadrex.ttf"));
+    QCOMPARE(run({QStringLiteral("font"), QStringLiteral("--uninstall")}), 0);
+    QVERIFY(QString::fromUtf8(process.readAllStandardOutput()).contains(path(QStringLiteral("data/fonts"))));
+    QVERIFY(!QFile::exists(copy));
 }
 
 void TestCli::optionValues()
