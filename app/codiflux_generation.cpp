@@ -131,17 +131,18 @@ void Codiflux::genererBase()
     if (path.isEmpty())
         return;
 
-    // Writing over the source while reading it would destroy it: the files
-    // themselves are compared, whatever the spelling of their paths.
+    // Writing over a file the run reads (the source, or its memo file) would
+    // destroy it: the files themselves are compared, whatever the spelling
+    // of their paths.
     const QString source = form.lineEditBaseSource->text();
-    auto refuseSameFile = [this, &title]() {
-        QMessageBox::critical(this, title, tr("Le fichier de destination doit être différent du fichier source."),
-                              QMessageBox::Close, QMessageBox::Close);
+    auto refuseOverwrite = [this, &title, &source](const QString& destination) {
+        const QString refusal = overwriteRefusal(destination, baseKind, source);
+        if (!refusal.isEmpty())
+            QMessageBox::critical(this, title, refusal, QMessageBox::Close, QMessageBox::Close);
+        return !refusal.isEmpty();
     };
-    if (sameFile(path, source)) {
-        refuseSameFile();
+    if (refuseOverwrite(path))
         return;
-    }
 
     bool genererTxt = false;
     if (baseKind == BaseDbf) {
@@ -149,10 +150,8 @@ void Codiflux::genererBase()
                                            tr("Souhaitez-vous également générer une base en format TXT ?"),
                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             == QMessageBox::Yes;
-        if (genererTxt && sameFile(textOutputPathFor(path), source)) {
-            refuseSameFile();
+        if (genererTxt && refuseOverwrite(textOutputPathFor(path)))
             return;
-        }
     }
 
     // The folder is remembered once the destination is accepted, whatever the

@@ -8,9 +8,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -30,6 +33,19 @@ void selectValue(QComboBox* box, int value)
 int currentValue(const QComboBox* box)
 {
     return box->currentData(Qt::UserRole).toInt();
+}
+
+// Writes the settings file at once, so that a file that cannot be written is
+// told now rather than lost silently.
+void confirmerEcriture(QWidget* parent, QSettings& settings)
+{
+    settings.sync();
+    if (settings.status() == QSettings::AccessError)
+        QMessageBox::warning(parent, QCoreApplication::translate("Codiflux", "Sauver paramètres"),
+                             QCoreApplication::translate("Codiflux", "Les paramètres n'ont pas pu être enregistrés "
+                                                                     "dans « %1 ».")
+                                 .arg(QDir::toNativeSeparators(settings.fileName())),
+                             QMessageBox::Close, QMessageBox::Close);
 }
 
 } // namespace
@@ -132,6 +148,7 @@ void Codiflux::onSauverParametresParDefaut()
     codiflux::openParameterSet(*settings);
     ecrireJeuParametres();
     codiflux::closeAllGroups(*settings);
+    confirmerEcriture(this, *settings);
 }
 
 void Codiflux::onChargerParametres(QAction* action)
@@ -176,6 +193,7 @@ void Codiflux::onSauverParametres(QAction* action)
             codiflux::openParameterSet(*settings, name);
             ecrireJeuParametres();
             codiflux::closeAllGroups(*settings);
+            confirmerEcriture(this, *settings);
             construireMenusParametres();
         }
         return;
@@ -184,4 +202,5 @@ void Codiflux::onSauverParametres(QAction* action)
     codiflux::openParameterSet(*settings, action->text());
     ecrireJeuParametres();
     codiflux::closeAllGroups(*settings);
+    confirmerEcriture(this, *settings);
 }

@@ -1,6 +1,7 @@
 #include "bases/dbf.h"
 
-#include <clocale>
+#include "bases/regularfile.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,16 +25,17 @@ constexpr char kTypeLetters[] = "CNFDML";
 
 void* stdioOpen(void*, const char* path, int mode)
 {
-    const char* how = nullptr;
-    if ((mode & 3) == 1)
-        how = "rb";
-    else if (mode & 4)
-        how = "r+b";
-    else if (mode & 8)
-        how = "wb";
-    if (!how || !path)
+    if (!path)
         return nullptr;
-    return std::fopen(path, how);
+    // An existing file is read only when it is a regular one: a FIFO would
+    // block, a device read without end.
+    if ((mode & 3) == 1)
+        return fopenRegular(path);
+    if (mode & 4)
+        return fopenRegular(path, true);
+    if (mode & 8)
+        return std::fopen(path, "wb");
+    return nullptr;
 }
 
 std::size_t stdioRead(void*, void* file, void* buffer, std::size_t size)
@@ -150,14 +152,6 @@ std::int64_t parseBlockNumber(const char* text, std::size_t length)
     return negative ? -value : value;
 }
 
-char localeDecimalPoint()
-{
-    const lconv* conv = std::localeconv();
-    if (conv && conv->decimal_point && conv->decimal_point[0] != '\0' && conv->decimal_point[1] == '\0')
-        return conv->decimal_point[0];
-    return '.';  // a point of several bytes (or none) would not fit in place
-}
-
 } // namespace
 
 struct DbfTable {
@@ -209,6 +203,11 @@ void oemToAnsi(const char* source, char* dest, std::size_t length)
         const auto c = static_cast<unsigned char>(source[i]);
         dest[i] = static_cast<char>(c < 0x80 ? c : kOemToAnsi[c - 0x80]);
     }
+}
+
+std::string dbf_memo_path(const char* path)
+{
+    return path ? memoPath(path) : std::string();
 }
 
 DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int textAsIs)
@@ -462,7 +461,8 @@ unsigned finishFieldText(char* dest, unsigned destSize, std::size_t length)
 
 char dbf_decimal_point()
 {
-    return localeDecimalPoint();
+    // Numbers read the same under every locale: always a full stop.
+    return '.';
 }
 
 unsigned dbf_field_text(const char* value, unsigned valueLength, char type, int textAsIs, char decimalPoint,
@@ -521,7 +521,7 @@ unsigned dbf_read_field(DbfTable* table, const DbfField* field, char* dest, unsi
         }
     } else {
         return dbf_field_text(reinterpret_cast<const char*>(table->record) + field->offset,
-                              static_cast<unsigned>(field->length), field->type, table->textAsIs, localeDecimalPoint(),
+                              static_cast<unsigned>(field->length), field->type, table->textAsIs, dbf_decimal_point(),
                               dest, destSize);
     }
     return finishFieldText(dest, destSize, length);

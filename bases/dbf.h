@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace codiflux {
 
@@ -63,7 +64,11 @@ struct DbfTable;
 // only unless the table is writable. A 'C' field takes bytes 16 and 17 of its
 // descriptor as a 16-bit length (decimal count 0); other types keep byte 16 as
 // length and byte 17 as decimal count, and a field with decimals reads as F.
+// With the default file access, a path that is not a regular file (FIFO,
+// device, directory) opens nothing.
 DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int textAsIs);
+// The memo file dbf_open opens beside the table at `path`.
+std::string dbf_memo_path(const char* path);
 unsigned dbf_field_count(const DbfTable* table);
 bool dbf_field_info(const DbfTable* table, unsigned index, DbfFieldInfo* info);
 unsigned dbf_record_count(const DbfTable* table);
@@ -83,8 +88,8 @@ unsigned dbf_read_field(DbfTable* table, const DbfField* field, char* dest, unsi
 // Touches no table, so any thread may call it.
 unsigned dbf_field_text(const char* value, unsigned valueLength, char type, int textAsIs, char decimalPoint,
                         char* dest, unsigned destSize);
-// The decimal point dbf_read_field writes into an F field's text: the current
-// C locale's when it is one byte, '.' otherwise.
+// The decimal point dbf_read_field writes into an F field's text: a full
+// stop, whatever the C library's locale.
 char dbf_decimal_point();
 void dbf_close(DbfTable* table);
 // Last error code; the text is copied to *text when given.

@@ -1,6 +1,9 @@
 #include "bases/textbase.h"
 
+#include "bases/regularfile.h"
+
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <limits>
@@ -25,7 +28,26 @@ bool TextLineReader::open(const QString& path, QString* error)
 {
     close();
     file.setFileName(path);
+#ifndef Q_OS_WIN
+    // Only a regular file: a FIFO would block the open, a device never end.
+    const int fd = openRegularFile(QFile::encodeName(path).constData());
+    if (fd < 0) {
+        if (errno == ENODEV && !QFileInfo(path).isDir()) {
+            if (error)
+                *error = QCoreApplication::translate("TextBase", "Ce n'est pas un fichier ordinaire.");
+            return false;
+        }
+        // Missing, unreadable or a folder: the file's own text (opening it does not wait).
+        if (!file.open(QIODevice::ReadOnly) && error)
+            *error = file.errorString();
+        file.close();
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+#else
     if (!file.open(QIODevice::ReadOnly)) {
+#endif
         if (error)
             *error = file.errorString();
         return false;

@@ -1,5 +1,6 @@
 #include "generation/generationcore.h"
 
+#include "bases/regularfile.h"
 #include "bases/textbase.h"
 #include "generation/csvgeneration.h"
 
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -93,6 +95,23 @@ const char kTextLongCodeField[] =
                                      "fin de ligne) ou utilisez la sortie texte (TXT).");
 const char kTextBadFieldName[] =
     QT_TRANSLATE_NOOP("BaseEncoder", "Le nom du champ encodé est vide ou commence par un espace.");
+const char kTextSameMemo[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "Le fichier de destination doit être différent du fichier mémo de la base "
+                                     "d'origine (%1).");
+const char kTextNotRegular[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "« %1 » n'est pas un fichier ordinaire : il ne sera pas remplacé.");
+const char kTextReadOnly[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "« %1 » est en lecture seule : il ne sera pas remplacé.");
+const char kTextLocked[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "« %1 » est déjà en cours d'écriture par une autre génération. Réessayez "
+                                     "lorsqu'elle sera terminée.");
+const char kTextDuplicateField[] =
+    QT_TRANSLATE_NOOP("BaseEncoder", "La base d'origine a déjà un champ nommé « %1 » : choisissez un autre nom pour "
+                                     "le champ encodé.");
+const char kTextNoSource[] = QT_TRANSLATE_NOOP("BaseEncoder", "Aucune base d'origine n'est chargée.");
+const char kTextSourceGone[] = QT_TRANSLATE_NOOP("BaseEncoder", "La base d'origine « %1 » n'existe plus.");
+const char kTextNoField[] = QT_TRANSLATE_NOOP("BaseEncoder", "Aucun champ à encoder n'est sélectionné.");
+const char kTextNoDestination[] = QT_TRANSLATE_NOOP("BaseEncoder", "Aucun fichier de destination n'est indiqué.");
 
 bool isWhite(unsigned char c)
 {
@@ -134,13 +153,24 @@ std::FILE* openExclusive(const QString& path)
     return std::fopen(QFile::encodeName(path).constData(), "wbx");
 }
 
-QString temporaryFor(const QString& destination)
+// A hidden name beside `destination`, unique to this call, ending in `suffix`.
+QString hiddenBeside(const QString& destination, const char* suffix)
 {
     if (destination.isEmpty())
         return {};
     const QFileInfo info(destination);
     return info.absolutePath() + QLatin1String("/.") + info.fileName() + QLatin1Char('.')
-        + QString::number(QRandomGenerator::global()->generate64(), 16) + QLatin1String(".tmp");
+        + QString::number(QRandomGenerator::global()->generate64(), 16) + QLatin1String(suffix);
+}
+
+QString temporaryFor(const QString& destination)
+{
+    return hiddenBeside(destination, ".tmp");
+}
+
+std::filesystem::path fsPath(const QString& path)
+{
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
 }
 
 bool finishFile(std::FILE* f)
@@ -150,17 +180,6 @@ bool finishFile(std::FILE* f)
     ok = ok && ::fsync(::fileno(f)) == 0;
 #endif
     return std::fclose(f) == 0 && ok;
-}
-
-bool moveIntoPlace(const QString& temporary, const QString& destination)
-{
-    const QFileInfo existing(destination);
-    if (existing.exists())
-        QFile::setPermissions(temporary, existing.permissions());
-    std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(QFile::encodeName(temporary).toStdString()),
-                            std::filesystem::path(QFile::encodeName(destination).toStdString()), ec);
-    return !ec;
 }
 
 } // namespace
@@ -235,6 +254,105 @@ QString textOutputPathFor(const QString& dbfPath)
     return info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1String(".txt");
 }
 
+QStringList filesReadBy(int sourceKind, const QString& sourcePath)
+{
+    QStringList files{sourcePath};
+    if (sourceKind == BaseDbf && !sourcePath.isEmpty())
+        files.append(QFile::decodeName(QByteArray::fromStdString(dbf_memo_path(QFile::encodeName(sourcePath)))));
+    return files;
+}
+
+QString overwriteRefusal(const QString& destination, int sourceKind, const QString& sourcePath)
+{
+    const QStringList read = filesReadBy(sourceKind, sourcePath);
+    for (qsizetype i = 0; i < read.size(); ++i) {
+        if (sameFile(destination, read.at(i)))
+            return i == 0 ? generationText(kTextSameFile)
+                          : generationText(kTextSameMemo).arg(QDir::toNativeSeparators(read.at(i)));
+    }
+    return {};
+}
+
+QString destinationRefusal(const QString& destination)
+{
+    const QFileInfo info(destination);
+    if (!info.exists())
+        return {};
+    if (!info.isFile())
+        return generationText(kTextNotRegular).arg(QDir::toNativeSeparators(destination));
+    if (!(info.permissions() & QFileDevice::WriteOwner))
+        return generationText(kTextReadOnly).arg(QDir::toNativeSeparators(destination));
+    return {};
+}
+
+bool moveAllIntoPlace(const QList<PendingMove>& moves)
+{
+    namespace fs = std::filesystem;
+    struct Step {
+        fs::path temporary, destination, backup;
+        bool existed = false;   // the destination was there before: its backup holds it
+        bool detached = false;  // the backup was made by moving the destination away
+        bool moved = false;
+    };
+    std::vector<Step> steps;
+    steps.reserve(std::size_t(moves.size()));
+    for (const PendingMove& move : moves)
+        steps.push_back({fsPath(move.temporary), fsPath(move.destination), {}, false, false, false});
+
+    auto rollBack = [&steps] {
+        std::error_code ignored;
+        for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+            if (it->existed && (it->moved || it->detached))
+                fs::rename(it->backup, it->destination, ignored);
+            else if (it->moved)
+                fs::remove(it->destination, ignored);
+            else if (it->existed)
+                fs::remove(it->backup, ignored);
+        }
+    };
+
+    // Every existing destination is kept first: a hard link where the file
+    // system has them (the destination never goes missing), else moved away.
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        Step& step = steps[i];
+        std::error_code ec;
+        const fs::file_status status = fs::status(step.destination, ec);
+        if (ec || !fs::exists(status))
+            continue;
+        if (!fs::is_regular_file(status)) {  // only a regular file is ever replaced
+            rollBack();
+            return false;
+        }
+        fs::permissions(step.temporary, status.permissions(), ec);
+        step.backup = fsPath(hiddenBeside(moves.at(qsizetype(i)).destination, ".old"));
+        fs::create_hard_link(step.destination, step.backup, ec);
+        if (ec) {
+            fs::rename(step.destination, step.backup, ec);
+            if (ec) {
+                rollBack();
+                return false;
+            }
+            step.detached = true;
+        }
+        step.existed = true;
+    }
+    for (Step& step : steps) {
+        std::error_code ec;
+        fs::rename(step.temporary, step.destination, ec);
+        if (ec) {
+            rollBack();
+            return false;
+        }
+        step.moved = true;
+    }
+    for (const Step& step : steps) {
+        std::error_code ignored;
+        if (step.existed)
+            fs::remove(step.backup, ignored);
+    }
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // Source reader
 
@@ -292,7 +410,7 @@ SourceScanStatus SourceReader::scanDbf(const QString& path)
     layout_ = SourceLayout();
     layout_.kind = BaseDbf;
     path_ = path;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(QFile::encodeName(path).constData(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> file(fopenRegular(QFile::encodeName(path).constData()));
     if (!file)
         return SourceScanStatus::OpenFailed;
 
@@ -400,7 +518,7 @@ bool SourceReader::open()
 {
     close();
     if (layout_.kind == BaseDbf) {
-        dbf_.reset(std::fopen(QFile::encodeName(path_).constData(), "rb"));
+        dbf_.reset(fopenRegular(QFile::encodeName(path_).constData()));
         if (!dbf_)
             return false;
         std::setvbuf(dbf_.get(), nullptr, _IOFBF, kFileBuffer);
@@ -647,12 +765,71 @@ void OutputFiles::plan(const GenerationJob& job)
         plan(job.outputPath, job.writeText ? textOutputPathFor(job.outputPath) : QString());
 }
 
+OutputFiles::~OutputFiles()
+{
+    unlock();
+}
+
+QStringList OutputFiles::destinations() const
+{
+    QStringList paths;
+    for (const QString* path : {&memoPath_, &dbfPath_, &textPath_})
+        if (!path->isEmpty())
+            paths.append(*path);
+    return paths;
+}
+
+QString OutputFiles::lockPathFor(const QString& destination)
+{
+    // Beside the file itself, whatever path names it.
+    const QFileInfo target(canonicalTarget(destination));
+    return target.path() + QLatin1String("/.") + target.fileName() + QLatin1String(".lock");
+}
+
+bool OutputFiles::lock(QString* error)
+{
+    for (const QString& destination : destinations())
+        if (!lock(destination, error))
+            return false;
+    return true;
+}
+
+bool OutputFiles::lock(const QString& destination, QString* error)
+{
+    const std::lock_guard<std::mutex> guard(locksMutex_);
+    auto lockFile = std::make_unique<QLockFile>(lockPathFor(destination));
+    // Held for the whole run, however long: only a lock whose process has
+    // died is taken over.
+    lockFile->setStaleLockTime(0);
+    if (!lockFile->tryLock(0)) {
+        if (error)
+            *error = lockFile->error() == QLockFile::LockFailedError
+                ? generationText(kTextLocked).arg(QDir::toNativeSeparators(destination))
+                : generationText(kTextCannotWrite);
+        locks_.clear();
+        return false;
+    }
+    locks_.push_back(std::move(lockFile));
+    return true;
+}
+
+void OutputFiles::unlock()
+{
+    // From the thread that gave a terminated worker up, the worker may have
+    // been stopped while it held the mutex: its locks then stay.
+    if (locksMutex_.try_lock()) {
+        locks_.clear();
+        locksMutex_.unlock();
+    }
+}
+
 bool OutputFiles::withdraw()
 {
     int expected = Open;
     if (!state_.compare_exchange_strong(expected, Withdrawn) && expected != Withdrawn)
         return false;
     removeTemporaries();
+    unlock();
     return true;
 }
 
@@ -731,6 +908,16 @@ OutputWriter::~OutputWriter()
 bool OutputWriter::open(const QByteArray& dbfHeader, QString* error)
 {
     committed_ = false;
+    if (!files_.lock(error))
+        return false;
+    for (const QString& destination : files_.destinations()) {
+        const QString refusal = destinationRefusal(destination);
+        if (!refusal.isEmpty()) {
+            if (error)
+                *error = refusal;
+            return false;
+        }
+    }
     if (!files_.dbfPath_.isEmpty()) {
         dbf_.reset(openExclusive(files_.dbfTemporary_));
         if (!dbf_) {
@@ -768,6 +955,12 @@ bool OutputWriter::copyMemo(const QString& sourceMemo, const QString& destinatio
             *error = text;
         return false;
     };
+    // The memo's destination is locked and checked as the others are.
+    if (!files_.lock(destination, error))
+        return false;
+    const QString refusal = destinationRefusal(destination);
+    if (!refusal.isEmpty())
+        return fail(refusal);
     QFile source(sourceMemo);
     if (!source.open(QIODevice::ReadOnly))
         return fail(generationText(kTextCannotOpenSource));
@@ -837,35 +1030,36 @@ bool OutputWriter::commit(QString* error)
         discard();
         return false;
     }
-    // The memo first: an encoded DBF never stands beside a memo file that is not its own.
-    if (files_.memoCreated_ && !files_.memoPath_.isEmpty()) {
-        if (!moveIntoPlace(files_.memoTemporary_, files_.memoPath_)) {
+    // Every output, or none: each destination is checked before the first
+    // move. The memo goes first, so that an encoded DBF never stands beside a
+    // memo file that is not its own.
+    QList<PendingMove> moves;
+    if (files_.memoCreated_ && !files_.memoPath_.isEmpty())
+        moves.append({files_.memoTemporary_, files_.memoPath_});
+    if (files_.dbfCreated_)
+        moves.append({files_.dbfTemporary_, files_.dbfPath_});
+    if (files_.textCreated_)
+        moves.append({files_.textTemporary_, files_.textPath_});
+    for (const PendingMove& move : std::as_const(moves)) {
+        const QString refusal = destinationRefusal(move.destination);
+        if (!refusal.isEmpty()) {
             if (error)
-                *error = generationText(kTextCannotWrite);
+                *error = refusal;
             discard();
             return false;
         }
-        files_.memoCreated_ = false;
     }
-    if (files_.dbfCreated_) {
-        if (!moveIntoPlace(files_.dbfTemporary_, files_.dbfPath_)) {
-            if (error)
-                *error = generationText(kTextCannotWrite);
-            discard();
-            return false;
-        }
-        files_.dbfCreated_ = false;
+    if (!moveAllIntoPlace(moves)) {
+        if (error)
+            *error = generationText(kTextCannotWrite);
+        discard();
+        return false;
     }
-    if (files_.textCreated_) {
-        if (!moveIntoPlace(files_.textTemporary_, files_.textPath_)) {
-            if (error)
-                *error = generationText(kTextCannotWrite);
-            discard();
-            return false;
-        }
-        files_.textCreated_ = false;
-    }
+    files_.dbfCreated_ = false;
+    files_.textCreated_ = false;
+    files_.memoCreated_ = false;
     committed_ = true;
+    files_.unlock();
     return true;
 }
 
@@ -874,6 +1068,7 @@ void OutputWriter::discard()
     dbf_.reset();
     text_.reset();
     files_.removeTemporaries();
+    files_.unlock();
 }
 
 // ---------------------------------------------------------------------------
@@ -920,16 +1115,16 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
     if (job.typeSource == BaseDbf) {
         const SourceScanStatus status = run.reader.scanDbf(job.sourcePath);
         if (status == SourceScanStatus::OpenFailed)
-            return false;
+            return fail(generationText(kTextCannotOpenSource));
         if (status != SourceScanStatus::Ok)
             return fail(generationText(kTextSourceRead));
         if (job.tableFieldCount == 0)
-            return false;
+            return fail(generationText(kTextNoSource));
         if (!QFileInfo::exists(job.sourcePath))
-            return false;
+            return fail(generationText(kTextSourceGone).arg(QDir::toNativeSeparators(job.sourcePath)));
         if (job.fieldIndex < 0 || unsigned(job.fieldIndex) >= job.tableFieldCount
             || job.fieldIndex >= job.fields.size())
-            return false;
+            return fail(generationText(kTextNoField));
         // The offsets come from the descriptor scan, the count from the open
         // table; a header that says otherwise would be written corrupt.
         if (qsizetype(job.tableFieldCount) != run.reader.layout().fields.size())
@@ -963,7 +1158,7 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
         if (job.rangeStart >= 1 && job.rangeCount >= 1)
             sampleLength = job.rangeCount;
     } else {
-        return false;
+        return fail(generationText(kTextNoSource));
     }
     const SourceLayout& layout = run.reader.layout();
 
@@ -998,12 +1193,15 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
     run.coder.emplace(parameters, job.options, job.blankCodes, width, height);
 
     if (job.outputPath.isEmpty())
-        return false;
+        return fail(generationText(kTextNoDestination));
 
-    // The outputs must not be the source, nor one another.
+    // The outputs must not be a file the run reads, nor one another.
     const OutputFiles& files = writer.files();
-    if (sameFile(files.dbfPath(), job.sourcePath) || sameFile(files.textPath(), job.sourcePath))
-        return fail(generationText(kTextSameFile));
+    for (const QString& destination : files.destinations()) {
+        const QString refusal = overwriteRefusal(destination, job.typeSource, job.sourcePath);
+        if (!refusal.isEmpty())
+            return fail(refusal);
+    }
     if (sameFile(files.dbfPath(), files.textPath()))
         return fail(generationText(kTextSameOutputs).arg(QDir::toNativeSeparators(files.textPath())));
 
@@ -1022,8 +1220,18 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
     QString sourceMemo;
     if (job.typeSource == BaseDbf) {
         sourceMemo = sourceMemoPath(job.sourcePath, layout);
-        if (!sourceMemo.isEmpty() && sameFile(memoOutputPathFor(files.dbfPath(), sourceMemo), sourceMemo))
-            return fail(generationText(kTextSameFile));
+        if (!sourceMemo.isEmpty()) {
+            // The memo copied is read too, and its copy must not replace a file the run reads.
+            const QString memoOutput = memoOutputPathFor(files.dbfPath(), sourceMemo);
+            if (sameFile(memoOutput, sourceMemo))
+                return fail(generationText(kTextSameFile));
+            const QString refusal = overwriteRefusal(memoOutput, job.typeSource, job.sourcePath);
+            if (!refusal.isEmpty())
+                return fail(refusal);
+            for (const QString& destination : files.destinations())
+                if (sameFile(destination, sourceMemo))
+                    return fail(generationText(kTextSameMemo).arg(QDir::toNativeSeparators(sourceMemo)));
+        }
         const DbfFieldInfo& last = job.fields.last();
         plan.tagsRule = qstrncmp(last.name, "TAGS", sizeof last.name) == 0 && last.length == 8
             && layout.fields.last().length == 8;
@@ -1032,6 +1240,11 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
         const QByteArray name = job.newFieldName.left(10).toLatin1();
         if (name.isEmpty() || static_cast<unsigned char>(name.at(0)) <= 0x20)
             return fail(generationText(kTextBadFieldName));
+        // The name as written (cut at 10 bytes) must differ from every field
+        // of the source, compared without regard to case as dBase does.
+        for (const SourceField& existing : layout.fields)
+            if (existing.name.compare(name, Qt::CaseInsensitive) == 0)
+                return fail(generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
         QString headerError;
         header = buildEncodedHeader(layout, plan, run.recordCount, name, &headerError, !sourceMemo.isEmpty());
         if (header.isEmpty())

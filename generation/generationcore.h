@@ -18,14 +18,18 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QLockFile>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 namespace codiflux {
 
@@ -58,6 +62,28 @@ QString longCodeFieldWarning(int fieldLength);
 // Path of the text form written beside an encoded DBF: same folder and
 // complete base name, suffix ".txt".
 QString textOutputPathFor(const QString& dbfPath);
+
+// Every file a run on this source reads: the source itself and, for a DBF
+// source, its memo file (named as the table engine names it).
+QStringList filesReadBy(int sourceKind, const QString& sourcePath);
+// Why writing `destination` would destroy a file the run reads (compared with
+// sameFile); empty when it would not.
+QString overwriteRefusal(const QString& destination, int sourceKind, const QString& sourcePath);
+// Why an existing `destination` may not be replaced: it is not a regular
+// file (directory, device, FIFO, socket) or its owner may not write it.
+// Empty when it does not exist or may be replaced.
+QString destinationRefusal(const QString& destination);
+
+// A finished temporary file and the destination it replaces.
+struct PendingMove {
+    QString temporary;
+    QString destination;
+};
+// Moves every temporary onto its destination, all or none: each destination
+// that exists keeps its mode and is kept under a backup name until every move
+// has succeeded. When one move fails, the files already moved are taken back
+// and every destination is left as it was; false then.
+bool moveAllIntoPlace(const QList<PendingMove>& moves);
 
 // ---------------------------------------------------------------------------
 // (a) Source reader
@@ -267,6 +293,8 @@ public:
     const QString& dbfTemporary() const { return dbfTemporary_; }
     const QString& textTemporary() const { return textTemporary_; }
     const QString& memoTemporary() const { return memoTemporary_; }  // for a DBF output
+    // Every destination of the run planned so far (the memo's once it is copied).
+    QStringList destinations() const;
 
     // Removes the temporaries that exist (created and not yet moved into
     // place). Safe from another thread once the worker has stopped.
@@ -278,10 +306,25 @@ public:
     // result is false.
     bool withdraw();
 
+    OutputFiles(const OutputFiles&) = delete;
+    OutputFiles& operator=(const OutputFiles&) = delete;
+    ~OutputFiles();
+
+    // Name of the lock file that keeps two runs from writing `destination` at once.
+    static QString lockPathFor(const QString& destination);
+
 private:
     friend class OutputWriter;
+    // Takes the lock of every destination, or of the one given; false, with
+    // the text, when another run holds one of them.
+    bool lock(QString* error);
+    bool lock(const QString& destination, QString* error);
+    void unlock();
+
     QString dbfPath_, textPath_, dbfTemporary_, textTemporary_;
     QString memoPath_, memoTemporary_;  // memoPath_: set when a memo is copied
+    std::mutex locksMutex_;
+    std::vector<std::unique_ptr<QLockFile>> locks_;
     std::atomic<bool> dbfCreated_{false};
     std::atomic<bool> memoCreated_{false};
     std::atomic<bool> textCreated_{false};
@@ -310,8 +353,11 @@ public:
     OutputWriter(const OutputWriter&) = delete;
     OutputWriter& operator=(const OutputWriter&) = delete;
 
-    // Creates the temporary DBF (writing `dbfHeader`) when files.dbfPath() is
-    // set, and the temporary text file when files.textPath() is set.
+    // Takes the lock of every destination and checks that each may be
+    // replaced (destinationRefusal), then creates the temporary DBF (writing
+    // `dbfHeader`) when files.dbfPath() is set, and the temporary text file
+    // when files.textPath() is set. The locks are held until the commit or
+    // the discard.
     bool open(const QByteArray& dbfHeader, QString* error);
     // Copies the source's memo file byte for byte to the memo's temporary
     // (after open()); commit() moves it to `destination` with the other
@@ -323,7 +369,8 @@ public:
     // DBF; bytes 1 .. length-1 to the text file with CR and LF replaced by
     // spaces (in place), then the line end.
     bool writeRecord(char* record, qint64 length, QString* error);
-    // Flushes, closes and moves the files into place (replacing what is there).
+    // Flushes, closes, checks every destination again and moves the files
+    // into place (replacing what is there), all or none (moveAllIntoPlace).
     bool commit(QString* error);
     // Closes and removes the temporaries.
     void discard();
@@ -361,8 +408,8 @@ struct PreparedRun {
 };
 
 // Everything up to the first record: source scan, checks, sample, trial
-// encoding, geometry, header, outputs opened (temporaries). false on failure;
-// `error` gets the text when there is one and is left untouched otherwise.
+// encoding, geometry, header, outputs opened (temporaries). false on failure,
+// with the French text of the refusal in `error`.
 // Emits progressRange(0, 0) / progressValue(0) around a text scan (checking
 // liveness and cancellation before each line) but not the record loop's
 // progressRange(0, 1000).

@@ -7,7 +7,7 @@ packages=(cmake g++ clang libclang-rt-14-dev pkg-config make
   libdmtx-dev libqrencode-dev libzxing-dev
   python3 python3-fonttools python3-dbfread
   xvfb xauth fonts-dejavu-core ghostscript poppler-utils
-  dpkg-dev file fontconfig qt6-qpa-plugins desktop-file-utils appstream lintian)
+  dpkg-dev file fontconfig qt6-qpa-plugins desktop-file-utils appstream lintian locales)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -296,8 +296,9 @@ void applyOption(Options& o, const GivenOption& given)
 ParameterSet readPreset(QSettings& settings, const QString& name)
 {
     closeAllGroups(settings);
-    const bool isDefault = name.compare(QLatin1String("default"), Qt::CaseInsensitive) == 0
-        || name.compare(QStringLiteral("Par Défaut"), Qt::CaseInsensitive) == 0;
+    // The keywords are matched exactly: a saved set named "Default" or
+    // "par défaut" is a set of its own, not the default one.
+    const bool isDefault = name == QLatin1String("default") || name == QStringLiteral("Par Défaut");
     if (!isDefault) {
         const QStringList names = parameterSetNames(settings);
         closeAllGroups(settings);
@@ -595,6 +596,9 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
     const QFileInfo info(o.source);
     if (!info.exists() || info.isDir())
         return fail(ExitUsage, tr("La base d'origine « %1 » n'existe pas.").arg(o.source));
+    // A FIFO would block the run and a device never end: only a regular file is read.
+    if (!info.isFile())
+        return fail(ExitUsage, tr("La base d'origine « %1 » n'est pas un fichier ordinaire.").arg(o.source));
 
     if (isCsvPath(o.source))
         return buildCsvJob(o, job, sampleRecord, error, cancel);

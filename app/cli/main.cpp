@@ -62,6 +62,9 @@ int main(int argc, char* argv[])
     installInterruptHandlers();
     try {
         QCoreApplication application(argc, argv);
+        // The application object adopts the user's locale for the C library too;
+        // numbers keep the full stop as their decimal point whatever the locale.
+        std::setlocale(LC_NUMERIC, "C");
 
         // The window's settings file: the parameter sets live there.
         QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Codiflux"), QString());

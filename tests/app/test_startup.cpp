@@ -78,6 +78,8 @@ private slots:
         if (!besideExecutable.isEmpty())
             QVERIFY(installFont(app.path(), besideExecutable));
 
+        // The fonts of the machine (Quadrex may be installed for the user or the system).
+        const QStringList installed = QFontDatabase::families();
         const int id = registerCodeFont(app.path(), current.path());
         const QStringList families = QFontDatabase::families();
         if (expectedFamily.isEmpty()) {
@@ -91,7 +93,7 @@ private slots:
         if (bothPresent) {
             const QString other = expectedFamily == QLatin1String("Quadrex") ? QStringLiteral("QuadrexAlt")
                                                                             : QStringLiteral("Quadrex");
-            QVERIFY2(!families.contains(other), qPrintable(other));
+            QVERIFY2(!families.contains(other) || installed.contains(other), qPrintable(other));
         }
         // The id is the last one handed out: a further registration gets the next.
         if (id >= 0) {

@@ -458,6 +458,7 @@ private slots:
         QTest::newRow("dbf, ./ in the path") << false << "dot";
         QTest::newRow("dbf, symbolic link") << false << "link";
         QTest::newRow("dbf, derived text path is the source") << false << "derived";
+        QTest::newRow("dbf, its memo file") << false << "memo";
         QTest::newRow("text, same path") << true << "same";
         QTest::newRow("text, ./ and .. in the path") << true << "dot";
         QTest::newRow("text, symbolic link") << true << "link";
@@ -482,6 +483,9 @@ private slots:
         } else if (how == QLatin1String("link")) {
             destination = other + QLatin1Char('/') + info.fileName();
             QVERIFY(QFile::link(source, destination));
+        } else if (how == QLatin1String("memo")) {
+            destination = info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".dbt");
+            QVERIFY(writeFile(destination, "memo"));
         } else {
             // The DBF destination is new, its text form is the source.
             destination = other + QStringLiteral("/encodee.dbf");
@@ -512,12 +516,20 @@ private slots:
         if (how == QLatin1String("derived"))
             verifyBox(steps.answered.at(1), QMessageBox::Question, kTitle, kTxtQuestion,
                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No, &w);
-        verifyBox(steps.answered.last(), QMessageBox::Critical, kTitle, kSameFile, QMessageBox::Close,
+        const QString refusal = how == QLatin1String("memo")
+            ? QStringLiteral("Le fichier de destination doit être différent du fichier mémo de la base d'origine "
+                             "(%1).").arg(destination)
+            : kSameFile;
+        verifyBox(steps.answered.last(), QMessageBox::Critical, kTitle, refusal, QMessageBox::Close,
                   QMessageBox::Close, &w);
         QCOMPARE(readFile(source), sourceBytes);
+        if (how == QLatin1String("memo"))
+            QCOMPARE(readFile(destination), QByteArray("memo"));
         QCOMPARE(listing(info.path()), sourceFolder);
         QCOMPARE(listing(other), otherFolder);
         QCOMPARE(settingValue(), QVariant(remembered));
+        if (how == QLatin1String("memo"))
+            QVERIFY(QFile::remove(destination));
     }
 
     // A text source: no TXT question, the chosen .txt only.
@@ -781,31 +793,42 @@ private slots:
     }
 
     // A blank sample in QR mode ends with a text, as in Datamatrix.
+    // Refusals before anything is written: a blank sample, a new field named as a field.
     void blankSample_data()
     {
+        const QString blank = QStringLiteral("Cet enregistrement est vide, veuillez en sélectionner un autre pour "
+                                             "permettre l'initialisation des paramêtres d'encodage.");
         QTest::addColumn<bool>("qr");
-        QTest::newRow("datamatrix") << false;
-        QTest::newRow("qr") << true;
+        QTest::addColumn<QString>("newField");  // empty: the sample is blank
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("datamatrix") << false << QString() << blank;
+        QTest::newRow("qr") << true << QString() << blank;
+        QTest::newRow("new field named as a field")
+            << false << "nom"
+            << "La base d'origine a déjà un champ nommé « nom » : choisissez un autre nom pour le champ encodé.";
     }
     void blankSample()
     {
         QFETCH(bool, qr);
-        const QString out = folder(QStringLiteral("vide-") + QLatin1String(qr ? "qr" : "dm"));
+        QFETCH(QString, newField);
+        QFETCH(QString, warning);
+        const QString out = folder(QStringLiteral("vide-") + QString::fromLatin1(QTest::currentDataTag()).left(2));
         Codiflux w;
         QVERIFY(Inspect::load(w, dbfPath));
         if (qr)
             useQr(w);
         else
             useDatamatrix(w);
-        w.ui()->comboBoxEnregistrement->addItem(QStringLiteral("        "));
-        w.ui()->comboBoxEnregistrement->setCurrentIndex(w.ui()->comboBoxEnregistrement->count() - 1);
+        if (newField.isEmpty()) {
+            w.ui()->comboBoxEnregistrement->addItem(QStringLiteral("        "));
+            w.ui()->comboBoxEnregistrement->setCurrentIndex(w.ui()->comboBoxEnregistrement->count() - 1);
+        } else {
+            w.ui()->lineEditNomChampSortie->setText(newField);
+        }
         ModalSteps steps({ModalSteps::chooseFile(out + QStringLiteral("/encodee.dbf")),
                           ModalSteps::click(QMessageBox::No), ModalSteps::close()});
         generate(w, steps);
-        verifyWarning(steps.answered.last(),
-                      QStringLiteral("Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
-                                     "l'initialisation des paramêtres d'encodage."),
-                      &w);
+        verifyWarning(steps.answered.last(), warning, &w);
         QCOMPARE(listing(out), QStringList());
     }
 
@@ -848,27 +871,32 @@ private slots:
 
     // A worker that stops giving signs of life is ended after 5000 ms: the
     // watchdog text with the record number, the destination kept, no
-    // temporary file left. The source is a pipe that delivers the start of a
-    // header and then keeps the reader waiting.
+    // temporary file left. The worker's trial encoding of the sample waits
+    // (in a system call, where the termination takes effect) until released.
     void watchdog()
     {
         const QString out = folder(QStringLiteral("chien-de-garde"));
         const QString destination = out + QStringLiteral("/encodee.dbf");
         const QByteArray previous("ancien contenu");
         QVERIFY(writeFile(destination, previous));
-        const QString pipe = folder(QStringLiteral("tube")) + QStringLiteral("/base.dbf");
-        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-        // Read and write end at once: the worker's open does not wait, and
-        // its read waits for the rest of the header.
-        const int fd = ::open(QFile::encodeName(pipe).constData(), O_RDWR);
-        QVERIFY(fd >= 0);
-        const QByteArray start = readFile(dbfPath).left(20);
-        QCOMPARE(::write(fd, start.constData(), size_t(start.size())), ssize_t(start.size()));
+        auto release = std::make_shared<std::atomic<bool>>(false);
+        QThread* gui = QThread::currentThread();
+        codiflux::setDatamatrixEncodeFunction([release, gui](DmtxEncode* encoder, int length, unsigned char* bytes) {
+            while (QThread::currentThread() != gui && !release->load())
+                QThread::msleep(5);
+            return dmtxEncodeDataMatrix(encoder, length, bytes);
+        });
+        struct Cleanup {
+            std::shared_ptr<std::atomic<bool>> release;
+            ~Cleanup()
+            {
+                release->store(true);
+                codiflux::setDatamatrixEncodeFunction({});
+            }
+        } cleanup{release};
 
         Codiflux w;
-        // The window shows the base; the worker reads the pipe.
         QVERIFY(Inspect::load(w, dbfPath));
-        w.ui()->lineEditBaseSource->setText(pipe);
         useDatamatrix(w);
 
         ModalSteps steps({ModalSteps::chooseFile(destination), ModalSteps::click(QMessageBox::Yes),
@@ -877,8 +905,6 @@ private slots:
         clock.start();
         generate(w, steps);
         const qint64 elapsed = clock.elapsed();
-        ::close(fd);
-        QFile::remove(pipe);
 
         verifyWarning(steps.answered.last(), kWatchdog.arg(0), &w);
         // The window's timer cannot fire before its interval.

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QDir>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -466,6 +467,29 @@ private slots:
         CodifluxInspector::saveDefault(*w)->trigger();
         QCOMPARE(typed(stored(*w, "Format")), controls(*w));
         QCOMPARE(CodifluxInspector::settings(*w).group(), QString());
+    }
+
+    // A settings file that cannot be written is told, for the default set and a named one.
+    void saveFailureTold()
+    {
+        auto w = makeWindow();
+        const QString file = CodifluxInspector::settings(*w).fileName();
+        QFile::remove(file);
+        QVERIFY(QDir().mkpath(file));  // a folder where the file should go
+        for (QAction* action : {w->ui()->actionSauverParamParDefaut, CodifluxInspector::newSet(*w)}) {
+            ModalAnswer answer([](QWidget* modal) {
+                if (qobject_cast<QInputDialog*>(modal))
+                    ModalAnswer::enter("Mon jeu")(modal);
+                else
+                    ModalAnswer::close(modal);
+            });
+            action->trigger();
+            QCOMPARE(answer.className, QStringLiteral("QMessageBox"));
+            QCOMPARE(answer.title, QStringLiteral("Sauver paramètres"));
+            QCOMPARE(answer.text, QStringLiteral("Les paramètres n'ont pas pu être enregistrés dans « %1 ».")
+                                      .arg(QDir::toNativeSeparators(file)));
+        }
+        QVERIFY(QDir(file).removeRecursively());
     }
 
     // "Nouveau...": the dialog, a new set in both menus, overwrite, cancel.

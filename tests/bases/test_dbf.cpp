@@ -2,6 +2,7 @@
 // of tests/bases/data, and the shared corpus checked against its manifest.
 
 #include "bases/dbf.h"
+#include "tests/support/locale.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -16,6 +17,8 @@
 #include <clocale>
 #include <cstring>
 #include <vector>
+
+#include <sys/stat.h>
 
 using namespace codiflux;
 
@@ -273,7 +276,6 @@ private slots:
     void initTestCase()
     {
         QVERIFY(tmp.isValid());
-        // Values of F fields take the decimal point of the numeric locale: run in "C".
         std::setlocale(LC_NUMERIC, "C");
     }
 
@@ -330,6 +332,11 @@ private slots:
     {
         QVERIFY(!openTable(tmp.filePath(QStringLiteral("missing.dbf"))));
         QVERIFY(!dbf_open(nullptr, nullptr, 0, 0));
+        // Neither a FIFO (whose opening would wait for a writer) nor a device is read.
+        const QString fifo = tmp.filePath(QStringLiteral("fifo.dbf"));
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0644) == 0);
+        QVERIFY(!openTable(fifo));
+        QVERIFY(!openTable(QStringLiteral("/dev/zero")));
     }
 
     void acceptsVersions_data()
@@ -567,28 +574,27 @@ private slots:
             QCOMPARE(r.errorText, errorText);
     }
 
-    void decimalPointOfTheLocale()
+    // Numbers read the same under a locale whose decimal point is a comma.
+    void decimalPointWhateverTheLocale()
     {
-        // Any installed locale whose decimal point is a comma.
-        const char* candidates[] = {"fr_FR.UTF-8", "fr_FR.utf8", "de_DE.UTF-8", "de_DE.utf8", "fr_FR", "de_DE"};
-        const char* found = nullptr;
-        for (const char* name : candidates) {
-            if (std::setlocale(LC_NUMERIC, name) && std::localeconv()->decimal_point[0] == ',') {
-                found = name;
-                break;
-            }
-        }
-        if (!found) {
-            std::setlocale(LC_NUMERIC, "C");
-            QSKIP("no installed locale with a decimal comma");
-        }
+        QTemporaryDir locales;
+        const QString failure = testsupport::makeFrenchLocale(locales.path());
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        qputenv("LOCPATH", QFile::encodeName(locales.path()));
+        const bool comma = std::setlocale(LC_NUMERIC, testsupport::frenchLocaleName())
+            && std::localeconv()->decimal_point[0] == ',';
         TableBuilder t;
-        t.field("V", 'N', 6, 2).record("  1.50");
+        t.field("V", 'N', 6, 2).record("  1.50").record("  1,50");
         DbfTablePtr table = openTable(write(t.bytes()));
-        QVERIFY(dbf_goto_record(table.get(), 0));
-        const QByteArray text = readField(table.get(), 0).text;
+        QByteArray texts;
+        for (unsigned i = 0; i < 2; ++i) {
+            QVERIFY(dbf_goto_record(table.get(), i));
+            texts += readField(table.get(), 0).text + ' ';
+        }
         std::setlocale(LC_NUMERIC, "C");
-        QCOMPARE(text, QByteArray("1,50"));
+        qunsetenv("LOCPATH");
+        QVERIFY(comma);
+        QCOMPARE(texts, QByteArray("1.50 1.50 "));
     }
 
     void textAsIs()

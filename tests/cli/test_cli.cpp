@@ -13,11 +13,13 @@
 #include "generation/generationcore.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/files.h"
+#include "tests/support/locale.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,6 +29,7 @@
 #include <cstring>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 // An address-space limit leaves no room for the sanitizer's shadow memory.
@@ -121,10 +124,14 @@ QProcessEnvironment environmentWithSettings(const QString& configHome)
     return env;
 }
 
-ProcessResult runProcess(const QStringList& arguments, const QString& configHome, const QString& workingDir = {})
+ProcessResult runProcess(const QStringList& arguments, const QString& configHome, const QString& workingDir = {},
+                         const QList<QPair<QString, QString>>& variables = {})
 {
     QProcess process;
-    process.setProcessEnvironment(environmentWithSettings(configHome));
+    QProcessEnvironment env = environmentWithSettings(configHome);
+    for (const auto& [name, value] : variables)
+        env.insert(name, value);
+    process.setProcessEnvironment(env);
     if (!workingDir.isEmpty())
         process.setWorkingDirectory(workingDir);
     process.start(QStringLiteral(CODIFLUX_CLI_EXE), arguments);
@@ -212,6 +219,9 @@ private slots:
     void interruptGuardGivesTheRunUp();
     void resourceLimitsGiveAMessage_data();
     void resourceLimitsGiveAMessage();
+    void refusalsTouchNothing_data();
+    void refusalsTouchNothing();
+    void sameOutputUnderAFrenchLocale();
 
 private:
     QTemporaryDir dir;
@@ -435,11 +445,25 @@ void TestCli::presetFromSettings()
     settings.setValue(QStringLiteral("Format/Ancien/TailleDatamatrix"), 5);
     settings.setValue(QStringLiteral("Format/Ancien/ModeEncodage"), 7);
     settings.setValue(QStringLiteral("Format/Ancien/TailleModule"), 150);
+    // A set named like the keyword in other letters: the keyword is exact.
+    ParameterSet named;
+    named.tailleModule = 3;
+    openParameterSet(settings, QStringLiteral("Default"));
+    writeParameterSet(settings, named);
+    closeAllGroups(settings);
     settings.sync();
 
-    ParseResult r = parseArguments({"preview", "b.dbf", "--preset", "default"}, settings);
+    ParseResult r;
+    for (const char* keyword : {"default", "Par Défaut"}) {
+        r = parseArguments({"preview", "b.dbf", "--preset", QString::fromUtf8(keyword)}, settings);
+        QCOMPARE(r.exitCode, -1);
+        QCOMPARE(r.options.parameters, byDefault);
+    }
+    r = parseArguments({"preview", "b.dbf", "--preset", "Default"}, settings);
     QCOMPARE(r.exitCode, -1);
-    QCOMPARE(r.options.parameters, byDefault);
+    QCOMPARE(r.options.parameters, named);
+    r = parseArguments({"preview", "b.dbf", "--preset", "DEFAULT"}, settings);
+    QCOMPARE(r.exitCode, 2);
     r = parseArguments({"preview", "b.dbf", "--preset=Etiquettes QR"}, settings);
     QCOMPARE(r.exitCode, -1);
     QCOMPARE(r.options.parameters, qr);
@@ -452,7 +476,7 @@ void TestCli::presetFromSettings()
 
     r = parseArguments({"preview", "b.dbf", "--preset", "Inconnu"}, settings);
     QCOMPARE(r.exitCode, 2);
-    QVERIFY2(r.message.contains(QStringLiteral("Ancien, Etiquettes QR")), qPrintable(r.message));
+    QVERIFY2(r.message.contains(QStringLiteral("Ancien, Default, Etiquettes QR")), qPrintable(r.message));
 }
 
 void TestCli::presetOverriddenByOptions()
@@ -1230,6 +1254,73 @@ void TestCli::csvBadInputFromTheExecutable()
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY2(r.err.startsWith(message + QLatin1Char('\n')), qPrintable(r.err));
     QCOMPARE(entries(folder.path()), QStringList{"clients.csv"});
+void TestCli::refusalsTouchNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments");  // after "generate"; "@" stands for the test folder
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("untouched");  // a file that must keep its bytes
+
+    QTest::newRow("memo file as destination")
+        << QStringList{"@/clients.dbf", "--field", "CODE", "-o", "@/clients.dbt"} << 1
+        << "Le fichier de destination doit être différent du fichier mémo de la base d'origine" << "clients.dbt";
+    QTest::newRow("FIFO source") << QStringList{"@/pipe.dbf", "--field", "CODE", "-o", "@/r.dbf"} << 2
+                                 << "n'est pas un fichier ordinaire." << "r.dbf";
+    QTest::newRow("text form's name taken by a folder")
+        << QStringList{"@/clients.dbf", "--field", "CODE", "-o", "@/r.dbf", "--txt"} << 1
+        << "r.txt » n'est pas un fichier ordinaire" << "r.dbf";
+    QTest::newRow("new field named as a field")
+        << QStringList{"@/clients.dbf", "--field", "CODE", "--new-field", "nom", "-o", "@/r.dbf"} << 1
+        << "La base d'origine a déjà un champ nommé « nom »" << "r.dbf";
+    QTest::newRow("encoded base encoded again") << QStringList{"@/encoded.dbf", "--field", "CODE", "-o", "@/r.dbf"}
+                                                << 1 << "La base d'origine a déjà un champ nommé « _CODE »"
+                                                << "r.dbf";
+}
+
+void TestCli::refusalsTouchNothing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    QFETCH(QString, untouched);
+    const QString config = path(QStringLiteral("config-none"));
+    if (!QFile::exists(path("pipe.dbf")))
+        QVERIFY(::mkfifo(QFile::encodeName(path("pipe.dbf")).constData(), 0644) == 0);
+    if (!QFile::exists(path("encoded.dbf")))
+        QCOMPARE(runProcess({"generate", path("clients.dbf"), "--field", "CODE", "-o", path("encoded.dbf")}, config)
+                     .exitCode,
+                 0);
+    QVERIFY(writeFile(path("r.dbf"), "earlier encoded base"));
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("r.txt")));
+    const QByteArray before = readFile(path(untouched));
+    arguments.replaceInStrings(QStringLiteral("@"), dir.path());
+    const ProcessResult r = runProcess(QStringList{"generate"} + arguments, config);
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2(r.err.contains(error), qPrintable(r.err));
+    QCOMPARE(readFile(path(untouched)), before);
+    QVERIFY(entries(dir.path()).filter(QRegularExpression(QStringLiteral("\\.(tmp|old|lock)$"))).isEmpty());
+}
+
+// Under a French locale a number keeps its full stop: QR's alphanumeric
+// mode takes it, as in the window.
+void TestCli::sameOutputUnderAFrenchLocale()
+{
+    QTemporaryDir locales;
+    const QString failure = testsupport::makeFrenchLocale(locales.path());
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    const QList<QPair<QString, QString>> french{{"LOCPATH", locales.path()},
+                                                {"LANG", QString::fromLatin1(testsupport::frenchLocaleName())},
+                                                {"LC_ALL", QString()}, {"LC_NUMERIC", QString()}};
+    const QString config = path(QStringLiteral("config-none"));
+    const QStringList options{"--field", "SOLDE", "--symbology", "qr", "--qr-mode", "alphanumeric"};
+    ProcessResult r = runProcess(QStringList{"preview", path("clients.dbf")} + options, config, {}, french);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains(QStringLiteral("Valeur : « 5703.56 ")), qPrintable(r.out));
+    r = runProcess(QStringList{"generate", path("clients.dbf"), "-o", path("fr.dbf")} + options, config, {}, french);
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    QCOMPARE(runProcess(QStringList{"generate", path("clients.dbf"), "-o", path("c.dbf")} + options, config).exitCode,
+             0);
+    QCOMPARE(readFile(path("fr.dbf")), readFile(path("c.dbf")));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

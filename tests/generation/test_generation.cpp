@@ -22,8 +22,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QLockFile>
+
 #include <atomic>
 #include <cstring>
+
+#include <sys/stat.h>
 
 using namespace codiflux;
 
@@ -144,9 +148,11 @@ QByteArray expectedCode(const EncodingParameters& p, const FontTextOptions& o, c
     return toFontText(symbol.grid(), w, h, o, false).field;
 }
 
+// Temporaries, backups and locks a run must not leave behind.
 QStringList leftovers(const QString& folder)
 {
-    return QDir(folder).entryList(QStringList{QStringLiteral("*.tmp")}, QDir::Files | QDir::Hidden);
+    return QDir(folder).entryList({QStringLiteral("*.tmp"), QStringLiteral("*.old"), QStringLiteral("*.lock")},
+                                  QDir::Files | QDir::Hidden);
 }
 
 quint16 le16(const QByteArray& b, int at)
@@ -247,6 +253,8 @@ private slots:
     void tagsRule();
     void newFieldName_data();
     void newFieldName();
+    void duplicateFieldName_data();
+    void duplicateFieldName();
     void blankValues_data();
     void blankValues();
     void visualFoxProSource_data();
@@ -261,6 +269,8 @@ private slots:
     void symbolSizes();
     void setupFailures_data();
     void setupFailures();
+    void everyRefusalHasText_data();
+    void everyRefusalHasText();
     void everyCodeDecodes_data();
     void everyCodeDecodes();
     void dbfreadReadsTheOutput();
@@ -270,6 +280,11 @@ private slots:
     void watchdogTerminationLeavesDestination();
     void givenUpRunMovesNothingIntoPlace();
     void sameFileRefused();
+    void destinationChecked_data();
+    void destinationChecked();
+    void movesRolledBack_data();
+    void movesRolledBack();
+    void concurrentRunsExclusive();
     void oversizedOutputRefused_data();
     void oversizedOutputRefused();
     void recordCoderSharedAcrossThreads();
@@ -448,6 +463,30 @@ void TestGeneration::newFieldName()
     const RunOutcome run = runOnThread(job);
     QVERIFY2(run.ok, qPrintable(run.error));
     QCOMPARE(readFile(path("out.dbf")).mid(96, 11), stored);
+}
+
+void TestGeneration::duplicateFieldName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("written");  // the name as it would be stored
+    QTest::newRow("same name") << "NUM" << "NUM";
+    QTest::newRow("other case") << "num" << "num";
+    QTest::newRow("same once cut at 10") << "Reference1X" << "Reference1";
+}
+
+void TestGeneration::duplicateFieldName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, written);
+    const QList<FieldDef> fields = {{"REFERENCE1", 'C', 6, 0}, {"NUM", 'C', 5, 0}};
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, {{' ', {"A", "12345"}}})));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 1, "12345");
+    job.newFieldName = name;
+    const RunOutcome run = runOnThread(job);
+    QVERIFY(!run.ok);
+    QCOMPARE(run.error, QStringLiteral("La base d'origine a déjà un champ nommé « %1 » : choisissez un autre nom pour "
+                                       "le champ encodé.").arg(written));
+    QVERIFY(!QFile::exists(path("out.dbf")));
 }
 
 void TestGeneration::blankValues_data()
@@ -766,6 +805,42 @@ void TestGeneration::setupFailures()
     } else {
         job.parameters.scheme = DmtxSchemeAscii;
     }
+    const RunOutcome run = runOnThread(job);
+    QVERIFY(!run.ok);
+    QCOMPARE(run.error, error);
+    QVERIFY(!QFile::exists(path("out.dbf")));
+}
+
+void TestGeneration::everyRefusalHasText_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("no base") << "kind" << "Aucune base d'origine n'est chargée.";
+    QTest::newRow("no table open") << "table" << "Aucune base d'origine n'est chargée.";
+    QTest::newRow("source unreadable") << "unreadable" << "Impossible d'ouvrir la base d'origine.";
+    QTest::newRow("source a FIFO") << "fifo" << "Impossible d'ouvrir la base d'origine.";
+    QTest::newRow("no field") << "field" << "Aucun champ à encoder n'est sélectionné.";
+    QTest::newRow("no destination") << "output" << "Aucun fichier de destination n'est indiqué.";
+}
+
+void TestGeneration::everyRefusalHasText()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, error);
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, twoFieldRecords())));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
+    if (fault == QLatin1String("kind"))
+        job.typeSource = BaseNone;
+    else if (fault == QLatin1String("table"))
+        job.tableFieldCount = 0;
+    else if (fault == QLatin1String("unreadable"))
+        job.sourcePath = path("missing.dbf");
+    else if (fault == QLatin1String("fifo"))  // refused at once instead of waiting for a writer
+        QVERIFY(::mkfifo(QFile::encodeName(job.sourcePath = path("pipe.dbf")).constData(), 0644) == 0);
+    else if (fault == QLatin1String("field"))
+        job.fieldIndex = -1;
+    else
+        job.outputPath.clear();
     const RunOutcome run = runOnThread(job);
     QVERIFY(!run.ok);
     QCOMPARE(run.error, error);
@@ -1091,7 +1166,145 @@ void TestGeneration::sameFileRefused()
     run = runOnThread(textJob(path("lines.txt"), path("sub/../lines.txt"), 1, 5, "12345"));
     QCOMPARE(run.error, kSameFile);
     QCOMPARE(readFile(path("lines.txt")), QByteArray("12345\n"));
+    // The source's memo file, found as the table engine finds it, is read too.
+    QVERIFY(writeFile(path("src.dbt"), "memo"));
+    for (const QString& destination : {path("src.dbt"), path("sub/../src.dbt")}) {
+        run = runOnThread(dbfJob(path("src.dbf"), destination, kTwoFields, 1, "12345"));
+        QCOMPARE(run.error, QStringLiteral("Le fichier de destination doit être différent du fichier mémo de la base "
+                                           "d'origine (%1).").arg(path("src.dbt")));
+        QCOMPARE(readFile(path("src.dbt")), QByteArray("memo"));
+    }
     QVERIFY(leftovers(dir->path()).isEmpty());
+}
+
+void TestGeneration::destinationChecked_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("error");  // %1: the path refused; empty when the run succeeds
+    const QString notRegular = QStringLiteral("« %1 » n'est pas un fichier ordinaire : il ne sera pas remplacé.");
+    QTest::newRow("FIFO") << "fifo" << notRegular;
+    QTest::newRow("link to a device") << "device" << notRegular;
+    QTest::newRow("text destination a folder") << "folder" << notRegular;
+    QTest::newRow("read-only") << "readonly" << QStringLiteral("« %1 » est en lecture seule : il ne sera pas remplacé.");
+    QTest::newRow("replaced, mode kept") << "mode" << QString();
+}
+
+void TestGeneration::destinationChecked()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, error);
+    QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, twoFieldRecords())));
+    const QByteArray previous = "earlier encoded base";
+    QVERIFY(writeFile(path("out.dbf"), previous));
+    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
+    QString refused = path("out.dbf");
+    const QByteArray out = QFile::encodeName(refused);
+    if (kind == QLatin1String("fifo")) {
+        QVERIFY(QFile::remove(refused) && ::mkfifo(out.constData(), 0644) == 0);
+    } else if (kind == QLatin1String("device")) {
+        QVERIFY(QFile::remove(refused) && QFile::link(QStringLiteral("/dev/null"), refused));
+    } else if (kind == QLatin1String("folder")) {
+        job.writeText = true;  // out.dbf may be replaced, out.txt may not: neither is
+        QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("out.txt")));
+        refused = path("out.txt");
+    } else {
+        QVERIFY(::chmod(out.constData(), kind == QLatin1String("mode") ? 0640 : 0444) == 0);
+    }
+    struct stat before {};
+    QVERIFY(::lstat(out.constData(), &before) == 0);
+    const RunOutcome run = runOnThread(job);
+    struct stat after {};
+    QVERIFY(::lstat(out.constData(), &after) == 0);
+    QCOMPARE(after.st_mode, before.st_mode);
+    if (error.isEmpty()) {
+        QVERIFY2(run.ok, qPrintable(run.error));
+        QVERIFY(readFile(path("out.dbf")).startsWith('\x03'));
+    } else {
+        QVERIFY(!run.ok);
+        QCOMPARE(run.error, error.arg(refused));
+        QCOMPARE(after.st_ino, before.st_ino);
+        if (S_ISREG(before.st_mode))
+            QCOMPARE(readFile(path("out.dbf")), previous);
+    }
+    QVERIFY(leftovers(dir->path()).isEmpty());
+}
+
+void TestGeneration::movesRolledBack_data()
+{
+    QTest::addColumn<bool>("firstExisted");
+    QTest::newRow("first destination replaced") << true;
+    QTest::newRow("first destination new") << false;
+}
+
+// The second move fails (its folder went away after the checks): the first
+// destination, already replaced, is given back as it was.
+void TestGeneration::movesRolledBack()
+{
+    QFETCH(bool, firstExisted);
+    QVERIFY(writeFile(path("a.tmp"), "new A"));
+    QVERIFY(writeFile(path("b.tmp"), "new B"));
+    if (firstExisted)
+        QVERIFY(writeFile(path("a.dbf"), "old A"));
+    const QList<PendingMove> moves{{path("a.tmp"), path("a.dbf")}, {path("b.tmp"), path("gone/b.txt")}};
+    QVERIFY(!moveAllIntoPlace(moves));
+    if (firstExisted)
+        QCOMPARE(readFile(path("a.dbf")), QByteArray("old A"));
+    else
+        QVERIFY(!QFile::exists(path("a.dbf")));
+    QCOMPARE(readFile(path("b.tmp")), QByteArray("new B"));
+    QCOMPARE(QDir(dir->path()).entryList({QStringLiteral("*.old")}, QDir::Files | QDir::Hidden), QStringList());
+
+    // With the folder there, both go into place.
+    QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("gone")));
+    QVERIFY(writeFile(path("a.tmp"), "new A"));
+    QVERIFY(moveAllIntoPlace(moves));
+    QCOMPARE(readFile(path("a.dbf")), QByteArray("new A"));
+    QCOMPARE(readFile(path("gone/b.txt")), QByteArray("new B"));
+    QVERIFY(leftovers(dir->path()).isEmpty());
+}
+
+// A second run to a destination another run is writing is refused, and the
+// first one's files are not mixed with anything.
+void TestGeneration::concurrentRunsExclusive()
+{
+    const QByteArray previous = "earlier encoded base";
+    GenerationJob job;
+    QVERIFY(stageLongRun(previous, &job));
+    QString error;
+    BaseEncoder first(job, &error, 0);
+    std::atomic<bool> held{false};
+    std::atomic<bool> release{false};
+    connect(&first, &BaseEncoder::progressValueChanged, &first, [&](int value) {
+        if (value == 500) {
+            held = true;
+            while (!release)
+                QThread::msleep(2);
+        }
+    }, Qt::DirectConnection);
+    first.start();
+    QTRY_VERIFY_WITH_TIMEOUT(held.load(), 30000);
+    // The same destination, and a text source whose output is the first run's text form.
+    QVERIFY(writeFile(path("lines.txt"), "12345\n"));
+    for (const GenerationJob& second : {job, textJob(path("lines.txt"), path("out.txt"), 1, 5, "12345")}) {
+        const RunOutcome run = runOnThread(second);
+        QVERIFY(!run.ok);
+        QVERIFY2(run.error.endsWith(QStringLiteral("est déjà en cours d'écriture par une autre génération. Réessayez "
+                                                   "lorsqu'elle sera terminée.")),
+                 qPrintable(run.error));
+    }
+    QCOMPARE(readFile(path("out.txt")), previous);
+    release = true;
+    QVERIFY(first.wait(30000));
+    QVERIFY2(first.getResultat(), qPrintable(error));
+    // Both outputs are the first run's: the text form is the DBF's records.
+    const QByteArray dbf = readFile(path("out.dbf"));
+    const QByteArray text = readFile(path("out.txt"));
+    const int headerLength = le16(dbf, 8);
+    const int recordLength = le16(dbf, 10);
+    QCOMPARE(text.left(recordLength - 1), dbf.mid(headerLength + 1, recordLength - 1));
+    QVERIFY(leftovers(dir->path()).isEmpty());
+    // The lock went with the run.
+    QVERIFY(runOnThread(job).ok);
 }
 
 void TestGeneration::oversizedOutputRefused_data()
@@ -1427,6 +1640,16 @@ void TestGeneration::memoFieldAsCode()
     QVERIFY2(run.error.startsWith(QStringLiteral("Le code de l'enregistrement n°3 (")), qPrintable(run.error));
     // Neither the base nor its memo: all the outputs or none.
     QVERIFY(!QFile::exists(path("failed.dbf")) && !QFile::exists(path("failed.dbt")));
+    QVERIFY(leftovers(dir->path()).isEmpty());
+
+    // The memo copy's destination is checked with the others: read-only, nothing is replaced.
+    job.parameters.sizeRequest = DmtxSymbol16x16;
+    job.outputPath = path("out.dbf");
+    QVERIFY(writeFile(path("out.dbf"), "earlier"));
+    QVERIFY(::chmod(QFile::encodeName(path("out.dbt")).constData(), 0444) == 0);
+    run = runOnThread(job);
+    QCOMPARE(run.error, QStringLiteral("« %1 » est en lecture seule : il ne sera pas remplacé.").arg(path("out.dbt")));
+    QCOMPARE(readFile(path("out.dbf")), QByteArray("earlier"));
     QVERIFY(leftovers(dir->path()).isEmpty());
 }
 
