@@ -1087,7 +1087,9 @@ void TestCli::interruptGuardGivesTheRunUp()
     OutputWriter writer(files);
     QString error;
     QVERIFY(writer.open(QByteArray(33, ' '), &error));
-    QCOMPARE(entries(folder).size(), 2);
+    // The two temporaries, beside the destinations' lock files.
+    auto temporaries = [&folder] { return entries(folder).filter(QRegularExpression(QStringLiteral("(?<!\\.lock)$"))); };
+    QCOMPARE(temporaries().size(), 2);
     RunAbandon abandon;
     abandon.attach(&files);
     std::atomic<bool> interrupted{false};
@@ -1113,7 +1115,7 @@ void TestCli::interruptGuardGivesTheRunUp()
         QVERIFY(entries(folder).isEmpty());
         QVERIFY(!writer.commit(&error));  // a run given up moves nothing into place
     } else {
-        QCOMPARE(entries(folder).size(), 2);
+        QCOMPARE(temporaries().size(), 2);
     }
 }
 
@@ -1254,6 +1256,8 @@ void TestCli::csvBadInputFromTheExecutable()
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY2(r.err.startsWith(message + QLatin1Char('\n')), qPrintable(r.err));
     QCOMPARE(entries(folder.path()), QStringList{"clients.csv"});
+}
+
 void TestCli::refusalsTouchNothing_data()
 {
     QTest::addColumn<QStringList>("arguments");  // after "generate"; "@" stands for the test folder
