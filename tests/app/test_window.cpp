@@ -3,7 +3,7 @@
 // resources, the close confirmation and the about boxes.
 
 #include "app/codiflux.h"
-#include "app/ui_codiflux.h"
+#include "ui_codiflux.h"
 #include "codes/encoding.h"
 
 #include <QAction>
