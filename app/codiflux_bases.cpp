@@ -6,6 +6,7 @@
 #include "bases/dbf.h"
 #include "bases/listing.h"
 #include "bases/textbase.h"
+#include "codes/encoding.h"
 #include "settings/parametres.h"
 
 #include <QColor>
@@ -64,7 +65,8 @@ void Codiflux::chargerBase()
     const QString folder = settings->value(QLatin1String(codiflux::keys::CheminChargement), QStringLiteral(".")).toString();
     const QString path = QFileDialog::getOpenFileName(
         this, tr("Veuillez sélectionner la base à charger..."), folder,
-        tr("Tous les formats connus (*.dbf *.txt);;Bases DBF (*.dbf);;Fichiers texte (*.txt);;Tous les fichiers (*.*)"));
+        tr("Tous les formats connus (*.dbf *.txt *.csv);;Bases DBF (*.dbf);;Fichiers texte (*.txt);;Bases CSV (*.csv);;"
+           "Tous les fichiers (*.*)"));
     if (path.isEmpty())
         return;
 
@@ -90,14 +92,20 @@ bool Codiflux::chargerFichier(const QString& path)
         return false;
     }
 
-    // A .txt file is a text base, a .dbf file a dBase table, anything else text.
+    // A .txt file is a text base, a .dbf file a dBase table, a .csv file a
+    // CSV base, anything else text.
     const QString suffix = info.suffix();
     if (suffix.compare(QLatin1String("TXT"), Qt::CaseInsensitive) == 0)
         baseKind = codiflux::BaseText;
     else if (suffix.compare(QLatin1String("DBF"), Qt::CaseInsensitive) == 0)
         baseKind = codiflux::BaseDbf;
+    else if (suffix.compare(QLatin1String("CSV"), Qt::CaseInsensitive) == 0)
+        baseKind = codiflux::BaseCsv;
     else
         baseKind = codiflux::BaseText;
+
+    if (baseKind == codiflux::BaseCsv)
+        return chargerCsv(path);
 
     if (baseKind == codiflux::BaseDbf) {
         // The previous table is closed before the new one is opened, so that a
@@ -169,9 +177,54 @@ bool Codiflux::chargerFichier(const QString& path)
     return true;
 }
 
+bool Codiflux::chargerCsv(const QString& path)
+{
+    // A CSV base loads like a DBF base: its header's names are the fields.
+    table.reset();
+    champs.clear();
+    form.comboBoxChamps->clear();
+    QString error;
+    if (!codiflux::readCsvForDisplay(path, codiflux::CsvOptions(), csvBase, &error)) {
+        csvBase = codiflux::CsvDisplay();
+        QMessageBox::warning(this, tr("Chargement base..."),
+                             tr("Une erreur est survenue lors du chargement.") + QLatin1Char('\n') + error,
+                             QMessageBox::Close, QMessageBox::Close);
+        return false;
+    }
+    form.comboBoxChamps->addItems(csvBase.columns);
+
+    setLayoutVisible(form.layout_selectionChamp, true);
+    form.labelNomChampSortie->show();
+    form.lineEditNomChampSortie->show();
+    return true;
+}
+
+void Codiflux::listerColonneCsv(int index)
+{
+    if (index < 0 || index >= csvBase.columns.size())
+        return;
+    form.lineEditNomChampSortie->setText(QLatin1Char('_') + csvBase.columns.at(index));
+    // The values as the code carries them (Windows-1252 bytes, shown as
+    // Latin-1 characters like a DBF value); the first one that is not blank
+    // becomes current.
+    bool currentChosen = false;
+    for (qsizetype i = 0; i < csvBase.rows.size(); ++i) {
+        const QString value = QString::fromLatin1(csvBase.rows.at(i).value(index));
+        form.comboBoxEnregistrement->addItem(value);
+        if (!currentChosen && !codiflux::isBlankText(value)) {
+            form.comboBoxEnregistrement->setCurrentIndex(static_cast<int>(i));
+            currentChosen = true;
+        }
+    }
+}
+
 void Codiflux::selectionnerChamp(int index)
 {
     form.comboBoxEnregistrement->clear();
+    if (baseKind == codiflux::BaseCsv) {
+        listerColonneCsv(index);
+        return;
+    }
     if (index < 0 || !table || index >= champs.size())
         return;
 

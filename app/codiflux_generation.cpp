@@ -100,7 +100,7 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
     // The sample value fixes the symbol's size for the whole run: the record
     // shown for a DBF base, the selected columns of the current line for a
     // text base.
-    if (baseKind == BaseDbf) {
+    if (baseKind == BaseDbf || baseKind == BaseCsv) {
         job.sample = form.comboBoxEnregistrement->currentText().toLatin1();
     } else if (baseKind == BaseText && job.rangeStart >= 1 && job.rangeCount >= 1) {
         const QString line = form.plainTextEditSelecteurPosition->textCursor().block().text();
@@ -122,6 +122,8 @@ void Codiflux::genererBase()
         filter = tr("Base DBF (*.dbf)");
     else if (baseKind == BaseText)
         filter = tr("Fichier texte (*.txt)");
+    else if (baseKind == BaseCsv)
+        filter = tr("Base CSV (*.csv)");
     else
         return;
 

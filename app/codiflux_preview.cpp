@@ -70,7 +70,7 @@ void Codiflux::onPreview()
 
     // 2. The value of the current record.
     QString value;
-    if (baseKind == BaseDbf) {
+    if (baseKind == BaseDbf || baseKind == BaseCsv) {
         value = form.comboBoxEnregistrement->currentText();
     } else if (baseKind == BaseText) {
         const int debut = form.spinBoxPosDebut->value();

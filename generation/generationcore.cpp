@@ -1,6 +1,7 @@
 #include "generation/generationcore.h"
 
 #include "bases/textbase.h"
+#include "generation/csvgeneration.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -174,6 +175,31 @@ QString cancelledText()
 QString shortRecordText(int sourceKind, qint64 record)
 {
     return generationText(sourceKind == BaseDbf ? kTextDbfShort : kTextTextShort).arg(record);
+}
+
+QString blankSampleText()
+{
+    return generationText(kTextBlankSample);
+}
+
+QString trialFailedText(int symbology)
+{
+    return generationText(symbology == SymbologyQRCode ? kTextQrTrial : kTextDatamatrixTrial);
+}
+
+QString sameFileText()
+{
+    return generationText(kTextSameFile);
+}
+
+QString cannotOpenSourceText()
+{
+    return generationText(kTextCannotOpenSource);
+}
+
+QString cannotWriteText()
+{
+    return generationText(kTextCannotWrite);
 }
 
 bool sameFile(const QString& a, const QString& b)
@@ -595,6 +621,8 @@ void OutputFiles::plan(const GenerationJob& job)
         plan(QString(), QString());
     else if (job.typeSource == BaseText)
         plan(QString(), job.outputPath);
+    else if (job.typeSource == BaseCsv)
+        plan(job.outputPath, QString());  // the encoded CSV, written as it is built
     else
         plan(job.outputPath, job.writeText ? textOutputPathFor(job.outputPath) : QString());
 }
@@ -852,6 +880,8 @@ ValueRule valueRuleFor(const GenerationJob& job, const SourceField& field)
 bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
                        OutputWriter& writer, QString* error)
 {
+    if (job.typeSource == BaseCsv)
+        return prepareCsvGeneration(job, feedback, run, writer, error);
     auto fail = [error](const QString& text) {
         if (error)
             *error = text;
@@ -1005,6 +1035,8 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
 bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
                 std::atomic<qint64>& current, QString* error)
 {
+    if (run.csv)
+        return runCsvRecords(run, writer, feedback, current, error);
     auto fail = [error](const QString& text) {
         if (error)
             *error = text;

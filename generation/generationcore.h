@@ -34,6 +34,12 @@ QString generationText(const char* text);
 // Texts of the record loop, for any caller that runs one.
 QString cancelledText();                                  // "Fabrication de la base encodée annulée."
 QString shortRecordText(int sourceKind, qint64 record);   // the DBF or text source's short-record text
+// Texts of the set-up of a run, for the other source kinds.
+QString blankSampleText();                                // the sample is blank
+QString trialFailedText(int symbology);                   // the library refuses the sample
+QString sameFileText();                                   // the destination is the source
+QString cannotOpenSourceText();
+QString cannotWriteText();
 
 // True when both paths name the same file: same device and inode when both
 // exist, otherwise the same canonical path (a path that does not exist yet is
@@ -75,6 +81,8 @@ struct SourceLayout {
 };
 
 enum class SourceScanStatus { Ok, OpenFailed, UnequalLengths, Cancelled, ReadFailed };
+
+class CsvSource;
 
 class SourceReader {
 public:
@@ -244,7 +252,8 @@ public:
     // dbfPath empty for a text source; textPath empty when no text is written.
     void plan(const QString& dbfPath, const QString& textPath);
     // From a job: DBF source → outputPath (+ its text form when writeText);
-    // text source → outputPath as the text output.
+    // text source → outputPath as the text output; CSV source → outputPath,
+    // its rows written as they are given (the first slot, never a text form).
     void plan(const GenerationJob& job);
 
     const QString& dbfPath() const { return dbfPath_; }
@@ -341,6 +350,7 @@ struct PreparedRun {
     qint64 recordCount = 0;
     int width = 0;                      // W and H of the sample's symbol
     int height = 0;
+    std::shared_ptr<CsvSource> csv;     // a CSV source's rows (the record plan then holds R only)
 };
 
 // Everything up to the first record: source scan, checks, sample, trial

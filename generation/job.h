@@ -2,6 +2,7 @@
 // Everything one generation reads, captured on the GUI thread (or from the
 // command line) before the worker starts: the worker never touches a widget.
 
+#include "bases/csvbase.h"
 #include "bases/dbf.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
@@ -12,12 +13,13 @@
 
 namespace codiflux {
 
-enum BaseKind : int { BaseDbf = 0, BaseText = 1, BaseNone = 2 };
+enum BaseKind : int { BaseDbf = 0, BaseText = 1, BaseNone = 2, BaseCsv = 3 };
 
 struct GenerationJob {
     int typeSource = BaseNone;          // BaseKind of the loaded base
     QString sourcePath;                  // lineEditBaseSource
-    QString outputPath;                  // the encoded base: .dbf for a DBF source, .txt for a text source
+    QString outputPath;                  // the encoded base: .dbf for a DBF source, .txt for a text source,
+                                         // .csv for a CSV source
     bool writeText = false;              // DBF source: also write the text form beside it
 
     EncodingParameters parameters;       // symbology and library parameters
@@ -31,6 +33,11 @@ struct GenerationJob {
     QList<DbfFieldInfo> fields;          // the window's field list
     unsigned tableFieldCount = 0;        // dbf_field_count of the open table; 0 when none is open
     QString newFieldName;                // lineEditNomChampSortie
+
+    // CSV source: the column is fieldIndex (the header's names fill
+    // comboBoxChamps), the new column's name newFieldName; the delimiter and
+    // the encoding are detected unless forced here.
+    CsvOptions csv;
 
     // Text source: the column range (1-based first column, number of characters)
     int rangeStart = 0;                  // spinBoxPosDebut

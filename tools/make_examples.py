@@ -7,6 +7,10 @@
                              values are blank, and one record is deleted.
   adresses.txt               a text base of fixed-length lines (LF ends),
                              one byte per character (Latin-1).
+  clients.csv                the customers of clients.dbf as French Excel
+                             saves them ("CSV (séparateur : point-virgule)"):
+                             semicolons, Windows-1252, CR LF ends, decimal
+                             commas, the notes quoted over several lines.
 
 The content is made up from fixed lists with a fixed seed, so the files are the
 same at every run. Plain Python 3, no third-party module.
@@ -14,6 +18,7 @@ same at every run. Plain Python 3, no third-party module.
 Usage: make_examples.py [OUTPUT_FOLDER]   (default: examples/ of the repository)
 """
 
+import csv
 import datetime
 import os
 import random
@@ -194,6 +199,18 @@ def write_text_base(path, rng):
         f.write(b'\n'.join(lines) + b'\n')
 
 
+def write_csv_base(path, records):
+    """The customers as a spreadsheet exports them: a header of names, then one
+    row per customer, quoted only where a value needs it."""
+    columns = ['CODE', 'NOM', 'PRENOM', 'ADRESSE', 'CP', 'VILLE', 'SOLDE', 'NOTES']
+    with open(path, 'w', encoding='cp1252', newline='') as f:
+        writer = csv.writer(f, delimiter=';', lineterminator='\r\n', quoting=csv.QUOTE_MINIMAL)
+        writer.writerow(columns)
+        for r in records:
+            row = dict(r, SOLDE=f"{r['SOLDE']:.2f}".replace('.', ','))
+            writer.writerow([row[c] for c in columns])
+
+
 def main(argv):
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     folder = argv[0] if argv else os.path.join(root, 'examples')
@@ -203,6 +220,7 @@ def main(argv):
     memo_numbers = write_memo_file(os.path.join(folder, 'clients.dbt'), [r['NOTES'] for r in records])
     write_dbf(os.path.join(folder, 'clients.dbf'), records, memo_numbers)
     write_text_base(os.path.join(folder, 'adresses.txt'), rng)
+    write_csv_base(os.path.join(folder, 'clients.csv'), records)
     return 0
 
 

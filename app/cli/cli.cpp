@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -46,6 +47,9 @@ constexpr OptionEntry kOptions[] = {
     {"output", 'o', true, Scope::Generate},
     {"field", 'f', true, Scope::Both},
     {"range", 'r', true, Scope::Both},
+    {"column", 'c', true, Scope::Both},
+    {"delimiter", 0, true, Scope::Both},
+    {"encoding", 0, true, Scope::Both},
     {"preset", 'p', true, Scope::Both},
     {"sample", 's', true, Scope::Both},
     {"symbology", 0, true, Scope::Both},
@@ -182,6 +186,16 @@ void applyOption(Options& o, const GivenOption& given)
         o.hasRange = true;
         o.rangeStart = start;
         o.rangeCount = count;
+    } else if (name == QLatin1String("column")) {
+        o.column = parseInt(name, v, 1, std::numeric_limits<int>::max());
+    } else if (name == QLatin1String("delimiter")) {
+        if (!parseCsvDelimiter(v, &o.csv.delimiter))
+            throw UsageError{tr("Valeur invalide pour --delimiter : « %1 ». Valeurs admises : « ; », « , », « tab ».")
+                                 .arg(v)};
+    } else if (name == QLatin1String("encoding")) {
+        if (!parseCsvEncoding(v, &o.csv.encoding))
+            throw UsageError{
+                tr("Valeur invalide pour --encoding : « %1 ». Valeurs admises : « utf-8 », « windows-1252 ».").arg(v)};
     } else if (name == QLatin1String("preset")) {
         // read before the other options
     } else if (name == QLatin1String("sample")) {
@@ -338,14 +352,21 @@ QString helpText()
         "\n"
         "generate fabrique la base encodée : une copie de SOURCE dont chaque enregistrement\n"
         "reçoit le code 2D de sa valeur, écrit avec la police Quadrex. Une base DBF donne une\n"
-        "base DBF (et sa forme texte avec --txt), une base texte donne une base texte.\n"
+        "base DBF (et sa forme texte avec --txt), une base texte donne une base texte, une\n"
+        "base CSV (.csv) donne une base CSV : ses lignes telles quelles, plus une colonne.\n"
         "preview affiche les dimensions du code de l'enregistrement d'exemple et son texte.\n"
         "font --install copie la police Quadrex dans le dossier des polices de l'utilisateur\n"
         "($XDG_DATA_HOME/fonts, par défaut ~/.local/share/fonts) et met à jour le cache des\n"
         "polices (fc-cache) ; font --uninstall l'en retire.\n"
         "\n"
         "Champ à encoder :\n"
-        "  -f, --field NOM          champ d'une base DBF\n"
+        "  -f, --field NOM          champ d'une base DBF, colonne d'une base CSV (son nom\n"
+        "                           dans l'en-tête)\n"
+        "  -c, --column N           colonne d'une base CSV (première colonne à 1)\n"
+        "  --delimiter D            séparateur d'une base CSV : « ; », « , » ou « tab »\n"
+        "                           (par défaut : reconnu sur les premières lignes)\n"
+        "  --encoding E             encodage d'une base CSV : utf-8 ou windows-1252\n"
+        "                           (par défaut : UTF-8 si le fichier en est, sinon Windows-1252)\n"
         "  -r, --range DEBUT:NOMBRE colonnes d'une base texte (première colonne à 1)\n"
         "  -s, --sample N           enregistrement d'exemple qui fixe les dimensions du code\n"
         "                           (par défaut : le premier dont la valeur n'est pas vide)\n"
@@ -376,7 +397,8 @@ QString helpText()
         "\n"
         "Fabrication :\n"
         "  -o, --output FICHIER     base encodée à écrire (remplacée si elle existe)\n"
-        "  --new-field NOM          nom du champ encodé (par défaut : _ suivi du nom du champ)\n"
+        "  --new-field NOM          nom du champ ou de la colonne encodée (par défaut : _ suivi\n"
+        "                           du nom du champ)\n"
         "  --txt                    écrit aussi la forme texte d'une base DBF (même nom, .txt)\n"
         "  --verify                 relit chaque code comme il sera imprimé et vérifie qu'il\n"
         "                           redonne la valeur de l'enregistrement ; au premier code\n"
@@ -520,6 +542,8 @@ ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
         return usage(tr("Base encodée manquante : indiquez-la avec -o FICHIER."));
     if (!o.field.isEmpty() && o.hasRange)
         return usage(tr("--field (base DBF) et --range (base texte) s'excluent."));
+    if (!o.field.isEmpty() && o.column > 0)
+        return usage(tr("--field et --column s'excluent : choisissez la colonne par son nom ou par son numéro."));
     return r;
 }
 
@@ -531,6 +555,11 @@ namespace {
 bool isDbfPath(const QString& path)
 {
     return QFileInfo(path).suffix().compare(QLatin1String("DBF"), Qt::CaseInsensitive) == 0;
+}
+
+bool isCsvPath(const QString& path)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String("CSV"), Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
@@ -557,6 +586,12 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
     const QFileInfo info(o.source);
     if (!info.exists() || info.isDir())
         return fail(ExitUsage, tr("La base d'origine « %1 » n'existe pas.").arg(o.source));
+
+    if (isCsvPath(o.source))
+        return buildCsvJob(o, job, sampleRecord, error);
+    const bool csvOption = o.column > 0 || o.csv.delimiter != 0 || o.csv.encoding != CsvEncoding::Detect;
+    if (csvOption)
+        return fail(ExitUsage, tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));
 
     if (isDbfPath(o.source)) {
         job.typeSource = BaseDbf;

@@ -34,7 +34,9 @@ struct Options {
     Command command = Command::Help;
     QString source;
     QString output;             // -o
-    QString field;              // --field (DBF)
+    QString field;              // --field (DBF field, CSV column by name)
+    int column = 0;             // --column (CSV column, 1-based); 0 when not given
+    CsvOptions csv;             // --delimiter, --encoding (CSV); detected when not given
     bool hasRange = false;      // --range START:COUNT (text)
     int rangeStart = 0;
     int rangeCount = 0;
@@ -75,6 +77,8 @@ ParameterSet asWindowControls(const ParameterSet& set);
 // taken as sample. Returns an exit code (ExitSuccess when the job is ready)
 // with the French text in `error` otherwise.
 int buildJob(const Options& options, GenerationJob& job, qint64* sampleRecord, QString* error);
+// The same for a CSV base (buildJob() hands a .csv source over to it).
+int buildCsvJob(const Options& options, GenerationJob& job, qint64* sampleRecord, QString* error);
 
 // ---------------------------------------------------------------------------
 // The run
@@ -110,6 +114,9 @@ bool generate(const GenerationJob& job, const RunControl& control, QString* erro
 // `job` is the one the run was prepared from.
 bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer,
                         GenerationFeedback& feedback, const RunControl& control, QString* error);
+// The same loop for a CSV source (runRecordsParallel() hands it over).
+bool runCsvRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer,
+                           GenerationFeedback& feedback, const RunControl& control, QString* error);
 
 // The text of a failed check of record `record` (`read` empty: nothing read).
 QString verifyFailureText(qint64 record, const QByteArray& expected, const std::optional<QByteArray>& read);

@@ -190,6 +190,8 @@ QString verifyFailureText(qint64 record, const QByteArray& expected, const std::
 bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer,
                         GenerationFeedback& feedback, const RunControl& control, QString* error)
 {
+    if (run.csv)
+        return runCsvRecordsParallel(job, run, writer, feedback, control, error);
     auto fail = [error](const QString& text) {
         if (error)
             *error = text;

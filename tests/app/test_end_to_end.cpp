@@ -6,6 +6,7 @@
 
 #include "app/codiflux.h"
 #include "ui_codiflux.h"
+#include "bases/csvbase.h"
 #include "bases/dbf.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
@@ -153,7 +154,8 @@ private slots:
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
         examples = QStringLiteral(CODIFLUX_SOURCE_DIR "/examples");
         if (!QFile::exists(examples + QStringLiteral("/clients.dbf"))
-            || !QFile::exists(examples + QStringLiteral("/adresses.txt"))) {
+            || !QFile::exists(examples + QStringLiteral("/adresses.txt"))
+            || !QFile::exists(examples + QStringLiteral("/clients.csv"))) {
             // The samples are made by a script: make them here when the
             // checkout lacks them.
             examples = work.filePath(QStringLiteral("examples"));
@@ -347,6 +349,68 @@ private slots:
             QCOMPARE(decoded, 250);
         }
         QCOMPARE(QDir(out).entryList({QStringLiteral(".*.tmp")}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // The spreadsheet's road: French Excel's CSV loads like a DBF base, and
+    // the encoded CSV is every source row byte for byte plus the code cell.
+    void csvRoad()
+    {
+        const QString source = examples + QStringLiteral("/clients.csv");
+        const QString destination = work.filePath(QStringLiteral("clients_code.csv"));
+        Codiflux w;
+        CodifluxClass& f = *w.ui();
+        {
+            ModalSteps steps({ModalSteps::chooseFile(source)});
+            f.actionChargerBase->trigger();
+            QVERIFY(steps.done());
+            QCOMPARE(steps.unexpected(), 0);
+        }
+        QStringList names;
+        for (int i = 0; i < f.comboBoxChamps->count(); ++i)
+            names << f.comboBoxChamps->itemText(i);
+        QCOMPARE(names, QStringList({"CODE", "NOM", "PRENOM", "ADRESSE", "CP", "VILLE", "SOLDE", "NOTES"}));
+        f.comboBoxChamps->setCurrentIndex(2);
+        QCOMPARE(f.comboBoxEnregistrement->itemText(0), QStringLiteral("Hélène"));  // Windows-1252, decoded
+        f.comboBoxChamps->setCurrentIndex(0);
+        QCOMPARE(f.comboBoxEnregistrement->count(), 300);
+        QCOMPARE(f.comboBoxEnregistrement->currentText(), QStringLiteral("CF20240000"));
+        QCOMPARE(f.lineEditNomChampSortie->text(), QStringLiteral("_CODE"));
+        f.lineEditNomChampSortie->setText(QStringLiteral("Code 2D"));
+
+        configure(w, Setup());
+        f.actionPrevisualisation->trigger();
+        const int width = f.lineEditNbColonnes->text().toInt();
+        const int height = f.lineEditNbLignes->text().toInt();
+        QVERIFY(width > 0 && height > 0);
+        {
+            ModalSteps steps({ModalSteps::chooseFile(destination), ModalSteps::close()});
+            f.actionGenererBase->trigger();
+            QVERIFY(steps.done());
+            QCOMPARE(steps.unexpected(), 0);
+            QCOMPARE(steps.answered.last().text, QStringLiteral("Fabrication de la base encodée correcte."));
+        }
+
+        codiflux::CsvReader in, out;
+        QVERIFY(in.open(source, {}, nullptr));
+        QVERIFY(out.open(destination, {}, nullptr));
+        QCOMPARE(in.format().delimiter, ';');
+        QCOMPARE(out.columns(), in.columns() + QStringList{"Code 2D"});
+        codiflux::FieldTextDecoder decoder(width, height, optionsOf(Setup()), codiflux::SymbologyDatamatrix);
+        codiflux::CsvRow a, b;
+        int decoded = 0;
+        while (in.next(a) == codiflux::CsvReader::Status::Row) {
+            QCOMPARE(out.next(b), codiflux::CsvReader::Status::Row);
+            const QByteArrayView code = b.cell(b.cellCount() - 1);
+            QByteArray expected = a.raw.left(a.raw.size() - a.lineEndLength);
+            codiflux::appendCsvCell(expected, ';', code);
+            QCOMPARE(b.raw, expected + a.raw.right(a.lineEndLength));
+            if (!a.cell(0).isEmpty()) {
+                QCOMPARE(decoder.decode(code.toByteArray()), std::optional(a.cell(0).toByteArray()));
+                ++decoded;
+            }
+        }
+        QCOMPARE(out.next(b), codiflux::CsvReader::Status::End);
+        QCOMPARE(decoded, 298);
     }
 };
 

@@ -323,7 +323,8 @@ private slots:
         QTest::newRow("DBF upper case") << "kind.DBF" << true << 0;
         QTest::newRow("txt") << "kind.txt" << false << 1;
         QTest::newRow("TXT upper case") << "kind.TXT" << false << 1;
-        QTest::newRow("csv") << "kind.csv" << false << 1;
+        QTest::newRow("csv") << "kind.csv" << false << 3;
+        QTest::newRow("CSV upper case") << "kind.CSV" << false << 3;
         QTest::newRow("no suffix") << "kind" << false << 1;
         QTest::newRow("dbf before last dot") << "kind.dbf.bak" << false << 1;
     }
@@ -333,7 +334,9 @@ private slots:
         QFETCH(QString, name);
         QFETCH(bool, dbfContent);
         QFETCH(int, kind);
-        const QString path = writeData(name, dbfContent ? codeTable(3) : textLines(4, 12));
+        const bool csv = kind == codiflux::BaseCsv;
+        const QString path = writeData(name, dbfContent ? codeTable(3) : csv ? QByteArray("CODE\n1\n2\n3\n")
+                                                                            : textLines(4, 12));
 
         Codiflux w;
         CodifluxClass* ui = w.ui();
@@ -341,12 +344,13 @@ private slots:
         QVERIFY(Inspect::load(w, path));
         QCOMPARE(Inspect::baseKind(w), kind);
 
-        const bool dbf = kind == codiflux::BaseDbf;
+        // A CSV base shows its header's names and its values as a DBF base does.
+        const bool dbf = kind == codiflux::BaseDbf || csv;
         QVERIFY(layoutShown(ui->layout_selectionChamp, dbf));
         QVERIFY(layoutShown(ui->layout_selectionPosition, !dbf));
         QCOMPARE(shown(ui->labelNomChampSortie), dbf);
         QCOMPARE(shown(ui->lineEditNomChampSortie), dbf);
-        QCOMPARE(Inspect::table(w) != nullptr, dbf);
+        QCOMPARE(Inspect::table(w) != nullptr, dbf && !csv);
         if (dbf) {
             QCOMPARE(comboTexts(ui->comboBoxChamps), QStringList{QStringLiteral("CODE")});
             QCOMPARE(ui->comboBoxEnregistrement->count(), 3);
@@ -577,8 +581,9 @@ private slots:
         QCOMPARE(seen.parentWidget, &w);
         QCOMPARE(seen.directory, QDir(startFolder).absolutePath());
         QCOMPARE(seen.nameFilters,
-                 (QStringList{QStringLiteral("Tous les formats connus (*.dbf *.txt)"), QStringLiteral("Bases DBF (*.dbf)"),
-                              QStringLiteral("Fichiers texte (*.txt)"), QStringLiteral("Tous les fichiers (*.*)")}));
+                 (QStringList{QStringLiteral("Tous les formats connus (*.dbf *.txt *.csv)"),
+                              QStringLiteral("Bases DBF (*.dbf)"), QStringLiteral("Fichiers texte (*.txt)"),
+                              QStringLiteral("Bases CSV (*.csv)"), QStringLiteral("Tous les fichiers (*.*)")}));
         QCOMPARE(seen.fileMode, QFileDialog::ExistingFile);
         QCOMPARE(seen.acceptMode, QFileDialog::AcceptOpen);
 
@@ -650,6 +655,10 @@ private slots:
         QTest::newRow("empty table file") << "vide.dbf" << kDbfFailed << true << 0;
         // A folder is readable but no file to open; its error text follows.
         QTest::newRow("text cannot be opened") << "dossier.txt" << QString() << false << 1;
+        QTest::newRow("CSV with an unbalanced quote")
+            << "guillemet.csv"
+            << kDbfFailed + QStringLiteral("\nLigne 3 : le guillemet ouvert sur cette ligne n'est jamais fermé.") << true
+            << 3;
     }
 
     void warningBoxes()
@@ -665,6 +674,8 @@ private slots:
             writeData(name, QByteArray("just some text, not a table\n"));
         else if (name == QLatin1String("vide.dbf"))
             writeData(name, QByteArray());
+        else if (name == QLatin1String("guillemet.csv"))
+            writeData(name, QByteArray("CODE;NOM\n1;a\n2;\"b\n"));
         else if (name == QLatin1String("dossier.txt"))
             QVERIFY(QDir(dataDir.path()).mkpath(name));
         if (text.isNull()) {
@@ -713,7 +724,7 @@ private slots:
         QVERIFY(!shown(ui->lineEditNomChampSortie));
         // Unchanged when the file was not readable, else as the suffix says.
         QCOMPARE(Inspect::baseKind(w), kind);
-        if (text == kDbfFailed) {
+        if (text.startsWith(kDbfFailed)) {
             QVERIFY(!Inspect::table(w));
             QCOMPARE(Inspect::fieldCount(w), 0);
             QCOMPARE(ui->comboBoxChamps->count(), 0);

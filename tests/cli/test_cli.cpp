@@ -180,6 +180,11 @@ private slots:
     void previewFromTheExecutable();
 
     void longCodeFieldWarning();
+    void csvSameBytesForEveryJobCount_data();
+    void csvSameBytesForEveryJobCount();
+    void csvBadInputFromTheExecutable_data();
+    void csvBadInputFromTheExecutable();
+
     void interruptLeavesNoPartialFile_data();
     void interruptLeavesNoPartialFile();
 
@@ -867,6 +872,96 @@ void TestCli::interruptLeavesNoPartialFile()
     // The source and yesterday's base, nothing else.
     QCOMPARE(entries(folder), QStringList({"grande.dbf", "sortie.dbf"}));
     QCOMPARE(readFile(out), QByteArray("la bonne base d'hier"));
+}
+
+
+// A CSV base of `count` rows: semicolons, Windows-1252, CR LF, a quoted cell
+// over two lines every 50 rows, a blank code every 37; row `letterAt` holds a
+// lower-case letter that QR's alphanumeric mode refuses.
+QByteArray csvBase(int count, int letterAt = 0)
+{
+    QByteArray out = "CODE;Nom\r\n";
+    for (int i = 1; i <= count; ++i) {
+        QByteArray code = i % 37 == 0 ? QByteArray() : QByteArray::number(1000000 + i * 7);
+        if (i == letterAt)
+            code = "12a45";
+        out += code + ";" + (i % 50 == 0 ? "\"L\xE9on\r\n\"\"" + QByteArray::number(i) + "\"\"\"" : "Z\xE9" + QByteArray::number(i))
+            + "\r\n";
+    }
+    return out;
+}
+
+void TestCli::csvSameBytesForEveryJobCount_data()
+{
+    QTest::addColumn<int>("letterAt");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("good base") << 0 << QString();
+    QTest::newRow("refused value") << 433 << "Erreur en cours d'encodage à l'enregistrement 433 valeur à encoder:\n12a45";
+}
+
+void TestCli::csvSameBytesForEveryJobCount()
+{
+    QFETCH(int, letterAt);
+    QFETCH(QString, message);
+    QVERIFY(writeFile(path("codes.csv"), csvBase(700, letterAt)));
+    QVERIFY(writeFile(path("keep.csv"), "ancienne base"));
+    const GenerationJob job = jobFor({"generate", path("codes.csv"), "-o", path("keep.csv"), "--field", "code",
+                                      "--symbology", "qr", "--qr-mode", "alphanumeric", "--qr-version", "2"});
+    QCOMPARE(job.typeSource, int(BaseCsv));
+    QCOMPARE(job.newFieldName, QStringLiteral("_CODE"));
+    const Outcome reference = runBaseEncoder(job);
+    QCOMPARE(reference.error, message);
+    const QByteArray expected = readFile(path("keep.csv"));
+    QCOMPARE(expected == "ancienne base", !message.isEmpty());
+    for (int jobs : {1, 2, 4}) {
+        for (int batch : {1, 5, 256}) {
+            const Outcome run = runCli(job, jobs, batch, true);
+            QCOMPARE(run.error, message);
+            QCOMPARE(readFile(path("keep.csv")), expected);
+        }
+    }
+    QVERIFY(!entries(dir.path()).join(' ').contains(QStringLiteral(".tmp")));
+}
+
+void TestCli::csvBadInputFromTheExecutable_data()
+{
+    QTest::addColumn<QByteArray>("base");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    const QByteArray good = "CODE,Nom\n1,a\n";
+    QTest::newRow("unbalanced quote") << QByteArray("CODE;Nom\n1;a\n2;\"b\n") << QStringList{"--field", "CODE"} << 1
+                                      << "Ligne 3 : le guillemet ouvert sur cette ligne n'est jamais fermé.";
+    QTest::newRow("more fields") << QByteArray("CODE;Nom\n1;a\n2;b;c\n") << QStringList{"--field", "CODE"} << 1
+                                 << "Ligne 3 : 3 champ(s) au lieu des 2 de l'en-tête.";
+    QTest::newRow("fewer fields") << QByteArray("CODE;Nom\n1;a\n2\n") << QStringList{"--field", "CODE"} << 1
+                                  << "Ligne 3 : 1 champ(s) au lieu des 2 de l'en-tête.";
+    QTest::newRow("empty file") << QByteArray() << QStringList{"--column", "1"} << 1
+                                << "Ligne 1 : le fichier CSV est vide, il n'a pas d'en-tête.";
+    QTest::newRow("no such column") << good << QStringList{"--field", "REF"} << 2
+                                    << "Ligne 1 : l'en-tête n'a pas de colonne « REF » (colonnes : CODE, Nom).";
+    QTest::newRow("no such column number") << good << QStringList{"--column", "3"} << 2
+                                           << "Ligne 1 : l'en-tête n'a pas de colonne n°3 (il en a 2 : CODE, Nom).";
+    QTest::newRow("not UTF-8 under forced UTF-8")
+        << QByteArray("CODE;Nom\n1;a\n2;\xE9t\xE9\n") << QStringList{"--field", "CODE", "--encoding", "utf-8"} << 1
+        << "Ligne 3 : octets invalides pour l'encodage UTF-8.";
+    QTest::newRow("forced delimiter") << good << QStringList{"--field", "CODE", "--delimiter", ";"} << 2
+                                      << "Ligne 1 : l'en-tête n'a pas de colonne « CODE » (colonnes : CODE,Nom).";
+}
+
+void TestCli::csvBadInputFromTheExecutable()
+{
+    QFETCH(QByteArray, base);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QTemporaryDir folder;
+    QVERIFY(writeFile(folder.filePath(QStringLiteral("clients.csv")), base));
+    const ProcessResult r = runProcess(QStringList{"generate", "clients.csv", "-o", "clients_code.csv"} + options,
+                                       path(QStringLiteral("config-none")), folder.path());
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2(r.err.startsWith(message + QLatin1Char('\n')), qPrintable(r.err));
+    QCOMPARE(entries(folder.path()), QStringList{"clients.csv"});
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -1,0 +1,87 @@
+#pragma once
+// The generation of an encoded CSV. Every row of the source is written as it
+// stands in the file, byte for byte, followed by one more cell: the record's
+// code text (the header row gets the new column's name), in the file's
+// encoding and quoted as RFC 4180 asks. A first pass reads the whole file, so
+// that a malformed row stops the run before any record is coded.
+
+#include "bases/csvbase.h"
+#include "generation/generationcore.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+
+namespace codiflux {
+
+// One record of the record pass.
+struct CsvRecord {
+    CsvRow row;
+    QByteArray value;  // the column's cell as the code carries it (Windows-1252), spaces removed on request
+};
+
+class CsvSource {
+public:
+    // First pass: reads every row, checks it and the bytes of its value, and
+    // counts the records. `beforeRow` runs before every row and returns false
+    // to cancel. false with the French text (naming the line) otherwise.
+    bool scan(const QString& path, const CsvOptions& options, int column, const std::function<bool()>& beforeRow,
+              QString* error);
+    // Before scan(): the white space removed from every value (a CSV value
+    // is taken as it is otherwise).
+    void setValueRule(const ValueRule& rule) { rule_ = rule; }
+
+    const CsvFormat& format() const { return format_; }
+    const QStringList& columns() const { return columns_; }
+    qint64 recordCount() const { return recordCount_; }
+    int longestValue() const { return longestValue_; }  // bytes of the longest value to encode
+
+    // Record pass: reopens the file at its first record.
+    bool open(QString* error);
+    enum class Read { Ok, End, Failed };
+    Read read(CsvRecord& record, QString* error);
+    void close();
+
+    // The header row of the encoded CSV: the byte-order mark when the source
+    // has one, the source's header and the new name. false when the name is
+    // empty or the file's encoding cannot write it.
+    bool outputHeader(const QString& newName, QByteArray& out, QString* error) const;
+    // The row of the encoded CSV for a record and its code text.
+    void outputRow(const CsvRecord& record, const char* code, int length, QByteArray& out) const;
+
+private:
+    bool readValue(CsvRecord& record, QString* error) const;
+
+    QString path_;
+    CsvOptions options_;
+    CsvFormat format_;
+    QStringList columns_;
+    QByteArray header_;    // the header row as read, line end included
+    int headerLineEnd_ = 0;
+    int column_ = -1;
+    ValueRule rule_;
+    qint64 recordCount_ = 0;
+    int longestValue_ = 0;
+    CsvReader reader_;
+};
+
+// The set-up of a CSV run (prepareGeneration() hands a CSV job over to it):
+// first pass, sample, trial encoding, header, output opened. The sample is
+// padded with blanks to the column's longest value, as a DBF sample is to its
+// field's length, so that the grid it fixes holds the longer values too.
+bool prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
+                          OutputWriter& writer, QString* error);
+
+// The record loop of a prepared CSV run on the calling thread (runRecords()
+// hands it over), with the same progress, liveness and cancellation.
+bool runCsvRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
+                   std::atomic<qint64>& current, QString* error);
+
+// The text of an encoded CSV that could not be written.
+QString csvWriteErrorText();
+// The text of a source that has fewer rows at the record pass than at the first one.
+QString csvChangedText(qint64 record);
+
+} // namespace codiflux
