@@ -7,6 +7,9 @@
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QGraphicsView>
 #include <QLabel>
 #include <QLayout>
@@ -21,6 +24,16 @@
 
 #include <span>
 
+// The icons and licence texts are compiled into this library; registering them
+// from a static initialiser here keeps them linked in wherever the window is
+// used, and makes them available before main() runs.
+static int registerCodifluxResources()
+{
+    Q_INIT_RESOURCE(codiflux);
+    return 1;
+}
+static const int codifluxResourcesRegistered = registerCodifluxResources();
+
 namespace {
 
 // The maker's web domain, set as the application's organisation domain.
@@ -33,14 +46,46 @@ void fillChoices(QComboBox* box, std::span<const codiflux::Choice> choices)
         box->addItem(QString::fromUtf8(choice.text), choice.value);
 }
 
+// "Fixedsys" where the system has it, otherwise the system's fixed-pitch font:
+// the view lines up the records of a text base column under column.
+QFont selectorFont()
+{
+    QFont font(QStringLiteral("Fixedsys"));
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    const QFontInfo info(font);
+    if (info.family().compare(QStringLiteral("Fixedsys"), Qt::CaseInsensitive) == 0)
+        return font;
+    return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+}
+
+// The narrowest width at which `text` breaks into at most two lines.
+int twoLineWidth(const QFontMetrics& metrics, const QString& text)
+{
+    const QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    int best = metrics.horizontalAdvance(text);
+    for (qsizetype k = 1; k < words.size(); ++k) {
+        const int first = metrics.horizontalAdvance(words.mid(0, k).join(QLatin1Char(' ')));
+        const int second = metrics.horizontalAdvance(words.mid(k).join(QLatin1Char(' ')));
+        best = qMin(best, qMax(first, second));
+    }
+    return best;
+}
+
 } // namespace
 
 Codiflux::Codiflux(QWidget* parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags)
 {
     // 1. The state of the other subsystems starts empty (member initialisers).
-    // 2. The form, with its own connections and tab 1 current.
+    // 2. The form (codiflux.ui), with its own connections and tab 1 current,
+    //    then what a form file cannot express: the selector's font depends on
+    //    the fonts installed, and the longest row's label may take two lines
+    //    (it word-wraps), so that the window keeps its size with the wider
+    //    fonts of some systems.
     form.setupUi(this);
+    form.plainTextEditSelecteurPosition->setFont(selectorFont());
+    form.label_13->setMinimumWidth(twoLineWidth(form.label_13->fontMetrics(), form.label_13->text()) + 2);
 
     // 3. The "Aide" menu.
     connect(form.actionAbout, SIGNAL(triggered()), this, SLOT(onAbout()));

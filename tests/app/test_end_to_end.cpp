@@ -5,7 +5,7 @@
 // Each decoded value must be the record's value as stored, padding included.
 
 #include "app/codiflux.h"
-#include "app/ui_codiflux.h"
+#include "ui_codiflux.h"
 #include "bases/csvbase.h"
 #include "bases/dbf.h"
 #include "codes/encoding.h"

@@ -3,7 +3,7 @@
 // resources, the close confirmation and the about boxes.
 
 #include "app/codiflux.h"
-#include "app/ui_codiflux.h"
+#include "ui_codiflux.h"
 #include "codes/encoding.h"
 
 #include <QAction>
@@ -566,11 +566,6 @@ private slots:
         QCOMPARE(view->verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
         QCOMPARE(view->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         QCOMPARE(view->textInteractionFlags(), Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        // "Fixedsys" or, where it is missing, a fixed-pitch font: every
-        // character as wide as any other, so columns line up.
-        const QFontMetrics fm(view->font());
-        QCOMPARE(fm.horizontalAdvance(QLatin1Char('i')), fm.horizontalAdvance(QLatin1Char('W')));
-        QCOMPARE(fm.horizontalAdvance(QStringLiteral("iiiii")), fm.horizontalAdvance(QStringLiteral("MMMMM")));
         QCOMPARE(form.label_15->layoutDirection(), Qt::LeftToRight);
 
         QCOMPARE(form.tabTypeWidget->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
@@ -799,6 +794,11 @@ private slots:
         QCOMPARE(w.size(), QSize(962, 642));
         QCOMPARE(w.ui()->splitter->handleWidth(), 10);
         QVERIFY(!w.windowIcon().isNull());
+        // The selector: "Fixedsys" or, where it is missing, a fixed-pitch font:
+        // every character as wide as any other, so columns line up.
+        const QFontMetrics fm(w.ui()->plainTextEditSelecteurPosition->font());
+        QCOMPARE(fm.horizontalAdvance(QLatin1Char('i')), fm.horizontalAdvance(QLatin1Char('W')));
+        QCOMPARE(fm.horizontalAdvance(QStringLiteral("iiiii")), fm.horizontalAdvance(QStringLiteral("MMMMM")));
 
         // State of the other subsystems, empty.
         QCOMPARE(CodifluxInspector::baseKind(w), 2);
@@ -883,7 +883,7 @@ private slots:
             QVERIFY2(!QObject::disconnect(c.sender, c.signal, &w, c.slot), c.slot);
         }
         // "Fermer" closes the window (connection 4, made by the form).
-        QVERIFY(QObject::disconnect(f->actionFermer, SIGNAL(triggered()), &w, SLOT(close())));
+        QVERIFY(QObject::disconnect(f->actionFermer, &QAction::triggered, &w, qOverload<>(&QWidget::close)));
     }
 
     void comboBoxesFilled()

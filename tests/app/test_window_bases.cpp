@@ -4,7 +4,7 @@
 // and the highlight of every line).
 
 #include "app/codiflux.h"
-#include "app/ui_codiflux.h"
+#include "ui_codiflux.h"
 #include "settings/parametres.h"
 
 #include <QApplication>

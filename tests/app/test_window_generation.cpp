@@ -5,7 +5,7 @@
 // answered by the test; every written code is read back with zxing-cpp.
 
 #include "app/codiflux.h"
-#include "app/ui_codiflux.h"
+#include "ui_codiflux.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
 #include "codes/verify.h"

@@ -3,7 +3,7 @@
 // sets, the new-set and delete dialogs, and the remembered folders left alone.
 
 #include "app/codiflux.h"
-#include "app/ui_codiflux.h"
+#include "ui_codiflux.h"
 #include "modal_answer.h"
 
 #include <QAction>

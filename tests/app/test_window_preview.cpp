@@ -6,7 +6,7 @@
 // text is read back with zxing-cpp.
 
 #include "app/codiflux.h"
-#include "app/ui_codiflux.h"
+#include "ui_codiflux.h"
 #include "codes/dmtxencoder.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
