@@ -243,18 +243,12 @@ bool runCsvRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& f
     QByteArray out;
     QString text;
 
-    feedback.progressRange(0, 1000);
-    feedback.progressValue(0);
-    int lastProgress = 0;
+    RecordProgress progress(feedback, count);
     current = 1;
     for (qint64 number = 1; number <= count; number = ++current) {
         if (feedback.cancelled())
             return fail(cancelledText());
-        const int progress = int(double(number) * 1000.0 / double(count));
-        if (progress != lastProgress) {
-            lastProgress = progress;
-            feedback.progressValue(progress);
-        }
+        progress.reached(number);
         feedback.liveness();
         const CsvSource::Read read = source.read(record, &text);
         if (read == CsvSource::Read::Failed)

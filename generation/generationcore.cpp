@@ -1094,6 +1094,22 @@ ValueRule valueRuleFor(const GenerationJob& job, const SourceField& field)
 
 } // namespace
 
+RecordProgress::RecordProgress(GenerationFeedback& feedback, qint64 count)
+    : feedback_(feedback), count_(double(std::max<qint64>(count, 1)))
+{
+    feedback_.progressRange(0, 1000);
+    feedback_.progressValue(0);
+}
+
+void RecordProgress::reached(qint64 number)
+{
+    const int value = int(double(number) * 1000.0 / count_);
+    if (value != last_) {
+        last_ = value;
+        feedback_.progressValue(value);
+    }
+}
+
 bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
                        OutputWriter& writer, QString* error)
 {
@@ -1289,18 +1305,12 @@ bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feed
     // One buffer, sized from the source: the record is lengthened in place.
     std::vector<char> record(std::size_t(plan.bufferLength()));
 
-    feedback.progressRange(0, 1000);
-    feedback.progressValue(0);
-    int lastProgress = 0;
+    RecordProgress progress(feedback, count);
     current = 1;
     for (qint64 number = 1; number <= count; number = ++current) {
         if (feedback.cancelled())
             return fail(cancelledText());
-        const int progress = int(double(number) * 1000.0 / double(count));
-        if (progress != lastProgress) {
-            lastProgress = progress;
-            feedback.progressValue(progress);
-        }
+        progress.reached(number);
         feedback.liveness();
         if (run.reader.read(record.data()) != SourceReader::ReadStatus::Ok)
             return fail(shortRecordText(run.reader.layout().kind, number));

@@ -407,6 +407,19 @@ struct PreparedRun {
     std::shared_ptr<CsvSource> csv;     // a CSV source's rows (the record plan then holds R only)
 };
 
+// The record loop's progress: range (0, 1000) and value 0 when made, then
+// the per-mille of each record reached, emitted only when it changes. Any
+// loop (one thread or several writing in order) reports through one.
+class RecordProgress {
+public:
+    RecordProgress(GenerationFeedback& feedback, qint64 count);
+    void reached(qint64 number);  // 1-based number of the record written
+private:
+    GenerationFeedback& feedback_;
+    double count_;
+    int last_ = 0;
+};
+
 // Everything up to the first record: source scan, checks, sample, trial
 // encoding, geometry, header, outputs opened (temporaries). false on failure,
 // with the French text of the refusal in `error`.

@@ -161,9 +161,7 @@ bool runCsvRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWri
         }
     };
 
-    feedback.progressRange(0, 1000);
-    feedback.progressValue(0);
-    int lastProgress = 0;
+    RecordProgress progress(feedback, count);
     QByteArray out;
     QString text;
     qint64 next = 1;
@@ -210,11 +208,7 @@ bool runCsvRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWri
         const std::size_t firstFailure = failures.empty() ? filled : failures.begin()->first;
         for (std::size_t i = 0; i < firstFailure; ++i) {
             const qint64 number = next + qint64(i);
-            const int progress = int(double(number) * 1000.0 / double(count));
-            if (progress != lastProgress) {
-                lastProgress = progress;
-                feedback.progressValue(progress);
-            }
+            progress.reached(number);
             source.outputRow(records[i], codes.data() + i * std::size_t(r), r, out);
             if (!writer.writeRecord(out.data(), out.size(), &text))
                 return fail(csvWriteErrorText());

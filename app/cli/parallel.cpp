@@ -203,9 +203,7 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
     const int capacity = std::max(1, control.batch) * jobs;
     const std::size_t stride = std::size_t(plan.bufferLength());
 
-    feedback.progressRange(0, 1000);
-    feedback.progressValue(0);
-    int lastProgress = 0;
+    RecordProgress progress(feedback, count);
 
     Window windows[2];
     for (Window& w : windows)
@@ -238,11 +236,7 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
         const int firstFailure = w.failures.empty() ? w.count : w.failures.begin()->first;
         for (int i = 0; i < firstFailure; ++i) {
             const qint64 number = w.first + i;
-            const int progress = int(double(number) * 1000.0 / double(count));
-            if (progress != lastProgress) {
-                lastProgress = progress;
-                feedback.progressValue(progress);
-            }
+            progress.reached(number);
             if (!writer.writeRecord(w.data.data() + std::size_t(i) * stride, plan.outputLength(), error))
                 return false;
         }
