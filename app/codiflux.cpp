@@ -72,7 +72,7 @@ int twoLineWidth(const QFontMetrics& metrics, const QString& text)
     return best;
 }
 
-} // namespace
+}  // namespace
 
 Codiflux::Codiflux(QWidget* parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags)
@@ -132,7 +132,8 @@ Codiflux::Codiflux(QWidget* parent, Qt::WindowFlags flags)
 
     // 9. The load menu: a split button in the tool bar, a sub-menu in "&Préférences".
     menuChargerParametres = new QMenu(this);
-    if (auto* button = qobject_cast<QToolButton*>(form.mainToolBar->widgetForAction(form.actionChargerParamParDefaut))) {
+    if (auto* button
+        = qobject_cast<QToolButton*>(form.mainToolBar->widgetForAction(form.actionChargerParamParDefaut))) {
         button->setMenu(menuChargerParametres);
         button->setPopupMode(QToolButton::MenuButtonPopup);
     }

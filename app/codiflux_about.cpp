@@ -32,7 +32,7 @@ QString readTextResource(const QString& path)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 QString readVersionString(const QString& key)
 {
@@ -45,12 +45,11 @@ QString readVersionString(const QString& key)
 
 QString Codiflux::aboutText(const QString& version)
 {
-    const QString text =
-        tr("<p>Cette application utilise des logiciels tiers possédant leurs propres licences.</p> "
-           "<p>Celles-ci peuvent être trouvées à l'adresse&nbsp;: <br/>"
-           "<a href=http://www.codiflux.fr/opensource/>http://www.codiflux.fr/opensource/</a></p>"
-           "<p>Version du logiciel: %1</p>"
-           "<p>Codiflux est un logiciel de Codiflux SARL. Tous droits réservés.</p>");
+    const QString text = tr("<p>Cette application utilise des logiciels tiers possédant leurs propres licences.</p> "
+                            "<p>Celles-ci peuvent être trouvées à l'adresse&nbsp;: <br/>"
+                            "<a href=http://www.codiflux.fr/opensource/>http://www.codiflux.fr/opensource/</a></p>"
+                            "<p>Version du logiciel: %1</p>"
+                            "<p>Codiflux est un logiciel de Codiflux SARL. Tous droits réservés.</p>");
     return text.arg(version, 0, QLatin1Char(' '));
 }
 
@@ -101,7 +100,7 @@ void showLicenceBox(QWidget* parent, const QString& title, const QString& text, 
     box.exec();
 }
 
-} // namespace
+}  // namespace
 
 void Codiflux::onAboutLibdmtx()
 {

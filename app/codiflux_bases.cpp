@@ -9,13 +9,13 @@
 #include "codes/encoding.h"
 #include "settings/parametres.h"
 
+#include <QBoxLayout>
 #include <QColor>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFont>
-#include <QBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -58,11 +58,12 @@ int clampPosition(const QTextDocument* document, qint64 position)
 }
 
 // The 8-bit text of a fixed-size, NUL-terminated name, as Latin-1 characters.
-} // namespace
+}  // namespace
 
 void Codiflux::chargerBase()
 {
-    const QString folder = settings->value(QLatin1String(codiflux::keys::CheminChargement), QStringLiteral(".")).toString();
+    const QString folder
+        = settings->value(QLatin1String(codiflux::keys::CheminChargement), QStringLiteral(".")).toString();
     const QString path = QFileDialog::getOpenFileName(
         this, tr("Veuillez sélectionner la base à charger..."), folder,
         tr("Tous les formats connus (*.dbf *.txt *.csv);;Bases DBF (*.dbf);;Fichiers texte (*.txt);;Bases CSV (*.csv);;"

@@ -70,7 +70,7 @@ void abandonner(codiflux::BaseEncoder* encoder, std::unique_ptr<QString> message
         QMetaObject::invokeMethod(encoder, liberer, Qt::QueuedConnection);
 }
 
-} // namespace
+}  // namespace
 
 codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) const
 {
@@ -114,8 +114,7 @@ void Codiflux::genererBase()
     using namespace codiflux;
 
     const QString title = tr("Génération d'une base...");
-    const QString folder =
-        settings->value(QLatin1String(keys::CheminEnregistrement), QStringLiteral(".")).toString();
+    const QString folder = settings->value(QLatin1String(keys::CheminEnregistrement), QStringLiteral(".")).toString();
 
     QString filter;
     if (baseKind == BaseDbf)
@@ -146,8 +145,7 @@ void Codiflux::genererBase()
 
     bool genererTxt = false;
     if (baseKind == BaseDbf) {
-        genererTxt = QMessageBox::question(this, title,
-                                           tr("Souhaitez-vous également générer une base en format TXT ?"),
+        genererTxt = QMessageBox::question(this, title, tr("Souhaitez-vous également générer une base en format TXT ?"),
                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             == QMessageBox::Yes;
         if (genererTxt && refuseOverwrite(textOutputPathFor(path)))
@@ -187,7 +185,7 @@ void Codiflux::genererBase()
     // through annulerGenererBase() or when the generator ends.
     disconnect(&dialog, SIGNAL(canceled()), nullptr, nullptr);
     connect(&dialog, SIGNAL(canceled()), this, SLOT(annulerGenererBase()));
-    connect(baseEncoder, SIGNAL(progressRangeChanged(int,int)), &dialog, SLOT(setRange(int,int)));
+    connect(baseEncoder, SIGNAL(progressRangeChanged(int, int)), &dialog, SLOT(setRange(int, int)));
     connect(baseEncoder, SIGNAL(progressValueChanged(int)), &dialog, SLOT(setValue(int)));
 
     watchdogTimer.start();
@@ -214,8 +212,8 @@ void Codiflux::genererBase()
 
     // A DBF whose code field most dBase readers would cut is written all the
     // same (its length is exact), with a warning.
-    const QString avertissement =
-        baseKind == BaseDbf ? longCodeFieldWarning(baseEncoder->getLongueurChamp()) : QString();
+    const QString avertissement
+        = baseKind == BaseDbf ? longCodeFieldWarning(baseEncoder->getLongueurChamp()) : QString();
     if (baseEncoder->getResultat() && !avertissement.isEmpty())
         QMessageBox::warning(this, tr("Génération base..."),
                              tr("Fabrication de la base encodée correcte.") + QLatin1String("\n\n") + avertissement,
@@ -224,8 +222,7 @@ void Codiflux::genererBase()
         QMessageBox::information(this, tr("Génération base..."), tr("Fabrication de la base encodée correcte."),
                                  QMessageBox::Close, QMessageBox::Close);
     else
-        QMessageBox::warning(this, tr("Génération base..."), *messageErreur, QMessageBox::Close,
-                             QMessageBox::Close);
+        QMessageBox::warning(this, tr("Génération base..."), *messageErreur, QMessageBox::Close, QMessageBox::Close);
 
     delete baseEncoder;
     baseEncoder = nullptr;
@@ -239,10 +236,9 @@ void Codiflux::annulerGenererBase()
 
     // Progress, watchdog and end of the run wait until the user has answered.
     baseEncoder->blockSignals(true);
-    const QMessageBox::StandardButton answer =
-        QMessageBox::question(this, tr("Génération d'une base..."),
-                              tr("Souhaitez-vous réellement interrompre la génération de la base ?"),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        this, tr("Génération d'une base..."), tr("Souhaitez-vous réellement interrompre la génération de la base ?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer == QMessageBox::Yes) {
         baseEncoder->annuler();
         if (progressDialog)

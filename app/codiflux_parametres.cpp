@@ -42,13 +42,14 @@ void confirmerEcriture(QWidget* parent, QSettings& settings)
     settings.sync();
     if (settings.status() == QSettings::AccessError)
         QMessageBox::warning(parent, QCoreApplication::translate("Codiflux", "Sauver paramètres"),
-                             QCoreApplication::translate("Codiflux", "Les paramètres n'ont pas pu être enregistrés "
-                                                                     "dans « %1 ».")
+                             QCoreApplication::translate("Codiflux",
+                                                         "Les paramètres n'ont pas pu être enregistrés "
+                                                         "dans « %1 ».")
                                  .arg(QDir::toNativeSeparators(settings.fileName())),
                              QMessageBox::Close, QMessageBox::Close);
 }
 
-} // namespace
+}  // namespace
 
 void Codiflux::construireMenusParametres()
 {
@@ -163,9 +164,8 @@ void Codiflux::onChargerParametres(QAction* action)
         // The names as the settings give them.
         const QStringList names = codiflux::parameterSetNames(*settings);
         bool ok = false;
-        const QString name = QInputDialog::getItem(this, tr("Suppression..."),
-                                                   tr("Sélectionner le jeu de paramètres à supprimer :"), names, 0,
-                                                   false, &ok);
+        const QString name = QInputDialog::getItem(
+            this, tr("Suppression..."), tr("Sélectionner le jeu de paramètres à supprimer :"), names, 0, false, &ok);
         if (ok && !name.isEmpty()) {
             codiflux::removeParameterSet(*settings, name);
             construireMenusParametres();

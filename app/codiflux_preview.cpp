@@ -50,7 +50,7 @@ QImage symbolImage(const codiflux::ModuleGrid& grid)
     return image;
 }
 
-} // namespace
+}  // namespace
 
 void Codiflux::onPreview()
 {
@@ -109,7 +109,7 @@ void Codiflux::onPreview()
             if (input
                 && QRinput_append(input.get(), QRencodeMode(parameters.qrMode), length,
                                   reinterpret_cast<const unsigned char*>(bytes.constData()))
-                       == 0)
+                    == 0)
                 code.reset(QRcode_encodeInput(input.get()));
             if (code)
                 grid = ModuleGrid::fromQRcode(code.get());

@@ -40,8 +40,7 @@ int main(int argc, char* argv[])
         std::fputs(qPrintable(text + QLatin1Char('\n')), stderr);
         try {
             QMessageBox::critical(nullptr, QStringLiteral("Codiflux"), text);
-        } catch (const std::bad_alloc&) {
-        }
+        } catch (const std::bad_alloc&) { }
         exitCode = 1;
     }  // the window goes first, then translator B, then A, then the application
     return exitCode;

@@ -58,4 +58,4 @@ void setupEnvironment(StartupEnvironment& environment)
                      QLocale::system().name());
 }
 
-} // namespace codiflux
+}  // namespace codiflux

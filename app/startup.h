@@ -43,4 +43,4 @@ void setupEnvironment(StartupEnvironment& environment, const QString& appDir, co
 // The same with the application's folder, the working folder and the system locale.
 void setupEnvironment(StartupEnvironment& environment);
 
-} // namespace codiflux
+}  // namespace codiflux

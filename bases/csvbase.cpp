@@ -26,22 +26,20 @@ QString tr(const char* text)
 const char kTextCannotOpen[] = QT_TRANSLATE_NOOP("CsvReader", "Impossible d'ouvrir le fichier CSV.\nErreur : %1");
 const char kTextReadError[] = QT_TRANSLATE_NOOP("CsvReader", "Erreur de lecture du fichier CSV.\nErreur : %1");
 const char kTextEmpty[] = QT_TRANSLATE_NOOP("CsvReader", "Ligne 1 : le fichier CSV est vide, il n'a pas d'en-tête.");
-const char kTextUnbalanced[] =
-    QT_TRANSLATE_NOOP("CsvReader", "Ligne %1 : le guillemet ouvert sur cette ligne n'est jamais fermé.");
+const char kTextUnbalanced[]
+    = QT_TRANSLATE_NOOP("CsvReader", "Ligne %1 : le guillemet ouvert sur cette ligne n'est jamais fermé.");
 const char kTextAfterQuote[] = QT_TRANSLATE_NOOP(
     "CsvReader", "Ligne %1 : caractère inattendu après un guillemet fermant (un guillemet dans un champ se double).");
-const char kTextFieldCount[] =
-    QT_TRANSLATE_NOOP("CsvReader", "Ligne %1 : %2 champ(s) au lieu des %3 de l'en-tête.");
-const char kTextInvalidUtf8[] =
-    QT_TRANSLATE_NOOP("CsvReader", "Ligne %1 : octets invalides pour l'encodage UTF-8.");
+const char kTextFieldCount[] = QT_TRANSLATE_NOOP("CsvReader", "Ligne %1 : %2 champ(s) au lieu des %3 de l'en-tête.");
+const char kTextInvalidUtf8[] = QT_TRANSLATE_NOOP("CsvReader", "Ligne %1 : octets invalides pour l'encodage UTF-8.");
 
 // Windows-1252, 0x80 to 0x9F (the other bytes are Latin-1). The five bytes
 // the code page leaves undefined map to the control of the same value, as
 // Windows itself converts them.
-constexpr std::array<char16_t, 32> kWindows1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::array<char16_t, 32> kWindows1252High
+    = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+       0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+       0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // The Windows-1252 byte of a character, -1 when it has none.
 int windows1252Byte(char32_t c)
@@ -107,7 +105,7 @@ void copyBytes(QByteArrayView bytes, QByteArray& out)
         std::memcpy(out.data(), bytes.data(), std::size_t(bytes.size()));
 }
 
-} // namespace
+}  // namespace
 
 // Buffered bytes of the file, with the line count.
 struct CsvParser {
@@ -116,7 +114,7 @@ struct CsvParser {
     qsizetype pos = 0;
     qsizetype end = 0;
     qint64 consumed = 0;
-    qint64 limit = -1;     // bytes after which the file reads as ended (-1: none)
+    qint64 limit = -1;  // bytes after which the file reads as ended (-1: none)
     bool readError = false;
     qint64 line = 1;
 
@@ -156,8 +154,8 @@ namespace {
 enum class ParseStatus { Row, End, Failed };
 
 // One row. `error` gets the French text of a malformed row.
-ParseStatus parseRow(CsvParser& p, char delimiter, QByteArray& raw, QByteArray& cells,
-                     std::vector<qsizetype>& bounds, int& lineEndLength, qint64& firstLine, QString& error)
+ParseStatus parseRow(CsvParser& p, char delimiter, QByteArray& raw, QByteArray& cells, std::vector<qsizetype>& bounds,
+                     int& lineEndLength, qint64& firstLine, QString& error)
 {
     raw.resize(0);
     cells.resize(0);
@@ -298,7 +296,7 @@ Utf8Scan scanUtf8(const QString& path, QString* error)
     return check.complete() ? Utf8Scan::Valid : Utf8Scan::Invalid;
 }
 
-} // namespace
+}  // namespace
 
 CsvReader::CsvReader() = default;
 CsvReader::~CsvReader() = default;
@@ -373,8 +371,8 @@ bool CsvReader::open(const QString& path, const CsvOptions& options, QString* er
                 else if (lineEnd > 0 && count != headerCount)  // a row cut by the limit does not count
                     steady = false;
             }
-            const bool better = headerCount > 1
-                && ((steady && !bestSteady) || (steady == bestSteady && headerCount > bestCount));
+            const bool better
+                = headerCount > 1 && ((steady && !bestSteady) || (steady == bestSteady && headerCount > bestCount));
             if (better) {
                 best = candidate;
                 bestCount = headerCount;
@@ -404,8 +402,8 @@ bool CsvReader::open(const QString& path, const CsvOptions& options, QString* er
 CsvReader::Status CsvReader::parse(CsvRow& row, bool checkCount)
 {
     QString text;
-    const ParseStatus status =
-        parseRow(*parser_, format_.delimiter, row.raw, row.cells_, row.bounds_, row.lineEndLength, row.line, text);
+    const ParseStatus status
+        = parseRow(*parser_, format_.delimiter, row.raw, row.cells_, row.bounds_, row.lineEndLength, row.line, text);
     if (status == ParseStatus::Failed) {
         fail(text);
         return Status::Failed;
@@ -523,8 +521,7 @@ void appendCsvCell(QByteArray& out, char delimiter, QByteArrayView bytes)
     out.append('"');
 }
 
-bool readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDisplay& display, QString* error,
-                       int maxRows)
+bool readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDisplay& display, QString* error, int maxRows)
 {
     display = CsvDisplay();
     CsvReader reader;
@@ -601,4 +598,4 @@ QString csvEncodingName(CsvEncoding encoding)
     }
 }
 
-} // namespace codiflux
+}  // namespace codiflux

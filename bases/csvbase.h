@@ -22,21 +22,21 @@ namespace codiflux {
 enum class CsvEncoding : int { Detect = 0, Utf8 = 1, Windows1252 = 2 };
 
 struct CsvOptions {
-    char delimiter = 0;                           // 0: detected among ';', ',' and tab
+    char delimiter = 0;  // 0: detected among ';', ',' and tab
     CsvEncoding encoding = CsvEncoding::Detect;
 };
 
 struct CsvFormat {
     char delimiter = ';';
     CsvEncoding encoding = CsvEncoding::Windows1252;
-    bool byteOrderMark = false;                   // the file starts with EF BB BF
+    bool byteOrderMark = false;  // the file starts with EF BB BF
 };
 
 // One row of the file.
 struct CsvRow {
-    QByteArray raw;                // the row's bytes as in the file, line end included
-    int lineEndLength = 0;         // 0 (last row without line end), 1 (LF) or 2 (CR LF)
-    qint64 line = 0;               // 1-based number of the row's first line in the file
+    QByteArray raw;         // the row's bytes as in the file, line end included
+    int lineEndLength = 0;  // 0 (last row without line end), 1 (LF) or 2 (CR LF)
+    qint64 line = 0;        // 1-based number of the row's first line in the file
 
     int cellCount() const { return int(bounds_.size()) - 1; }
     // A cell without its quotes, doubled quotes made single, in the file's encoding.
@@ -127,4 +127,4 @@ bool parseCsvDelimiter(const QString& text, char* delimiter);
 bool parseCsvEncoding(const QString& text, CsvEncoding* encoding);
 QString csvEncodingName(CsvEncoding encoding);
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -57,10 +57,17 @@ int stdioSeek(void*, void* file, std::int64_t offset, int origin)
 {
     int whence;
     switch (origin) {
-    case 0: whence = SEEK_SET; break;
-    case 1: whence = SEEK_CUR; break;
-    case 2: whence = SEEK_END; break;
-    default: return -1;
+    case 0:
+        whence = SEEK_SET;
+        break;
+    case 1:
+        whence = SEEK_CUR;
+        break;
+    case 2:
+        whence = SEEK_END;
+        break;
+    default:
+        return -1;
     }
     if (offset > static_cast<std::int64_t>(std::numeric_limits<off_t>::max())
         || offset < static_cast<std::int64_t>(std::numeric_limits<off_t>::min()))
@@ -152,7 +159,7 @@ std::int64_t parseBlockNumber(const char* text, std::size_t length)
     return negative ? -value : value;
 }
 
-} // namespace
+}  // namespace
 
 struct DbfTable {
     std::uint32_t currentRecord = 0;
@@ -397,8 +404,8 @@ namespace {
 // where it starts and sets `length`, or nullptr after storing the error.
 const unsigned char* readMemoText(DbfTable* table, const DbfField* field, std::size_t& length)
 {
-    const std::int64_t block =
-        parseBlockNumber(reinterpret_cast<const char*>(table->record) + field->offset, static_cast<std::size_t>(field->length));
+    const std::int64_t block = parseBlockNumber(reinterpret_cast<const char*>(table->record) + field->offset,
+                                                static_cast<std::size_t>(field->length));
     if (!table->memo || block <= 0) {
         table->setError(DbfErrorNoMemo, "No memo data available");
         return nullptr;
@@ -437,7 +444,7 @@ const unsigned char* readMemoText(DbfTable* table, const DbfField* field, std::s
     return text;
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -457,7 +464,7 @@ unsigned finishFieldText(char* dest, unsigned destSize, std::size_t length)
     return static_cast<unsigned>(length);
 }
 
-} // namespace
+}  // namespace
 
 char dbf_decimal_point()
 {
@@ -465,8 +472,8 @@ char dbf_decimal_point()
     return '.';
 }
 
-unsigned dbf_field_text(const char* value, unsigned valueLength, char type, int textAsIs, char decimalPoint,
-                        char* dest, unsigned destSize)
+unsigned dbf_field_text(const char* value, unsigned valueLength, char type, int textAsIs, char decimalPoint, char* dest,
+                        unsigned destSize)
 {
     std::size_t length = valueLength;
     while (length > 0 && value[length - 1] == ' ')
@@ -551,4 +558,4 @@ int dbf_last_error(const DbfTable* table, const char** text)
     return table->lastError;
 }
 
-} // namespace codiflux
+}  // namespace codiflux

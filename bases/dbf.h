@@ -12,7 +12,7 @@ namespace codiflux {
 
 // File access used by the engine; the default one maps to buffered stdio.
 struct DbfIoFunctions {
-    void* (*open)(void* user, const char* path, int mode);        // mode bits: 1 read, 2 write, 4 must exist, 8 create
+    void* (*open)(void* user, const char* path, int mode);  // mode bits: 1 read, 2 write, 4 must exist, 8 create
     std::size_t (*read)(void* user, void* file, void* buffer, std::size_t size);
     std::size_t (*write)(void* user, void* file, const void* buffer, std::size_t size);
     std::int64_t (*tell)(void* user, void* file);
@@ -41,7 +41,7 @@ struct DbfField {
     char type;      // letter; 'F' when the decimal count is not 0
     int length;
     int decimals;
-    int offset;     // position of the value in the record (1 for the first field)
+    int offset;  // position of the value in the record (1 for the first field)
 };
 
 // A field as callers see it.
@@ -86,8 +86,8 @@ unsigned dbf_read_field(DbfTable* table, const DbfField* field, char* dest, unsi
 // removed, OEM text converted unless textAsIs, the first '.' or ',' of an F
 // field (type letter as in DbfField) made `decimalPoint`. Same limits on dest.
 // Touches no table, so any thread may call it.
-unsigned dbf_field_text(const char* value, unsigned valueLength, char type, int textAsIs, char decimalPoint,
-                        char* dest, unsigned destSize);
+unsigned dbf_field_text(const char* value, unsigned valueLength, char type, int textAsIs, char decimalPoint, char* dest,
+                        unsigned destSize);
 // The decimal point dbf_read_field writes into an F field's text: a full
 // stop, whatever the C library's locale.
 char dbf_decimal_point();
@@ -103,7 +103,9 @@ const DbfIoFunctions* dbf_default_io();
 // 'i' (dotless i), '_' (double low line) or '?' (blocks, shades, black square).
 void oemToAnsi(const char* source, char* dest, std::size_t length);
 
-struct DbfTableCloser { void operator()(DbfTable* table) const noexcept { dbf_close(table); } };
+struct DbfTableCloser {
+    void operator()(DbfTable* table) const noexcept { dbf_close(table); }
+};
 using DbfTablePtr = std::unique_ptr<DbfTable, DbfTableCloser>;
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -37,13 +37,12 @@ QString fieldName(const DbfFieldInfo& field)
 }
 
 FieldLister::FieldLister(DbfTable* table, unsigned fieldIndex, const DbfFieldInfo& field)
-    : table(table),
-      descriptor(dbf_field(table, fieldIndex)),
-      type(field.type),
-      fieldLength(field.length > 0 ? unsigned(field.length) : 0u),
-      buffer(std::size_t(fieldLength) + 1u, '\0')
-{
-}
+    : table(table)
+    , descriptor(dbf_field(table, fieldIndex))
+    , type(field.type)
+    , fieldLength(field.length > 0 ? unsigned(field.length) : 0u)
+    , buffer(std::size_t(fieldLength) + 1u, '\0')
+{ }
 
 unsigned FieldLister::read(unsigned record)
 {
@@ -57,4 +56,4 @@ unsigned FieldLister::read(unsigned record)
     return valueLength;
 }
 
-} // namespace codiflux
+}  // namespace codiflux

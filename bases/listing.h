@@ -46,4 +46,4 @@ private:
     std::vector<char> buffer;  // fieldLength + 1 bytes
 };
 
-} // namespace codiflux
+}  // namespace codiflux

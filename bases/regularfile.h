@@ -60,4 +60,4 @@ inline std::FILE* fopenRegular(const char* path, bool write = false)
 #endif
 }
 
-} // namespace codiflux
+}  // namespace codiflux

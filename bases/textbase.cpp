@@ -14,12 +14,13 @@ namespace {
 
 constexpr qsizetype kInitialLineCapacity = 256;
 
-} // namespace
+}  // namespace
 
 QString lineTooLongText(qint64 line)
 {
-    return QCoreApplication::translate("TextBase", "La ligne n°%1 de la base texte dépasse %2 caractères : un "
-                                                   "enregistrement en compte au plus %2.")
+    return QCoreApplication::translate("TextBase",
+                                       "La ligne n°%1 de la base texte dépasse %2 caractères : un "
+                                       "enregistrement en compte au plus %2.")
         .arg(line)
         .arg(kMaxTextRecordLength);
 }
@@ -134,8 +135,8 @@ bool readTextBaseForDisplay(const QString& path, TextBaseDisplay& display, QStri
     while (display.lines.size() < maxLines && reader.next(line)) {
         const qsizetype length = line.size();
         if (length > display.maxLineLength)
-            display.maxLineLength = length > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
-                                                                             : static_cast<int>(length);
+            display.maxLineLength
+                = length > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(length);
         display.lines.append(QByteArray(line.constData(), line.size()));
     }
     if (reader.lineTooLong()) {
@@ -188,9 +189,9 @@ TextScanResult scanTextBase(const QString& path, const std::function<bool()>& be
         result.error = reader.errorString();
         return result;
     }
-    result.recordLength = length > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
-                                                                    : static_cast<int>(length);
+    result.recordLength
+        = length > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(length);
     return result;
 }
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -69,4 +69,4 @@ struct TextScanResult {
 // false to cancel.
 TextScanResult scanTextBase(const QString& path, const std::function<bool()>& beforeLine = {});
 
-} // namespace codiflux
+}  // namespace codiflux

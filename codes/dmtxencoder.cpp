@@ -20,10 +20,14 @@ DmtxEncoder::ReleaseFunction& releaseHook()
 
 std::atomic<int> liveThreads{0};
 
-} // namespace
+}  // namespace
 
 DmtxEncoder::DmtxEncoder(DmtxEncodePtr encoder, const QByteArray& bytes, QObject* parent)
-    : QThread(parent), encoder_(std::move(encoder)), bytes_(bytes), encode_(encodeHook()), released_(releaseHook())
+    : QThread(parent)
+    , encoder_(std::move(encoder))
+    , bytes_(bytes)
+    , encode_(encodeHook())
+    , released_(releaseHook())
 {
     liveThreads.fetch_add(1, std::memory_order_relaxed);
 }
@@ -68,8 +72,7 @@ void DmtxEncoder::run()
     // The library reads the input but takes a non-const pointer; the bytes
     // are this thread's own (shared) copy, detached here if needed.
     unsigned char* input = reinterpret_cast<unsigned char*>(bytes_.data());
-    result_ = encode_ ? encode_(encoder_.get(), length, input)
-                      : dmtxEncodeDataMatrix(encoder_.get(), length, input);
+    result_ = encode_ ? encode_(encoder_.get(), length, input) : dmtxEncodeDataMatrix(encoder_.get(), length, input);
 
     int expected = Running;
     if (!state_.compare_exchange_strong(expected, Returned, std::memory_order_acq_rel)) {
@@ -105,4 +108,4 @@ int runDmtxEncoder(DmtxEncodePtr& encoder, const QByteArray& bytes, int timeoutM
     return result;
 }
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -64,4 +64,4 @@ private:
 // the calling thread's event loop.
 int runDmtxEncoder(DmtxEncodePtr& encoder, const QByteArray& bytes, int timeoutMs = 3000);
 
-} // namespace codiflux
+}  // namespace codiflux

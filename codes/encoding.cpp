@@ -82,18 +82,33 @@ DatamatrixEncodeFunction& datamatrixEncodeHook()
     return hook;
 }
 
-} // namespace
+}  // namespace
 
 void setDatamatrixEncodeFunction(DatamatrixEncodeFunction function)
 {
     datamatrixEncodeHook() = std::move(function);
 }
 
-std::span<const Choice> datamatrixSizeChoices() { return kDatamatrixSizes; }
-std::span<const Choice> datamatrixSchemeChoices() { return kDatamatrixSchemes; }
-std::span<const Choice> qrModeChoices() { return kQrModes; }
-std::span<const Choice> qrLevelChoices() { return kQrLevels; }
-std::span<const Choice> qrCaseChoices() { return kQrCases; }
+std::span<const Choice> datamatrixSizeChoices()
+{
+    return kDatamatrixSizes;
+}
+std::span<const Choice> datamatrixSchemeChoices()
+{
+    return kDatamatrixSchemes;
+}
+std::span<const Choice> qrModeChoices()
+{
+    return kQrModes;
+}
+std::span<const Choice> qrLevelChoices()
+{
+    return kQrLevels;
+}
+std::span<const Choice> qrCaseChoices()
+{
+    return kQrCases;
+}
 
 void DmtxEncodeDeleter::operator()(DmtxEncode* encoder) const noexcept
 {
@@ -195,12 +210,14 @@ ModuleGrid ModuleGrid::fromBuffer(const unsigned char* cells, int width, int hei
     return grid;
 }
 
-EncodedSymbol::EncodedSymbol(DmtxEncodePtr encoder) : dmtx(std::move(encoder))
+EncodedSymbol::EncodedSymbol(DmtxEncodePtr encoder)
+    : dmtx(std::move(encoder))
 {
     grid_ = ModuleGrid::fromDatamatrix(dmtx.get());
 }
 
-EncodedSymbol::EncodedSymbol(QRcodePtr code) : qr(std::move(code))
+EncodedSymbol::EncodedSymbol(QRcodePtr code)
+    : qr(std::move(code))
 {
     grid_ = ModuleGrid::fromQRcode(qr.get());
 }
@@ -271,4 +288,4 @@ QString trimWhiteSpace(QString value, bool atStart, bool atEnd)
     return value;
 }
 
-} // namespace codiflux
+}  // namespace codiflux

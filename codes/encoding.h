@@ -45,9 +45,15 @@ std::span<const Choice> qrModeChoices();            // comboBoxModeEncodageQRCod
 std::span<const Choice> qrLevelChoices();           // comboBoxECLevelQRCode
 std::span<const Choice> qrCaseChoices();            // comboBoxCasseQRCode
 
-struct DmtxEncodeDeleter { void operator()(DmtxEncode* encoder) const noexcept; };
-struct QRinputDeleter { void operator()(QRinput* input) const noexcept; };
-struct QRcodeDeleter { void operator()(QRcode* code) const noexcept; };
+struct DmtxEncodeDeleter {
+    void operator()(DmtxEncode* encoder) const noexcept;
+};
+struct QRinputDeleter {
+    void operator()(QRinput* input) const noexcept;
+};
+struct QRcodeDeleter {
+    void operator()(QRcode* code) const noexcept;
+};
 using DmtxEncodePtr = std::unique_ptr<DmtxEncode, DmtxEncodeDeleter>;
 using QRinputPtr = std::unique_ptr<QRinput, QRinputDeleter>;
 using QRcodePtr = std::unique_ptr<QRcode, QRcodeDeleter>;
@@ -96,7 +102,7 @@ private:
     int cellStride = 0;                   // bytes from a cell to the next on the right
     int w = 0;
     int h = 0;
-    bool darkWhenZero = false;            // Datamatrix: channel 0 == 0; QR: bit 0 set
+    bool darkWhenZero = false;  // Datamatrix: channel 0 == 0; QR: bit 0 set
 };
 
 // The result of one encoding: owns the encoder or the code object behind the grid.
@@ -138,4 +144,4 @@ inline EncodedSymbol encodeSymbol(const EncodingParameters& parameters, const QB
 using DatamatrixEncodeFunction = std::function<int(DmtxEncode*, int, unsigned char*)>;
 void setDatamatrixEncodeFunction(DatamatrixEncodeFunction function);
 
-} // namespace codiflux
+}  // namespace codiflux

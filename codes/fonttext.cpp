@@ -24,7 +24,7 @@ namespace {
 // One band of W characters. rows[k] is the byte of cell (0, r) of the grid row
 // that bit k reads, or null when that bit is a light cell (filler row, blank).
 // Columns at or beyond `gridWidth` read as light.
-template <bool DarkIsZero>
+template<bool DarkIsZero>
 inline char* convertBand(const unsigned char* const rows[4], int stride, int width, int gridWidth, bool mirror,
                          unsigned lightMask, char* out)
 {
@@ -54,7 +54,7 @@ inline char* convertBand(const unsigned char* const rows[4], int stride, int wid
     return out;
 }
 
-} // namespace
+}  // namespace
 
 void toFontText(const ModuleGrid& grid, int width, int height, const FontTextOptions& options, bool blank, char* field)
 {
@@ -104,4 +104,4 @@ FontText toFontText(const ModuleGrid& grid, int width, int height, const FontTex
     return text;
 }
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -33,8 +33,7 @@ int fieldLength(int width, int height, bool endOfLine);
 // Reads cell (c, r) of the grid for c < width, r < height; cells beyond the
 // grid's own size read as light. With `blank` every cell is light.
 // Allocates nothing: this runs once per record.
-void toFontText(const ModuleGrid& grid, int width, int height, const FontTextOptions& options, bool blank,
-                char* field);
+void toFontText(const ModuleGrid& grid, int width, int height, const FontTextOptions& options, bool blank, char* field);
 
 struct FontText {
     QByteArray field;  // with the end-of-line characters
@@ -42,4 +41,4 @@ struct FontText {
 };
 FontText toFontText(const ModuleGrid& grid, int width, int height, const FontTextOptions& options, bool blank);
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -14,8 +14,8 @@ bool rebuildSymbol(const char* field, qsizetype size, int width, int height, con
     image.width = image.height = 0;
     image.quietZone = 0;
     image.scale = 1;
-    if (width <= 0 || height <= 0 || quietZone < 0 || scale < 1 || !field ||
-        size != fieldLength(width, height, options.endOfLine))
+    if (width <= 0 || height <= 0 || quietZone < 0 || scale < 1 || !field
+        || size != fieldLength(width, height, options.endOfLine))
         return false;
 
     const int bands = bandCount(height);
@@ -79,7 +79,7 @@ ZXing::DecodeHints makeHints(int symbology)
     return hints;
 }
 
-template <typename T, DmtxPassFail (*Destroy)(T**)>
+template<typename T, DmtxPassFail (*Destroy)(T**)>
 struct DmtxDestroy {
     void operator()(T* object) const noexcept { Destroy(&object); }
 };
@@ -105,8 +105,8 @@ std::optional<QByteArray> readWithLibdmtx(const SymbolImage& image)
 {
     // The library reads the buffer without writing it. Without a flip its
     // first buffer row is the top of the picture, as here.
-    DmtxImagePtr picture(dmtxImageCreate(const_cast<unsigned char*>(image.pixels.data()), image.width, image.height,
-                                         DmtxPack8bppK));
+    DmtxImagePtr picture(
+        dmtxImageCreate(const_cast<unsigned char*>(image.pixels.data()), image.width, image.height, DmtxPack8bppK));
     if (!picture)
         return std::nullopt;
     DmtxDecodePtr decoder(dmtxDecodeCreate(picture.get(), 1));
@@ -158,7 +158,7 @@ int pixelsPerCell(int symbology)
     return symbology == SymbologyQRCode ? 1 : 2;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<QByteArray> decodeSymbolImage(const SymbolImage& image, int symbology, SymbolReader* reader)
 {
@@ -166,9 +166,12 @@ std::optional<QByteArray> decodeSymbolImage(const SymbolImage& image, int symbol
 }
 
 FieldTextDecoder::FieldTextDecoder(int width, int height, const FontTextOptions& options, int symbology)
-    : width_(width), height_(height), options_(options), symbology_(symbology), hints_(new Hints{makeHints(symbology)})
-{
-}
+    : width_(width)
+    , height_(height)
+    , options_(options)
+    , symbology_(symbology)
+    , hints_(new Hints{makeHints(symbology)})
+{ }
 
 FieldTextDecoder::~FieldTextDecoder() = default;
 
@@ -180,11 +183,11 @@ std::optional<QByteArray> FieldTextDecoder::decode(const char* field, qsizetype 
     return decodeWith(image_, symbology_, hints_->hints, &reader_);
 }
 
-std::optional<QByteArray> decodeFieldText(const QByteArray& field, int width, int height, const FontTextOptions& options,
-                                          int symbology)
+std::optional<QByteArray> decodeFieldText(const QByteArray& field, int width, int height,
+                                          const FontTextOptions& options, int symbology)
 {
     FieldTextDecoder decoder(width, height, options, symbology);
     return decoder.decode(field);
 }
 
-} // namespace codiflux
+}  // namespace codiflux

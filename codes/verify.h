@@ -80,7 +80,7 @@ private:
 };
 
 // One field: rebuild and decode.
-std::optional<QByteArray> decodeFieldText(const QByteArray& field, int width, int height, const FontTextOptions& options,
-                                          int symbology);
+std::optional<QByteArray> decodeFieldText(const QByteArray& field, int width, int height,
+                                          const FontTextOptions& options, int symbology);
 
-} // namespace codiflux
+}  // namespace codiflux

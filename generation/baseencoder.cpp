@@ -107,4 +107,4 @@ void BaseEncoder::annuler()
     annule = true;
 }
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -72,4 +72,4 @@ private:
     OutputFiles fichiersSortie;  // planned in the constructor, for the job's own destination
 };
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -10,20 +10,22 @@ namespace codiflux {
 
 namespace {
 
-const char kTextNoColumn[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Ligne 1 : l'en-tête n'a pas de colonne n°%1 (il en a %2).");
-const char kTextValueNotCodable[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Ligne %1 : la valeur « %2 » contient un caractère que le code ne peut pas "
-                                     "porter (seuls ceux de Windows-1252 le peuvent).");
+const char kTextNoColumn[]
+    = QT_TRANSLATE_NOOP("BaseEncoder", "Ligne 1 : l'en-tête n'a pas de colonne n°%1 (il en a %2).");
+const char kTextValueNotCodable[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "Ligne %1 : la valeur « %2 » contient un caractère que le code ne peut pas "
+                        "porter (seuls ceux de Windows-1252 le peuvent).");
 const char kTextBadColumnName[] = QT_TRANSLATE_NOOP("BaseEncoder", "Le nom de la colonne encodée est vide.");
-const char kTextColumnNameEncoding[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Le nom de la colonne encodée « %1 » contient un caractère que l'encodage du "
-                                     "fichier (Windows-1252) ne peut pas écrire.");
+const char kTextColumnNameEncoding[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "Le nom de la colonne encodée « %1 » contient un caractère que l'encodage du "
+                        "fichier (Windows-1252) ne peut pas écrire.");
 const char kTextCsvWriteError[] = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur d'écriture de la base encodée (CSV).");
-const char kTextCsvChanged[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Le fichier CSV a changé pendant la fabrication (enregistrement n°%1).");
+const char kTextCsvChanged[]
+    = QT_TRANSLATE_NOOP("BaseEncoder", "Le fichier CSV a changé pendant la fabrication (enregistrement n°%1).");
 
-} // namespace
+}  // namespace
 
 QString csvWriteErrorText()
 {
@@ -35,8 +37,8 @@ QString csvChangedText(qint64 record)
     return generationText(kTextCsvChanged).arg(record);
 }
 
-bool CsvSource::scan(const QString& path, const CsvOptions& options, int column,
-                     const std::function<bool()>& beforeRow, QString* error)
+bool CsvSource::scan(const QString& path, const CsvOptions& options, int column, const std::function<bool()>& beforeRow,
+                     QString* error)
 {
     close();
     path_ = path;
@@ -183,12 +185,13 @@ bool prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback
     feedback.progressRange(0, 0);
     feedback.progressValue(0);
     QString text;
-    if (!source.scan(job.sourcePath, job.csv, job.fieldIndex,
-                     [&feedback] {
-                         feedback.liveness();
-                         return !feedback.cancelled();
-                     },
-                     &text))
+    if (!source.scan(
+            job.sourcePath, job.csv, job.fieldIndex,
+            [&feedback] {
+                feedback.liveness();
+                return !feedback.cancelled();
+            },
+            &text))
         return fail(text);
 
     // The sample, padded to the longest value of the column.
@@ -226,8 +229,8 @@ bool prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback
     return true;
 }
 
-bool runCsvRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
-                   std::atomic<qint64>& current, QString* error)
+bool runCsvRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current,
+                   QString* error)
 {
     auto fail = [error](const QString& text) {
         if (error)
@@ -266,4 +269,4 @@ bool runCsvRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& f
     return true;
 }
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -58,7 +58,7 @@ private:
     CsvOptions options_;
     CsvFormat format_;
     QStringList columns_;
-    QByteArray header_;    // the header row as read, line end included
+    QByteArray header_;  // the header row as read, line end included
     int headerLineEnd_ = 0;
     int column_ = -1;
     ValueRule rule_;
@@ -76,12 +76,12 @@ bool prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback
 
 // The record loop of a prepared CSV run on the calling thread (runRecords()
 // hands it over), with the same progress, liveness and cancellation.
-bool runCsvRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
-                   std::atomic<qint64>& current, QString* error);
+bool runCsvRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current,
+                   QString* error);
 
 // The text of an encoded CSV that could not be written.
 QString csvWriteErrorText();
 // The text of a source that has fewer rows at the record pass than at the first one.
 QString csvChangedText(qint64 record);
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -25,7 +25,7 @@ namespace codiflux {
 
 namespace {
 
-constexpr qint64 kMaxDbfLength = 65535;  // header and record lengths are 16-bit fields
+constexpr qint64 kMaxDbfLength = 65535;                         // header and record lengths are 16-bit fields
 constexpr qsizetype kMaxDbfFields = (kMaxDbfLength - 33) / 32;  // the descriptors a 16-bit header length holds
 constexpr std::size_t kFileBuffer = std::size_t(1) << 20;
 
@@ -38,76 +38,86 @@ constexpr qint64 kLineEndLength = qint64(sizeof(kLineEnd)) - 1;
 
 const char kTextCannotOpenSource[] = QT_TRANSLATE_NOOP("BaseEncoder", "Impossible d'ouvrir la base d'origine.");
 const char kTextCancelled[] = QT_TRANSLATE_NOOP("BaseEncoder", "Fabrication de la base encodée annulée.");
-const char kTextOutOfMemory[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Mémoire insuffisante : l'opération en cours est abandonnée.");
-const char kTextUnequal[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Les enregistrements du fichier source n'ont pas tous la même longueur.");
-const char kTextBlankSample[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
-                                     "l'initialisation des paramêtres d'encodage.");
-const char kTextDatamatrixTrial[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Encodage impossible (vous pouvez essayer de changer la taille du datamatrix ou "
-                                     "le mode d'encodage).");
-const char kTextQrTrial[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le "
-                                     "niveau de correction d'erreur).");
+const char kTextOutOfMemory[]
+    = QT_TRANSLATE_NOOP("BaseEncoder", "Mémoire insuffisante : l'opération en cours est abandonnée.");
+const char kTextUnequal[]
+    = QT_TRANSLATE_NOOP("BaseEncoder", "Les enregistrements du fichier source n'ont pas tous la même longueur.");
+const char kTextBlankSample[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
+                        "l'initialisation des paramêtres d'encodage.");
+const char kTextDatamatrixTrial[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "Encodage impossible (vous pouvez essayer de changer la taille du datamatrix ou "
+                        "le mode d'encodage).");
+const char kTextQrTrial[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le "
+                        "niveau de correction d'erreur).");
 const char kTextCannotWrite[] = QT_TRANSLATE_NOOP("BaseEncoder", "La base encodée ne peut être écrite");
 const char kTextDbfShort[] = QT_TRANSLATE_NOOP(
     "BaseEncoder", "Erreur de lecture de la base DBF à encoder. L'enregistrement n°%1 est trop court.");
 const char kTextTextShort[] = QT_TRANSLATE_NOOP(
     "BaseEncoder", "Erreur de lecture de la base texte à encoder. L'enregistrement n°%1 est trop court.");
-const char kTextEncodingError[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Erreur en cours d'encodage à l'enregistrement %1 valeur à encoder:\n%2");
+const char kTextEncodingError[]
+    = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur en cours d'encodage à l'enregistrement %1 valeur à encoder:\n%2");
 const char kTextDbfWriteError[] = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur d'écriture de la base encodée (DBF).");
 const char kTextTxtWriteError[] = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur d'écriture de la base encodée (TXT).");
-const char kTextMemoWriteError[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Erreur d'écriture du fichier mémo de la base encodée.");
+const char kTextMemoWriteError[]
+    = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur d'écriture du fichier mémo de la base encodée.");
 // Beyond the window's own texts: the checks that keep a run from writing a
 // corrupt or cut base.
-const char kTextSameFile[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Le fichier de destination doit être différent du fichier source.");
-const char kTextSameOutputs[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "La base encodée et sa forme texte auraient le même chemin : %1. Choisissez un "
-                                     "autre nom pour la base encodée.");
-const char kTextSymbolTooLarge[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Le code de l'enregistrement n°%1 (%2 x %3) dépasse les dimensions fixées par "
-                                     "l'enregistrement d'exemple (%4 x %5). Choisissez une taille de datamatrix ou une "
-                                     "version de QR code fixe.");
-const char kTextRecordTooLong[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "L'enregistrement de la base encodée ferait %1 octets : le format DBF en admet au "
-                                     "plus 65535. Choisissez un code plus petit ou une base aux enregistrements plus "
-                                     "courts.");
-const char kTextHeaderTooLong[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "L'en-tête de la base encodée ferait %1 octets (%2 champs) : le format DBF en "
-                                     "admet au plus 65535.");
-const char kTextFieldMismatch[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "La description des champs de la base d'origine ne correspond pas à la table "
-                                     "ouverte (%1 champs lus, %2 attendus).");
+const char kTextSameFile[]
+    = QT_TRANSLATE_NOOP("BaseEncoder", "Le fichier de destination doit être différent du fichier source.");
+const char kTextSameOutputs[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "La base encodée et sa forme texte auraient le même chemin : %1. Choisissez un "
+                        "autre nom pour la base encodée.");
+const char kTextSymbolTooLarge[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "Le code de l'enregistrement n°%1 (%2 x %3) dépasse les dimensions fixées par "
+                        "l'enregistrement d'exemple (%4 x %5). Choisissez une taille de datamatrix ou une "
+                        "version de QR code fixe.");
+const char kTextRecordTooLong[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "L'enregistrement de la base encodée ferait %1 octets : le format DBF en admet au "
+                        "plus 65535. Choisissez un code plus petit ou une base aux enregistrements plus "
+                        "courts.");
+const char kTextHeaderTooLong[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "L'en-tête de la base encodée ferait %1 octets (%2 champs) : le format DBF en "
+                        "admet au plus 65535.");
+const char kTextFieldMismatch[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "La description des champs de la base d'origine ne correspond pas à la table "
+                        "ouverte (%1 champs lus, %2 attendus).");
 const char kTextSourceRead[] = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur de lecture de la base d'origine.");
-const char kTextRangeOutside[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "La plage sélectionnée (positions %1 à %2) dépasse la longueur des "
-                                     "enregistrements du fichier source (%3 caractères).");
-const char kTextLongCodeField[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Attention : le champ du code fait %1 caractères. La plupart des lecteurs dBase "
-                                     "(LibreOffice notamment) ne lisent la longueur d'un champ que sur un octet et "
-                                     "coupent un champ de plus de %2 caractères. Choisissez un code plus petit "
-                                     "(taille de datamatrix, version de QR code, taille de module, sans caractère de "
-                                     "fin de ligne) ou utilisez la sortie texte (TXT).");
-const char kTextBadFieldName[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Le nom du champ encodé est vide ou commence par un espace.");
-const char kTextSameMemo[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "Le fichier de destination doit être différent du fichier mémo de la base "
-                                     "d'origine (%1).");
-const char kTextNotRegular[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "« %1 » n'est pas un fichier ordinaire : il ne sera pas remplacé.");
-const char kTextReadOnly[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "« %1 » est en lecture seule : il ne sera pas remplacé.");
-const char kTextLocked[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "« %1 » est déjà en cours d'écriture par une autre génération. Réessayez "
-                                     "lorsqu'elle sera terminée.");
-const char kTextDuplicateField[] =
-    QT_TRANSLATE_NOOP("BaseEncoder", "La base d'origine a déjà un champ nommé « %1 » : choisissez un autre nom pour "
-                                     "le champ encodé.");
+const char kTextRangeOutside[] = QT_TRANSLATE_NOOP("BaseEncoder",
+                                                   "La plage sélectionnée (positions %1 à %2) dépasse la longueur des "
+                                                   "enregistrements du fichier source (%3 caractères).");
+const char kTextLongCodeField[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "Attention : le champ du code fait %1 caractères. La plupart des lecteurs dBase "
+                        "(LibreOffice notamment) ne lisent la longueur d'un champ que sur un octet et "
+                        "coupent un champ de plus de %2 caractères. Choisissez un code plus petit "
+                        "(taille de datamatrix, version de QR code, taille de module, sans caractère de "
+                        "fin de ligne) ou utilisez la sortie texte (TXT).");
+const char kTextBadFieldName[]
+    = QT_TRANSLATE_NOOP("BaseEncoder", "Le nom du champ encodé est vide ou commence par un espace.");
+const char kTextSameMemo[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "Le fichier de destination doit être différent du fichier mémo de la base "
+                        "d'origine (%1).");
+const char kTextNotRegular[]
+    = QT_TRANSLATE_NOOP("BaseEncoder", "« %1 » n'est pas un fichier ordinaire : il ne sera pas remplacé.");
+const char kTextReadOnly[] = QT_TRANSLATE_NOOP("BaseEncoder", "« %1 » est en lecture seule : il ne sera pas remplacé.");
+const char kTextLocked[] = QT_TRANSLATE_NOOP("BaseEncoder",
+                                             "« %1 » est déjà en cours d'écriture par une autre génération. Réessayez "
+                                             "lorsqu'elle sera terminée.");
+const char kTextDuplicateField[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "La base d'origine a déjà un champ nommé « %1 » : choisissez un autre nom pour "
+                        "le champ encodé.");
 const char kTextNoSource[] = QT_TRANSLATE_NOOP("BaseEncoder", "Aucune base d'origine n'est chargée.");
 const char kTextSourceGone[] = QT_TRANSLATE_NOOP("BaseEncoder", "La base d'origine « %1 » n'existe plus.");
 const char kTextNoField[] = QT_TRANSLATE_NOOP("BaseEncoder", "Aucun champ à encoder n'est sélectionné.");
@@ -182,7 +192,7 @@ bool finishFile(std::FILE* f)
     return std::fclose(f) == 0 && ok;
 }
 
-} // namespace
+}  // namespace
 
 QString generationText(const char* text)
 {
@@ -368,8 +378,8 @@ struct SourceReader::MemoState {
     qint64 slot = 0;
     int length = 0;
     DbfTablePtr table;
-    unsigned next = 0;          // the record read() reads next
-    std::vector<char> text;     // length + 1 bytes
+    unsigned next = 0;       // the record read() reads next
+    std::vector<char> text;  // length + 1 bytes
 
     bool open(const QString& path)
     {
@@ -422,8 +432,8 @@ SourceScanStatus SourceReader::scanDbf(const QString& path)
     quint32 count = 0;
     for (int i = 3; i >= 0; --i)
         count = (count << 8) | static_cast<unsigned char>(block[4 + i]);
-    const qint64 headerLength = qint64(static_cast<unsigned char>(block[8]))
-        | (qint64(static_cast<unsigned char>(block[9])) << 8);
+    const qint64 headerLength
+        = qint64(static_cast<unsigned char>(block[8])) | (qint64(static_cast<unsigned char>(block[9])) << 8);
 
     qint64 offset = 1;
     while (layout_.fields.size() < kMaxDbfFields) {
@@ -463,8 +473,8 @@ SourceScanStatus SourceReader::scanDbf(const QString& path)
         dataOffset = headerLength;
     } else {
         unsigned char after = 0xFF;
-        if (std::fseek(file.get(), long(terminator + 1), SEEK_SET) == 0
-            && std::fread(&after, 1, 1, file.get()) == 1 && after == 0x00)
+        if (std::fseek(file.get(), long(terminator + 1), SEEK_SET) == 0 && std::fread(&after, 1, 1, file.get()) == 1
+            && after == 0x00)
             ++dataOffset;
         if (layout_.version == 0x30)
             dataOffset += 262;
@@ -476,8 +486,8 @@ SourceScanStatus SourceReader::scanDbf(const QString& path)
     // promises more records than there are keeps one beyond the file, whose
     // read then fails as too short.
     const qint64 held = size > dataOffset ? (size - dataOffset) / layout_.recordLength : 0;
-    layout_.recordCount = count == 0 ? std::min<qint64>(held, std::numeric_limits<quint32>::max())
-                                     : std::min<qint64>(count, held + 1);
+    layout_.recordCount
+        = count == 0 ? std::min<qint64>(held, std::numeric_limits<quint32>::max()) : std::min<qint64>(count, held + 1);
     return SourceScanStatus::Ok;
 }
 
@@ -621,8 +631,7 @@ RecordCoder::RecordCoder(const EncodingParameters& parameters, const FontTextOpt
     , width_(width)
     , height_(height)
     , fieldLength_(codiflux::fieldLength(width, height, options.endOfLine))
-{
-}
+{ }
 
 int RecordCoder::inputLength(const char* value, int length) const
 {
@@ -640,8 +649,7 @@ RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) 
         return result;
     }
     const int input = inputLength(value, length);
-    const EncodedSymbol symbol =
-        encodeSymbol(parameters_, reinterpret_cast<const unsigned char*>(value), input);
+    const EncodedSymbol symbol = encodeSymbol(parameters_, reinterpret_cast<const unsigned char*>(value), input);
     if (!symbol.isValid()) {
         result.status = Status::EncodingFailed;
         return result;
@@ -669,8 +677,8 @@ QString RecordCoder::failureText(const Result& result, qint64 record, const char
 bool RecordCoder::measure(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height)
 {
     const int input = libraryInputLength(parameters, sample.constData(), int(sample.size()));
-    const EncodedSymbol symbol = encodeSymbol(parameters, reinterpret_cast<const unsigned char*>(sample.constData()),
-                                              input);
+    const EncodedSymbol symbol
+        = encodeSymbol(parameters, reinterpret_cast<const unsigned char*>(sample.constData()), input);
     if (!symbol.isValid())
         return false;
     *width = symbol.grid().width();
@@ -684,8 +692,8 @@ int encodedValue(const ValueRule& rule, const char* stored, int length, char* ou
     int n = length;
     if (rule.kind == ValueKind::DbfField) {
         // The entry the window lists: the engine's text padded to the field's length.
-        n = int(dbf_field_text(stored, unsigned(length), rule.fieldType, 0, rule.decimalPoint, out,
-                               unsigned(length) + 1));
+        n = int(
+            dbf_field_text(stored, unsigned(length), rule.fieldType, 0, rule.decimalPoint, out, unsigned(length) + 1));
         std::memset(out + n, ' ', std::size_t(length - n));
         n = length;
     } else if (out != stored) {
@@ -896,8 +904,7 @@ QByteArray buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan
 
 OutputWriter::OutputWriter(OutputFiles& files)
     : files_(files)
-{
-}
+{ }
 
 OutputWriter::~OutputWriter()
 {
@@ -1092,10 +1099,11 @@ ValueRule valueRuleFor(const GenerationJob& job, const SourceField& field)
     return rule;
 }
 
-} // namespace
+}  // namespace
 
 RecordProgress::RecordProgress(GenerationFeedback& feedback, qint64 count)
-    : feedback_(feedback), count_(double(std::max<qint64>(count, 1)))
+    : feedback_(feedback)
+    , count_(double(std::max<qint64>(count, 1)))
 {
     feedback_.progressRange(0, 1000);
     feedback_.progressValue(0);
@@ -1110,8 +1118,8 @@ void RecordProgress::reached(qint64 number)
     }
 }
 
-bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
-                       OutputWriter& writer, QString* error)
+bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer,
+                       QString* error)
 {
     if (job.typeSource == BaseCsv)
         return prepareCsvGeneration(job, feedback, run, writer, error);
@@ -1144,19 +1152,18 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
         // The offsets come from the descriptor scan, the count from the open
         // table; a header that says otherwise would be written corrupt.
         if (qsizetype(job.tableFieldCount) != run.reader.layout().fields.size())
-            return fail(generationText(kTextFieldMismatch)
-                            .arg(run.reader.layout().fields.size())
-                            .arg(job.tableFieldCount));
+            return fail(
+                generationText(kTextFieldMismatch).arg(run.reader.layout().fields.size()).arg(job.tableFieldCount));
         slot = job.fieldIndex;
         sampleLength = std::max(0, job.fields.at(job.fieldIndex).length);
     } else if (job.typeSource == BaseText) {
         feedback.progressRange(0, 0);
         feedback.progressValue(0);
-        const SourceScanStatus status =
-            run.reader.scanText(job.sourcePath, job.rangeStart, job.rangeCount, [&feedback] {
-                feedback.liveness();
-                return !feedback.cancelled();
-            });
+        const SourceScanStatus status
+            = run.reader.scanText(job.sourcePath, job.rangeStart, job.rangeCount, [&feedback] {
+                  feedback.liveness();
+                  return !feedback.cancelled();
+              });
         switch (status) {
         case SourceScanStatus::Ok:
             break;
@@ -1277,20 +1284,21 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
         return fail(openError);
     }
     if (!sourceMemo.isEmpty()
-        && !writer.copyMemo(sourceMemo, memoOutputPathFor(files.dbfPath(), sourceMemo),
-                            [&feedback] {
-                                feedback.liveness();
-                                return !feedback.cancelled();
-                            },
-                            &openError)) {
+        && !writer.copyMemo(
+            sourceMemo, memoOutputPathFor(files.dbfPath(), sourceMemo),
+            [&feedback] {
+                feedback.liveness();
+                return !feedback.cancelled();
+            },
+            &openError)) {
         writer.discard();
         return fail(openError);
     }
     return true;
 }
 
-bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
-                std::atomic<qint64>& current, QString* error)
+bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current,
+                QString* error)
 {
     if (run.csv)
         return runCsvRecords(run, writer, feedback, current, error);
@@ -1323,4 +1331,4 @@ bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feed
     return true;
 }
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -36,13 +36,13 @@ namespace codiflux {
 // Translation of the generation's texts (context "BaseEncoder").
 QString generationText(const char* text);
 // Texts of the record loop, for any caller that runs one.
-QString cancelledText();                                  // "Fabrication de la base encodée annulée."
-QString outOfMemoryText();                                // an allocation failed: what was under way is given up
-QString shortRecordText(int sourceKind, qint64 record);   // the DBF or text source's short-record text
+QString cancelledText();                                 // "Fabrication de la base encodée annulée."
+QString outOfMemoryText();                               // an allocation failed: what was under way is given up
+QString shortRecordText(int sourceKind, qint64 record);  // the DBF or text source's short-record text
 // Texts of the set-up of a run, for the other source kinds.
-QString blankSampleText();                                // the sample is blank
-QString trialFailedText(int symbology);                   // the library refuses the sample
-QString sameFileText();                                   // the destination is the source
+QString blankSampleText();               // the sample is blank
+QString trialFailedText(int symbology);  // the library refuses the sample
+QString sameFileText();                  // the destination is the source
 QString cannotOpenSourceText();
 QString cannotWriteText();
 
@@ -91,21 +91,21 @@ bool moveAllIntoPlace(const QList<PendingMove>& moves);
 struct SourceField {
     qint64 offset = 0;  // position in the record; the flag byte is at 0
     int length = 0;
-    char type = 'C';    // DBF type letter; 'C' for the range of a text base
-    int decimals = 0;   // byte 17 of a descriptor other than 'C'
-    QByteArray name;    // bytes 0-10 of the descriptor, up to the first NUL
+    char type = 'C';   // DBF type letter; 'C' for the range of a text base
+    int decimals = 0;  // byte 17 of a descriptor other than 'C'
+    QByteArray name;   // bytes 0-10 of the descriptor, up to the first NUL
 };
 
 struct SourceLayout {
-    int kind = BaseNone;         // BaseDbf or BaseText
-    QList<SourceField> fields;   // DBF: the scanned descriptors; text: the column range
-    qint64 recordLength = 0;     // K: flag byte included
-    qint64 recordCount = 0;      // DBF: header count (from the file size when 0), at most one record beyond
-                                 // what the file holds; text: non-empty lines
+    int kind = BaseNone;        // BaseDbf or BaseText
+    QList<SourceField> fields;  // DBF: the scanned descriptors; text: the column range
+    qint64 recordLength = 0;    // K: flag byte included
+    qint64 recordCount = 0;     // DBF: header count (from the file size when 0), at most one record beyond
+                                // what the file holds; text: non-empty lines
     // DBF only
-    QByteArray header;           // the 32-byte header and the scanned descriptors, as read
-    qint64 dataOffset = 0;       // first record: the header length when it holds the descriptors and lies
-                                 // within the file; else 32 x (fields + 1) + 1, +1 after a 0x00, +262 for 0x30
+    QByteArray header;      // the 32-byte header and the scanned descriptors, as read
+    qint64 dataOffset = 0;  // first record: the header length when it holds the descriptors and lies
+                            // within the file; else 32 x (fields + 1) + 1, +1 after a 0x00, +262 for 0x30
     unsigned char version = 0;
 };
 
@@ -149,7 +149,9 @@ public:
     void setMemoValue(int fieldIndex, qint64 slot, int length);
 
 private:
-    struct FileCloser { void operator()(std::FILE* f) const noexcept { std::fclose(f); } };
+    struct FileCloser {
+        void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+    };
     SourceLayout layout_;
     QString path_;
     qint64 tooLongLine_ = 0;
@@ -168,7 +170,6 @@ QString sourceMemoPath(const QString& dbfPath, const SourceLayout& layout);
 // name, the source memo's suffix in the case of the DBF's suffix.
 QString memoOutputPathFor(const QString& dbfPath, const QString& sourceMemo);
 
-
 // ---------------------------------------------------------------------------
 // (b) Record coder
 
@@ -179,8 +180,8 @@ bool isBlankValue(const char* value, qsizetype length);
 class RecordCoder {
 public:
     // width, height: the run's grid, fixed by the sample's symbol.
-    RecordCoder(const EncodingParameters& parameters, const FontTextOptions& options, bool blankCodes,
-                int width, int height);
+    RecordCoder(const EncodingParameters& parameters, const FontTextOptions& options, bool blankCodes, int width,
+                int height);
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -189,9 +190,9 @@ public:
     enum class Status { Ok, EncodingFailed, SymbolTooLarge };
     struct Result {
         Status status = Status::Ok;
-        int symbolWidth = 0;   // the record's own symbol (0 for a blank value)
+        int symbolWidth = 0;  // the record's own symbol (0 for a blank value)
         int symbolHeight = 0;
-            int valueLength = 0;   // RecordPlan::encode: bytes of the value the code was made from
+        int valueLength = 0;  // RecordPlan::encode: bytes of the value the code was made from
         bool ok() const { return status == Status::Ok; }
     };
 
@@ -234,10 +235,10 @@ enum class ValueKind {
 };
 struct ValueRule {
     ValueKind kind = ValueKind::Raw;
-    char fieldType = 'C';      // DbfField: the engine's letter ('F' when the field has decimals)
-    char decimalPoint = '.';   // DbfField 'F': the point the engine writes
-    bool trimStart = false;    // "Supprimer les espaces : à gauche"
-    bool trimEnd = false;      // "à droite"
+    char fieldType = 'C';     // DbfField: the engine's letter ('F' when the field has decimals)
+    char decimalPoint = '.';  // DbfField 'F': the point the engine writes
+    bool trimStart = false;   // "Supprimer les espaces : à gauche"
+    bool trimEnd = false;     // "à droite"
 };
 // Writes the value to encode, made from the `length` stored bytes, to
 // out[0 .. length] (length + 1 bytes of room; `out` may be `stored`) and
@@ -249,12 +250,12 @@ QByteArray encodedValue(const ValueRule& rule, const QByteArray& stored);
 // Where a record's value is and where its code goes: K, R, the value's slot,
 // the insertion point Z and the TAGS rule.
 struct RecordPlan {
-    qint64 sourceLength = 0;   // K
-    int codeLength = 0;        // R
+    qint64 sourceLength = 0;  // K
+    int codeLength = 0;       // R
     qint64 valueOffset = 0;
     int valueLength = 0;
-    bool tagsRule = false;     // the last field "TAGS" (8 bytes) stays behind the code
-    qint64 insertion = 0;      // Z: K, or K - 8 under the TAGS rule
+    bool tagsRule = false;  // the last field "TAGS" (8 bytes) stays behind the code
+    qint64 insertion = 0;   // Z: K, or K - 8 under the TAGS rule
     ValueRule value;
 
     qint64 outputLength() const { return sourceLength + codeLength; }  // K + R: the output record
@@ -376,7 +377,9 @@ public:
     void discard();
 
 private:
-    struct FileCloser { void operator()(std::FILE* f) const noexcept { std::fclose(f); } };
+    struct FileCloser {
+        void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+    };
     using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
     OutputFiles& files_;
     FilePtr dbf_;
@@ -392,19 +395,19 @@ class GenerationFeedback {
 public:
     virtual ~GenerationFeedback() = default;
     virtual bool cancelled() { return false; }
-    virtual void liveness() {}
-    virtual void progressRange(int, int) {}
-    virtual void progressValue(int) {}
+    virtual void liveness() { }
+    virtual void progressRange(int, int) { }
+    virtual void progressValue(int) { }
 };
 
 struct PreparedRun {
-    SourceReader reader;                // opened for the record pass
+    SourceReader reader;  // opened for the record pass
     std::optional<RecordCoder> coder;
     RecordPlan plan;
     qint64 recordCount = 0;
-    int width = 0;                      // W and H of the sample's symbol
+    int width = 0;  // W and H of the sample's symbol
     int height = 0;
-    std::shared_ptr<CsvSource> csv;     // a CSV source's rows (the record plan then holds R only)
+    std::shared_ptr<CsvSource> csv;  // a CSV source's rows (the record plan then holds R only)
 };
 
 // The record loop's progress: range (0, 1000) and value 0 when made, then
@@ -426,14 +429,14 @@ private:
 // Emits progressRange(0, 0) / progressValue(0) around a text scan (checking
 // liveness and cancellation before each line) but not the record loop's
 // progressRange(0, 1000).
-bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
-                       OutputWriter& writer, QString* error);
+bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer,
+                       QString* error);
 
 // The record loop of a prepared run on the calling thread: progress range
 // (0, 1000) and value 0, then for each record the cancellation check, the
 // per-mille progress (emitted when it changes), liveness, read, code, write.
 // `current` holds the 1-based number of the record at hand. Does not commit.
-bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
-                std::atomic<qint64>& current, QString* error);
+bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current,
+                QString* error);
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -16,23 +16,23 @@ namespace codiflux {
 enum BaseKind : int { BaseDbf = 0, BaseText = 1, BaseNone = 2, BaseCsv = 3 };
 
 struct GenerationJob {
-    int typeSource = BaseNone;          // BaseKind of the loaded base
-    QString sourcePath;                  // lineEditBaseSource
-    QString outputPath;                  // the encoded base: .dbf for a DBF source, .txt for a text source,
-                                         // .csv for a CSV source
-    bool writeText = false;              // DBF source: also write the text form beside it
+    int typeSource = BaseNone;  // BaseKind of the loaded base
+    QString sourcePath;         // lineEditBaseSource
+    QString outputPath;         // the encoded base: .dbf for a DBF source, .txt for a text source,
+                                // .csv for a CSV source
+    bool writeText = false;     // DBF source: also write the text form beside it
 
-    EncodingParameters parameters;       // symbology and library parameters
-    FontTextOptions options;             // inversions, end-of-line and its character
-    bool blankCodes = true;              // radioButtonEmptyGenCode: blank values get a blank code
-    bool trimStart = false;              // checkBoxSupprimerGauche: white space removed before each value
-    bool trimEnd = false;                // checkBoxSupprimerDroite: white space removed after each value
+    EncodingParameters parameters;  // symbology and library parameters
+    FontTextOptions options;        // inversions, end-of-line and its character
+    bool blankCodes = true;         // radioButtonEmptyGenCode: blank values get a blank code
+    bool trimStart = false;         // checkBoxSupprimerGauche: white space removed before each value
+    bool trimEnd = false;           // checkBoxSupprimerDroite: white space removed after each value
 
     // DBF source
-    int fieldIndex = -1;                 // comboBoxChamps current index
-    QList<DbfFieldInfo> fields;          // the window's field list
-    unsigned tableFieldCount = 0;        // dbf_field_count of the open table; 0 when none is open
-    QString newFieldName;                // lineEditNomChampSortie
+    int fieldIndex = -1;           // comboBoxChamps current index
+    QList<DbfFieldInfo> fields;    // the window's field list
+    unsigned tableFieldCount = 0;  // dbf_field_count of the open table; 0 when none is open
+    QString newFieldName;          // lineEditNomChampSortie
 
     // CSV source: the column is fieldIndex (the header's names fill
     // comboBoxChamps), the new column's name newFieldName; the delimiter and
@@ -40,8 +40,8 @@ struct GenerationJob {
     CsvOptions csv;
 
     // Text source: the column range (1-based first column, number of characters)
-    int rangeStart = 0;                  // spinBoxPosDebut
-    int rangeCount = 0;                  // spinBoxPosNbCar
+    int rangeStart = 0;  // spinBoxPosDebut
+    int rangeCount = 0;  // spinBoxPosNbCar
 
     // The sample value that fixes the symbol's dimensions for the whole run,
     // as Latin-1 bytes: the current entry of comboBoxEnregistrement (DBF:
@@ -51,4 +51,4 @@ struct GenerationJob {
     QByteArray sample;
 };
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -141,4 +141,4 @@ bool removeParameterSet(QSettings& settings, const QString& name)
     return present;
 }
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -36,7 +36,7 @@ inline constexpr char InversionVerticale[] = "InversionVerticale";
 inline constexpr char InversionBits[] = "InversionBits";
 inline constexpr char InversionPixels[] = "InversionPixels";
 inline constexpr char GenererCodeVide[] = "GenererCodeVide";
-} // namespace keys
+}  // namespace keys
 
 // The values of one parameter set; the defaults are those of a set with no key.
 // Combo box values are the item data of the window's lists (library values).
@@ -49,7 +49,7 @@ struct ParameterSet {
     int qrECLevel = 0;
     int qrCasse = 1;
     int qrModeEncodage = 0;
-    int typeEncodage = 0;       // tab index, Datamatrix
+    int typeEncodage = 0;  // tab index, Datamatrix
     bool finLigne = true;
     QString finLigneCaractere;
     bool supprimerEspacesGauche = false;
@@ -71,10 +71,19 @@ struct ParameterSet {
 // first character of the text also ends each band with a line feed, and a
 // blank or printable character reads as before. It is typed and shown as the
 // two characters "\n".
-inline QString lineFeedEndOfLine() { return QStringLiteral("\n"); }
-inline QString lineFeedTyped() { return QStringLiteral("\\n"); }
+inline QString lineFeedEndOfLine()
+{
+    return QStringLiteral("\n");
+}
+inline QString lineFeedTyped()
+{
+    return QStringLiteral("\\n");
+}
 // The stored end-of-line text from the typed one ("\n" gives the line feed).
-inline QString endOfLineFromTyped(const QString& typed) { return typed == lineFeedTyped() ? lineFeedEndOfLine() : typed; }
+inline QString endOfLineFromTyped(const QString& typed)
+{
+    return typed == lineFeedTyped() ? lineFeedEndOfLine() : typed;
+}
 // The typed end-of-line text from the stored one.
 inline QString endOfLineTyped(const QString& stored)
 {
@@ -99,4 +108,4 @@ QStringList parameterSetNames(QSettings& settings);
 void openParameterSet(QSettings& settings, const QString& name = QString());
 bool removeParameterSet(QSettings& settings, const QString& name);
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -46,7 +46,7 @@ QString refreshCache(const QString& folder)
     return tr("Le cache des polices a été mis à jour.");
 }
 
-} // namespace
+}  // namespace
 
 QString installedDataDir(const QString& appDir)
 {
@@ -56,9 +56,9 @@ QString installedDataDir(const QString& appDir)
 QString codeFontFile(const QString& appDir, const QString& currentDir)
 {
     const QString relative = QStringLiteral("/RES/") + QLatin1String(fontName);
-    for (const QString& candidate : {currentDir + relative, appDir + relative,
-                                     dataRoot(appDir) + QStringLiteral("/fonts/truetype/codiflux/") +
-                                         QLatin1String(fontName)}) {
+    for (const QString& candidate :
+         {currentDir + relative, appDir + relative,
+          dataRoot(appDir) + QStringLiteral("/fonts/truetype/codiflux/") + QLatin1String(fontName)}) {
         if (QFileInfo(candidate).isFile())
             return candidate;
     }
@@ -91,8 +91,8 @@ UserFontResult installUserFont(const QString& fontFile)
         return result;
     }
     result.ok = true;
-    result.message = tr("La police Quadrex est installée dans « %1 ».").arg(result.path) + QLatin1Char('\n') +
-                     refreshCache(folder);
+    result.message = tr("La police Quadrex est installée dans « %1 ».").arg(result.path) + QLatin1Char('\n')
+        + refreshCache(folder);
     return result;
 }
 
@@ -112,9 +112,9 @@ UserFontResult uninstallUserFont()
         return result;
     }
     result.ok = true;
-    result.message = tr("La police Quadrex a été retirée de « %1 ».").arg(folder) + QLatin1Char('\n') +
-                     refreshCache(folder);
+    result.message
+        = tr("La police Quadrex a été retirée de « %1 ».").arg(folder) + QLatin1Char('\n') + refreshCache(folder);
     return result;
 }
 
-} // namespace codiflux
+}  // namespace codiflux

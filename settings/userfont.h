@@ -35,4 +35,4 @@ UserFontResult installUserFont(const QString& fontFile);
 // remove is not a failure.
 UserFontResult uninstallUserFont();
 
-} // namespace codiflux
+}  // namespace codiflux

@@ -68,4 +68,4 @@ inline bool buildBase(const QString& path, int records)
     return file.error() == QFile::NoError;
 }
 
-} // namespace bench
+}  // namespace bench

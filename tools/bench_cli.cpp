@@ -25,10 +25,10 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <unistd.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -123,7 +123,7 @@ double parallelCapacity(int n, std::uint64_t rounds)
     return double(n) * t1 / tn;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char* argv[])
 {
@@ -176,7 +176,8 @@ int main(int argc, char* argv[])
     bool allOk = true;
     bool goalsMet = true;
     for (const Case& c : cases) {
-        const QStringList common = QStringList{"generate", base, "-o", out, "--field", "REF", "--no-progress"} + c.options;
+        const QStringList common
+            = QStringList{"generate", base, "-o", out, "--field", "REF", "--no-progress"} + c.options;
         auto print = [&](const char* label, int j, const RunResult& r) {
             std::printf("%-26s %7d %12.0f %9.2f %9.2f %10.1f%s\n", label, j, records / r.seconds, r.seconds,
                         r.cpuSeconds, r.peakKb / 1024.0, r.ok ? "" : "  FAILED");
@@ -237,8 +238,9 @@ int main(int argc, char* argv[])
                     manyChecked.seconds / many.seconds, manyChecked.cpuSeconds / many.cpuSeconds, jobs);
         goalsMet = goalsMet && met;
     }
-    std::printf("%s\n", goalsMet ? "goals met: --jobs N at 0.9 x capacity or more, never slower than --jobs 1"
-                                  : "goals NOT met (see BELOW GOAL)");
+    std::printf("%s\n",
+                goalsMet ? "goals met: --jobs N at 0.9 x capacity or more, never slower than --jobs 1"
+                         : "goals NOT met (see BELOW GOAL)");
     if (!allOk)
         std::printf("some runs FAILED\n");
     return allOk ? 0 : 1;

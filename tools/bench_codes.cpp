@@ -48,7 +48,8 @@ double bareDatamatrix(const EncodingParameters& p, const std::vector<QByteArray>
         dmtxEncodeSetProp(enc, DmtxPropMarginSize, p.marginSize);
         dmtxEncodeSetProp(enc, DmtxPropSizeRequest, p.sizeRequest);
         dmtxEncodeSetProp(enc, DmtxPropScheme, p.scheme);
-        if (dmtxEncodeDataMatrix(enc, int(v.size()), reinterpret_cast<unsigned char*>(const_cast<char*>(v.constData()))))
+        if (dmtxEncodeDataMatrix(enc, int(v.size()),
+                                 reinterpret_cast<unsigned char*>(const_cast<char*>(v.constData()))))
             cells += enc->image->width;
         dmtxEncodeDestroy(&enc);
     }
@@ -65,7 +66,8 @@ double bareQr(const EncodingParameters& p, const std::vector<QByteArray>& values
         QRinput_setErrorCorrectionLevel(input, QRecLevel(p.qrLevel));
         QRinput_setVersion(input, p.qrVersion);
         if (QRinput_append(input, QRencodeMode(p.qrMode), int(v.size()),
-                           reinterpret_cast<const unsigned char*>(v.constData())) == 0) {
+                           reinterpret_cast<const unsigned char*>(v.constData()))
+            == 0) {
             QRcode* code = QRcode_encodeInput(input);
             QRinput_free(input);
             if (code) {
@@ -125,7 +127,7 @@ struct Case {
     EncodingParameters parameters;
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -81,15 +81,15 @@ bool writeTable(const std::string& path, unsigned records, unsigned& recordLengt
 
     std::vector<char> record(recordLength + 1);
     for (unsigned r = 0; r < records; ++r) {
-        std::snprintf(record.data(), record.size(), " %013u%-30s%8u%10.2f%04u%02u%02u", r, "Client \x82tabli",
-                      r % 1000, (r % 100000) / 100.0, 2000 + r % 25, 1 + r % 12, 1 + r % 28);
+        std::snprintf(record.data(), record.size(), " %013u%-30s%8u%10.2f%04u%02u%02u", r, "Client \x82tabli", r % 1000,
+                      (r % 100000) / 100.0, 2000 + r % 25, 1 + r % 12, 1 + r % 28);
         std::fwrite(record.data(), 1, recordLength, file);
     }
     std::fputc(0x1A, file);
     return std::fclose(file) == 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -141,7 +141,8 @@ int main(int argc, char** argv)
             }
             if (readValues) {
                 for (const DbfField* field : fieldPointers)
-                    checksum += dbf_read_field(table, field, dest, sizeof dest, DbfAnyType) + static_cast<unsigned char>(dest[0]);
+                    checksum += dbf_read_field(table, field, dest, sizeof dest, DbfAnyType)
+                        + static_cast<unsigned char>(dest[0]);
             }
         }
         const double t = seconds(start);

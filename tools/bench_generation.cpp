@@ -178,7 +178,7 @@ int child(const QStringList& args)
     return ok ? 0 : 1;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -219,7 +219,8 @@ int main(int argc, char** argv)
     for (int run = 0; run < 4; ++run) {
         const int symbology = run % 2 == 0 ? int(SymbologyDatamatrix) : int(SymbologyQRCode);
         const bool csv = run >= 2;
-        const GenerationJob job = csv ? makeCsvJob(csvSource, csvOutput, symbology) : makeJob(source, output, symbology);
+        const GenerationJob job
+            = csv ? makeCsvJob(csvSource, csvOutput, symbology) : makeJob(source, output, symbology);
         double bestGeneration = 1e30;
         double bestBare = 1e30;
         std::uint64_t checksum = 0;
@@ -232,8 +233,9 @@ int main(int argc, char** argv)
         }
         const double generationRate = records / bestGeneration;
         const double bareRate = records / bestBare;
-        const char* name = symbology == SymbologyDatamatrix ? (csv ? "CSV, Datamatrix 18x18, AutoBest" : "Datamatrix 18x18, AutoBest")
-                                                            : (csv ? "CSV, QR, 8-bit, level M, auto" : "QR, 8-bit, level M, auto");
+        const char* name = symbology == SymbologyDatamatrix
+            ? (csv ? "CSV, Datamatrix 18x18, AutoBest" : "Datamatrix 18x18, AutoBest")
+            : (csv ? "CSV, QR, 8-bit, level M, auto" : "QR, 8-bit, level M, auto");
         std::printf("%-34s %14.0f %14.0f %7.1f%%\n", name, generationRate, bareRate, 100.0 * generationRate / bareRate);
         std::fflush(stdout);
     }
@@ -259,9 +261,9 @@ int main(int argc, char** argv)
             allOk = allOk && process.exitCode() == 0;
         }
         std::printf("%-34s %7d records: %6ld kB   %7d records: %6ld kB   (%+ld kB)\n",
-                    symbology == SymbologyDatamatrix ? (csv ? "CSV, Datamatrix" : "Datamatrix") : (csv ? "CSV, QR" : "QR"),
-                    smallRecords, peaks[0], records, peaks[1],
-                    peaks[1] - peaks[0]);
+                    symbology == SymbologyDatamatrix ? (csv ? "CSV, Datamatrix" : "Datamatrix")
+                                                     : (csv ? "CSV, QR" : "QR"),
+                    smallRecords, peaks[0], records, peaks[1], peaks[1] - peaks[0]);
     }
     return allOk ? 0 : 1;
 }

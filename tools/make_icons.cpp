@@ -52,16 +52,8 @@ void drawCodeIcon(QPainter& p, int size)
     const QPointF origin = card.topLeft() + QPointF(margin, margin);
     // Interior pattern, one row per line, '#' dark (rows 1..10, columns 1..10).
     static const char* const data[] = {
-        "#.##..#.#.",
-        "..#.###..#",
-        "##...#.##.",
-        ".#.##..#.#",
-        "#..#.##...",
-        ".##..#..##",
-        "#.#.#..#.#",
-        "..##.##...",
-        "##..#..##.",
-        ".#.#..#.##",
+        "#.##..#.#.", "..#.###..#", "##...#.##.", ".#.##..#.#", "#..#.##...",
+        ".##..#..##", "#.#.#..#.#", "..##.##...", "##..#..##.", ".#.#..#.##",
     };
     auto dark = [&](int c, int r) {
         if (c == 0 || r == n - 1)
@@ -237,7 +229,7 @@ bool save(const QDir& folder, const QString& name, int size, const std::function
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char* argv[])
 {
@@ -263,10 +255,10 @@ int main(int argc, char* argv[])
     // The application's icon in the desktop's icon theme, at the usual sizes.
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
         const QString sub = QStringLiteral("hicolor/%1x%1/apps").arg(size);
-        ok = folder.mkpath(sub) &&
-             save(QDir(folder.filePath(sub)), QStringLiteral("codiflux"), size,
-                  [size](QPainter& p) { drawCodeIcon(p, size); }) &&
-             ok;
+        ok = folder.mkpath(sub)
+            && save(QDir(folder.filePath(sub)), QStringLiteral("codiflux"), size,
+                    [size](QPainter& p) { drawCodeIcon(p, size); })
+            && ok;
     }
     return ok ? 0 : 1;
 }

@@ -30,7 +30,7 @@ bool save(Codiflux& window, const QString& path)
     return ok;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char* argv[])
 {

@@ -36,8 +36,8 @@ QString tr(const char* text)
 enum class Scope { Both, Generate, Preview };
 
 struct OptionEntry {
-    const char* name;   // long name, without "--"
-    char shortName;     // 0 when none
+    const char* name;  // long name, without "--"
+    char shortName;    // 0 when none
     bool takesValue;
     Scope scope;
 };
@@ -190,8 +190,8 @@ void applyOption(Options& o, const GivenOption& given)
         o.column = parseInt(name, v, 1, std::numeric_limits<int>::max());
     } else if (name == QLatin1String("delimiter")) {
         if (!parseCsvDelimiter(v, &o.csv.delimiter))
-            throw UsageError{tr("Valeur invalide pour --delimiter : « %1 ». Valeurs admises : « ; », « , », « tab ».")
-                                 .arg(v)};
+            throw UsageError{
+                tr("Valeur invalide pour --delimiter : « %1 ». Valeurs admises : « ; », « , », « tab ».").arg(v)};
     } else if (name == QLatin1String("encoding")) {
         if (!parseCsvEncoding(v, &o.csv.encoding))
             throw UsageError{
@@ -202,7 +202,8 @@ void applyOption(Options& o, const GivenOption& given)
         bool ok = false;
         const qint64 n = v.trimmed().toLongLong(&ok);
         if (!ok || n < 1)
-            throw UsageError{tr("Valeur invalide pour --sample : « %1 » (numéro d'enregistrement à partir de 1).").arg(v)};
+            throw UsageError{
+                tr("Valeur invalide pour --sample : « %1 » (numéro d'enregistrement à partir de 1).").arg(v)};
         o.sampleRecord = n;
     } else if (name == QLatin1String("symbology")) {
         const QString s = simplified(v);
@@ -227,8 +228,8 @@ void applyOption(Options& o, const GivenOption& given)
     } else if (name == QLatin1String("qr-level")) {
         p.qrECLevel = parseChoice(name, v, qrLevelChoices(), {{"L", 0}, {"M", 1}, {"Q", 2}, {"H", 3}});
     } else if (name == QLatin1String("qr-mode")) {
-        p.qrModeEncodage = parseChoice(name, v, qrModeChoices(),
-                                       {{"alphanumeric", 1}, {"8bit", 2}, {"byte", 2}, {"kanji", 3}});
+        p.qrModeEncodage
+            = parseChoice(name, v, qrModeChoices(), {{"alphanumeric", 1}, {"8bit", 2}, {"byte", 2}, {"kanji", 3}});
     } else if (name == QLatin1String("qr-case")) {
         p.qrCasse = parseChoice(name, v, qrCaseChoices(), {});
     } else if (name == QLatin1String("eol")) {
@@ -319,7 +320,7 @@ ParameterSet readPreset(QSettings& settings, const QString& name)
     return asWindowControls(set);
 }
 
-} // namespace
+}  // namespace
 
 ParameterSet asWindowControls(const ParameterSet& in)
 {
@@ -344,75 +345,74 @@ ParameterSet asWindowControls(const ParameterSet& in)
 
 QString helpText()
 {
-    return tr(
-        "Usage :\n"
-        "  codiflux-cli generate SOURCE -o DESTINATION [options]\n"
-        "  codiflux-cli preview SOURCE [options]\n"
-        "  codiflux-cli font --install | --uninstall\n"
-        "  codiflux-cli --help | --version\n"
-        "\n"
-        "generate fabrique la base encodée : une copie de SOURCE dont chaque enregistrement\n"
-        "reçoit le code 2D de sa valeur, écrit avec la police Quadrex. Une base DBF donne une\n"
-        "base DBF (et sa forme texte avec --txt), une base texte donne une base texte, une\n"
-        "base CSV (.csv) donne une base CSV : ses lignes telles quelles, plus une colonne.\n"
-        "preview affiche les dimensions du code de l'enregistrement d'exemple et son texte.\n"
-        "font --install copie la police Quadrex dans le dossier des polices de l'utilisateur\n"
-        "($XDG_DATA_HOME/fonts, par défaut ~/.local/share/fonts) et met à jour le cache des\n"
-        "polices (fc-cache) ; font --uninstall l'en retire.\n"
-        "\n"
-        "Champ à encoder :\n"
-        "  -f, --field NOM          champ d'une base DBF, colonne d'une base CSV (son nom\n"
-        "                           dans l'en-tête)\n"
-        "  -c, --column N           colonne d'une base CSV (première colonne à 1)\n"
-        "  --delimiter D            séparateur d'une base CSV : « ; », « , » ou « tab »\n"
-        "                           (par défaut : reconnu sur les premières lignes)\n"
-        "  --encoding E             encodage d'une base CSV : utf-8 ou windows-1252\n"
-        "                           (par défaut : UTF-8 si le fichier en est, sinon Windows-1252)\n"
-        "  -r, --range DEBUT:NOMBRE colonnes d'une base texte (première colonne à 1)\n"
-        "  -s, --sample N           enregistrement d'exemple qui fixe les dimensions du code\n"
-        "                           (par défaut : le premier dont la valeur n'est pas vide,\n"
-        "                           cherché parmi les 1000 premiers, comme la fenêtre)\n"
-        "\n"
-        "Paramètres (par défaut : ceux d'un jeu vide ; un jeu les remplace, les options\n"
-        "données à côté l'emportent sur le jeu) :\n"
-        "  -p, --preset NOM         jeu de paramètres enregistré par la fenêtre\n"
-        "                           (default : le jeu par défaut)\n"
-        "  --symbology TYPE         datamatrix ou qr\n"
-        "  --module N               taille du module, 1 à 99 (Datamatrix)\n"
-        "  --margin N               taille de marge, 0 à 99 (Datamatrix)\n"
-        "  --dm-size TAILLE         taille du datamatrix : 10x10 ... 144x144, 8x18 ... 16x48,\n"
-        "                           auto-square ou auto-rect\n"
-        "  --dm-scheme MODE         Ascii, C40, Text, X12, Edifact, Base256 ou AutoBest\n"
-        "  --qr-version N           version du QR code, 0 = choisie par la bibliothèque\n"
-        "  --qr-level NIVEAU        correction d'erreur : Low, Medium, Quality ou High\n"
-        "  --qr-mode MODE           Numeric, Alphabet-numeric, 8-bit data ou Kanji\n"
-        "  --qr-case CASSE          Sensible ou Insensible (conservée seulement)\n"
-        "  --eol, --no-eol          caractère de fin de ligne après chaque rangée\n"
-        "  --eol-char C             ce caractère (une espace quand il est vide) ; « lf » ou « \\n » :\n"
-        "                           un saut de ligne\n"
-        "  --invert-h, --invert-v, --invert-bits, --invert-pixels\n"
-        "  --no-invert-h, --no-invert-v, --no-invert-bits, --no-invert-pixels\n"
-        "                           inversions horizontale, verticale, des bits, des pixels\n"
-        "  --trim-left, --trim-right (et --no-...)\n"
-        "                           espaces supprimés à gauche, à droite (prévisualisation)\n"
-        "  --blank codes|spaces     valeurs vides : un code vide, ou des espaces\n"
-        "\n"
-        "Fabrication :\n"
-        "  -o, --output FICHIER     base encodée à écrire (remplacée si elle existe)\n"
-        "  --new-field NOM          nom du champ ou de la colonne encodée (par défaut : _ suivi\n"
-        "                           du nom du champ)\n"
-        "  --txt                    écrit aussi la forme texte d'une base DBF (même nom, .txt)\n"
-        "  --verify                 relit chaque code comme il sera imprimé et vérifie qu'il\n"
-        "                           redonne la valeur de l'enregistrement ; au premier code\n"
-        "                           illisible la fabrication échoue et rien n'est écrit\n"
-        "  -j, --jobs N             nombre de fils d'encodage (par défaut : nombre de cœurs)\n"
-        "  --no-progress            pas de barre de progression\n"
-        "\n"
-        "Prévisualisation :\n"
-        "  --draw                   dessine le symbole même hors d'un terminal\n"
-        "\n"
-        "Codes de sortie : 0 succès, 1 échec de la fabrication, 2 erreur d'utilisation.\n"
-        "Une fabrication interrompue (Ctrl+C) ou en échec ne laisse aucun fichier partiel.\n");
+    return tr("Usage :\n"
+              "  codiflux-cli generate SOURCE -o DESTINATION [options]\n"
+              "  codiflux-cli preview SOURCE [options]\n"
+              "  codiflux-cli font --install | --uninstall\n"
+              "  codiflux-cli --help | --version\n"
+              "\n"
+              "generate fabrique la base encodée : une copie de SOURCE dont chaque enregistrement\n"
+              "reçoit le code 2D de sa valeur, écrit avec la police Quadrex. Une base DBF donne une\n"
+              "base DBF (et sa forme texte avec --txt), une base texte donne une base texte, une\n"
+              "base CSV (.csv) donne une base CSV : ses lignes telles quelles, plus une colonne.\n"
+              "preview affiche les dimensions du code de l'enregistrement d'exemple et son texte.\n"
+              "font --install copie la police Quadrex dans le dossier des polices de l'utilisateur\n"
+              "($XDG_DATA_HOME/fonts, par défaut ~/.local/share/fonts) et met à jour le cache des\n"
+              "polices (fc-cache) ; font --uninstall l'en retire.\n"
+              "\n"
+              "Champ à encoder :\n"
+              "  -f, --field NOM          champ d'une base DBF, colonne d'une base CSV (son nom\n"
+              "                           dans l'en-tête)\n"
+              "  -c, --column N           colonne d'une base CSV (première colonne à 1)\n"
+              "  --delimiter D            séparateur d'une base CSV : « ; », « , » ou « tab »\n"
+              "                           (par défaut : reconnu sur les premières lignes)\n"
+              "  --encoding E             encodage d'une base CSV : utf-8 ou windows-1252\n"
+              "                           (par défaut : UTF-8 si le fichier en est, sinon Windows-1252)\n"
+              "  -r, --range DEBUT:NOMBRE colonnes d'une base texte (première colonne à 1)\n"
+              "  -s, --sample N           enregistrement d'exemple qui fixe les dimensions du code\n"
+              "                           (par défaut : le premier dont la valeur n'est pas vide,\n"
+              "                           cherché parmi les 1000 premiers, comme la fenêtre)\n"
+              "\n"
+              "Paramètres (par défaut : ceux d'un jeu vide ; un jeu les remplace, les options\n"
+              "données à côté l'emportent sur le jeu) :\n"
+              "  -p, --preset NOM         jeu de paramètres enregistré par la fenêtre\n"
+              "                           (default : le jeu par défaut)\n"
+              "  --symbology TYPE         datamatrix ou qr\n"
+              "  --module N               taille du module, 1 à 99 (Datamatrix)\n"
+              "  --margin N               taille de marge, 0 à 99 (Datamatrix)\n"
+              "  --dm-size TAILLE         taille du datamatrix : 10x10 ... 144x144, 8x18 ... 16x48,\n"
+              "                           auto-square ou auto-rect\n"
+              "  --dm-scheme MODE         Ascii, C40, Text, X12, Edifact, Base256 ou AutoBest\n"
+              "  --qr-version N           version du QR code, 0 = choisie par la bibliothèque\n"
+              "  --qr-level NIVEAU        correction d'erreur : Low, Medium, Quality ou High\n"
+              "  --qr-mode MODE           Numeric, Alphabet-numeric, 8-bit data ou Kanji\n"
+              "  --qr-case CASSE          Sensible ou Insensible (conservée seulement)\n"
+              "  --eol, --no-eol          caractère de fin de ligne après chaque rangée\n"
+              "  --eol-char C             ce caractère (une espace quand il est vide) ; « lf » ou « \\n » :\n"
+              "                           un saut de ligne\n"
+              "  --invert-h, --invert-v, --invert-bits, --invert-pixels\n"
+              "  --no-invert-h, --no-invert-v, --no-invert-bits, --no-invert-pixels\n"
+              "                           inversions horizontale, verticale, des bits, des pixels\n"
+              "  --trim-left, --trim-right (et --no-...)\n"
+              "                           espaces supprimés à gauche, à droite (prévisualisation)\n"
+              "  --blank codes|spaces     valeurs vides : un code vide, ou des espaces\n"
+              "\n"
+              "Fabrication :\n"
+              "  -o, --output FICHIER     base encodée à écrire (remplacée si elle existe)\n"
+              "  --new-field NOM          nom du champ ou de la colonne encodée (par défaut : _ suivi\n"
+              "                           du nom du champ)\n"
+              "  --txt                    écrit aussi la forme texte d'une base DBF (même nom, .txt)\n"
+              "  --verify                 relit chaque code comme il sera imprimé et vérifie qu'il\n"
+              "                           redonne la valeur de l'enregistrement ; au premier code\n"
+              "                           illisible la fabrication échoue et rien n'est écrit\n"
+              "  -j, --jobs N             nombre de fils d'encodage (par défaut : nombre de cœurs)\n"
+              "  --no-progress            pas de barre de progression\n"
+              "\n"
+              "Prévisualisation :\n"
+              "  --draw                   dessine le symbole même hors d'un terminal\n"
+              "\n"
+              "Codes de sortie : 0 succès, 1 échec de la fabrication, 2 erreur d'utilisation.\n"
+              "Une fabrication interrompue (Ctrl+C) ou en échec ne laisse aucun fichier partiel.\n");
 }
 
 QString versionText()
@@ -564,7 +564,7 @@ bool isCsvPath(const QString& path)
     return QFileInfo(path).suffix().compare(QLatin1String("CSV"), Qt::CaseInsensitive) == 0;
 }
 
-} // namespace
+}  // namespace
 
 QString interruptedText(Command command)
 {
@@ -609,12 +609,14 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
     if (isDbfPath(o.source)) {
         job.typeSource = BaseDbf;
         if (o.hasRange)
-            return fail(ExitUsage, tr("--range s'applique à une base texte ; pour une base DBF, choisissez le champ "
-                                      "avec --field."));
+            return fail(ExitUsage,
+                        tr("--range s'applique à une base texte ; pour une base DBF, choisissez le champ "
+                           "avec --field."));
         DbfTablePtr table(dbf_open(QFile::encodeName(o.source).constData(), nullptr, 0, 0));
         if (!table)
-            return fail(ExitFailure, tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source)
-                                         + QLatin1Char(' ') + tableRefusalText(o.source));
+            return fail(ExitFailure,
+                        tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source) + QLatin1Char(' ')
+                            + tableRefusalText(o.source));
         const unsigned fieldCount = dbf_field_count(table.get());
         QStringList names;
         for (unsigned i = 0; i < fieldCount; ++i) {
@@ -625,20 +627,20 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
         }
         job.tableFieldCount = fieldCount;
         if (o.field.isEmpty())
-            return fail(ExitUsage, tr("Champ à encoder manquant : indiquez-le avec --field NOM (champs : %1).")
-                                       .arg(names.join(QStringLiteral(", "))));
+            return fail(ExitUsage,
+                        tr("Champ à encoder manquant : indiquez-le avec --field NOM (champs : %1).")
+                            .arg(names.join(QStringLiteral(", "))));
         int index = int(names.indexOf(o.field));
         if (index < 0)
             for (qsizetype i = 0; i < names.size() && index < 0; ++i)
                 if (names.at(i).compare(o.field, Qt::CaseInsensitive) == 0)
                     index = int(i);
         if (index < 0)
-            return fail(ExitUsage, tr("Champ inconnu : « %1 » (champs : %2).")
-                                       .arg(o.field, names.join(QStringLiteral(", "))));
+            return fail(ExitUsage,
+                        tr("Champ inconnu : « %1 » (champs : %2).").arg(o.field, names.join(QStringLiteral(", "))));
         job.fieldIndex = index;
         const DbfFieldInfo& field = job.fields.at(index);
-        job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + fieldName(field)).left(10)
-                                                    : o.newFieldName;
+        job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + fieldName(field)).left(10) : o.newFieldName;
 
         // The sample, as the window lists it: the value with its leading
         // blanks removed, padded with blanks to the field's length.
@@ -646,9 +648,8 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
         const unsigned count = dbf_record_count(table.get());
         if (o.sampleRecord > 0) {
             if (o.sampleRecord > qint64(count))
-                return fail(ExitUsage, tr("--sample %1 : la base n'a que %2 enregistrements.")
-                                           .arg(o.sampleRecord)
-                                           .arg(count));
+                return fail(ExitUsage,
+                            tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(count));
             lister.read(unsigned(o.sampleRecord - 1));
             job.sample = lister.entryBytes();
             if (sampleRecord)
@@ -667,21 +668,23 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
                 }
             }
             if (job.sample.isEmpty() && searched < count)
-                return fail(ExitFailure, tr("Aucun des %1 premiers enregistrements n'a de valeur dans le champ « %2 » : "
-                                            "choisissez l'enregistrement d'exemple avec --sample N.")
-                                             .arg(searched)
-                                             .arg(fieldName(field)));
+                return fail(ExitFailure,
+                            tr("Aucun des %1 premiers enregistrements n'a de valeur dans le champ « %2 » : "
+                               "choisissez l'enregistrement d'exemple avec --sample N.")
+                                .arg(searched)
+                                .arg(fieldName(field)));
             if (job.sample.isEmpty())
-                return fail(ExitFailure, tr("Aucun enregistrement n'a de valeur dans le champ « %1 ».")
-                                             .arg(fieldName(field)));
+                return fail(ExitFailure,
+                            tr("Aucun enregistrement n'a de valeur dans le champ « %1 ».").arg(fieldName(field)));
         }
         return ExitSuccess;
     }
 
     job.typeSource = BaseText;
     if (!o.field.isEmpty())
-        return fail(ExitUsage, tr("--field s'applique à une base DBF ; pour une base texte, choisissez les colonnes "
-                                  "avec --range DEBUT:NOMBRE."));
+        return fail(ExitUsage,
+                    tr("--field s'applique à une base DBF ; pour une base texte, choisissez les colonnes "
+                       "avec --range DEBUT:NOMBRE."));
     if (!o.hasRange)
         return fail(ExitUsage, tr("Colonnes à encoder manquantes : indiquez-les avec --range DEBUT:NOMBRE."));
     job.rangeStart = o.rangeStart;
@@ -714,14 +717,16 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
         if (o.sampleRecord > 0)
             return fail(ExitUsage, tr("--sample %1 : la base n'a que %2 lignes.").arg(o.sampleRecord).arg(number));
         if (number == searched && !reader.atEnd())
-            return fail(ExitFailure, tr("Aucune des %1 premières lignes n'a de valeur dans les colonnes %2 à %3 : "
-                                        "choisissez la ligne d'exemple avec --sample N.")
-                                         .arg(searched)
-                                         .arg(o.rangeStart)
-                                         .arg(qint64(o.rangeStart) + o.rangeCount - 1));
-        return fail(ExitFailure, tr("Aucune ligne n'a de valeur dans les colonnes %1 à %2.")
-                                     .arg(o.rangeStart)
-                                     .arg(qint64(o.rangeStart) + o.rangeCount - 1));
+            return fail(ExitFailure,
+                        tr("Aucune des %1 premières lignes n'a de valeur dans les colonnes %2 à %3 : "
+                           "choisissez la ligne d'exemple avec --sample N.")
+                            .arg(searched)
+                            .arg(o.rangeStart)
+                            .arg(qint64(o.rangeStart) + o.rangeCount - 1));
+        return fail(ExitFailure,
+                    tr("Aucune ligne n'a de valeur dans les colonnes %1 à %2.")
+                        .arg(o.rangeStart)
+                        .arg(qint64(o.rangeStart) + o.rangeCount - 1));
     }
     if (sampleRecord)
         *sampleRecord = number;
@@ -803,8 +808,7 @@ public:
     ProgressBar(QTextStream* err, bool on)
         : err(err)
         , on(on)
-    {
-    }
+    { }
     void show(int permille)
     {
         if (!on || !err)
@@ -813,8 +817,8 @@ public:
         const int filled = permille * kWidth / 1000;
         QString percent = QString::number(permille / 10.0, 'f', 1).rightJustified(5);
         percent.replace(QLatin1Char('.'), QLatin1Char(','));
-        *err << '\r' << '[' << QString(filled, QLatin1Char('#')) << QString(kWidth - filled, QLatin1Char(' '))
-             << "] " << percent << " %";
+        *err << '\r' << '[' << QString(filled, QLatin1Char('#')) << QString(kWidth - filled, QLatin1Char(' ')) << "] "
+             << percent << " %";
         err->flush();
         shown = true;
     }
@@ -833,7 +837,7 @@ private:
     bool shown = false;
 };
 
-} // namespace
+}  // namespace
 
 int runCommandLine(const QStringList& arguments, QSettings& settings, Console& console)
 {
@@ -841,10 +845,9 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
     QTextStream& err = *console.err;
     const ParseResult parsed = parseArguments(arguments, settings);
     if (parsed.exitCode < 0 && parsed.options.command == Command::Font) {
-        const UserFontResult font =
-            parsed.options.fontAction == FontAction::Install_
-                ? installUserFont(codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()))
-                : uninstallUserFont();
+        const UserFontResult font = parsed.options.fontAction == FontAction::Install_
+            ? installUserFont(codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()))
+            : uninstallUserFont();
         (font.ok ? out : err) << font.message << '\n';
         (font.ok ? out : err).flush();
         return font.ok ? ExitSuccess : ExitFailure;
@@ -945,4 +948,4 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
     return ExitSuccess;
 }
 
-} // namespace codiflux::cli
+}  // namespace codiflux::cli

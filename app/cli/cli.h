@@ -36,28 +36,28 @@ enum class FontAction { Install_, Uninstall_ };
 struct Options {
     Command command = Command::Help;
     QString source;
-    QString output;             // -o
-    QString field;              // --field (DBF field, CSV column by name)
-    int column = 0;             // --column (CSV column, 1-based); 0 when not given
-    CsvOptions csv;             // --delimiter, --encoding (CSV); detected when not given
-    bool hasRange = false;      // --range START:COUNT (text)
+    QString output;         // -o
+    QString field;          // --field (DBF field, CSV column by name)
+    int column = 0;         // --column (CSV column, 1-based); 0 when not given
+    CsvOptions csv;         // --delimiter, --encoding (CSV); detected when not given
+    bool hasRange = false;  // --range START:COUNT (text)
     int rangeStart = 0;
     int rangeCount = 0;
-    QString preset;             // --preset; empty when none ("default" names the default set)
-    ParameterSet parameters;    // the preset's values (or ParameterSet{}), options applied
-    QString newFieldName;       // --new-field; empty: "_" + the field's name
-    bool writeText = false;     // --txt
-    bool verify = false;        // --verify
-    int jobs = 1;               // --jobs; QThread::idealThreadCount() when not given
-    qint64 sampleRecord = 0;    // --sample; 0: the first record whose value is not blank
-    bool progress = true;       // --no-progress turns the bar off
-    bool draw = false;          // --draw: draw the symbol even when stdout is no terminal
+    QString preset;                                // --preset; empty when none ("default" names the default set)
+    ParameterSet parameters;                       // the preset's values (or ParameterSet{}), options applied
+    QString newFieldName;                          // --new-field; empty: "_" + the field's name
+    bool writeText = false;                        // --txt
+    bool verify = false;                           // --verify
+    int jobs = 1;                                  // --jobs; QThread::idealThreadCount() when not given
+    qint64 sampleRecord = 0;                       // --sample; 0: the first record whose value is not blank
+    bool progress = true;                          // --no-progress turns the bar off
+    bool draw = false;                             // --draw: draw the symbol even when stdout is no terminal
     FontAction fontAction = FontAction::Install_;  // font --install / --uninstall
 };
 
 struct ParseResult {
-    int exitCode = -1;   // -1: go on with `options`; otherwise stop with this code
-    QString message;     // help text (exit 0) or the French error (exit 2)
+    int exitCode = -1;  // -1: go on with `options`; otherwise stop with this code
+    QString message;    // help text (exit 0) or the French error (exit 2)
     Options options;
 };
 
@@ -140,12 +140,12 @@ private:
 };
 
 struct RunControl {
-    int jobs = 1;                            // coding threads
-    int batch = 256;                         // records per thread in a window of the source
-    bool verify = false;                     // decode every code and compare it with the value
+    int jobs = 1;         // coding threads
+    int batch = 256;      // records per thread in a window of the source
+    bool verify = false;  // decode every code and compare it with the value
     const std::atomic<bool>* cancel = nullptr;
-    RunAbandon* abandon = nullptr;           // the run's outputs, for a thread that gives it up
-    std::function<void(int)> progress;       // per mille, called when it changes
+    RunAbandon* abandon = nullptr;      // the run's outputs, for a thread that gives it up
+    std::function<void(int)> progress;  // per mille, called when it changes
     // Test hook: alters a record's code text after its coding and before its
     // check; (record number, code text, its length).
     std::function<void(qint64, char*, int)> tamper;
@@ -169,8 +169,8 @@ bool generate(const GenerationJob& job, const RunControl& control, QString* erro
 // written in order. The first failing record in source order decides the
 // failure and its text, as in the single-thread loop. Does not commit.
 // `job` is the one the run was prepared from.
-bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer,
-                        GenerationFeedback& feedback, const RunControl& control, QString* error);
+bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
+                        const RunControl& control, QString* error);
 // The same loop for a CSV source (runRecordsParallel() hands it over).
 bool runCsvRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer,
                            GenerationFeedback& feedback, const RunControl& control, QString* error);
@@ -182,12 +182,12 @@ QString verifyFailureText(qint64 record, const QByteArray& expected, const std::
 // The preview
 
 struct PreviewResult {
-    QByteArray value;      // the value encoded (after the space removal of the set)
-    int width = 0;         // W
-    int height = 0;        // H
-    int bands = 0;         // B
-    int fieldLength = 0;   // R
-    QString previewText;   // bands separated by line feeds
+    QByteArray value;        // the value encoded (after the space removal of the set)
+    int width = 0;           // W
+    int height = 0;          // H
+    int bands = 0;           // B
+    int fieldLength = 0;     // R
+    QString previewText;     // bands separated by line feeds
     std::vector<bool> dark;  // W x H cells, row by row from the top
 };
 
@@ -206,12 +206,12 @@ QString drawSymbol(const PreviewResult& result, int quietZone = 2);
 struct Console {
     QTextStream* out = nullptr;
     QTextStream* err = nullptr;
-    bool stdoutIsTerminal = false;   // draws the preview's symbol
-    bool stderrIsTerminal = false;   // shows the progress bar
+    bool stdoutIsTerminal = false;              // draws the preview's symbol
+    bool stderrIsTerminal = false;              // shows the progress bar
     const std::atomic<bool>* cancel = nullptr;  // read in every phase
     RunAbandon* abandon = nullptr;
 };
 
 int runCommandLine(const QStringList& arguments, QSettings& settings, Console& console);
 
-} // namespace codiflux::cli
+}  // namespace codiflux::cli

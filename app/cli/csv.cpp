@@ -30,7 +30,7 @@ QString tr(const char* text)
     return QCoreApplication::translate("codiflux-cli", text);
 }
 
-} // namespace
+}  // namespace
 
 int buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString* error,
                 const std::atomic<bool>* cancel)
@@ -43,8 +43,9 @@ int buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QStr
     job.typeSource = BaseCsv;
     job.csv = o.csv;
     if (o.hasRange)
-        return fail(ExitUsage, tr("--range s'applique à une base texte ; pour une base CSV, choisissez la colonne "
-                                  "avec --field NOM ou --column N."));
+        return fail(ExitUsage,
+                    tr("--range s'applique à une base texte ; pour une base CSV, choisissez la colonne "
+                       "avec --field NOM ou --column N."));
     if (o.writeText)
         return fail(ExitUsage, tr("--txt s'applique à une base DBF ; une base CSV donne une base CSV."));
     job.writeText = false;
@@ -63,15 +64,17 @@ int buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QStr
                         tr("Ligne 1 : l'en-tête n'a pas de colonne « %1 » (colonnes : %2).").arg(o.field, names));
     } else if (o.column > 0) {
         if (o.column > columns.size())
-            return fail(ExitUsage, tr("Ligne 1 : l'en-tête n'a pas de colonne n°%1 (il en a %2 : %3).")
-                                       .arg(o.column)
-                                       .arg(columns.size())
-                                       .arg(names));
+            return fail(ExitUsage,
+                        tr("Ligne 1 : l'en-tête n'a pas de colonne n°%1 (il en a %2 : %3).")
+                            .arg(o.column)
+                            .arg(columns.size())
+                            .arg(names));
         index = o.column - 1;
     } else {
-        return fail(ExitUsage, tr("Colonne à encoder manquante : indiquez-la avec --field NOM ou --column N "
-                                  "(colonnes : %1).")
-                                   .arg(names));
+        return fail(ExitUsage,
+                    tr("Colonne à encoder manquante : indiquez-la avec --field NOM ou --column N "
+                       "(colonnes : %1).")
+                        .arg(names));
     }
     job.fieldIndex = index;
     job.newFieldName = o.newFieldName.isEmpty() ? QLatin1Char('_') + columns.at(index) : o.newFieldName;
@@ -102,10 +105,11 @@ int buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QStr
     if (o.sampleRecord > 0)
         return fail(ExitUsage, tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(number));
     if (number == searched && reader.next(row) == CsvReader::Status::Row)
-        return fail(ExitFailure, tr("Aucun des %1 premiers enregistrements n'a de valeur dans la colonne « %2 » : "
-                                    "choisissez l'enregistrement d'exemple avec --sample N.")
-                                     .arg(searched)
-                                     .arg(columns.at(index)));
+        return fail(ExitFailure,
+                    tr("Aucun des %1 premiers enregistrements n'a de valeur dans la colonne « %2 » : "
+                       "choisissez l'enregistrement d'exemple avec --sample N.")
+                        .arg(searched)
+                        .arg(columns.at(index)));
     return fail(ExitFailure, tr("Aucun enregistrement n'a de valeur dans la colonne « %1 ».").arg(columns.at(index)));
 }
 
@@ -122,8 +126,8 @@ bool runCsvRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWri
     const qint64 count = run.recordCount;
     const int jobs = std::max(1, control.jobs);
     const int r = run.plan.codeLength;
-    const std::size_t capacity =
-        std::size_t(std::min<qint64>(qint64(std::max(1, control.batch)) * jobs, std::max<qint64>(count, 1)));
+    const std::size_t capacity
+        = std::size_t(std::min<qint64>(qint64(std::max(1, control.batch)) * jobs, std::max<qint64>(count, 1)));
 
     struct Failure {
         bool coding = true;
@@ -219,8 +223,8 @@ bool runCsvRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWri
             const QByteArray& value = records[firstFailure].value;
             if (f.coding)
                 return fail(coder.failureText(f.result, number, value.constData(), int(value.size())));
-            return fail(verifyFailureText(number, value.left(coder.inputLength(value.constData(), int(value.size()))),
-                                          f.read));
+            return fail(
+                verifyFailureText(number, value.left(coder.inputLength(value.constData(), int(value.size()))), f.read));
         }
         if (readFailed)
             return fail(text);
@@ -231,4 +235,4 @@ bool runCsvRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWri
     return true;
 }
 
-} // namespace codiflux::cli
+}  // namespace codiflux::cli

@@ -28,7 +28,7 @@ extern "C" void onInterrupt(int)
 
 void installInterruptHandlers()
 {
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
@@ -55,7 +55,7 @@ constexpr std::chrono::milliseconds kStopDelay{800};
     ::_exit(codiflux::cli::ExitFailure);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char* argv[])
 {
@@ -86,10 +86,10 @@ int main(int argc, char* argv[])
         return code;
     } catch (const std::bad_alloc&) {
         // The run's files removed their temporaries on the way out.
-        const QByteArray text = (codiflux::outOfMemoryText() + QLatin1Char('\n')
-                                 + QCoreApplication::translate("codiflux-cli", "Aucun fichier n'a été écrit.")
-                                 + QLatin1Char('\n'))
-                                    .toUtf8();
+        const QByteArray text
+            = (codiflux::outOfMemoryText() + QLatin1Char('\n')
+               + QCoreApplication::translate("codiflux-cli", "Aucun fichier n'a été écrit.") + QLatin1Char('\n'))
+                  .toUtf8();
         std::fflush(stdout);
         std::fputs(text.constData(), stderr);
         return codiflux::cli::ExitFailure;

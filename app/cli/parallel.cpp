@@ -26,8 +26,7 @@ class Feedback : public GenerationFeedback {
 public:
     explicit Feedback(const RunControl& control)
         : control(control)
-    {
-    }
+    { }
     bool cancelled() override { return control.cancel && control.cancel->load(std::memory_order_relaxed); }
     void progressValue(int value) override
     {
@@ -41,20 +40,20 @@ private:
 
 // A failed record of a window.
 struct Failure {
-    bool coding = true;                 // coding failed; otherwise the check did
+    bool coding = true;  // coding failed; otherwise the check did
     RecordCoder::Result result;
-    QByteArray expected;                // the value the code should give back
-    std::optional<QByteArray> read;     // what the decoder gave
+    QByteArray expected;             // the value the code should give back
+    std::optional<QByteArray> read;  // what the decoder gave
 };
 
 struct Window {
-    std::vector<char> data;             // count records of `stride` bytes
-    qint64 first = 1;                   // number of the first record
+    std::vector<char> data;  // count records of `stride` bytes
+    qint64 first = 1;        // number of the first record
     int count = 0;
     std::atomic<int> nextChunk{0};
-    int active = 0;                     // coding threads still at work (under the pool's lock)
+    int active = 0;  // coding threads still at work (under the pool's lock)
     std::mutex failuresLock;
-    std::map<int, Failure> failures;    // by index in the window
+    std::map<int, Failure> failures;  // by index in the window
 };
 
 class CodingPool {
@@ -171,7 +170,7 @@ private:
     bool stopping = false;
 };
 
-} // namespace
+}  // namespace
 
 QString verifyFailureText(qint64 record, const QByteArray& expected, const std::optional<QByteArray>& read)
 {
@@ -187,8 +186,8 @@ QString verifyFailureText(qint64 record, const QByteArray& expected, const std::
         .arg(QString::number(record), value, QString::fromLatin1(*read));
 }
 
-bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer,
-                        GenerationFeedback& feedback, const RunControl& control, QString* error)
+bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
+                        const RunControl& control, QString* error)
 {
     if (run.csv)
         return runCsvRecordsParallel(job, run, writer, feedback, control, error);
@@ -210,8 +209,8 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
         w.data.resize(stride * std::size_t(std::min<qint64>(capacity, std::max<qint64>(count, 1))));
     const int room = int(windows[0].data.size() / stride);
 
-    qint64 next = 1;            // next record to read
-    qint64 shortRecord = 0;     // the record that could not be read whole
+    qint64 next = 1;         // next record to read
+    qint64 shortRecord = 0;  // the record that could not be read whole
     bool cancelled = false;
     auto fill = [&](Window& w) {
         w.first = next;
@@ -258,12 +257,12 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
     if (coding->count > 0)
         pool.submit(*coding);
     while (coding->count > 0) {
-        fill(*reading);                       // while the pool codes the other window
+        fill(*reading);  // while the pool codes the other window
         pool.wait(*coding);
         if (reading->count > 0)
             pool.submit(*reading);
         if (!drain(*coding))
-            return false;                     // the pool finishes the other window before it goes
+            return false;  // the pool finishes the other window before it goes
         std::swap(coding, reading);
     }
     if (cancelled)
@@ -310,8 +309,7 @@ InterruptGuard::InterruptGuard(const std::atomic<bool>& interrupted, RunAbandon&
     , delay(delay)
     , stop(std::move(stop))
     , thread([this] { watch(); })
-{
-}
+{ }
 
 InterruptGuard::~InterruptGuard()
 {
@@ -387,4 +385,4 @@ bool generate(const GenerationJob& job, const RunControl& control, QString* erro
     return ok;
 }
 
-} // namespace codiflux::cli
+}  // namespace codiflux::cli

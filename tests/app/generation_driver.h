@@ -38,11 +38,10 @@ public:
     explicit ModalSteps(QList<Step> steps)
         : ModalWatcher(5)
         , steps(std::move(steps))
-    {
-    }
+    { }
 
-    QList<SeenModal> seen;       // every modal widget, answered or not
-    QList<SeenModal> answered;   // those answered by a step, in order
+    QList<SeenModal> seen;      // every modal widget, answered or not
+    QList<SeenModal> answered;  // those answered by a step, in order
     bool done() const { return next == steps.size(); }
     // The modal widgets that no step expected, progress dialogs left aside.
     int unexpected() const

@@ -6,10 +6,10 @@
 #include <QApplication>
 #include <QInputDialog>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -27,8 +27,7 @@ public:
     explicit ModalAnswer(std::function<void(QWidget*)> answer)
         : ModalWatcher(5, false)
         , answer(std::move(answer))
-    {
-    }
+    { }
 
     // Closes a message box with its Close button.
     static void close(QWidget* modal)

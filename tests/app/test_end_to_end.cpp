@@ -5,7 +5,6 @@
 // Each decoded value must be the record's value as stored, padding included.
 
 #include "app/codiflux.h"
-#include "ui_codiflux.h"
 #include "bases/csvbase.h"
 #include "bases/dbf.h"
 #include "codes/encoding.h"
@@ -13,6 +12,7 @@
 #include "codes/verify.h"
 #include "generation_driver.h"
 #include "tests/support/files.h"
+#include "ui_codiflux.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -203,9 +203,9 @@ private slots:
         QFETCH(Setup, setup);
         const bool dbf = base.endsWith(QLatin1String(".dbf"));
         const QString source = examples + QLatin1Char('/') + base;
-        const QString out = work.filePath(QString::fromLatin1(QTest::currentDataTag())
-                                              .replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")),
-                                                       QStringLiteral("-")));
+        const QString out
+            = work.filePath(QString::fromLatin1(QTest::currentDataTag())
+                                .replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("-")));
         QVERIFY(QDir().mkpath(out));
         const QString destination = out + (dbf ? QStringLiteral("/encodee.dbf") : QStringLiteral("/encodee.txt"));
 
@@ -264,8 +264,8 @@ private slots:
         }
 
         // 5. Every code decodes to its record's value.
-        codiflux::FieldTextDecoder decoder(width, height, options, setup.qr ? codiflux::SymbologyQRCode
-                                                                             : codiflux::SymbologyDatamatrix);
+        codiflux::FieldTextDecoder decoder(width, height, options,
+                                           setup.qr ? codiflux::SymbologyQRCode : codiflux::SymbologyDatamatrix);
         int decoded = 0;
         int blanks = 0;
         auto check = [&](const QByteArray& value, const QByteArray& code, qsizetype record) {
@@ -292,7 +292,8 @@ private slots:
             // The encoded header: the source's fields, then the new one.
             // The memo file is copied beside it: the version byte keeps its memo flag.
             QCOMPARE(quint8(enc.at(0)), quint8(src.at(0)));
-            QCOMPARE(readFile(out + QStringLiteral("/encodee.dbt")), readFile(examples + QStringLiteral("/clients.dbt")));
+            QCOMPARE(readFile(out + QStringLiteral("/encodee.dbt")),
+                     readFile(examples + QStringLiteral("/clients.dbt")));
             QCOMPARE(le(enc, 4, 4), count);
             const qsizetype encHeader = le(enc, 8, 2);
             const qsizetype encRecord = le(enc, 10, 2);
@@ -331,8 +332,8 @@ private slots:
             const codiflux::DbfField* field = codiflux::dbf_field(table.get(), fields);
             QByteArray buffer(r + 1, '\0');
             QVERIFY(codiflux::dbf_goto_record(table.get(), 0));
-            const unsigned got = codiflux::dbf_read_field(table.get(), field, buffer.data(), unsigned(r + 1),
-                                                          codiflux::DbfChar);
+            const unsigned got
+                = codiflux::dbf_read_field(table.get(), field, buffer.data(), unsigned(r + 1), codiflux::DbfChar);
             QCOMPARE(QByteArray(buffer.constData(), qsizetype(got)).trimmed(),
                      enc.mid(encHeader + srcRecord, r).trimmed());
             QCOMPARE(blanks, 2);

@@ -48,7 +48,7 @@ QImage paper(int width, int height)
     return image;
 }
 
-} // namespace
+}  // namespace
 
 class TestFont : public QObject {
     Q_OBJECT
@@ -149,7 +149,8 @@ private slots:
                      qPrintable(QStringLiteral("module %1 centre").arg(k)));
             // A blank module under an inked one takes the spill at its top.
             QCOMPARE(pixelsNot(image, QRect(module, inked ? top : top + spill, module, inked ? module : module - spill),
-                               inked), 0);
+                               inked),
+                     0);
             const QPoint right(2 * module + 1, top + module / 2);
             QVERIFY2(inked ? isInk(image.pixel(right)) : isPaper(image.pixel(right)),
                      qPrintable(QStringLiteral("module %1 overlap").arg(k)));

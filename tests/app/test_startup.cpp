@@ -22,8 +22,7 @@ const QString altFont = QStringLiteral(CODIFLUX_ALT_FONT_FILE);  // family "Quad
 // Puts `font` at folder/RES/Quadrex.ttf.
 bool installFont(const QString& folder, const QString& font)
 {
-    return QDir(folder).mkpath(QStringLiteral("RES")) &&
-           QFile::copy(font, folder + QStringLiteral("/RES/Quadrex.ttf"));
+    return QDir(folder).mkpath(QStringLiteral("RES")) && QFile::copy(font, folder + QStringLiteral("/RES/Quadrex.ttf"));
 }
 
 bool installCatalogues(const QString& folder)
@@ -40,16 +39,13 @@ bool installCatalogues(const QString& folder)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 class TestStartup : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanup()
-    {
-        QFontDatabase::removeAllApplicationFonts();
-    }
+    void cleanup() { QFontDatabase::removeAllApplicationFonts(); }
 
     void fontLookup_data()
     {
@@ -88,8 +84,8 @@ private slots:
         // Only one copy is ever registered.
         const bool bothPresent = !inWorkingDir.isEmpty() && !besideExecutable.isEmpty();
         if (bothPresent) {
-            const QString other = expectedFamily == QLatin1String("Quadrex") ? QStringLiteral("QuadrexAlt")
-                                                                            : QStringLiteral("Quadrex");
+            const QString other
+                = expectedFamily == QLatin1String("Quadrex") ? QStringLiteral("QuadrexAlt") : QStringLiteral("Quadrex");
             // Earlier rows' fonts were removed: any family an id below this one
             // still holds was registered by this call. The machine's own fonts
             // (fontconfig) do not count, whatever is installed.
@@ -191,10 +187,7 @@ private slots:
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), untranslated);
     }
 
-    void catalogueName()
-    {
-        QCOMPARE(translationCatalogue(QStringLiteral("fr_FR")), QStringLiteral("qt_fr_FR"));
-    }
+    void catalogueName() { QCOMPARE(translationCatalogue(QStringLiteral("fr_FR")), QStringLiteral("qt_fr_FR")); }
 
     // Nothing in RES anywhere: every step runs, nothing is registered, nothing fails.
     void missingRes()
@@ -256,8 +249,10 @@ private slots:
             StartupEnvironment environment;
             setupEnvironment(environment, appDir, QDir::currentPath(), QStringLiteral("fr_FR"));
             QVERIFY(environment.fontId >= 0);
-            QCOMPARE(QFontDatabase::applicationFontFamilies(environment.fontId), QStringList{QStringLiteral("Quadrex")});
-            QVERIFY(QCoreApplication::libraryPaths().contains(QDir(appDir + QStringLiteral("/RES/plugins")).canonicalPath()));
+            QCOMPARE(QFontDatabase::applicationFontFamilies(environment.fontId),
+                     QStringList{QStringLiteral("Quadrex")});
+            QVERIFY(QCoreApplication::libraryPaths().contains(
+                QDir(appDir + QStringLiteral("/RES/plugins")).canonicalPath()));
             if (QFile::exists(appDir + QStringLiteral("/RES/translations/qt_fr.qm"))) {
                 QVERIFY(!environment.translatorA->isEmpty());
                 QVERIFY(environment.translatorB->isEmpty());

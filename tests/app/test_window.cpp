@@ -3,8 +3,8 @@
 // resources, the close confirmation and the about boxes.
 
 #include "app/codiflux.h"
-#include "ui_codiflux.h"
 #include "codes/encoding.h"
+#include "ui_codiflux.h"
 
 #include <QAction>
 #include <QApplication>
@@ -155,7 +155,7 @@ QString readResource(const QString& path)
     return QString::fromLatin1(file.readAll());
 }
 
-} // namespace
+}  // namespace
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -315,17 +315,29 @@ private slots:
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("text");
-        QTest::newRow("module") << "horizontalLayout_3" << 0 << "label_4" << "spinBoxModule" << "Taille du module";
-        QTest::newRow("marge") << "horizontalLayout_3" << 2 << "label_5" << "spinBoxMarge" << "Taille de marge";
-        QTest::newRow("taille") << "horizontalLayout_3" << 4 << "label_6" << "comboBoxTailleDatamatrix"
+        QTest::newRow("module") << "horizontalLayout_3" << 0 << "label_4"
+                                << "spinBoxModule"
+                                << "Taille du module";
+        QTest::newRow("marge") << "horizontalLayout_3" << 2 << "label_5"
+                               << "spinBoxMarge"
+                               << "Taille de marge";
+        QTest::newRow("taille") << "horizontalLayout_3" << 4 << "label_6"
+                                << "comboBoxTailleDatamatrix"
                                 << "Taille du datamatrix";
-        QTest::newRow("mode") << "horizontalLayout_3" << 6 << "label_7" << "comboBoxModeEncodage"
+        QTest::newRow("mode") << "horizontalLayout_3" << 6 << "label_7"
+                              << "comboBoxModeEncodage"
                               << "Mode d'encodage";
-        QTest::newRow("version") << "horizontalLayout_7" << 0 << "label_17" << "spinBoxVersionQRCode" << "Version";
-        QTest::newRow("ec") << "horizontalLayout_7" << 2 << "label_18" << "comboBoxECLevelQRCode"
+        QTest::newRow("version") << "horizontalLayout_7" << 0 << "label_17"
+                                 << "spinBoxVersionQRCode"
+                                 << "Version";
+        QTest::newRow("ec") << "horizontalLayout_7" << 2 << "label_18"
+                            << "comboBoxECLevelQRCode"
                             << "Correction d'erreur";
-        QTest::newRow("casse") << "horizontalLayout_7" << 4 << "label_20" << "comboBoxCasseQRCode" << "Casse";
-        QTest::newRow("mode qr") << "horizontalLayout_7" << 6 << "label_19" << "comboBoxModeEncodageQRCode"
+        QTest::newRow("casse") << "horizontalLayout_7" << 4 << "label_20"
+                               << "comboBoxCasseQRCode"
+                               << "Casse";
+        QTest::newRow("mode qr") << "horizontalLayout_7" << 6 << "label_19"
+                                 << "comboBoxModeEncodageQRCode"
                                  << "Mode d'encodage";
     }
 
@@ -371,7 +383,8 @@ private slots:
         QCOMPARE(form.verticalLayout_15->count(), 3);
         QVERIFY(form.verticalLayout_15->itemAt(0)->spacerItem());
         QVERIFY(form.verticalLayout_15->itemAt(2)->spacerItem());
-        for (QLayout* row : {static_cast<QLayout*>(form.horizontalLayout_2), static_cast<QLayout*>(form.horizontalLayout_9)}) {
+        for (QLayout* row :
+             {static_cast<QLayout*>(form.horizontalLayout_2), static_cast<QLayout*>(form.horizontalLayout_9)}) {
             QSpacerItem* spacer = row->itemAt(0)->spacerItem();
             QVERIFY(spacer);
             QCOMPARE(spacer->sizeHint(), QSize(40, 20));
@@ -380,11 +393,14 @@ private slots:
         }
         // Empty columns and spacers around the dimension form.
         QCOMPARE(form.horizontalLayout_4->count(), 6);
-        QVERIFY(form.horizontalLayout_4->itemAt(0)->layout() && form.horizontalLayout_4->itemAt(0)->layout()->isEmpty());
+        QVERIFY(form.horizontalLayout_4->itemAt(0)->layout()
+                && form.horizontalLayout_4->itemAt(0)->layout()->isEmpty());
         QVERIFY(form.horizontalLayout_4->itemAt(1)->spacerItem());
-        QVERIFY(form.horizontalLayout_4->itemAt(2)->layout() && form.horizontalLayout_4->itemAt(2)->layout()->isEmpty());
+        QVERIFY(form.horizontalLayout_4->itemAt(2)->layout()
+                && form.horizontalLayout_4->itemAt(2)->layout()->isEmpty());
         QVERIFY(form.horizontalLayout_4->itemAt(4)->spacerItem());
-        QVERIFY(form.horizontalLayout_4->itemAt(5)->layout() && form.horizontalLayout_4->itemAt(5)->layout()->isEmpty());
+        QVERIFY(form.horizontalLayout_4->itemAt(5)->layout()
+                && form.horizontalLayout_4->itemAt(5)->layout()->isEmpty());
         // Under each tab's row, a vertical spacer.
         QCOMPARE(form.verticalLayout_16->count(), 2);
         QVERIFY(form.verticalLayout_16->itemAt(1)->spacerItem());
@@ -448,15 +464,20 @@ private slots:
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("field");
-        QTest::newRow("longueur") << "formLayout_2" << 0 << "label_14" << "Longueur du champ encodé :"
+        QTest::newRow("longueur") << "formLayout_2" << 0 << "label_14"
+                                  << "Longueur du champ encodé :"
                                   << "spinBoxLongueurChampSortie";
-        QTest::newRow("nom") << "formLayout_2" << 1 << "labelNomChampSortie" << "Nom du champ encodé :"
+        QTest::newRow("nom") << "formLayout_2" << 1 << "labelNomChampSortie"
+                             << "Nom du champ encodé :"
                              << "lineEditNomChampSortie";
-        QTest::newRow("colonnes") << "formLayout" << 0 << "label_8" << "Nombre de colonnes du code :"
+        QTest::newRow("colonnes") << "formLayout" << 0 << "label_8"
+                                  << "Nombre de colonnes du code :"
                                   << "lineEditNbColonnes";
-        QTest::newRow("lignes") << "formLayout" << 1 << "label_9" << "Nombre de lignes du code :"
+        QTest::newRow("lignes") << "formLayout" << 1 << "label_9"
+                                << "Nombre de lignes du code :"
                                 << "lineEditNbLignes";
-        QTest::newRow("rangées") << "formLayout" << 2 << "label_10" << "Nombre de rangées du champ encodé :"
+        QTest::newRow("rangées") << "formLayout" << 2 << "label_10"
+                                 << "Nombre de rangées du champ encodé :"
                                  << "lineEditNbRangees";
     }
 
@@ -584,9 +605,9 @@ private slots:
         QCOMPARE(form.lineEditFinLigne->sizePolicy().horizontalPolicy(), QSizePolicy::Maximum);
         QCOMPARE(form.lineEditFinLigne->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
         QCOMPARE(form.lineEditFinLigne->maximumSize(), QSize(40, 20));
-        for (QCheckBox* box : {form.checkBoxFinLigne, form.checkBoxSupprimerGauche, form.checkBoxSupprimerDroite,
-                               form.checkBoxInvHorizontale, form.checkBoxInvVerticale, form.checkBoxInvBits,
-                               form.checkBoxInvPixels})
+        for (QCheckBox* box :
+             {form.checkBoxFinLigne, form.checkBoxSupprimerGauche, form.checkBoxSupprimerDroite,
+              form.checkBoxInvHorizontale, form.checkBoxInvVerticale, form.checkBoxInvBits, form.checkBoxInvPixels})
             QVERIFY2(!box->isChecked(), qPrintable(box->objectName()));
         QVERIFY(form.radioButtonEmptyGenCode->isChecked());
         QVERIFY(!form.radioButtoEmptySpaces->isChecked());
@@ -674,8 +695,8 @@ private slots:
         row("actionSauverParamParDefaut", "Sauver paramètres", "Enregistre les paramètres par défaut", "", true);
         row("actionAbout", "A propos", "Affiche des informations sur ce logiciel", "", false);
         row("actionAboutQt", "A propos de Qt", "Affiche des informations concernant les bibliothèques Qt", "", false);
-        row("actionAboutLibdmtx", "A propose de libdmtx",
-            "Affiche des informations concernant la bibliothèque libdmtx", "", false);
+        row("actionAboutLibdmtx", "A propose de libdmtx", "Affiche des informations concernant la bibliothèque libdmtx",
+            "", false);
         row("actionAboutQrencode", "A propose de qrencode",
             "Affiche des informations concernant la bibliothèque qrencode", "", false);
         row("actionInstallerPolice", "Installer la police Quadrex",
@@ -723,8 +744,9 @@ private slots:
                 list << (a->isSeparator() ? QStringLiteral("|") : a->objectName());
             return list;
         };
-        QCOMPARE(names(form.menu_Base->actions()),
-                 (QStringList{"actionChargerBase", "actionPrevisualisation", "actionGenererBase", "|", "actionFermer"}));
+        QCOMPARE(
+            names(form.menu_Base->actions()),
+            (QStringList{"actionChargerBase", "actionPrevisualisation", "actionGenererBase", "|", "actionFermer"}));
         QCOMPARE(names(form.menu_Pr_f_rences->actions()),
                  (QStringList{"actionChargerParamParDefaut", "actionSauverParamParDefaut"}));
         QCOMPARE(names(form.menuAide->actions()),
@@ -740,10 +762,14 @@ private slots:
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("action");
-        QTest::newRow("toolButtonGenerer") << "toolButtonGenerer" << "actionGenererBase";
-        QTest::newRow("toolButtoncharger") << "toolButtoncharger" << "actionChargerBase";
-        QTest::newRow("toolButtonParamAuto") << "toolButtonParamAuto" << "actionPrevisualisation";
-        QTest::newRow("toolButtonParamAutoQRCode") << "toolButtonParamAutoQRCode" << "actionPrevisualisation";
+        QTest::newRow("toolButtonGenerer") << "toolButtonGenerer"
+                                           << "actionGenererBase";
+        QTest::newRow("toolButtoncharger") << "toolButtoncharger"
+                                           << "actionChargerBase";
+        QTest::newRow("toolButtonParamAuto") << "toolButtonParamAuto"
+                                             << "actionPrevisualisation";
+        QTest::newRow("toolButtonParamAutoQRCode") << "toolButtonParamAutoQRCode"
+                                                   << "actionPrevisualisation";
     }
 
     void buttonsTriggerActions()
@@ -832,13 +858,28 @@ private slots:
             if (method.methodType() == QMetaMethod::Slot && method.access() == QMetaMethod::Public)
                 slotList << QString::fromLatin1(method.methodSignature());
         }
-        const QStringList expected{
-            "chargerBase()", "genererBase()", "selectionnerChamp(int)", "onPreview()",
-            "onChargerParametresParDefaut()", "onSauverParametresParDefaut()", "onChargerParametres(QAction*)",
-            "onSauverParametres(QAction*)", "annulerGenererBase()", "selectionnerPosition(int,int)",
-            "selectionnerPosition()", "selectionnerDebutPosition(int)", "selectionnerFinPosition(int)",
-            "selectionnerNbCarPosition(int)", "updateOtherSelections()", "watchdogTimedOut()", "fitInView()",
-            "onAbout()", "onAboutQt()", "onAboutLibdmtx()", "onAboutQrencode()", "onInstallerPolice()"};
+        const QStringList expected{"chargerBase()",
+                                   "genererBase()",
+                                   "selectionnerChamp(int)",
+                                   "onPreview()",
+                                   "onChargerParametresParDefaut()",
+                                   "onSauverParametresParDefaut()",
+                                   "onChargerParametres(QAction*)",
+                                   "onSauverParametres(QAction*)",
+                                   "annulerGenererBase()",
+                                   "selectionnerPosition(int,int)",
+                                   "selectionnerPosition()",
+                                   "selectionnerDebutPosition(int)",
+                                   "selectionnerFinPosition(int)",
+                                   "selectionnerNbCarPosition(int)",
+                                   "updateOtherSelections()",
+                                   "watchdogTimedOut()",
+                                   "fitInView()",
+                                   "onAbout()",
+                                   "onAboutQt()",
+                                   "onAboutLibdmtx()",
+                                   "onAboutQrencode()",
+                                   "onInstallerPolice()"};
         QCOMPARE(slotList, expected);
         // No signals of its own.
         for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
@@ -1081,8 +1122,8 @@ private slots:
         QCOMPARE(w.setLayoutVisible(f->layout_selectionChamp, true), 2);
         QVERIFY(f->comboBoxChamps->isVisible() && f->comboBoxEnregistrement->isVisible());
         QCOMPARE(w.setLayoutVisible(f->verticalLayout_3, false), 3);
-        QVERIFY(!f->lineEditBaseSource->isVisible() && !f->comboBoxChamps->isVisible() &&
-                !f->spinBoxPosFin->isVisible());
+        QVERIFY(!f->lineEditBaseSource->isVisible() && !f->comboBoxChamps->isVisible()
+                && !f->spinBoxPosFin->isVisible());
         QVERIFY(f->groupBoxSource->isVisible());
         closeForGood(w);
     }
@@ -1224,8 +1265,13 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("textResource");
         QTest::addColumn<QString>("detailsResource");
-        QTest::newRow("libdmtx") << "actionAboutLibdmtx" << "Codiflux - libdmtx" << ":/Licenses/libdmtx" << "";
-        QTest::newRow("qrencode") << "actionAboutQrencode" << "Codiflux - qrencode" << ":/Licenses/qrencode"
+        QTest::newRow("libdmtx") << "actionAboutLibdmtx"
+                                 << "Codiflux - libdmtx"
+                                 << ":/Licenses/libdmtx"
+                                 << "";
+        QTest::newRow("qrencode") << "actionAboutQrencode"
+                                  << "Codiflux - qrencode"
+                                  << ":/Licenses/qrencode"
                                   << ":/Licenses/lgpl";
     }
 

@@ -4,8 +4,8 @@
 // and the highlight of every line).
 
 #include "app/codiflux.h"
-#include "ui_codiflux.h"
 #include "settings/parametres.h"
+#include "ui_codiflux.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -130,8 +130,7 @@ public:
     explicit ModalDriver(QList<std::function<void(QWidget*)>> answers)
         : ModalWatcher(10)
         , answers(std::move(answers))
-    {
-    }
+    { }
 
     QList<SeenDialog> seen;
     // Every answer given, each closing its dialog, and no other dialog seen.
@@ -164,7 +163,8 @@ private:
 void closeBox(QWidget* modal)
 {
     auto* box = qobject_cast<QMessageBox*>(modal);
-    QVERIFY2(box, qPrintable(QStringLiteral("a message box was expected, got %1").arg(modal->metaObject()->className())));
+    QVERIFY2(box,
+             qPrintable(QStringLiteral("a message box was expected, got %1").arg(modal->metaObject()->className())));
     QAbstractButton* close = box->button(QMessageBox::Close);
     QVERIFY(close);
     close->click();
@@ -201,7 +201,10 @@ const QString kDbfFailed = QStringLiteral("Une erreur est survenue lors du charg
 
 // The visible state of the base controls, with the window not shown: a
 // widget counts as shown when it was not hidden explicitly.
-bool shown(QWidget* widget) { return !widget->isHidden(); }
+bool shown(QWidget* widget)
+{
+    return !widget->isHidden();
+}
 
 bool layoutShown(QLayout* layout, bool expected)
 {
@@ -234,7 +237,7 @@ QStringList blockTexts(QPlainTextEdit* view)
     return texts;
 }
 
-} // namespace
+}  // namespace
 
 class TestWindowBases : public QObject {
     Q_OBJECT
@@ -335,8 +338,10 @@ private slots:
         QFETCH(bool, dbfContent);
         QFETCH(int, kind);
         const bool csv = kind == codiflux::BaseCsv;
-        const QString path = writeData(name, dbfContent ? codeTable(3) : csv ? QByteArray("CODE\n1\n2\n3\n")
-                                                                            : textLines(4, 12));
+        const QString path = writeData(name,
+                                       dbfContent ? codeTable(3)
+                                           : csv  ? QByteArray("CODE\n1\n2\n3\n")
+                                                  : textLines(4, 12));
 
         Codiflux w;
         CodifluxClass* ui = w.ui();
@@ -375,13 +380,15 @@ private slots:
         QVERIFY(Inspect::load(w, path));
         QCOMPARE(Inspect::fieldCount(w), 4);
         QCOMPARE(comboTexts(ui->comboBoxChamps),
-                 (QStringList{QStringLiteral("CODE"), QStringLiteral("NOM"), QStringLiteral("CAFÉ"), QStringLiteral("QTE")}));
+                 (QStringList{QStringLiteral("CODE"), QStringLiteral("NOM"), QStringLiteral("CAFÉ"),
+                              QStringLiteral("QTE")}));
         for (int i = 0; i < ui->comboBoxChamps->count(); ++i)
             QVERIFY(!ui->comboBoxChamps->itemData(i).isValid());
 
         QCOMPARE(ui->comboBoxChamps->currentIndex(), 0);
         QCOMPARE(ui->lineEditNomChampSortie->text(), QStringLiteral("_CODE"));
-        QCOMPARE(comboTexts(ui->comboBoxEnregistrement), (QStringList{QStringLiteral("A1    "), QStringLiteral("B2    ")}));
+        QCOMPARE(comboTexts(ui->comboBoxEnregistrement),
+                 (QStringList{QStringLiteral("A1    "), QStringLiteral("B2    ")}));
 
         ui->comboBoxChamps->setCurrentIndex(1);
         QCOMPARE(ui->lineEditNomChampSortie->text(), QStringLiteral("_NOM"));
@@ -393,7 +400,8 @@ private slots:
         // A numeric field lists its text, leading blanks removed.
         ui->comboBoxChamps->setCurrentIndex(3);
         QCOMPARE(ui->lineEditNomChampSortie->text(), QStringLiteral("_QTE"));
-        QCOMPARE(comboTexts(ui->comboBoxEnregistrement), (QStringList{QStringLiteral("12   "), QStringLiteral("345  ")}));
+        QCOMPARE(comboTexts(ui->comboBoxEnregistrement),
+                 (QStringList{QStringLiteral("12   "), QStringLiteral("345  ")}));
         for (int i = 0; i < ui->comboBoxEnregistrement->count(); ++i)
             QVERIFY(!ui->comboBoxEnregistrement->itemData(i).isValid());
     }
@@ -411,9 +419,8 @@ private slots:
             << QList<QByteArray>{"Z", "", "Y"} << QStringList{"Z       ", "        ", "Y       "} << 0;
         QTest::newRow("every value blank")
             << QList<QByteArray>{"", "   ", ""} << QStringList{"        ", "        ", "        "} << 0;
-        QTest::newRow("leading blanks removed")
-            << QList<QByteArray>{"   AB", "  C D  ", "ABCDEFGH"}
-            << QStringList{"AB      ", "C D     ", "ABCDEFGH"} << 0;
+        QTest::newRow("leading blanks removed") << QList<QByteArray>{"   AB", "  C D  ", "ABCDEFGH"}
+                                                << QStringList{"AB      ", "C D     ", "ABCDEFGH"} << 0;
         QTest::newRow("blanks then leading blanks")
             << QList<QByteArray>{"        ", "  Q"} << QStringList{"        ", "Q       "} << 1;
         // 0x82 is é in code page 850; the entry holds it as one Latin-1 character.
@@ -443,12 +450,11 @@ private slots:
     void memoEntries()
     {
         const QList<FieldSpec> fields{{"ID", 'C', 2}, {"NOTE", 'M', 10}};
-        const QString dbfPath = writeData(QStringLiteral("memo.dbf"),
-                                          dbfBytes(fields,
-                                                   {{"1", "         1"}, {"2", ""}, {"3", "         2"}, {"4", "         3"}},
-                                                   {.version = 0x83}));
-        writeData(QStringLiteral("memo.dbt"),
-                  dbtBytes({"Bonjour le monde entier", "court", "  espaces"}));
+        const QString dbfPath
+            = writeData(QStringLiteral("memo.dbf"),
+                        dbfBytes(fields, {{"1", "         1"}, {"2", ""}, {"3", "         2"}, {"4", "         3"}},
+                                 {.version = 0x83}));
+        writeData(QStringLiteral("memo.dbt"), dbtBytes({"Bonjour le monde entier", "court", "  espaces"}));
 
         Codiflux w;
         CodifluxClass* ui = w.ui();
@@ -486,14 +492,13 @@ private slots:
         // and counts them.
         int insertions = 0;
         int badProgress = 0;
-        QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, &w,
-                         [&](const QModelIndex&, int first, int) {
-                             const QList<QProgressBar*> bars = ui->statusBar->findChildren<QProgressBar*>();
-                             if (bars.size() != 1 || bars.first()->maximum() != listed || bars.first()->value() != first
-                                 || bars.first()->isHidden())
-                                 ++badProgress;
-                             ++insertions;
-                         });
+        QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, &w, [&](const QModelIndex&, int first, int) {
+            const QList<QProgressBar*> bars = ui->statusBar->findChildren<QProgressBar*>();
+            if (bars.size() != 1 || bars.first()->maximum() != listed || bars.first()->value() != first
+                || bars.first()->isHidden())
+                ++badProgress;
+            ++insertions;
+        });
         QVERIFY(Inspect::load(w, path));
         QCOMPARE(list->count(), listed);
         QCOMPARE(insertions, listed);
@@ -612,8 +617,10 @@ private slots:
         QTest::addColumn<QString>("subfolder");
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("kind");
-        QTest::newRow("dbf") << "dbfs" << "choisie.dbf" << 0;
-        QTest::newRow("txt") << "texts" << "choisie.txt" << 1;
+        QTest::newRow("dbf") << "dbfs"
+                             << "choisie.dbf" << 0;
+        QTest::newRow("txt") << "texts"
+                             << "choisie.txt" << 1;
     }
 
     void dialogLoadsChosenBase()
@@ -652,10 +659,10 @@ private slots:
         // are handed to the loading directly.
         QTest::newRow("missing file") << "absente.txt" << kNotReadable << false << 0;
         // The engine's refusal names its reason.
-        QTest::newRow("not a table")
-            << "pas_une_table.dbf"
-            << kDbfFailed + QStringLiteral("\nLe fichier fait moins de 32 octets : ce n'est pas une table dBase.")
-            << true << 0;
+        QTest::newRow("not a table") << "pas_une_table.dbf"
+                                     << kDbfFailed
+                + QStringLiteral("\nLe fichier fait moins de 32 octets : ce n'est pas une table dBase.")
+                                     << true << 0;
         QTest::newRow("empty table file")
             << "vide.dbf"
             << kDbfFailed + QStringLiteral("\nLe fichier fait moins de 32 octets : ce n'est pas une table dBase.")
@@ -664,8 +671,8 @@ private slots:
         QTest::newRow("text cannot be opened") << "dossier.txt" << QString() << false << 1;
         QTest::newRow("CSV with an unbalanced quote")
             << "guillemet.csv"
-            << kDbfFailed + QStringLiteral("\nLigne 3 : le guillemet ouvert sur cette ligne n'est jamais fermé.") << true
-            << 3;
+            << kDbfFailed + QStringLiteral("\nLigne 3 : le guillemet ouvert sur cette ligne n'est jamais fermé.")
+            << true << 3;
     }
 
     void warningBoxes()
@@ -766,8 +773,9 @@ private slots:
     {
         Codiflux w;
         CodifluxClass* ui = w.ui();
-        QVERIFY(Inspect::load(w, writeData(QStringLiteral("d.dbf"),
-                                           dbfBytes({{"CODE", 'C', 4}, {"NOM", 'C', 3}}, {{"1"}, {"2"}, {"3"}}))));
+        QVERIFY(Inspect::load(
+            w,
+            writeData(QStringLiteral("d.dbf"), dbfBytes({{"CODE", 'C', 4}, {"NOM", 'C', 3}}, {{"1"}, {"2"}, {"3"}}))));
         codiflux::DbfTable* table = Inspect::table(w);
         QVERIFY(Inspect::load(w, writeData(QStringLiteral("t.txt"), textLines(3, 6))));
 
@@ -797,9 +805,11 @@ private slots:
 
         QTest::newRow("LF") << QByteArray("abc\ndefgh\nij\n") << QStringList{"abc", "defgh", "ij"} << 5;
         QTest::newRow("CR LF") << QByteArray("abc\r\ndefgh\r\nij\r\n") << QStringList{"abc", "defgh", "ij"} << 5;
-        QTest::newRow("no final line end") << QByteArray("abc\r\ndefgh\r\nij") << QStringList{"abc", "defgh", "ij"} << 5;
-        QTest::newRow("byte-order mark skipped")
-            << QByteArray("\xEF\xBB\xBF" "abc\ndef\n") << QStringList{"abc", "def"} << 3;
+        QTest::newRow("no final line end")
+            << QByteArray("abc\r\ndefgh\r\nij") << QStringList{"abc", "defgh", "ij"} << 5;
+        QTest::newRow("byte-order mark skipped") << QByteArray("\xEF\xBB\xBF"
+                                                               "abc\ndef\n")
+                                                 << QStringList{"abc", "def"} << 3;
         QTest::newRow("byte-order mark only at the start")
             << QByteArray("ab\n\xEF\xBB\xBF\n") << QStringList{"ab", QString::fromLatin1("\xEF\xBB\xBF")} << 3;
         QTest::newRow("empty file") << QByteArray() << QStringList{QString()} << 0;
@@ -984,7 +994,7 @@ private slots:
         QSignalSpy viewSpy(view, &QPlainTextEdit::selectionChanged);
 
         QSpinBox* target = box == QLatin1String("debut") ? ui->spinBoxPosDebut
-                         : box == QLatin1String("fin")   ? ui->spinBoxPosFin
+            : box == QLatin1String("fin")                ? ui->spinBoxPosFin
                                                          : ui->spinBoxPosNbCar;
         target->setValue(value);
 

@@ -5,7 +5,6 @@
 // answered by the test; every written code is read back with zxing-cpp.
 
 #include "app/codiflux.h"
-#include "ui_codiflux.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
 #include "codes/verify.h"
@@ -15,6 +14,7 @@
 #include "settings/parametres.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/files.h"
+#include "ui_codiflux.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -71,7 +71,8 @@ const QString kCancelQuestion = QStringLiteral("Souhaitez-vous réellement inter
 const QString kSuccess = QStringLiteral("Fabrication de la base encodée correcte.");
 const QString kCancelled = QStringLiteral("Fabrication de la base encodée annulée.");
 const QString kLabel = QStringLiteral("\t\tEncodage de la base en cours...\t\t");
-const QString kWatchdog = QStringLiteral("Une erreur est survenue lors de l'encodage. L'enregistrement courant est le n°%1");
+const QString kWatchdog
+    = QStringLiteral("Une erreur est survenue lors de l'encodage. L'enregistrement courant est le n°%1");
 
 // ---- bases written by the test ---------------------------------------------
 
@@ -89,8 +90,8 @@ QByteArray dbfBytes(const QList<testsupport::DbfField>& fields, const QList<QLis
 QStringList listing(const QString& folder)
 {
     QStringList out;
-    const QFileInfoList entries =
-        QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    const QFileInfoList entries
+        = QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& e : entries)
         out << e.fileName() + QLatin1Char(':') + QString::number(e.isSymLink() ? -1 : e.size());
     return out;
@@ -246,7 +247,7 @@ void verifyEncodedDbf(const QString& path, const QList<QByteArray>& values, int 
     }
 }
 
-} // namespace
+}  // namespace
 
 class TestWindowGeneration : public QObject {
     Q_OBJECT
@@ -254,11 +255,11 @@ class TestWindowGeneration : public QObject {
 private:
     QTemporaryDir settingsDir;
     QTemporaryDir data;
-    QString dbfPath;       // CODE (8) and NOM (10), 5 records
-    QString textPath;      // 5 lines of 12 characters
-    QString bigPath;       // 8 000 records, long enough to cancel
-    QString mediumPath;    // 3 000 records
-    QString failingPath;   // digits, then a record with a letter
+    QString dbfPath;      // CODE (8) and NOM (10), 5 records
+    QString textPath;     // 5 lines of 12 characters
+    QString bigPath;      // 8 000 records, long enough to cancel
+    QString mediumPath;   // 3 000 records
+    QString failingPath;  // digits, then a record with a letter
     QList<QByteArray> dbfCodes;
     QStringList textLines;
     const QList<QByteArray> failingValues{"12345", "67890", "12A45", "11111"};
@@ -518,10 +519,11 @@ private slots:
                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No, &w);
         const QString refusal = how == QLatin1String("memo")
             ? QStringLiteral("Le fichier de destination doit être différent du fichier mémo de la base d'origine "
-                             "(%1).").arg(destination)
+                             "(%1).")
+                  .arg(destination)
             : kSameFile;
-        verifyBox(steps.answered.last(), QMessageBox::Critical, kTitle, refusal, QMessageBox::Close,
-                  QMessageBox::Close, &w);
+        verifyBox(steps.answered.last(), QMessageBox::Critical, kTitle, refusal, QMessageBox::Close, QMessageBox::Close,
+                  &w);
         QCOMPARE(readFile(source), sourceBytes);
         if (how == QLatin1String("memo"))
             QCOMPARE(readFile(destination), QByteArray("memo"));
@@ -648,17 +650,19 @@ private slots:
         QVERIFY(Inspect::load(w, dbfPath));
         useDatamatrix(w, DmtxSymbol32x32);
         w.ui()->checkBoxFinLigne->setChecked(true);  // 8 bands of 33: R = 264
-        w.ui()->actionPrevisualisation->trigger();    // the preview says it at once, in the status bar
+        w.ui()->actionPrevisualisation->trigger();   // the preview says it at once, in the status bar
         QVERIFY(w.ui()->statusBar->currentMessage().contains(QStringLiteral("plus de 254 caractères")));
-        ModalSteps steps({ModalSteps::chooseFile(destination), ModalSteps::click(QMessageBox::No), ModalSteps::close()});
+        ModalSteps steps(
+            {ModalSteps::chooseFile(destination), ModalSteps::click(QMessageBox::No), ModalSteps::close()});
         generate(w, steps);
         const SeenModal& result = steps.answered.at(2);
         QCOMPARE(result.icon, QMessageBox::Warning);
         QCOMPARE(result.title, kResultTitle);
-        QVERIFY2(result.text.startsWith(kSuccess + QStringLiteral("\n\nAttention : le champ du code fait 264 caractères."))
-                     && result.text.contains(QStringLiteral("plus de 254 caractères"))
-                     && result.text.contains(QStringLiteral("LibreOffice")),
-                 qPrintable(result.text));
+        QVERIFY2(
+            result.text.startsWith(kSuccess + QStringLiteral("\n\nAttention : le champ du code fait 264 caractères."))
+                && result.text.contains(QStringLiteral("plus de 254 caractères"))
+                && result.text.contains(QStringLiteral("LibreOffice")),
+            qPrintable(result.text));
         const QByteArray b = readFile(destination);
         QCOMPARE(int(le(b, 32 * 3 + 16, 2)), 264);
     }
@@ -686,8 +690,7 @@ private slots:
 
         int valueAtCancel = -1;
         ModalSteps steps({ModalSteps::chooseFile(destination), ModalSteps::click(QMessageBox::Yes),
-                          ModalSteps::click(QMessageBox::No),
-                          ModalSteps::progress([&](QProgressDialog* dialog) {
+                          ModalSteps::click(QMessageBox::No), ModalSteps::progress([&](QProgressDialog* dialog) {
                               valueAtCancel = dialog->value();
                               ModalSteps::clickCancel(dialog);
                           }),
@@ -745,7 +748,8 @@ private slots:
                 dialog->cancel();
             }
         });
-        ModalSteps steps({ModalSteps::chooseFile(destination), ModalSteps::click(QMessageBox::No),
+        ModalSteps steps({ModalSteps::chooseFile(destination),
+                          ModalSteps::click(QMessageBox::No),
                           ModalSteps::progress([](QProgressDialog* dialog) { ModalSteps::clickCancel(dialog); }),
                           {ModalSteps::MessageBox,
                            [&](QWidget* modal) {
@@ -844,8 +848,8 @@ private slots:
         useDatamatrix(w);
         plainOptions(w);
         {
-            ModalSteps steps({ModalSteps::chooseFile(first + QStringLiteral("/a.dbf")), ModalSteps::click(QMessageBox::No),
-                              ModalSteps::close()});
+            ModalSteps steps({ModalSteps::chooseFile(first + QStringLiteral("/a.dbf")),
+                              ModalSteps::click(QMessageBox::No), ModalSteps::close()});
             generate(w, steps);
             verifySuccess(steps.answered.last(), &w);
         }
@@ -945,8 +949,7 @@ private slots:
             spin->inside.fetch_add(1);
             if (QByteArray(reinterpret_cast<const char*>(bytes), length).trimmed() == "BLOQUE") {
                 spin->entered.fetch_add(1);
-                while (!spin->release.load(std::memory_order_acquire)) {
-                }
+                while (!spin->release.load(std::memory_order_acquire)) { }
             }
             const int result = dmtxEncodeDataMatrix(encoder, length, bytes);
             spin->inside.fetch_sub(1);

@@ -3,17 +3,17 @@
 // sets, the new-set and delete dialogs, and the remembered folders left alone.
 
 #include "app/codiflux.h"
-#include "ui_codiflux.h"
 #include "modal_answer.h"
+#include "ui_codiflux.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFont>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
-#include <QDir>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -41,11 +41,25 @@ namespace {
 using Values = QList<std::pair<QString, QVariant>>;
 
 // The 19 keys of a set, in the order they are written.
-const QStringList kSetKeys = {
-    "Version", "TailleModule", "TailleMarge", "TailleDatamatrix", "ModeEncodage", "QRCode.Version",
-    "QRCode.ECLevel", "QRCode.Casse", "QRCode.ModeEncodage", "TypeEncodage", "FinLigne", "FinLigneCaractere",
-    "SupprimerEspacesGauche", "SupprimerEspacesDroite", "InversionHorizontale", "InversionVerticale",
-    "InversionBits", "InversionPixels", "GenererCodeVide"};
+const QStringList kSetKeys = {"Version",
+                              "TailleModule",
+                              "TailleMarge",
+                              "TailleDatamatrix",
+                              "ModeEncodage",
+                              "QRCode.Version",
+                              "QRCode.ECLevel",
+                              "QRCode.Casse",
+                              "QRCode.ModeEncodage",
+                              "TypeEncodage",
+                              "FinLigne",
+                              "FinLigneCaractere",
+                              "SupprimerEspacesGauche",
+                              "SupprimerEspacesDroite",
+                              "InversionHorizontale",
+                              "InversionVerticale",
+                              "InversionBits",
+                              "InversionPixels",
+                              "GenererCodeVide"};
 
 // Writes keys into the settings file before a window reads it.
 void store(const QString& group, const Values& values)
@@ -116,9 +130,9 @@ QVariantMap controls(Codiflux& w)
 // A stored set read back with the types of the key table.
 QVariantMap typed(const QVariantMap& raw)
 {
-    static const QStringList bools = {"FinLigne", "SupprimerEspacesGauche", "SupprimerEspacesDroite",
-                                      "InversionHorizontale", "InversionVerticale", "InversionBits",
-                                      "InversionPixels", "GenererCodeVide"};
+    static const QStringList bools
+        = {"FinLigne",           "SupprimerEspacesGauche", "SupprimerEspacesDroite", "InversionHorizontale",
+           "InversionVerticale", "InversionBits",          "InversionPixels",        "GenererCodeVide"};
     QVariantMap m;
     for (auto it = raw.cbegin(); it != raw.cend(); ++it) {
         if (it.key() == QLatin1String("Version"))
@@ -157,7 +171,7 @@ void setNonDefaults(Codiflux& w, int variant)
     f.radioButtoEmptySpaces->setChecked(true);
 }
 
-} // namespace
+}  // namespace
 
 class TestWindowParametres : public QObject {
     Q_OBJECT
@@ -222,13 +236,26 @@ private slots:
     // A full set in "Format" is the window's state once it is built.
     void defaultSetAtConstruction()
     {
-        store("Format", {{"Version", 1}, {"TailleModule", 4}, {"TailleMarge", 2}, {"TailleDatamatrix", 9},
-                         {"ModeEncodage", 3}, {"QRCode.Version", 12}, {"QRCode.ECLevel", 2}, {"QRCode.Casse", 0},
-                         {"QRCode.ModeEncodage", 1}, {"TypeEncodage", 1}, {"FinLigne", false},
-                         {"FinLigneCaractere", "/"}, {"SupprimerEspacesGauche", true},
-                         {"SupprimerEspacesDroite", true}, {"InversionHorizontale", true},
-                         {"InversionVerticale", true}, {"InversionBits", false}, {"InversionPixels", false},
-                         {"GenererCodeVide", false}});
+        store("Format",
+              {{"Version", 1},
+               {"TailleModule", 4},
+               {"TailleMarge", 2},
+               {"TailleDatamatrix", 9},
+               {"ModeEncodage", 3},
+               {"QRCode.Version", 12},
+               {"QRCode.ECLevel", 2},
+               {"QRCode.Casse", 0},
+               {"QRCode.ModeEncodage", 1},
+               {"TypeEncodage", 1},
+               {"FinLigne", false},
+               {"FinLigneCaractere", "/"},
+               {"SupprimerEspacesGauche", true},
+               {"SupprimerEspacesDroite", true},
+               {"InversionHorizontale", true},
+               {"InversionVerticale", true},
+               {"InversionBits", false},
+               {"InversionPixels", false},
+               {"GenererCodeVide", false}});
         auto w = makeWindow();
         CodifluxClass& f = *w->ui();
         QCOMPARE(f.comboBoxTailleDatamatrix->currentText(), QStringLiteral("32x32"));
@@ -261,7 +288,11 @@ private slots:
 
         f.actionSauverParamParDefaut->trigger();
         const QVariantMap saved = stored(*w, "Format");
-        QCOMPARE(QStringList(saved.keys()), [] { QStringList k = kSetKeys; k.sort(); return k; }());
+        QCOMPARE(QStringList(saved.keys()), [] {
+            QStringList k = kSetKeys;
+            k.sort();
+            return k;
+        }());
         QCOMPARE(saved.value("Version").toInt(), 1);
         QCOMPARE(saved.value("TailleDatamatrix").toInt(), 2);
         QCOMPARE(saved.value("ModeEncodage").toInt(), 2);
@@ -284,21 +315,34 @@ private slots:
         QTest::addColumn<QString>("schemeText");  // empty: no selection
 
         const QVariant none;
-        QTest::newRow("old, no keys") << none << none << none << "12x36" << "AutoBest";
-        QTest::newRow("old, 0 and 0") << none << QVariant(0) << QVariant(0) << "8x18" << "Ascii";
-        QTest::newRow("old, 2 and 5") << none << QVariant(2) << QVariant(5) << "10x10" << "Base256";
-        QTest::newRow("old, 7 and 6") << none << QVariant(7) << QVariant(6) << "16x48" << "AutoBest";
-        QTest::newRow("old, 8 and 7") << none << QVariant(8) << QVariant(7) << "18x18" << "";
-        QTest::newRow("old, 27 and 9") << none << QVariant(27) << QVariant(9) << "144x144" << "AutoBest";
-        QTest::newRow("old, 30") << none << QVariant(30) << QVariant(1) << "" << "C40";
-        QTest::newRow("old, 39") << none << QVariant(39) << QVariant(3) << "Automatique (rect.)" << "X12";
-        QTest::newRow("old, 28") << none << QVariant(28) << QVariant(4) << "Automatique (carré)" << "Edifact";
-        QTest::newRow("version 0, 5") << QVariant(0) << QVariant(5) << QVariant(2) << "14x14" << "Text";
-        QTest::newRow("version 1, no keys") << QVariant(1) << none << none << "12x36" << "AutoBest";
-        QTest::newRow("version 1, 5 and 2") << QVariant(1) << QVariant(5) << QVariant(2) << "20x20" << "Text";
-        QTest::newRow("version 1, -3 and -1") << QVariant(1) << QVariant(-3) << QVariant(-1)
-                                              << "Automatique (rect.)" << "AutoBest";
-        QTest::newRow("version 1, unknown") << QVariant(1) << QVariant(77) << QVariant(-2) << "" << "";
+        QTest::newRow("old, no keys") << none << none << none << "12x36"
+                                      << "AutoBest";
+        QTest::newRow("old, 0 and 0") << none << QVariant(0) << QVariant(0) << "8x18"
+                                      << "Ascii";
+        QTest::newRow("old, 2 and 5") << none << QVariant(2) << QVariant(5) << "10x10"
+                                      << "Base256";
+        QTest::newRow("old, 7 and 6") << none << QVariant(7) << QVariant(6) << "16x48"
+                                      << "AutoBest";
+        QTest::newRow("old, 8 and 7") << none << QVariant(8) << QVariant(7) << "18x18"
+                                      << "";
+        QTest::newRow("old, 27 and 9") << none << QVariant(27) << QVariant(9) << "144x144"
+                                       << "AutoBest";
+        QTest::newRow("old, 30") << none << QVariant(30) << QVariant(1) << ""
+                                 << "C40";
+        QTest::newRow("old, 39") << none << QVariant(39) << QVariant(3) << "Automatique (rect.)"
+                                 << "X12";
+        QTest::newRow("old, 28") << none << QVariant(28) << QVariant(4) << "Automatique (carré)"
+                                 << "Edifact";
+        QTest::newRow("version 0, 5") << QVariant(0) << QVariant(5) << QVariant(2) << "14x14"
+                                      << "Text";
+        QTest::newRow("version 1, no keys") << QVariant(1) << none << none << "12x36"
+                                            << "AutoBest";
+        QTest::newRow("version 1, 5 and 2") << QVariant(1) << QVariant(5) << QVariant(2) << "20x20"
+                                            << "Text";
+        QTest::newRow("version 1, -3 and -1") << QVariant(1) << QVariant(-3) << QVariant(-1) << "Automatique (rect.)"
+                                              << "AutoBest";
+        QTest::newRow("version 1, unknown") << QVariant(1) << QVariant(77) << QVariant(-2) << ""
+                                            << "";
     }
 
     // The translation of the two old codes, read from a named set; a value
@@ -386,8 +430,12 @@ private slots:
     void loadNamedSet()
     {
         store("Format", {{"Version", 1}, {"TailleModule", 2}});
-        store("Format/Client A", {{"Version", 1}, {"TailleModule", 6}, {"TypeEncodage", 1},
-                                  {"QRCode.ModeEncodage", 2}, {"InversionBits", false}});
+        store("Format/Client A",
+              {{"Version", 1},
+               {"TailleModule", 6},
+               {"TypeEncodage", 1},
+               {"QRCode.ModeEncodage", 2},
+               {"InversionBits", false}});
         auto w = makeWindow();
         CodifluxClass& f = *w->ui();
         QCOMPARE(f.spinBoxModule->value(), 2);
@@ -486,8 +534,9 @@ private slots:
             action->trigger();
             QCOMPARE(answer.className, QStringLiteral("QMessageBox"));
             QCOMPARE(answer.title, QStringLiteral("Sauver paramètres"));
-            QCOMPARE(answer.text, QStringLiteral("Les paramètres n'ont pas pu être enregistrés dans « %1 ».")
-                                      .arg(QDir::toNativeSeparators(file)));
+            QCOMPARE(answer.text,
+                     QStringLiteral("Les paramètres n'ont pas pu être enregistrés dans « %1 ».")
+                         .arg(QDir::toNativeSeparators(file)));
         }
         QVERIFY(QDir(file).removeRecursively());
     }

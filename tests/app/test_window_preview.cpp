@@ -6,13 +6,13 @@
 // text is read back with zxing-cpp.
 
 #include "app/codiflux.h"
-#include "ui_codiflux.h"
 #include "codes/dmtxencoder.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
 #include "codes/verify.h"
 #include "generation/job.h"
 #include "modal_answer.h"
+#include "ui_codiflux.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -58,10 +58,10 @@ const char* const kEmptyTitle = "Enregistrement vide";
 const char* const kEmptyText = "Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
                                "l'initialisation des paramêtres d'encodage.";
 const char* const kErrorTitle = "Erreur lors de l'encodage";
-const char* const kDatamatrixText =
-    "Encodage impossible (vous pouvez essayer de changer la taille du datamatrix ou le mode d'encodage).";
-const char* const kQrText =
-    "Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le niveau de correction d'erreur).";
+const char* const kDatamatrixText
+    = "Encodage impossible (vous pouvez essayer de changer la taille du datamatrix ou le mode d'encodage).";
+const char* const kQrText
+    = "Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le niveau de correction d'erreur).";
 
 EncodingParameters datamatrix(int size = -2, int scheme = -1, int module = 1, int margin = 0)
 {
@@ -236,13 +236,13 @@ void checkPreview(Codiflux& w, const SeenModal& seen, const EncodingParameters& 
     QCOMPARE(printed->font().family(), QStringLiteral("Quadrex"));
 
     // The field text scans and carries the value.
-    const std::optional<QByteArray> decoded =
-        codiflux::decodeFieldText(f.plainTextEditPreview->toPlainText().toLatin1(), width, height, o, p.symbology);
+    const std::optional<QByteArray> decoded
+        = codiflux::decodeFieldText(f.plainTextEditPreview->toPlainText().toLatin1(), width, height, o, p.symbology);
     QVERIFY2(decoded.has_value(), "the field text does not decode");
     QCOMPARE(*decoded, expected);
 }
 
-} // namespace
+}  // namespace
 
 class TestWindowPreview : public QObject {
     Q_OBJECT
@@ -422,16 +422,14 @@ private slots:
             << datamatrix(-3, -1) << false << false << false << false << false << QString() << QStringLiteral("ABC123");
         QTest::newRow("Datamatrix, mirrored") << datamatrix(-2, -1) << true << true << false << true << true
                                               << QStringLiteral("#x") << QStringLiteral("miroir");
-        QTest::newRow("Datamatrix, module 2, margin 3")
-            << datamatrix(-2, -1, 2, 3) << false << false << true << true << true << QString()
-            << QStringLiteral("module");
+        QTest::newRow("Datamatrix, module 2, margin 3") << datamatrix(-2, -1, 2, 3) << false << false << true << true
+                                                        << true << QString() << QStringLiteral("module");
         QTest::newRow("Datamatrix, Latin-1, Base256")
             << datamatrix(-2, 5) << false << false << true << true << true << QString() << latin1;
         QTest::newRow("QR, numeric") << qr(QR_MODE_NUM) << false << false << true << true << true << QString()
                                      << QStringLiteral("0123456789");
-        QTest::newRow("QR, alphanumeric, level Q")
-            << qr(QR_MODE_AN, QR_ECLEVEL_Q) << false << false << true << true << true << QString()
-            << QStringLiteral("HTTP://CODIFLUX");
+        QTest::newRow("QR, alphanumeric, level Q") << qr(QR_MODE_AN, QR_ECLEVEL_Q) << false << false << true << true
+                                                   << true << QString() << QStringLiteral("HTTP://CODIFLUX");
         QTest::newRow("QR, 8-bit, version 5, level H")
             << qr(QR_MODE_8, QR_ECLEVEL_H, 5) << true << false << true << false << true << QStringLiteral(";")
             << QStringLiteral("version fixe");
@@ -493,7 +491,8 @@ private slots:
             << datamatrix(24, 0) << QStringLiteral("1234567890123456") << QString::fromUtf8(kDatamatrixText);
         QTest::newRow("Datamatrix X12, lower case")
             << datamatrix(-2, 3) << QStringLiteral("minuscules") << QString::fromUtf8(kDatamatrixText);
-        QTest::newRow("QR Numeric, letters") << qr(QR_MODE_NUM) << QStringLiteral("12A45") << QString::fromUtf8(kQrText);
+        QTest::newRow("QR Numeric, letters")
+            << qr(QR_MODE_NUM) << QStringLiteral("12A45") << QString::fromUtf8(kQrText);
         QTest::newRow("QR Alphanumeric, lower case")
             << qr(QR_MODE_AN) << QStringLiteral("abc") << QString::fromUtf8(kQrText);
     }
@@ -567,7 +566,8 @@ private slots:
         QCOMPARE(CodifluxInspector::bitmapItem(w), bitmap);
         QCOMPARE(CodifluxInspector::textItem(w), printed);
         checkShown(bitmap, printed);
-        QCOMPARE(scene.sceneRect(), QRectF(0, 0, f.lineEditNbColonnes->text().toInt(), f.lineEditNbLignes->text().toInt()));
+        QCOMPARE(scene.sceneRect(),
+                 QRectF(0, 0, f.lineEditNbColonnes->text().toInt(), f.lineEditNbLignes->text().toInt()));
         QVERIFY(view->transform() != textTransform);
 
         QTest::mouseClick(f.txtPreviewRadioButton, Qt::LeftButton);

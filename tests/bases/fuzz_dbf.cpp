@@ -85,10 +85,17 @@ int memSeek(void*, void* handle, std::int64_t offset, int origin)
     auto* file = static_cast<MemoryFile*>(handle);
     std::int64_t base;
     switch (origin) {
-    case 0: base = 0; break;
-    case 1: base = file->position; break;
-    case 2: base = static_cast<std::int64_t>(file->size); break;
-    default: return -1;
+    case 0:
+        base = 0;
+        break;
+    case 1:
+        base = file->position;
+        break;
+    case 2:
+        base = static_cast<std::int64_t>(file->size);
+        break;
+    default:
+        return -1;
     }
     std::int64_t target;
     if (__builtin_add_overflow(base, offset, &target) || target < 0)
@@ -166,8 +173,7 @@ public:
     }
     const QString& set(const std::uint8_t* data, std::size_t size)
     {
-        if (::ftruncate(fd, 0) != 0
-            || (size > 0 && ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)))
+        if (::ftruncate(fd, 0) != 0 || (size > 0 && ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)))
             __builtin_trap();
         return path;
     }
@@ -197,9 +203,8 @@ void readAsGeneration(const std::uint8_t* data, std::size_t size)
     if (layout.recordLength != sum || layout.dataOffset < descriptorsEnd || layout.recordCount < 0
         || layout.fields.size() > 2046 || layout.header.size() != 32 * (layout.fields.size() + 1))
         __builtin_trap();
-    const std::int64_t held = std::int64_t(size) > layout.dataOffset
-        ? (std::int64_t(size) - layout.dataOffset) / layout.recordLength
-        : 0;
+    const std::int64_t held
+        = std::int64_t(size) > layout.dataOffset ? (std::int64_t(size) - layout.dataOffset) / layout.recordLength : 0;
     if (layout.recordCount > held + 1)
         __builtin_trap();
     if (!reader.open())
@@ -213,14 +218,13 @@ void readAsGeneration(const std::uint8_t* data, std::size_t size)
             __builtin_trap();
         if (!whole)
             break;
-        if (std::memcmp(record.data(), data + layout.dataOffset + (r - 1) * layout.recordLength,
-                        record.size()) != 0)
+        if (std::memcmp(record.data(), data + layout.dataOffset + (r - 1) * layout.recordLength, record.size()) != 0)
             __builtin_trap();
     }
     reader.close();
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -36,30 +36,27 @@ private slots:
         QTest::addColumn<char>("forcedDelimiter");
         QTest::addColumn<char>("delimiter");
         QTest::addColumn<CsvEncoding>("encoding");
-        QTest::addColumn<Rows>("rows");       // header first
+        QTest::addColumn<Rows>("rows");            // header first
         QTest::addColumn<QList<qint64>>("lines");  // first line of each data row
 
         QTest::newRow("semicolon, Windows-1252, CR LF")
             << QByteArray("Nom;Ville\r\nH\xE9l\xE8ne;S\xE8te\r\n\x80uro;\r\n") << char(0) << ';'
-            << CsvEncoding::Windows1252
-            << Rows{{"Nom", "Ville"}, {"Hélène", "Sète"}, {"€uro", ""}} << QList<qint64>{2, 3};
+            << CsvEncoding::Windows1252 << Rows{{"Nom", "Ville"}, {"Hélène", "Sète"}, {"€uro", ""}}
+            << QList<qint64>{2, 3};
         QTest::newRow("comma, UTF-8 with its mark, quotes")
             << QByteArray("\xEF\xBB\xBFname,city\n\"Smith, J\",\"Zo\xC3\xAB \"\"Z\"\"\"\n\"\",x\n") << char(0) << ','
-            << CsvEncoding::Utf8 << Rows{{"name", "city"}, {"Smith, J", "Zoë \"Z\""}, {"", "x"}}
-            << QList<qint64>{2, 3};
+            << CsvEncoding::Utf8 << Rows{{"name", "city"}, {"Smith, J", "Zoë \"Z\""}, {"", "x"}} << QList<qint64>{2, 3};
         QTest::newRow("tab, plain ASCII, no final line end")
             << QByteArray("a\tb\n1\t2") << char(0) << '\t' << CsvEncoding::Utf8 << Rows{{"a", "b"}, {"1", "2"}}
             << QList<qint64>{2};
         QTest::newRow("line breaks inside quotes")
-            << QByteArray("a;b\n\"one\ntwo\";x\n\"l\r\nm\";\"y\"\r\nlast;\"q\"") << char(0) << ';'
-            << CsvEncoding::Utf8 << Rows{{"a", "b"}, {"one\ntwo", "x"}, {"l\r\nm", "y"}, {"last", "q"}}
-            << QList<qint64>{2, 4, 6};
+            << QByteArray("a;b\n\"one\ntwo\";x\n\"l\r\nm\";\"y\"\r\nlast;\"q\"") << char(0) << ';' << CsvEncoding::Utf8
+            << Rows{{"a", "b"}, {"one\ntwo", "x"}, {"l\r\nm", "y"}, {"last", "q"}} << QList<qint64>{2, 4, 6};
         QTest::newRow("commas in the values of a semicolon file")
             << QByteArray("Nom;Adresse\nA;1, rue X\nB;2, rue Y\n") << char(0) << ';' << CsvEncoding::Utf8
             << Rows{{"Nom", "Adresse"}, {"A", "1, rue X"}, {"B", "2, rue Y"}} << QList<qint64>{2, 3};
-        QTest::newRow("forced delimiter")
-            << QByteArray("a;b\n1;2\n") << ',' << ',' << CsvEncoding::Utf8 << Rows{{"a;b"}, {"1;2"}}
-            << QList<qint64>{2};
+        QTest::newRow("forced delimiter") << QByteArray("a;b\n1;2\n") << ',' << ',' << CsvEncoding::Utf8
+                                          << Rows{{"a;b"}, {"1;2"}} << QList<qint64>{2};
         QTest::newRow("a stray CR and a quote inside an unquoted field")
             << QByteArray("a;b\nx\ry;5\"6\n") << char(0) << ';' << CsvEncoding::Utf8
             << Rows{{"a", "b"}, {"x\ry", "5\"6"}} << QList<qint64>{2};
@@ -133,8 +130,7 @@ private slots:
         if (reader.open(write(bytes), {';', encoding}, &error)) {
             CsvRow row;
             CsvReader::Status status;
-            while ((status = reader.next(row)) == CsvReader::Status::Row) {
-            }
+            while ((status = reader.next(row)) == CsvReader::Status::Row) { }
             QCOMPARE(status, CsvReader::Status::Failed);
             error = reader.error();
         }
@@ -150,8 +146,12 @@ private slots:
         QCOMPARE(out, QByteArray("Z\xE9ro \x80"));
         QVERIFY(csvCodeBytes("Z\xE9ro \x80", CsvEncoding::Windows1252, out));
         QCOMPARE(out, QByteArray("Z\xE9ro \x80"));
-        QVERIFY(!csvCodeBytes("\xC5\x81\xC3\xB3""d\xC5\xBA", CsvEncoding::Utf8, out));  // Łódź
-        QCOMPARE(out, QByteArray("?\xF3""d?"));
+        QVERIFY(!csvCodeBytes("\xC5\x81\xC3\xB3"
+                              "d\xC5\xBA",
+                              CsvEncoding::Utf8, out));  // Łódź
+        QCOMPARE(out,
+                 QByteArray("?\xF3"
+                            "d?"));
 
         QByteArray row = "a";
         appendCsvCell(row, ';', "ABC");

@@ -50,14 +50,14 @@ QByteArray latin1(const QString& s)
 struct TableBuilder {
     quint8 version = 0x03;
     quint8 year = 124, month = 6, day = 15;
-    qint64 storedCount = -1;   // -1: the number of records given
-    int headerLength = -1;     // -1: 32 + 32 x descriptors + 1 + area
-    int recordLength = -1;     // -1: 1 + sum of the field lengths
+    qint64 storedCount = -1;  // -1: the number of records given
+    int headerLength = -1;    // -1: 32 + 32 x descriptors + 1 + area
+    int recordLength = -1;    // -1: 1 + sum of the field lengths
     QList<QByteArray> descriptors;
     int fieldBytes = 0;
     bool terminator = true;
-    QByteArray area;           // bytes after the terminator (the 263-byte area of 0x30 tables)
-    QList<QByteArray> records; // deletion flag included
+    QByteArray area;            // bytes after the terminator (the 263-byte area of 0x30 tables)
+    QList<QByteArray> records;  // deletion flag included
     QByteArray tail = "\x1A";
 
     // A descriptor with explicit bytes 16 and 17.
@@ -110,7 +110,7 @@ struct TableBuilder {
 
 // A memo file: header block with the block size, then blocks at their numbers.
 struct MemoBuilder {
-    unsigned blockSize = 512;   // stored value; 0 means 512
+    unsigned blockSize = 512;  // stored value; 0 means 512
     QList<QPair<qint64, QByteArray>> blocks;
 
     MemoBuilder& block(qint64 number, const QByteArray& content)
@@ -151,7 +151,7 @@ struct IoLog {
     QList<QPair<QByteArray, int>> opens;  // path, mode
     QList<void*> files;                   // parallel to opens (null when the open failed)
     QList<Seek> seeks;
-    QList<QPair<void*, qint64>> reads;    // file, size asked
+    QList<QPair<void*, qint64>> reads;  // file, size asked
     int closes = 0;
 
     QByteArray pathOf(void* file) const
@@ -242,7 +242,7 @@ DbfTablePtr openTable(const QString& path, int textAsIs = 0, const DbfIoFunction
     return DbfTablePtr(dbf_open(QFile::encodeName(path).constData(), io, writable, textAsIs));
 }
 
-} // namespace
+}  // namespace
 
 class TestDbf : public QObject {
     Q_OBJECT
@@ -411,7 +411,8 @@ private slots:
         t.field("ONE", 'C', 2).field("TWO", 'C', 2).record("aabb");
         t.headerLength = 32 + 3 * 32 + 1;  // announces 3 fields; the terminator stands where the third would start
         t.area = QByteArray(32, 'Z');
-        QTest::newRow("terminator where the third field would be") << t.bytes() << QByteArrayList{"ONE", "TWO"} << QByteArray("aa");
+        QTest::newRow("terminator where the third field would be")
+            << t.bytes() << QByteArrayList{"ONE", "TWO"} << QByteArray("aa");
 
         TableBuilder b;
         b.field("ONE", 'C', 2).rawField(" BLANK", 'C', 2, 0, 0).field("THREE", 'C', 2).record("aabb");
@@ -427,14 +428,15 @@ private slots:
         shortHeader.field("ONE", 'C', 2).field("TWO", 'C', 2).field("THREE", 'C', 2).record("aabbcc");
         shortHeader.headerLength = 32 + 2 * 32 + 1;  // the records are located by this length only
         shortHeader.terminator = false;
-        QTest::newRow("header length counts 2 of 3 descriptors") << shortHeader.bytes() << QByteArrayList{"ONE", "TWO"}
-                                                           << QByteArray("RE");  // inside the third descriptor
+        QTest::newRow("header length counts 2 of 3 descriptors")
+            << shortHeader.bytes() << QByteArrayList{"ONE", "TWO"} << QByteArray("RE");  // inside the third descriptor
 
         TableBuilder vfp;
         vfp.version = 0x30;
         vfp.field("ID", 'N', 4).field("NAME", 'C', 6).record("  12Martin");
         vfp.area = QByteArray(263, '\0');
-        QTest::newRow("0x30 area after the terminator") << vfp.bytes() << QByteArrayList{"ID", "NAME"} << QByteArray("12");
+        QTest::newRow("0x30 area after the terminator")
+            << vfp.bytes() << QByteArrayList{"ID", "NAME"} << QByteArray("12");
 
         // Fields are counted without an 8-bit wrap.
         TableBuilder wide;
@@ -533,22 +535,39 @@ private slots:
         QTest::addColumn<QByteArray>("errorText");
 
         const QByteArray none;
-        QTest::newRow("C trimmed both sides") << 'C' << 0 << QByteArray("  AB  ") << 0 << 7u << QByteArray("AB") << 109 << none;
-        QTest::newRow("C any type") << 'C' << 0 << QByteArray("Dupont  ") << -2 << 64u << QByteArray("Dupont") << 109 << none;
+        QTest::newRow("C trimmed both sides")
+            << 'C' << 0 << QByteArray("  AB  ") << 0 << 7u << QByteArray("AB") << 109 << none;
+        QTest::newRow("C any type") << 'C' << 0 << QByteArray("Dupont  ") << -2 << 64u << QByteArray("Dupont") << 109
+                                    << none;
         QTest::newRow("C blanks only") << 'C' << 0 << QByteArray("    ") << 0 << 64u << QByteArray() << 109 << none;
-        QTest::newRow("C inner blanks kept") << 'C' << 0 << QByteArray(" A  B ") << 0 << 64u << QByteArray("A  B") << 109 << none;
-        QTest::newRow("C from OEM") << 'C' << 0 << QByteArray("\x82t\x82 ") << 0 << 64u << QByteArray("\xE9t\xE9") << 109 << none;
+        QTest::newRow("C inner blanks kept")
+            << 'C' << 0 << QByteArray(" A  B ") << 0 << 64u << QByteArray("A  B") << 109 << none;
+        QTest::newRow("C from OEM") << 'C' << 0 << QByteArray("\x82t\x82 ") << 0 << 64u << QByteArray("\xE9t\xE9")
+                                    << 109 << none;
         QTest::newRow("N") << 'N' << 0 << QByteArray("   42") << 1 << 64u << QByteArray("42") << 109 << none;
-        QTest::newRow("N with decimals reads as F") << 'N' << 2 << QByteArray("  12,50 ") << 2 << 64u << QByteArray("12.50") << 109 << none;
-        QTest::newRow("F first separator only") << 'F' << 0 << QByteArray("1,234.5") << 2 << 64u << QByteArray("1.234.5") << 109 << none;
-        QTest::newRow("F not converted") << 'F' << 0 << QByteArray("\x82" "3,5") << 2 << 64u << QByteArray("\x82" "3.5") << 109 << none;
+        QTest::newRow("N with decimals reads as F")
+            << 'N' << 2 << QByteArray("  12,50 ") << 2 << 64u << QByteArray("12.50") << 109 << none;
+        QTest::newRow("F first separator only")
+            << 'F' << 0 << QByteArray("1,234.5") << 2 << 64u << QByteArray("1.234.5") << 109 << none;
+        QTest::newRow("F not converted") << 'F' << 0
+                                         << QByteArray("\x82"
+                                                       "3,5")
+                                         << 2 << 64u
+                                         << QByteArray("\x82"
+                                                       "3.5")
+                                         << 109 << none;
         QTest::newRow("D") << 'D' << 0 << QByteArray("20240615") << 3 << 64u << QByteArray("20240615") << 109 << none;
         QTest::newRow("L") << 'L' << 0 << QByteArray("T") << 5 << 64u << QByteArray("T") << 109 << none;
-        QTest::newRow("I with its own index") << 'I' << 0 << QByteArray("\x01\x02\x03\x04") << -1 << 64u << QByteArray() << 107 << QByteArray("Unexpected field type");
-        QTest::newRow("I any type") << 'I' << 0 << QByteArray("\x01\x02\x03\x04") << -2 << 64u << QByteArray("\x01\x02\x03\x04") << 109 << none;
-        QTest::newRow("C read as N") << 'C' << 0 << QByteArray("12") << 1 << 64u << QByteArray() << 107 << QByteArray("Unexpected field type");
-        QTest::newRow("N with decimals read as N") << 'N' << 2 << QByteArray("1.50") << 1 << 64u << QByteArray() << 107 << QByteArray("Unexpected field type");
-        QTest::newRow("type index beyond the list") << 'C' << 0 << QByteArray("12") << 7 << 64u << QByteArray() << 107 << QByteArray("Unexpected field type");
+        QTest::newRow("I with its own index") << 'I' << 0 << QByteArray("\x01\x02\x03\x04") << -1 << 64u << QByteArray()
+                                              << 107 << QByteArray("Unexpected field type");
+        QTest::newRow("I any type") << 'I' << 0 << QByteArray("\x01\x02\x03\x04") << -2 << 64u
+                                    << QByteArray("\x01\x02\x03\x04") << 109 << none;
+        QTest::newRow("C read as N") << 'C' << 0 << QByteArray("12") << 1 << 64u << QByteArray() << 107
+                                     << QByteArray("Unexpected field type");
+        QTest::newRow("N with decimals read as N")
+            << 'N' << 2 << QByteArray("1.50") << 1 << 64u << QByteArray() << 107 << QByteArray("Unexpected field type");
+        QTest::newRow("type index beyond the list")
+            << 'C' << 0 << QByteArray("12") << 7 << 64u << QByteArray() << 107 << QByteArray("Unexpected field type");
     }
 
     void readValues()
@@ -581,8 +600,8 @@ private slots:
         const QString failure = testsupport::makeFrenchLocale(locales.path());
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
         qputenv("LOCPATH", QFile::encodeName(locales.path()));
-        const bool comma = std::setlocale(LC_NUMERIC, testsupport::frenchLocaleName())
-            && std::localeconv()->decimal_point[0] == ',';
+        const bool comma
+            = std::setlocale(LC_NUMERIC, testsupport::frenchLocaleName()) && std::localeconv()->decimal_point[0] == ',';
         TableBuilder t;
         t.field("V", 'N', 6, 2).record("  1.50").record("  1,50");
         DbfTablePtr table = openTable(write(t.bytes()));
@@ -600,7 +619,10 @@ private slots:
     void textAsIs()
     {
         TableBuilder t;
-        t.field("C", 'C', 4).field("D", 'D', 3).record("\x8E\x99\x9A " "\x81\x82\x83");
+        t.field("C", 'C', 4)
+            .field("D", 'D', 3)
+            .record("\x8E\x99\x9A "
+                    "\x81\x82\x83");
         const QString path = write(t.bytes());
         DbfTablePtr converted = openTable(path, 0);
         DbfTablePtr asIs = openTable(path, 1);
@@ -644,9 +666,12 @@ private slots:
         }
         QCOMPARE(substituted, 31);  // box drawing, blocks and a few letters have no ANSI form
         // In place.
-        char text[] = "\x8E" "bc\x90";
+        char text[] = "\x8E"
+                      "bc\x90";
         oemToAnsi(text, text, 4);
-        QCOMPARE(QByteArray(text), QByteArray("\xC4" "bc\xC9"));
+        QCOMPARE(QByteArray(text),
+                 QByteArray("\xC4"
+                            "bc\xC9"));
     }
 
     // --- memo ------------------------------------------------------------
@@ -655,66 +680,67 @@ private slots:
     {
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<int>("version");
-        QTest::addColumn<QByteArray>("memo");       // empty: no memo file
+        QTest::addColumn<QByteArray>("memo");  // empty: no memo file
         QTest::addColumn<unsigned>("destSize");
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<int>("error");
-        QTest::addColumn<qint64>("seekTo");         // memo offset expected, -1: none checked
+        QTest::addColumn<qint64>("seekTo");  // memo offset expected, -1: none checked
 
         const QByteArray hello = signedBlock(5, "HELLOWORLD");
-        QTest::newRow("signed block") << QByteArray("        12") << 0x83
-                                      << MemoBuilder().block(12, hello).bytes() << 64u << QByteArray("HELLO") << 109
-                                      << qint64(6144);
-        QTest::newRow("plain block ended by 0x1A") << QByteArray("         3") << 0x8B
-                                                   << MemoBuilder().block(3, "ABC\x1A\x1A").block(4, "DEF").bytes()
-                                                   << 64u << QByteArray("ABC") << 109 << qint64(1536);
-        QTest::newRow("plain block ended by NUL") << QByteArray("1         ") << 0x83
-                                                  << MemoBuilder().block(1, QByteArray("AB\0CD", 5)).bytes() << 64u
-                                                  << QByteArray("AB") << 109 << qint64(512);
-        QTest::newRow("zero-padded number") << QByteArray("0000000002") << 0x8B
-                                            << MemoBuilder().block(2, signedBlock(3, "XYZ")).bytes() << 64u
-                                            << QByteArray("XYZ") << 109 << qint64(1024);
+        QTest::newRow("signed block") << QByteArray("        12") << 0x83 << MemoBuilder().block(12, hello).bytes()
+                                      << 64u << QByteArray("HELLO") << 109 << qint64(6144);
+        QTest::newRow("plain block ended by 0x1A")
+            << QByteArray("         3") << 0x8B << MemoBuilder().block(3, "ABC\x1A\x1A").block(4, "DEF").bytes() << 64u
+            << QByteArray("ABC") << 109 << qint64(1536);
+        QTest::newRow("plain block ended by NUL")
+            << QByteArray("1         ") << 0x83 << MemoBuilder().block(1, QByteArray("AB\0CD", 5)).bytes() << 64u
+            << QByteArray("AB") << 109 << qint64(512);
+        QTest::newRow("zero-padded number")
+            << QByteArray("0000000002") << 0x8B << MemoBuilder().block(2, signedBlock(3, "XYZ")).bytes() << 64u
+            << QByteArray("XYZ") << 109 << qint64(1024);
         MemoBuilder small;
         small.blockSize = 64;
         QTest::newRow("block size 64") << QByteArray("         3") << 0x8B << small.block(3, "Small blocks").bytes()
                                        << 64u << QByteArray("Small blocks") << 109 << qint64(192);
         MemoBuilder zero;
         zero.blockSize = 0;
-        QTest::newRow("block size 0 means 512") << QByteArray("         2") << 0x83 << zero.block(2, "Two").bytes() << 64u
-                                                << QByteArray("Two") << 109 << qint64(1024);
-        QTest::newRow("blanks around the text") << QByteArray("1") << 0x83
-                                                << MemoBuilder().block(1, "   Text   \x1A").bytes() << 64u
-                                                << QByteArray("Text") << 109 << qint64(512);
-        QTest::newRow("OEM text converted") << QByteArray("1") << 0x83
-                                            << MemoBuilder().block(1, "Caf\x82\x1A").bytes() << 64u
-                                            << QByteArray("Caf\xE9") << 109 << qint64(-1);
-        QTest::newRow("stored length beyond the file") << QByteArray("1") << 0x8B
-                                                       << MemoBuilder().block(1, signedBlock(5000, "short")).bytes()
-                                                       << 64u << QByteArray("short") << 109 << qint64(-1);
-        QTest::newRow("signature cut short") << QByteArray("1") << 0x8B
-                                             << MemoBuilder().block(1, QByteArray("\xFF\xFF\x08\x00\x05", 5)).bytes()
-                                             << 64u << QByteArray() << 109 << qint64(-1);
-        QTest::newRow("text cut to the destination") << QByteArray("1") << 0x83
-                                                     << MemoBuilder().block(1, "ABCDEFGHIJ").bytes() << 5u
-                                                     << QByteArray("ABCD") << 109 << qint64(-1);
-        QTest::newRow("text longer than a block") << QByteArray("1") << 0x83
-                                                  << MemoBuilder().block(1, QByteArray(700, 'm')).bytes() << 1024u
-                                                  << QByteArray(512, 'm') << 109 << qint64(-1);
+        QTest::newRow("block size 0 means 512") << QByteArray("         2") << 0x83 << zero.block(2, "Two").bytes()
+                                                << 64u << QByteArray("Two") << 109 << qint64(1024);
+        QTest::newRow("blanks around the text")
+            << QByteArray("1") << 0x83 << MemoBuilder().block(1, "   Text   \x1A").bytes() << 64u << QByteArray("Text")
+            << 109 << qint64(512);
+        QTest::newRow("OEM text converted") << QByteArray("1") << 0x83 << MemoBuilder().block(1, "Caf\x82\x1A").bytes()
+                                            << 64u << QByteArray("Caf\xE9") << 109 << qint64(-1);
+        QTest::newRow("stored length beyond the file")
+            << QByteArray("1") << 0x8B << MemoBuilder().block(1, signedBlock(5000, "short")).bytes() << 64u
+            << QByteArray("short") << 109 << qint64(-1);
+        QTest::newRow("signature cut short")
+            << QByteArray("1") << 0x8B << MemoBuilder().block(1, QByteArray("\xFF\xFF\x08\x00\x05", 5)).bytes() << 64u
+            << QByteArray() << 109 << qint64(-1);
+        QTest::newRow("text cut to the destination")
+            << QByteArray("1") << 0x83 << MemoBuilder().block(1, "ABCDEFGHIJ").bytes() << 5u << QByteArray("ABCD")
+            << 109 << qint64(-1);
+        QTest::newRow("text longer than a block")
+            << QByteArray("1") << 0x83 << MemoBuilder().block(1, QByteArray(700, 'm')).bytes() << 1024u
+            << QByteArray(512, 'm') << 109 << qint64(-1);
         const QByteArray oneBlock = MemoBuilder().block(1, "text").bytes();
-        QTest::newRow("blank number") << QByteArray("          ") << 0x83 << oneBlock << 64u << QByteArray() << 114 << qint64(-1);
+        QTest::newRow("blank number") << QByteArray("          ") << 0x83 << oneBlock << 64u << QByteArray() << 114
+                                      << qint64(-1);
         QTest::newRow("number 0") << QByteArray("0") << 0x83 << oneBlock << 64u << QByteArray() << 114 << qint64(-1);
-        QTest::newRow("negative number") << QByteArray("-1") << 0x83 << oneBlock << 64u << QByteArray() << 114 << qint64(-1);
-        QTest::newRow("no memo file") << QByteArray("1") << 0x83 << QByteArray() << 64u << QByteArray() << 114 << qint64(-1);
-        QTest::newRow("memo file of a 0x03 table") << QByteArray("1") << 0x03 << oneBlock << 64u << QByteArray() << 114
-                                                   << qint64(-1);
-        QTest::newRow("block beyond the file") << QByteArray("40") << 0x83 << oneBlock << 64u << QByteArray() << 112
-                                               << qint64(40 * 512);
-        QTest::newRow("offset beyond 64 bits") << QByteArray("18014398509481984") << 0x83 << oneBlock << 64u
-                                               << QByteArray() << 112 << qint64(-1);
-        QTest::newRow("number beyond 64 bits") << QByteArray("99999999999999999999999") << 0x83 << oneBlock << 64u
-                                               << QByteArray() << 112 << qint64(-1);
-        QTest::newRow("largest seekable block") << QByteArray("18014398509481983") << 0x83 << oneBlock << 64u
-                                                << QByteArray() << 112 << qint64(-1);
+        QTest::newRow("negative number") << QByteArray("-1") << 0x83 << oneBlock << 64u << QByteArray() << 114
+                                         << qint64(-1);
+        QTest::newRow("no memo file") << QByteArray("1") << 0x83 << QByteArray() << 64u << QByteArray() << 114
+                                      << qint64(-1);
+        QTest::newRow("memo file of a 0x03 table")
+            << QByteArray("1") << 0x03 << oneBlock << 64u << QByteArray() << 114 << qint64(-1);
+        QTest::newRow("block beyond the file")
+            << QByteArray("40") << 0x83 << oneBlock << 64u << QByteArray() << 112 << qint64(40 * 512);
+        QTest::newRow("offset beyond 64 bits")
+            << QByteArray("18014398509481984") << 0x83 << oneBlock << 64u << QByteArray() << 112 << qint64(-1);
+        QTest::newRow("number beyond 64 bits")
+            << QByteArray("99999999999999999999999") << 0x83 << oneBlock << 64u << QByteArray() << 112 << qint64(-1);
+        QTest::newRow("largest seekable block")
+            << QByteArray("18014398509481983") << 0x83 << oneBlock << 64u << QByteArray() << 112 << qint64(-1);
     }
 
     void memoValues()
@@ -760,7 +786,8 @@ private slots:
         QCOMPARE(readField(table.get(), 1).text, QByteArray("abc"));
         // No destination: the length of the whole text (leading blanks included).
         if (error == 109)
-            QVERIFY(dbf_read_field(table.get(), dbf_field(table.get(), 0), nullptr, 0, DbfMemo) >= unsigned(expected.size()));
+            QVERIFY(dbf_read_field(table.get(), dbf_field(table.get(), 0), nullptr, 0, DbfMemo)
+                    >= unsigned(expected.size()));
     }
 
     void memoFileName_data()
@@ -975,9 +1002,9 @@ private slots:
     void longCharacterFields()
     {
         TableBuilder t;
-        t.field("LONG", 'C', 300)                  // bytes 16-17: 0x2C 0x01
-            .field("NDEC", 'N', 10, 2)              // byte 17 stays a decimal count
-            .rawField("DDEC", 'D', 8, 1, 8)         // so it does for any other type
+        t.field("LONG", 'C', 300)            // bytes 16-17: 0x2C 0x01
+            .field("NDEC", 'N', 10, 2)       // byte 17 stays a decimal count
+            .rawField("DDEC", 'D', 8, 1, 8)  // so it does for any other type
             .field("AFTER", 'C', 3);
         const QByteArray longValue = QByteArray(299, 'L') + 'Z';
         t.record(longValue + "     12.34" + "20240101" + "end");
@@ -1143,10 +1170,12 @@ private slots:
         QTest::addColumn<unsigned>("field");
         QTest::addColumn<QByteArray>("start");
         QTest::addColumn<bool>("whole");  // `start` is the whole text
-        QTest::newRow("dbase_83, plain blocks") << "dbase_83.dbf" << 11u << QByteArray("Our Original assortment...a little taste") << false;
+        QTest::newRow("dbase_83, plain blocks")
+            << "dbase_83.dbf" << 11u << QByteArray("Our Original assortment...a little taste") << false;
         // the stored length (20) counts the block's 8-byte header: no stale bytes after the text
         QTest::newRow("dbase_8b, signed blocks") << "dbase_8b.dbf" << 5u << QByteArray("First memo\r\n") << true;
-        QTest::newRow("client, zero-padded numbers") << "client.dbf" << 9u << QByteArray("85-200  08/02/85\r\n    C-300-400 BOOK CASE") << false;
+        QTest::newRow("client, zero-padded numbers")
+            << "client.dbf" << 9u << QByteArray("85-200  08/02/85\r\n    C-300-400 BOOK CASE") << false;
     }
 
     void memoTables()
@@ -1190,8 +1219,8 @@ private slots:
             const QJsonObject date = header.value("last_update_bytes").toObject();
             const int month = date.value("month").toInt(), day = date.value("day").toInt();
             const bool isTable = header.value("header_complete").toBool()
-                && QList<int>{0x03, 0x04, 0x30, 0x83, 0x8B}.contains(version) && month >= 1 && month <= 12
-                && day >= 1 && day <= 31;
+                && QList<int>{0x03, 0x04, 0x30, 0x83, 0x8B}.contains(version) && month >= 1 && month <= 12 && day >= 1
+                && day <= 31;
             for (int asIs = 0; asIs < 2; ++asIs) {
                 DbfTablePtr table = openTable(dir + '/' + file, asIs);
                 QVERIFY2(bool(table) == isTable, qPrintable(file));

@@ -22,7 +22,7 @@ QByteArray numberedLines(int count, int length, const QByteArray& end = "\n")
     return out;
 }
 
-} // namespace
+}  // namespace
 
 class TestTextBase : public QObject {
     Q_OBJECT
@@ -41,10 +41,7 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(tmp.isValid());
-    }
+    void initTestCase() { QVERIFY(tmp.isValid()); }
 
     // --- lines -----------------------------------------------------------
 
@@ -60,15 +57,26 @@ private slots:
         QTest::newRow("a line end only") << QByteArray("\n") << QByteArrayList{""};
         QTest::newRow("mixed ends") << QByteArray("ab\r\ncd\nef\r\n") << QByteArrayList{"ab", "cd", "ef"};
         QTest::newRow("lone CR stays") << QByteArray("a\rb\nc\r") << QByteArrayList{"a\rb", "c\r"};
-        QTest::newRow("UTF-8 BOM skipped") << QByteArray("\xEF\xBB\xBF" "abc\ndef\n") << QByteArrayList{"abc", "def"};
-        QTest::newRow("BOM only at the start") << QByteArray("ab\n\xEF\xBB\xBF" "c\n")
-                                               << QByteArrayList{"ab", "\xEF\xBB\xBF" "c"};
+        QTest::newRow("UTF-8 BOM skipped") << QByteArray("\xEF\xBB\xBF"
+                                                         "abc\ndef\n")
+                                           << QByteArrayList{"abc", "def"};
+        QTest::newRow("BOM only at the start") << QByteArray("ab\n\xEF\xBB\xBF"
+                                                             "c\n")
+                                               << QByteArrayList{"ab",
+                                                                 "\xEF\xBB\xBF"
+                                                                 "c"};
         QTest::newRow("BOM alone") << QByteArray("\xEF\xBB\xBF") << QByteArrayList{};
-        QTest::newRow("part of a BOM") << QByteArray("\xEF\xBB" "x\n") << QByteArrayList{"\xEF\xBB" "x"};
-        QTest::newRow("bytes as they are") << QByteArray("\xE9t\xE9\0z\xFF\n", 7) << QByteArrayList{QByteArray("\xE9t\xE9\0z\xFF", 6)};
-        QTest::newRow("longest line") << QByteArray(65535, 'L') + "\r\nx\n" << QByteArrayList{QByteArray(65535, 'L'), "x"};
-        QTest::newRow("line of the buffer size") << QByteArray(255, 'a') + "\r\n" + QByteArray(256, 'b') + "\n" + QByteArray(257, 'c')
-                                                 << QByteArrayList{QByteArray(255, 'a'), QByteArray(256, 'b'), QByteArray(257, 'c')};
+        QTest::newRow("part of a BOM") << QByteArray("\xEF\xBB"
+                                                     "x\n")
+                                       << QByteArrayList{"\xEF\xBB"
+                                                         "x"};
+        QTest::newRow("bytes as they are")
+            << QByteArray("\xE9t\xE9\0z\xFF\n", 7) << QByteArrayList{QByteArray("\xE9t\xE9\0z\xFF", 6)};
+        QTest::newRow("longest line") << QByteArray(65535, 'L') + "\r\nx\n"
+                                      << QByteArrayList{QByteArray(65535, 'L'), "x"};
+        QTest::newRow("line of the buffer size")
+            << QByteArray(255, 'a') + "\r\n" + QByteArray(256, 'b') + "\n" + QByteArray(257, 'c')
+            << QByteArrayList{QByteArray(255, 'a'), QByteArray(256, 'b'), QByteArray(257, 'c')};
     }
 
     void lines()
@@ -101,8 +109,10 @@ private slots:
     void reopen()
     {
         // A reader opened again starts over, BOM included.
-        const QString a = write("\xEF\xBB\xBF" "one\n");
-        const QString b = write("\xEF\xBB\xBF" "two\n");
+        const QString a = write("\xEF\xBB\xBF"
+                                "one\n");
+        const QString b = write("\xEF\xBB\xBF"
+                                "two\n");
         TextLineReader reader;
         QByteArray line;
         QVERIFY(reader.open(a));
@@ -203,28 +213,34 @@ private slots:
         QTest::addColumn<TextScanStatus>("status");
         QTest::addColumn<qint64>("records");
         QTest::addColumn<int>("length");
-        QTest::newRow("12, 12, 11") << QByteArray("aaaaaaaaaaaa\nbbbbbbbbbbbb\nccccccccccc\n") << TextScanStatus::UnequalLengths
-                                    << qint64(2) << 0;
+        QTest::newRow("12, 12, 11") << QByteArray("aaaaaaaaaaaa\nbbbbbbbbbbbb\nccccccccccc\n")
+                                    << TextScanStatus::UnequalLengths << qint64(2) << 0;
         QTest::newRow("12, 12, 12") << numberedLines(3, 12) << TextScanStatus::Ok << qint64(3) << 12;
         QTest::newRow("no final line end") << numberedLines(3, 12).chopped(1) << TextScanStatus::Ok << qint64(3) << 12;
-        QTest::newRow("extra empty line at the end") << numberedLines(3, 12) + "\n" << TextScanStatus::UnequalLengths
-                                                     << qint64(3) << 0;
-        QTest::newRow("empty line in the middle") << QByteArray("abc\n\nabc\n") << TextScanStatus::UnequalLengths
-                                                  << qint64(1) << 0;
-        QTest::newRow("empty leading lines skipped") << QByteArray("\n\r\n\nabc\ndef\n") << TextScanStatus::Ok << qint64(2) << 3;
-        QTest::newRow("longer line later") << QByteArray("abc\nabcd\n") << TextScanStatus::UnequalLengths << qint64(1) << 0;
+        QTest::newRow("extra empty line at the end") << numberedLines(3, 12) + "\n"
+                                                     << TextScanStatus::UnequalLengths << qint64(3) << 0;
+        QTest::newRow("empty line in the middle")
+            << QByteArray("abc\n\nabc\n") << TextScanStatus::UnequalLengths << qint64(1) << 0;
+        QTest::newRow("empty leading lines skipped")
+            << QByteArray("\n\r\n\nabc\ndef\n") << TextScanStatus::Ok << qint64(2) << 3;
+        QTest::newRow("longer line later")
+            << QByteArray("abc\nabcd\n") << TextScanStatus::UnequalLengths << qint64(1) << 0;
         QTest::newRow("CR LF") << numberedLines(4, 7, "\r\n") << TextScanStatus::Ok << qint64(4) << 7;
-        QTest::newRow("BOM not counted") << QByteArray("\xEF\xBB\xBF" "abc\ndef\n") << TextScanStatus::Ok << qint64(2) << 3;
+        QTest::newRow("BOM not counted") << QByteArray("\xEF\xBB\xBF"
+                                                       "abc\ndef\n")
+                                         << TextScanStatus::Ok << qint64(2) << 3;
         QTest::newRow("empty file") << QByteArray() << TextScanStatus::Ok << qint64(0) << 0;
         QTest::newRow("empty lines only") << QByteArray("\n\n\n") << TextScanStatus::Ok << qint64(0) << 0;
-        QTest::newRow("Latin-1 bytes count one each") << QByteArray("\xE9t\xE9\nabc\n") << TextScanStatus::Ok << qint64(2) << 3;
-        QTest::newRow("bytes, not characters") << QByteArray("\xC3\xA9t\nabc\n") << TextScanStatus::Ok << qint64(2) << 3;
+        QTest::newRow("Latin-1 bytes count one each")
+            << QByteArray("\xE9t\xE9\nabc\n") << TextScanStatus::Ok << qint64(2) << 3;
+        QTest::newRow("bytes, not characters")
+            << QByteArray("\xC3\xA9t\nabc\n") << TextScanStatus::Ok << qint64(2) << 3;
         // A record holds at most 65535 bytes; a longer line is refused before it is read whole.
         QTest::newRow("65535 bytes") << QByteArray(65535, 'a') + "\r\n" << TextScanStatus::Ok << qint64(1) << 65535;
-        QTest::newRow("65536 bytes on line 2") << "abc\n" + QByteArray(65536, 'b') + "\n" << TextScanStatus::LineTooLong
-                                               << qint64(1) << 0;
-        QTest::newRow("no line end in 200000 bytes") << QByteArray(200000, 'c') << TextScanStatus::LineTooLong
-                                                     << qint64(0) << 0;
+        QTest::newRow("65536 bytes on line 2") << "abc\n" + QByteArray(65536, 'b') + "\n"
+                                               << TextScanStatus::LineTooLong << qint64(1) << 0;
+        QTest::newRow("no line end in 200000 bytes")
+            << QByteArray(200000, 'c') << TextScanStatus::LineTooLong << qint64(0) << 0;
     }
 
     void scan()
@@ -244,7 +260,8 @@ private slots:
         }
         if (status == TextScanStatus::LineTooLong) {
             const QString text = QStringLiteral("La ligne n°%1 de la base texte dépasse 65535 caractères : un "
-                                                "enregistrement en compte au plus 65535.").arg(records + 1);
+                                                "enregistrement en compte au plus 65535.")
+                                     .arg(records + 1);
             QCOMPARE(result.error, text);
             TextBaseDisplay display;
             QString error;

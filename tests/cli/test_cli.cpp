@@ -164,7 +164,7 @@ QByteArray numericBase(int count, int letterAt = 0, qint64 declared = -1)
     return makeDbf({{"CODE", 'C', 10}, {"NOM", 'C', 12}}, records, declared);
 }
 
-} // namespace
+}  // namespace
 
 class TestCli : public QObject {
     Q_OBJECT
@@ -267,8 +267,7 @@ void TestCli::argumentErrors_data()
     QTest::newRow("symbology") << QStringList{"generate", src, "-o", "x", "--symbology", "pdf417"} << 2
                                << "--symbology";
     QTest::newRow("jobs 0") << QStringList{"generate", src, "-o", "x", "-j", "0"} << 2 << "--jobs";
-    QTest::newRow("range no colon") << QStringList{"generate", "a.txt", "-o", "x", "--range", "3"} << 2
-                                    << "--range";
+    QTest::newRow("range no colon") << QStringList{"generate", "a.txt", "-o", "x", "--range", "3"} << 2 << "--range";
     QTest::newRow("range zero") << QStringList{"generate", "a.txt", "-o", "x", "--range", "0:4"} << 2 << "--range";
     QTest::newRow("sample 0") << QStringList{"generate", src, "-o", "x", "--sample", "0"} << 2 << "--sample";
     QTest::newRow("blank kind") << QStringList{"generate", src, "-o", "x", "--blank", "rien"} << 2 << "--blank";
@@ -312,7 +311,8 @@ void TestCli::helpAndUsageFromTheExecutable()
     QVERIFY(none.err.contains(QStringLiteral("Commande manquante")));
 
     // A missing source, an unknown field: usage errors naming what is there.
-    ProcessResult missing = runProcess({"generate", path("absente.dbf"), "-o", path("x.dbf"), "--field", "CODE"}, config);
+    ProcessResult missing
+        = runProcess({"generate", path("absente.dbf"), "-o", path("x.dbf"), "--field", "CODE"}, config);
     QCOMPARE(missing.exitCode, 2);
     QVERIFY(missing.err.contains(QStringLiteral("n'existe pas")));
     ProcessResult field = runProcess({"generate", path("clients.dbf"), "-o", path("x.dbf"), "--field", "PRIX"}, config);
@@ -334,8 +334,7 @@ void TestCli::versionAndFontFromTheExecutable()
     process.setProcessEnvironment(env);
     auto run = [&process](const QStringList& arguments) {
         process.start(QStringLiteral(CODIFLUX_CLI_EXE), arguments);
-        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode()
-                                                                                               : -1;
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     };
     QCOMPARE(run({QStringLiteral("--version")}), 0);
     QVERIFY(QRegularExpression(QStringLiteral("^codiflux-cli \\d+\\.\\d+\\.\\d+\n$"))
@@ -354,13 +353,48 @@ void TestCli::versionAndFontFromTheExecutable()
 void TestCli::optionValues()
 {
     QSettings settings(path(QStringLiteral("empty.ini")), QSettings::IniFormat);
-    const ParseResult r = parseArguments(
-        {"generate", "b.dbf", "-o", "c.dbf", "--symbology", "QR", "--module=3", "--margin", "2", "--dm-size",
-         "Automatique (carré)", "--dm-scheme", "c40", "--qr-version", "7", "--qr-level", "H", "--qr-mode",
-         "8-bit data", "--qr-case", "insensible", "--no-eol", "--eol-char", "/", "--invert-h", "--invert-v",
-         "--no-invert-bits", "--no-invert-pixels", "--blank", "spaces", "--trim-left", "--new-field", "DM", "--txt",
-         "--verify", "-j", "3", "--sample", "12", "--field", "CODE"},
-        settings);
+    const ParseResult r = parseArguments({"generate",
+                                          "b.dbf",
+                                          "-o",
+                                          "c.dbf",
+                                          "--symbology",
+                                          "QR",
+                                          "--module=3",
+                                          "--margin",
+                                          "2",
+                                          "--dm-size",
+                                          "Automatique (carré)",
+                                          "--dm-scheme",
+                                          "c40",
+                                          "--qr-version",
+                                          "7",
+                                          "--qr-level",
+                                          "H",
+                                          "--qr-mode",
+                                          "8-bit data",
+                                          "--qr-case",
+                                          "insensible",
+                                          "--no-eol",
+                                          "--eol-char",
+                                          "/",
+                                          "--invert-h",
+                                          "--invert-v",
+                                          "--no-invert-bits",
+                                          "--no-invert-pixels",
+                                          "--blank",
+                                          "spaces",
+                                          "--trim-left",
+                                          "--new-field",
+                                          "DM",
+                                          "--txt",
+                                          "--verify",
+                                          "-j",
+                                          "3",
+                                          "--sample",
+                                          "12",
+                                          "--field",
+                                          "CODE"},
+                                         settings);
     QCOMPARE(r.exitCode, -1);
     const Options& o = r.options;
     QCOMPARE(o.command, Command::Generate);
@@ -393,8 +427,8 @@ void TestCli::optionValues()
     QCOMPARE(o.sampleRecord, qint64(12));
 
     // A line feed ends the bands by name or escape; any other text keeps its first character.
-    for (const auto& [text, stored] : {std::pair{"lf", "\n"}, std::pair{"LF", "\n"}, std::pair{"\\n", "\n"},
-                                       std::pair{"l", "l"}}) {
+    for (const auto& [text, stored] :
+         {std::pair{"lf", "\n"}, std::pair{"LF", "\n"}, std::pair{"\\n", "\n"}, std::pair{"l", "l"}}) {
         const ParseResult e = parseArguments({"preview", "b.dbf", "--eol-char", QString::fromLatin1(text)}, settings);
         QCOMPARE(e.exitCode, -1);
         QCOMPARE(e.options.parameters.finLigneCaractere, QString::fromLatin1(stored));
@@ -483,9 +517,8 @@ void TestCli::presetOverriddenByOptions()
 {
     QSettings settings(path(QStringLiteral("presets.ini")), QSettings::IniFormat);
     // Options win whatever side of --preset they stand on.
-    const ParseResult r =
-        parseArguments({"preview", "b.dbf", "--qr-level", "Low", "--preset", "Etiquettes QR", "--invert-bits"},
-                       settings);
+    const ParseResult r = parseArguments(
+        {"preview", "b.dbf", "--qr-level", "Low", "--preset", "Etiquettes QR", "--invert-bits"}, settings);
     QCOMPARE(r.exitCode, -1);
     QCOMPARE(r.options.parameters.typeEncodage, 1);
     QCOMPARE(r.options.parameters.qrModeEncodage, 2);
@@ -514,7 +547,7 @@ void TestCli::presetInTheExecutable()
     ProcessResult r = runProcess({"preview", path("clients.dbf"), "--field", "CODE", "--preset", "QR"}, config);
     QCOMPARE(r.exitCode, 0);
     QVERIFY2(r.out.contains(QStringLiteral("(W) : 21\n")), qPrintable(r.out));  // a version 1 QR code
-    QVERIFY(!r.out.contains(QChar(0x2588)));  // not a terminal: no drawing
+    QVERIFY(!r.out.contains(QChar(0x2588)));                                    // not a terminal: no drawing
 
     r = runProcess({"preview", path("clients.dbf"), "--field", "CODE", "--preset", "default"}, config);
     QCOMPARE(r.exitCode, 0);
@@ -551,8 +584,8 @@ void TestCli::jobFromDbf()
     QVERIFY(job.blankCodes);
 
     // --sample names the record; a blank one is kept (the run refuses it).
-    GenerationJob other = jobFor({"generate", path("clients.dbf"), "-o", path("out.dbf"), "--field", "NOM",
-                                  "--sample", "2", "--new-field", "NOM2D"});
+    GenerationJob other = jobFor({"generate", path("clients.dbf"), "-o", path("out.dbf"), "--field", "NOM", "--sample",
+                                  "2", "--new-field", "NOM2D"});
     QCOMPARE(other.fieldIndex, 1);
     QCOMPARE(other.newFieldName, QStringLiteral("NOM2D"));
     QCOMPARE(other.sample.size(), 20);
@@ -574,15 +607,15 @@ void TestCli::jobFromDbf()
 void TestCli::jobFromText()
 {
     qint64 sample = 0;
-    const GenerationJob job =
-        jobFor({"generate", path("adresses.txt"), "-o", path("out.txt"), "--range", "3:8"}, &sample);
+    const GenerationJob job
+        = jobFor({"generate", path("adresses.txt"), "-o", path("out.txt"), "--range", "3:8"}, &sample);
     QCOMPARE(job.typeSource, int(BaseText));
     QCOMPARE(job.rangeStart, 3);
     QCOMPARE(job.rangeCount, 8);
     QCOMPARE(job.sample, QByteArray("00100000"));
     QCOMPARE(sample, qint64(1));
-    const GenerationJob second =
-        jobFor({"generate", path("adresses.txt"), "-o", path("out.txt"), "--range", "3:8", "--sample", "2"});
+    const GenerationJob second
+        = jobFor({"generate", path("adresses.txt"), "-o", path("out.txt"), "--range", "3:8", "--sample", "2"});
     QCOMPARE(second.sample, QByteArray("00100013"));
 }
 
@@ -595,20 +628,22 @@ void TestCli::sameBytesAsBaseEncoder_data()
     const QString adresses = path("adresses.txt");
     QTest::newRow("dbf datamatrix defaults") << QStringList{"generate", clients, "--field", "CODE"} << false;
     QTest::newRow("dbf datamatrix auto, txt, eol /")
-        << QStringList{"generate", clients, "--field", "NOM", "--dm-size", "auto-square", "--txt", "--eol-char", "/",
-                       "--invert-h", "--blank", "spaces", "--module", "2", "--margin", "1"}
+        << QStringList{"generate", clients,      "--field",  "NOM",        "--dm-size", "auto-square",
+                       "--txt",    "--eol-char", "/",        "--invert-h", "--blank",   "spaces",
+                       "--module", "2",          "--margin", "1"}
         << false;
-    QTest::newRow("dbf qr 8-bit")
-        << QStringList{"generate", clients, "--field", "ADRESSE", "--symbology", "qr", "--qr-mode", "8-bit data",
-                       "--qr-level", "Q", "--qr-version", "4", "--no-eol", "--invert-v", "--txt"}
-        << false;
+    QTest::newRow("dbf qr 8-bit") << QStringList{"generate",     clients,     "--field",    "ADRESSE",    "--symbology",
+                                                 "qr",           "--qr-mode", "8-bit data", "--qr-level", "Q",
+                                                 "--qr-version", "4",         "--no-eol",   "--invert-v", "--txt"}
+                                  << false;
     QTest::newRow("dbf memo as code, spaces removed, line feeds")
-        << QStringList{"generate", clients, "--field", "NOTES", "--dm-size", "18x18", "--trim-left", "--trim-right",
-                       "--eol-char", "lf", "--txt"}
+        << QStringList{"generate",    clients,        "--field",    "NOTES", "--dm-size", "18x18",
+                       "--trim-left", "--trim-right", "--eol-char", "lf",    "--txt"}
         << false;
     QTest::newRow("text datamatrix") << QStringList{"generate", adresses, "--range", "1:10"} << true;
-    QTest::newRow("text qr numeric")
-        << QStringList{"generate", adresses, "--range", "3:8", "--symbology", "qr", "--no-invert-pixels"} << true;
+    QTest::newRow("text qr numeric") << QStringList{"generate",    adresses, "--range",           "3:8",
+                                                    "--symbology", "qr",     "--no-invert-pixels"}
+                                     << true;
 }
 
 void TestCli::sameBytesAsBaseEncoder()
@@ -654,12 +689,14 @@ void TestCli::sameBytesAsBaseEncoder()
 void TestCli::executableWritesTheSameBytes()
 {
     const QString config = path(QStringLiteral("config-none"));
-    GenerationJob job = jobFor({"generate", path("clients.dbf"), "-o", path("exe-ref.dbf"), "--field", "CODE", "--txt"});
+    GenerationJob job
+        = jobFor({"generate", path("clients.dbf"), "-o", path("exe-ref.dbf"), "--field", "CODE", "--txt"});
     QVERIFY(runBaseEncoder(job).ok);
     for (const char* jobs : {"1", "3"}) {
         const QString out = path(QStringLiteral("exe-%1.dbf").arg(QLatin1String(jobs)));
         const ProcessResult r = runProcess(
-            {"generate", path("clients.dbf"), "-o", out, "--field", "CODE", "--txt", "--verify", "--jobs", jobs}, config);
+            {"generate", path("clients.dbf"), "-o", out, "--field", "CODE", "--txt", "--verify", "--jobs", jobs},
+            config);
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.startsWith(QStringLiteral("Fabrication de la base encodée correcte.\n")));
         QVERIFY2(!r.err.contains(QLatin1Char('\r')), "progress bar shown without a terminal");
@@ -669,10 +706,11 @@ void TestCli::executableWritesTheSameBytes()
     // The encoded DBF as a peer reads it.
     QProcess python;
     python.start(QStringLiteral(CODIFLUX_PYTHON),
-                 {"-c", "import sys, dbfread\n"
-                        "t = dbfread.DBF(sys.argv[1], encoding='latin1', ignore_missing_memofile=True)\n"
-                        "rows = list(t)\n"
-                        "print(len(rows), [f.name for f in t.fields][-1], [f.length for f in t.fields][-1])\n",
+                 {"-c",
+                  "import sys, dbfread\n"
+                  "t = dbfread.DBF(sys.argv[1], encoding='latin1', ignore_missing_memofile=True)\n"
+                  "rows = list(t)\n"
+                  "print(len(rows), [f.name for f in t.fields][-1], [f.length for f in t.fields][-1])\n",
                   path("exe-3.dbf")});
     QVERIFY(python.waitForFinished(60000));
     QCOMPARE(QString::fromUtf8(python.readAllStandardOutput()).trimmed(), QStringLiteral("299 _CODE 111"));
@@ -685,11 +723,12 @@ void TestCli::failuresAreTheSameForEveryJobCount_data()
 
     QTest::newRow("refused value") << numericBase(700, 433)
                                    << "Erreur en cours d'encodage à l'enregistrement 433 valeur à encoder:\n12a45     ";
-    QTest::newRow("short record") << numericBase(600, 0, 640)
-                                  << "Erreur de lecture de la base DBF à encoder. L'enregistrement n°601 est trop court.";
+    QTest::newRow("short record") << numericBase(
+        600, 0, 640) << "Erreur de lecture de la base DBF à encoder. L'enregistrement n°601 est trop court.";
     // The refused value comes before the missing records: it wins.
-    QTest::newRow("refused before short") << numericBase(600, 590, 650)
-                                          << "Erreur en cours d'encodage à l'enregistrement 590 valeur à encoder:\n12a45     ";
+    QTest::newRow("refused before short")
+        << numericBase(600, 590, 650)
+        << "Erreur en cours d'encodage à l'enregistrement 590 valeur à encoder:\n12a45     ";
 }
 
 void TestCli::failuresAreTheSameForEveryJobCount()
@@ -722,19 +761,22 @@ void TestCli::verifyPassesOnGoodCodes_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::newRow("defaults") << QStringList{"--field", "CODE"};
-    QTest::newRow("dm module 3 margin 2, all inversions")
-        << QStringList{"--field", "CODE", "--module", "3", "--margin", "2", "--invert-h", "--invert-v",
-                       "--no-invert-bits", "--no-invert-pixels", "--eol-char", "#"};
+    QTest::newRow("dm module 3 margin 2, all inversions") << QStringList{"--field",          "CODE",
+                                                                         "--module",         "3",
+                                                                         "--margin",         "2",
+                                                                         "--invert-h",       "--invert-v",
+                                                                         "--no-invert-bits", "--no-invert-pixels",
+                                                                         "--eol-char",       "#"};
     QTest::newRow("dm latin-1 names, 16x48") << QStringList{"--field", "NOM", "--dm-size", "16x48"};
-    QTest::newRow("qr 8-bit, high") << QStringList{"--field", "ADRESSE", "--symbology", "qr", "--qr-mode", "8bit",
-                                                   "--qr-level", "H", "--no-eol", "--blank", "spaces"};
+    QTest::newRow("qr 8-bit, high") << QStringList{"--field",   "ADRESSE", "--symbology", "qr",
+                                                   "--qr-mode", "8bit",    "--qr-level",  "H",
+                                                   "--no-eol",  "--blank", "spaces"};
 }
 
 void TestCli::verifyPassesOnGoodCodes()
 {
     QFETCH(QStringList, options);
-    const GenerationJob job =
-        jobFor(QStringList{"generate", path("clients.dbf"), "-o", path("checked.dbf")} + options);
+    const GenerationJob job = jobFor(QStringList{"generate", path("clients.dbf"), "-o", path("checked.dbf")} + options);
     const Outcome run = runCli(job, 2, 16, true);
     QVERIFY2(run.ok, qPrintable(run.error));
     QVERIFY(QFile::exists(path("checked.dbf")));
@@ -827,14 +869,16 @@ void TestCli::previewOfTheSample()
         for (int c = 0; c < 36; ++c) {
             const bool top = symbol.grid().dark(c, r);
             const bool bottom = symbol.grid().dark(c, r + 1);
-            const QChar expected = top && bottom ? QChar(0x2588) : top ? QChar(0x2580) : bottom ? QChar(0x2584) : QChar(' ');
+            const QChar expected = top && bottom ? QChar(0x2588)
+                : top                            ? QChar(0x2580)
+                : bottom                         ? QChar(0x2584)
+                                                 : QChar(' ');
             QCOMPARE(lines.at(1 + r / 2).at(2 + c), expected);
         }
 
     // The space removal of the set applies to the preview only.
-    parsed = parseArguments({"preview", path("clients.dbf"), "--field", "CODE", "--trim-right", "--dm-size",
-                             "auto-square"},
-                            settings);
+    parsed = parseArguments(
+        {"preview", path("clients.dbf"), "--field", "CODE", "--trim-right", "--dm-size", "auto-square"}, settings);
     QCOMPARE(buildJob(parsed.options, job, nullptr, nullptr), int(ExitSuccess));
     QVERIFY(previewSample(job, parsed.options.parameters, preview, &error));
     QCOMPARE(preview.value, QByteArray("CF20240000"));
@@ -864,15 +908,16 @@ void TestCli::longCodeFieldWarning()
     const QString config = path(QStringLiteral("config-none"));
     for (const auto& [size, warned] : {std::pair{"26x26", false}, std::pair{"32x32", true}}) {
         const QString out = path(QStringLiteral("long-%1.dbf").arg(QLatin1String(size)));
-        const ProcessResult r =
-            runProcess({"generate", path("clients.dbf"), "-o", out, "--field", "CODE", "--dm-size", size}, config);
+        const ProcessResult r
+            = runProcess({"generate", path("clients.dbf"), "-o", out, "--field", "CODE", "--dm-size", size}, config);
         QCOMPARE(r.exitCode, 0);
         const QByteArray b = readFile(out);
         const int length = quint8(b[32 * 11 + 16]) | (quint8(b[32 * 11 + 17]) << 8);  // the new field's descriptor
         QCOMPARE(length > 254, warned);
         QCOMPARE(r.err.contains(QStringLiteral("La plupart des lecteurs dBase (LibreOffice notamment)")), warned);
         if (warned)
-            QVERIFY2(r.err.contains(QStringLiteral("plus de 254 caractères")) && r.err.contains(QStringLiteral("(TXT)")),
+            QVERIFY2(r.err.contains(QStringLiteral("plus de 254 caractères"))
+                         && r.err.contains(QStringLiteral("(TXT)")),
                      qPrintable(r.err));
     }
 }
@@ -930,16 +975,18 @@ void TestCli::tablesReadAsTheEngineReadsThem_data()
     QTest::addColumn<testsupport::DbfLayout>("layout");
     const QList<FieldDef> two = {{"NOM", 'C', 10}, {"NUM", 'C', 5}};
     QTest::newRow("0x30 in a database container")
-        << two << testsupport::DbfLayout{.version = 0x30,
-                                         .afterTerminator = QByteArray("..\\DATA\\CRM.DBC").leftJustified(263, '\0')};
-    QTest::newRow("0x03 header padded by two bytes") << two << testsupport::DbfLayout{.afterTerminator = QByteArray(2, '\0')};
+        << two
+        << testsupport::DbfLayout{.version = 0x30,
+                                  .afterTerminator = QByteArray("..\\DATA\\CRM.DBC").leftJustified(263, '\0')};
+    QTest::newRow("0x03 header padded by two bytes")
+        << two << testsupport::DbfLayout{.afterTerminator = QByteArray(2, '\0')};
     QList<FieldDef> wide;
     for (int i = 0; i < 299; ++i)
         wide.append({"F" + QByteArray::number(i), 'C', 1});
     wide.append({"NUM", 'C', 5});
     QTest::newRow("300 fields") << wide << testsupport::DbfLayout{};
-    QTest::newRow("C field of 40000 bytes") << QList<FieldDef>{{"NOTE", 'C', 40000}, {"NUM", 'C', 5}}
-                                            << testsupport::DbfLayout{};
+    QTest::newRow("C field of 40000 bytes")
+        << QList<FieldDef>{{"NOTE", 'C', 40000}, {"NUM", 'C', 5}} << testsupport::DbfLayout{};
 }
 
 void TestCli::tablesReadAsTheEngineReadsThem()
@@ -991,12 +1038,13 @@ void TestCli::lyingHeadersEndPromptly_data()
                                               << "Aucun enregistrement n'a de valeur dans le champ « \" ».";
     // More records than the window lists, none with a value: the search stops where the listing does.
     QList<QList<QByteArray>> blanks(1500, {QByteArray()});
-    QTest::newRow("1500 blank records") << makeDbf({{"CODE", 'C', 10}}, blanks) << "CODE"
-                                        << "Aucun des 1000 premiers enregistrements n'a de valeur dans le champ « CODE » : "
-                                           "choisissez l'enregistrement d'exemple avec --sample N.";
+    QTest::newRow("1500 blank records")
+        << makeDbf({{"CODE", 'C', 10}}, blanks) << "CODE"
+        << "Aucun des 1000 premiers enregistrements n'a de valeur dans le champ « CODE » : "
+           "choisissez l'enregistrement d'exemple avec --sample N.";
     QTest::newRow("CSV of 1500 blank rows") << QByteArray("CODE;NOM\n" + QByteArray(";x\n").repeated(1500)) << "CODE"
-                                         << "Aucun des 1000 premiers enregistrements n'a de valeur dans la colonne "
-                                            "« CODE » : choisissez l'enregistrement d'exemple avec --sample N.";
+                                            << "Aucun des 1000 premiers enregistrements n'a de valeur dans la colonne "
+                                               "« CODE » : choisissez l'enregistrement d'exemple avec --sample N.";
 }
 
 void TestCli::lyingHeadersEndPromptly()
@@ -1011,7 +1059,8 @@ void TestCli::lyingHeadersEndPromptly()
     for (const QStringList& command : {QStringList{"preview"}, QStringList{"generate", "-o", folder + "/o" + name}}) {
         QProcess process;
         process.setProcessEnvironment(environmentWithSettings(path(QStringLiteral("config-none"))));
-        process.start(QStringLiteral(CODIFLUX_CLI_EXE), command + QStringList{folder + QLatin1Char('/') + name, "--field", field});
+        process.start(QStringLiteral(CODIFLUX_CLI_EXE),
+                      command + QStringList{folder + QLatin1Char('/') + name, "--field", field});
         const bool ended = process.waitForFinished(20000);
         if (!ended) {
             process.kill();
@@ -1088,7 +1137,8 @@ void TestCli::interruptGuardGivesTheRunUp()
     QString error;
     QVERIFY(writer.open(QByteArray(33, ' '), &error));
     // The two temporaries, beside the destinations' lock files.
-    auto temporaries = [&folder] { return entries(folder).filter(QRegularExpression(QStringLiteral("(?<!\\.lock)$"))); };
+    auto temporaries
+        = [&folder] { return entries(folder).filter(QRegularExpression(QStringLiteral("(?<!\\.lock)$"))); };
     QCOMPARE(temporaries().size(), 2);
     RunAbandon abandon;
     abandon.attach(&files);
@@ -1122,8 +1172,8 @@ void TestCli::interruptGuardGivesTheRunUp()
 void TestCli::resourceLimitsGiveAMessage_data()
 {
     QTest::addColumn<QString>("limit");
-    QTest::addColumn<qint64>("records");   // held by the file (sparse beyond the first)
-    QTest::addColumn<int>("length");       // of the field beside the one encoded
+    QTest::addColumn<qint64>("records");  // held by the file (sparse beyond the first)
+    QTest::addColumn<int>("length");      // of the field beside the one encoded
     QTest::addColumn<QString>("message");
     // A file-size limit: the write fails instead of the process being killed.
     QTest::newRow("file size") << "--fsize=100000" << qint64(20000) << 2 << "Erreur d'écriture de la base encodée";
@@ -1158,8 +1208,9 @@ void TestCli::resourceLimitsGiveAMessage()
     QVERIFY(writeFile(folder + QStringLiteral("/out.dbf"), "la bonne base d'hier"));
     QProcess process;
     process.setProcessEnvironment(environmentWithSettings(path(QStringLiteral("config-none"))));
-    process.start(QStringLiteral("prlimit"), {limit, QStringLiteral(CODIFLUX_CLI_EXE), "generate", source, "--field",
-                                              "REF", "-o", folder + "/out.dbf", "--txt", "--jobs", "256"});
+    process.start(QStringLiteral("prlimit"),
+                  {limit, QStringLiteral(CODIFLUX_CLI_EXE), "generate", source, "--field", "REF", "-o",
+                   folder + "/out.dbf", "--txt", "--jobs", "256"});
     QVERIFY(process.waitForFinished(120000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 1);
@@ -1179,7 +1230,8 @@ QByteArray csvBase(int count, int letterAt = 0)
         QByteArray code = i % 37 == 0 ? QByteArray() : QByteArray::number(1000000 + i * 7);
         if (i == letterAt)
             code = "12a45";
-        out += code + ";" + (i % 50 == 0 ? "\"L\xE9on\r\n\"\"" + QByteArray::number(i) + "\"\"\"" : "Z\xE9" + QByteArray::number(i))
+        out += code + ";"
+            + (i % 50 == 0 ? "\"L\xE9on\r\n\"\"" + QByteArray::number(i) + "\"\"\"" : "Z\xE9" + QByteArray::number(i))
             + "\r\n";
     }
     return out;
@@ -1190,7 +1242,8 @@ void TestCli::csvSameBytesForEveryJobCount_data()
     QTest::addColumn<int>("letterAt");
     QTest::addColumn<QString>("message");
     QTest::newRow("good base") << 0 << QString();
-    QTest::newRow("refused value") << 433 << "Erreur en cours d'encodage à l'enregistrement 433 valeur à encoder:\n12a45";
+    QTest::newRow("refused value") << 433
+                                   << "Erreur en cours d'encodage à l'enregistrement 433 valeur à encoder:\n12a45";
 }
 
 void TestCli::csvSameBytesForEveryJobCount()
@@ -1267,17 +1320,21 @@ void TestCli::refusalsTouchNothing_data()
 
     QTest::newRow("memo file as destination")
         << QStringList{"@/clients.dbf", "--field", "CODE", "-o", "@/clients.dbt"} << 1
-        << "Le fichier de destination doit être différent du fichier mémo de la base d'origine" << "clients.dbt";
+        << "Le fichier de destination doit être différent du fichier mémo de la base d'origine"
+        << "clients.dbt";
     QTest::newRow("FIFO source") << QStringList{"@/pipe.dbf", "--field", "CODE", "-o", "@/r.dbf"} << 2
-                                 << "n'est pas un fichier ordinaire." << "r.dbf";
+                                 << "n'est pas un fichier ordinaire."
+                                 << "r.dbf";
     QTest::newRow("text form's name taken by a folder")
         << QStringList{"@/clients.dbf", "--field", "CODE", "-o", "@/r.dbf", "--txt"} << 1
-        << "r.txt » n'est pas un fichier ordinaire" << "r.dbf";
+        << "r.txt » n'est pas un fichier ordinaire"
+        << "r.dbf";
     QTest::newRow("new field named as a field")
         << QStringList{"@/clients.dbf", "--field", "CODE", "--new-field", "nom", "-o", "@/r.dbf"} << 1
-        << "La base d'origine a déjà un champ nommé « nom »" << "r.dbf";
-    QTest::newRow("encoded base encoded again") << QStringList{"@/encoded.dbf", "--field", "CODE", "-o", "@/r.dbf"}
-                                                << 1 << "La base d'origine a déjà un champ nommé « _CODE »"
+        << "La base d'origine a déjà un champ nommé « nom »"
+        << "r.dbf";
+    QTest::newRow("encoded base encoded again") << QStringList{"@/encoded.dbf", "--field", "CODE", "-o", "@/r.dbf"} << 1
+                                                << "La base d'origine a déjà un champ nommé « _CODE »"
                                                 << "r.dbf";
 }
 
@@ -1314,7 +1371,8 @@ void TestCli::sameOutputUnderAFrenchLocale()
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     const QList<QPair<QString, QString>> french{{"LOCPATH", locales.path()},
                                                 {"LANG", QString::fromLatin1(testsupport::frenchLocaleName())},
-                                                {"LC_ALL", QString()}, {"LC_NUMERIC", QString()}};
+                                                {"LC_ALL", QString()},
+                                                {"LC_NUMERIC", QString()}};
     const QString config = path(QStringLiteral("config-none"));
     const QStringList options{"--field", "SOLDE", "--symbology", "qr", "--qr-mode", "alphanumeric"};
     ProcessResult r = runProcess(QStringList{"preview", path("clients.dbf")} + options, config, {}, french);

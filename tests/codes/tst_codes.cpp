@@ -179,8 +179,8 @@ QString roundTrip(const EncodingParameters& p, const QByteArray& value, int* sym
             return QStringLiteral("decoded %1 instead of %2 (%3)")
                 .arg(QString::fromLatin1(decoded->toHex()), QString::fromLatin1(value.toHex()), describe(o));
         // zxing-cpp reads every symbol but libdmtx's 144x144 Datamatrix (see verify.h).
-        const bool largest = p.symbology == SymbologyDatamatrix &&
-                             (w - 2 * p.marginSize) / std::max(1, p.moduleSize) == 144;
+        const bool largest
+            = p.symbology == SymbologyDatamatrix && (w - 2 * p.marginSize) / std::max(1, p.moduleSize) == 144;
         if (decoder.reader() != (largest ? SymbolReader::Libdmtx : SymbolReader::Zxing))
             return QStringLiteral("read by the wrong decoder (%1)").arg(describe(o));
         if (symbols)
@@ -189,7 +189,7 @@ QString roundTrip(const EncodingParameters& p, const QByteArray& value, int* sym
     return {};
 }
 
-} // namespace
+}  // namespace
 
 class TestCodes : public QObject {
     Q_OBJECT
@@ -254,13 +254,41 @@ void TestCodes::choiceLists()
     };
 
     QCOMPARE(texts(datamatrixSizeChoices()),
-             QStringList({"8x18", "8x32", "10x10", "12x12", "12x26", "12x36", "14x14", "16x16", "16x36", "16x48",
-                          "18x18", "20x20", "22x22", "24x24", "26x26", "32x32", "36x36", "40x40", "44x44", "48x48",
-                          "52x52", "64x64", "72x72", "80x80", "88x88", "96x96", "104x104", "120x120", "132x132",
-                          "144x144", QString::fromUtf8("Automatique (carr\xC3\xA9)"), "Automatique (rect.)"}));
+             QStringList({"8x18",
+                          "8x32",
+                          "10x10",
+                          "12x12",
+                          "12x26",
+                          "12x36",
+                          "14x14",
+                          "16x16",
+                          "16x36",
+                          "16x48",
+                          "18x18",
+                          "20x20",
+                          "22x22",
+                          "24x24",
+                          "26x26",
+                          "32x32",
+                          "36x36",
+                          "40x40",
+                          "44x44",
+                          "48x48",
+                          "52x52",
+                          "64x64",
+                          "72x72",
+                          "80x80",
+                          "88x88",
+                          "96x96",
+                          "104x104",
+                          "120x120",
+                          "132x132",
+                          "144x144",
+                          QString::fromUtf8("Automatique (carr\xC3\xA9)"),
+                          "Automatique (rect.)"}));
     QCOMPARE(values(datamatrixSizeChoices()),
-             QList<int>({24, 25, 0, 1, 26, 27, 2, 3, 28, 29, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
-                         20, 21, 22, 23, -2, -3}));
+             QList<int>({24, 25, 0,  1,  26, 27, 2,  3,  28, 29, 4,  5,  6,  7,  8,  9,
+                         10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, -2, -3}));
     // Each fixed entry names the symbol the library makes for its value.
     for (const Choice& c : datamatrixSizeChoices()) {
         if (c.value < 0)
@@ -270,7 +298,8 @@ void TestCodes::choiceLists()
         QCOMPARE(QString::fromLatin1(c.text), QStringLiteral("%1x%2").arg(rows).arg(cols));
     }
 
-    QCOMPARE(texts(datamatrixSchemeChoices()), QStringList({"Ascii", "C40", "Text", "X12", "Edifact", "Base256", "AutoBest"}));
+    QCOMPARE(texts(datamatrixSchemeChoices()),
+             QStringList({"Ascii", "C40", "Text", "X12", "Edifact", "Base256", "AutoBest"}));
     QCOMPARE(values(datamatrixSchemeChoices()), QList<int>({0, 1, 2, 3, 4, 5, -1}));
     QCOMPARE(values(datamatrixSchemeChoices()),
              QList<int>({DmtxSchemeAscii, DmtxSchemeC40, DmtxSchemeText, DmtxSchemeX12, DmtxSchemeEdifact,
@@ -337,10 +366,11 @@ void TestCodes::workedExample_data()
     QTest::addColumn<QString>("preview");
 
     QTest::newRow("none") << makeOptions(false, false, false, false) << false << QByteArray("FGBA") << "FG\nBA";
-    QTest::newRow("pixel inversion") << makeOptions(false, false, false, true) << false << QByteArray("KJOP") << "KJ\nOP";
+    QTest::newRow("pixel inversion") << makeOptions(false, false, false, true) << false << QByteArray("KJOP")
+                                     << "KJ\nOP";
     QTest::newRow("bit inversion") << makeOptions(false, false, true, false) << false << QByteArray("KGIA") << "KG\nIA";
-    QTest::newRow("horizontal inversion") << makeOptions(true, false, false, false) << false << QByteArray("GFAB")
-                                          << "GF\nAB";
+    QTest::newRow("horizontal inversion")
+        << makeOptions(true, false, false, false) << false << QByteArray("GFAB") << "GF\nAB";
     QTest::newRow("vertical inversion") << makeOptions(false, true, false, false) << false << QByteArray("FMBA")
                                         << "FM\nBA";
     QTest::newRow("end-of-line /") << makeOptions(false, false, false, false, true, '/') << false
@@ -348,8 +378,8 @@ void TestCodes::workedExample_data()
     QTest::newRow("defaults") << makeOptions(false, false, true, true, true, endOfLineCharacter(QString())) << false
                               << QByteArray("FJ HP ") << "FJ\nHP";
     QTest::newRow("blank") << makeOptions(false, false, false, false) << true << QByteArray("AAAA") << "AA\nAA";
-    QTest::newRow("blank, pixel inversion") << makeOptions(false, false, false, true) << true << QByteArray("PPPP")
-                                            << "PP\nPP";
+    QTest::newRow("blank, pixel inversion")
+        << makeOptions(false, false, false, true) << true << QByteArray("PPPP") << "PP\nPP";
 }
 
 void TestCodes::workedExample()
@@ -467,8 +497,8 @@ void TestCodes::endOfLine()
     QCOMPARE(ended.field, plain.field.mid(0, 6) + '#' + plain.field.mid(6, 6) + '#' + plain.field.mid(12, 6) + '#');
     QCOMPARE(ended.preview, plain.preview);
     QVERIFY(!ended.preview.contains(QLatin1Char('#')));
-    QCOMPARE(ended.preview, QString::fromLatin1(plain.field.mid(0, 6) + '\n' + plain.field.mid(6, 6) + '\n' +
-                                                plain.field.mid(12, 6)));
+    QCOMPARE(ended.preview,
+             QString::fromLatin1(plain.field.mid(0, 6) + '\n' + plain.field.mid(6, 6) + '\n' + plain.field.mid(12, 6)));
 
     // An end-of-line character that is itself a code letter or a line feed
     // stays out of the preview too.
@@ -577,7 +607,8 @@ void TestCodes::datamatrixGridMatchesLibraryPixels()
     // The library's own reading of its image, pixel by pixel.
     DmtxEncodePtr encoder = createDatamatrixEncoder(datamatrixParameters(scheme, size, module, margin));
     QByteArray value("ABC123");
-    QVERIFY(dmtxEncodeDataMatrix(encoder.get(), int(value.size()), reinterpret_cast<unsigned char*>(value.data())) != 0);
+    QVERIFY(dmtxEncodeDataMatrix(encoder.get(), int(value.size()), reinterpret_cast<unsigned char*>(value.data()))
+            != 0);
     DmtxImage* image = encoder->image;
     const int w = dmtxImageGetProp(image, DmtxPropWidth);
     const int h = dmtxImageGetProp(image, DmtxPropHeight);
@@ -660,13 +691,13 @@ void TestCodes::encodingFailures_data()
     const QByteArray text("CODIFLUX-2024-000123");
     QTest::newRow("10x10 too small") << datamatrixParameters(DmtxSchemeAutoBest, DmtxSymbol10x10) << text << false;
     QTest::newRow("8x18 too small") << datamatrixParameters(DmtxSchemeAscii, DmtxSymbol8x18) << text << false;
-    QTest::newRow("12x36 too small") << datamatrixParameters(DmtxSchemeAutoBest, DmtxSymbol12x36)
-                                     << repeated("x1", 40) << false;
+    QTest::newRow("12x36 too small") << datamatrixParameters(DmtxSchemeAutoBest, DmtxSymbol12x36) << repeated("x1", 40)
+                                     << false;
     QTest::newRow("22x22 holds it") << datamatrixParameters(DmtxSchemeAutoBest, DmtxSymbol22x22) << text << true;
     QTest::newRow("Edifact lower case") << datamatrixParameters(DmtxSchemeEdifact, DmtxSymbolSquareAuto)
                                         << QByteArray("abc") << false;
-    QTest::newRow("X12 lower case") << datamatrixParameters(DmtxSchemeX12, DmtxSymbolSquareAuto)
-                                    << QByteArray("abcdef") << false;
+    QTest::newRow("X12 lower case") << datamatrixParameters(DmtxSchemeX12, DmtxSymbolSquareAuto) << QByteArray("abcdef")
+                                    << false;
     QTest::newRow("144x144 overflow") << datamatrixParameters(DmtxSchemeAscii, DmtxSymbolSquareAuto)
                                       << repeated("\xE9", 2000) << false;
     QTest::newRow("QR Numeric letters") << qrParameters(QR_MODE_NUM, QR_ECLEVEL_L) << QByteArray("12A45") << false;
@@ -705,15 +736,16 @@ void TestCodes::automaticSizes()
     const EncodedSymbol rect = encodeSymbol(datamatrixParameters(DmtxSchemeAscii, DmtxSymbolRectAuto), "12");
     QCOMPARE(rect.grid().width(), 18);
     QCOMPARE(rect.grid().height(), 8);
-    const EncodedSymbol large = encodeSymbol(datamatrixParameters(DmtxSchemeAscii, DmtxSymbolSquareAuto),
-                                             repeated("ABCDEFGHIJ", 500));
+    const EncodedSymbol large
+        = encodeSymbol(datamatrixParameters(DmtxSchemeAscii, DmtxSymbolSquareAuto), repeated("ABCDEFGHIJ", 500));
     QVERIFY(large.isValid());
     QVERIFY(large.grid().width() >= 88);
     QCOMPARE(large.grid().width(), large.grid().height());
-    const EncodedSymbol longRect = encodeSymbol(datamatrixParameters(DmtxSchemeAscii, DmtxSymbolRectAuto),
-                                                repeated("AB", 60));
+    const EncodedSymbol longRect
+        = encodeSymbol(datamatrixParameters(DmtxSchemeAscii, DmtxSymbolRectAuto), repeated("AB", 60));
     QVERIFY(!longRect.isValid());  // beyond the largest rectangle, 16x48
-    QVERIFY(roundTrip(datamatrixParameters(DmtxSchemeAscii, DmtxSymbolSquareAuto), repeated("ABCDEFGHIJ", 500)).isEmpty());
+    QVERIFY(
+        roundTrip(datamatrixParameters(DmtxSchemeAscii, DmtxSymbolSquareAuto), repeated("ABCDEFGHIJ", 500)).isEmpty());
 }
 
 void TestCodes::rebuildRefusesBadText()
@@ -752,8 +784,9 @@ void TestCodes::rebuildRefusesBadText()
     // give its value back: the check is not fooled by a wrong reading.
     const QByteArray value("Codiflux 0123456789");
     for (int symbology : {int(SymbologyDatamatrix), int(SymbologyQRCode)}) {
-        EncodingParameters p = symbology == SymbologyQRCode ? qrParameters(QR_MODE_8, QR_ECLEVEL_L)
-                                                            : datamatrixParameters(DmtxSchemeAutoBest, DmtxSymbolSquareAuto);
+        EncodingParameters p = symbology == SymbologyQRCode
+            ? qrParameters(QR_MODE_8, QR_ECLEVEL_L)
+            : datamatrixParameters(DmtxSchemeAutoBest, DmtxSymbolSquareAuto);
         const EncodedSymbol symbol = encodeSymbol(p, value);
         QVERIFY(symbol.isValid());
         const int w = symbol.grid().width();
@@ -807,8 +840,8 @@ void TestCodes::roundTripDatamatrix_data()
     for (const Value& v : values)
         for (const Choice& scheme : datamatrixSchemeChoices())
             for (int size : {int(DmtxSymbolSquareAuto), int(DmtxSymbolRectAuto)}) {
-                const bool suitable = scheme.value == DmtxSchemeAutoBest || scheme.value == DmtxSchemeAscii ||
-                                      scheme.value == DmtxSchemeBase256 || v.schemes.contains(scheme.value);
+                const bool suitable = scheme.value == DmtxSchemeAutoBest || scheme.value == DmtxSchemeAscii
+                    || scheme.value == DmtxSchemeBase256 || v.schemes.contains(scheme.value);
                 QTest::newRow(qPrintable(QStringLiteral("%1, %2, %3")
                                              .arg(QLatin1String(v.name), QLatin1String(scheme.text))
                                              .arg(size == DmtxSymbolSquareAuto ? "square" : "rect")))
@@ -851,8 +884,8 @@ void TestCodes::roundTripModulesAndMargins_data()
             QTest::newRow(qPrintable(QStringLiteral("16x48 module %1 margin %2").arg(module).arg(margin)))
                 << datamatrixParameters(DmtxSchemeAscii, DmtxSymbol16x48, module, margin) << value;
         }
-    QTest::newRow("fixed 144x144 module 2") << datamatrixParameters(DmtxSchemeAutoBest, DmtxSymbol144x144, 2, 2)
-                                            << repeated("ABC", 900);
+    QTest::newRow("fixed 144x144 module 2")
+        << datamatrixParameters(DmtxSchemeAutoBest, DmtxSymbol144x144, 2, 2) << repeated("ABC", 900);
 }
 
 void TestCodes::roundTripModulesAndMargins()
@@ -923,9 +956,8 @@ void TestCodes::watchdogReturnsLibraryResult()
     QVERIFY(encoder);
     const EncodedSymbol symbol(std::move(encoder));
     QVERIFY(symbol.isValid());
-    QCOMPARE(symbol.grid().width(), encodeSymbol(datamatrixParameters(DmtxSchemeAutoBest, DmtxSymbolSquareAuto), value)
-                                        .grid()
-                                        .width());
+    QCOMPARE(symbol.grid().width(),
+             encodeSymbol(datamatrixParameters(DmtxSchemeAutoBest, DmtxSymbolSquareAuto), value).grid().width());
 
     // The library's failure, in time, is returned as such.
     DmtxEncodePtr tooSmall = createDatamatrixEncoder(datamatrixParameters(DmtxSchemeAscii, DmtxSymbol10x10));

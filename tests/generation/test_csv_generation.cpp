@@ -24,8 +24,7 @@ using testsupport::writeFile;
 
 namespace {
 
-GenerationJob csvJob(const QString& source, const QString& output, int column, const QByteArray& sample,
-                     int symbology)
+GenerationJob csvJob(const QString& source, const QString& output, int column, const QByteArray& sample, int symbology)
 {
     GenerationJob job;
     job.typeSource = BaseCsv;
@@ -56,13 +55,12 @@ QString zxingText(const QByteArray& field, int width, int height, const FontText
         return {};
     ZXing::DecodeHints hints;
     hints.setFormats(symbology == SymbologyQRCode ? ZXing::BarcodeFormat::QRCode : ZXing::BarcodeFormat::DataMatrix);
-    const ZXing::Result result =
-        ZXing::ReadBarcode(ZXing::ImageView(image.pixels.data(), image.width, image.height, ZXing::ImageFormat::Lum),
-                           hints);
+    const ZXing::Result result = ZXing::ReadBarcode(
+        ZXing::ImageView(image.pixels.data(), image.width, image.height, ZXing::ImageFormat::Lum), hints);
     return QString::fromStdWString(result.text());
 }
 
-} // namespace
+}  // namespace
 
 class TestCsvGeneration : public QObject {
     Q_OBJECT
@@ -81,14 +79,15 @@ private slots:
         QTest::addColumn<QString>("pythonEncoding");
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("symbology");
-        QTest::addColumn<QString>("accented");     // the text of row 1's value, as zxing reads it
-        QTest::addColumn<bool>("trim");            // spaces removed around the values, as the preview does
+        QTest::addColumn<QString>("accented");  // the text of row 1's value, as zxing reads it
+        QTest::addColumn<bool>("trim");         // spaces removed around the values, as the preview does
 
         // French Excel: semicolons, Windows-1252, CR LF.
         QTest::newRow("semicolon, Windows-1252, Datamatrix")
-            << QByteArray() << QByteArrayList{"Nom;Pr\xE9nom;Ville\r\n", "Dupr\xE9;H\xE9l\xE8ne;S\xE8te\r\n",
-                                              "\"Martin; fils\";\"L\xE9on \"\"Le Grand\"\"\";Paris\r\n",
-                                              "Vide;;Nancy\r\n", "Lef\xE8vre;  Zo\xEB ;\"Saint-\r\n\xC9tienne\"\r\n"}
+            << QByteArray()
+            << QByteArrayList{"Nom;Pr\xE9nom;Ville\r\n", "Dupr\xE9;H\xE9l\xE8ne;S\xE8te\r\n",
+                              "\"Martin; fils\";\"L\xE9on \"\"Le Grand\"\"\";Paris\r\n", "Vide;;Nancy\r\n",
+                              "Lef\xE8vre;  Zo\xEB ;\"Saint-\r\n\xC9tienne\"\r\n"}
             << "cp1252" << 1 << int(SymbologyDatamatrix) << QStringLiteral("Hélène") << true;
         // LibreOffice: commas, UTF-8 with its mark, LF, line breaks in cells, no final line end.
         QTest::newRow("comma, UTF-8 with BOM, QR")
@@ -205,14 +204,15 @@ print(json.dumps({'src': rows(sys.argv[1]), 'out': rows(sys.argv[2])}))
         QTest::newRow("unbalanced quote, far down")
             << QByteArray("a;b\n1;2\n3;4\n5;\"6\n") << 0
             << "Ligne 4 : le guillemet ouvert sur cette ligne n'est jamais fermé.";
-        QTest::newRow("row with more fields") << QByteArray("a;b\n1;2\n3;4;5\n") << 0
-                                              << "Ligne 3 : 3 champ(s) au lieu des 2 de l'en-tête.";
-        QTest::newRow("empty file") << QByteArray() << 0
-                                    << "Ligne 1 : le fichier CSV est vide, il n'a pas d'en-tête.";
+        QTest::newRow("row with more fields")
+            << QByteArray("a;b\n1;2\n3;4;5\n") << 0 << "Ligne 3 : 3 champ(s) au lieu des 2 de l'en-tête.";
+        QTest::newRow("empty file") << QByteArray() << 0 << "Ligne 1 : le fichier CSV est vide, il n'a pas d'en-tête.";
         QTest::newRow("no such column") << QByteArray("a;b\n1;2\n") << 2
                                         << "Ligne 1 : l'en-tête n'a pas de colonne n°3 (il en a 2).";
         QTest::newRow("a character the code cannot carry")
-            << QByteArray("a,b\n1,\xC5\x81\xC3\xB3""d\xC5\xBA\n") << 1
+            << QByteArray("a,b\n1,\xC5\x81\xC3\xB3"
+                          "d\xC5\xBA\n")
+            << 1
             << "Ligne 2 : la valeur « Łódź » contient un caractère que le code ne peut pas porter (seuls ceux de "
                "Windows-1252 le peuvent).";
     }
@@ -224,8 +224,8 @@ print(json.dumps({'src': rows(sys.argv[1]), 'out': rows(sys.argv[2])}))
         QTemporaryDir folder;
         const QString source = folder.filePath(QStringLiteral("src.csv"));
         QVERIFY(writeFile(source, bytes));
-        const GenerationJob job =
-            csvJob(source, folder.filePath(QStringLiteral("out.csv")), column, "1", SymbologyDatamatrix);
+        const GenerationJob job
+            = csvJob(source, folder.filePath(QStringLiteral("out.csv")), column, "1", SymbologyDatamatrix);
         QString error;
         QVERIFY(!generateOnThisThread(job, &error));
         QTEST(error, "message");

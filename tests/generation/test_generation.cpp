@@ -3,12 +3,12 @@
 // destination untouched), and the peers: every code decoded with zxing-cpp,
 // the encoded DBF read with dbfread.
 
+#include "bases/dbf.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
 #include "codes/verify.h"
 #include "generation/baseencoder.h"
 #include "generation/generationcore.h"
-#include "bases/dbf.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/files.h"
 
@@ -240,7 +240,7 @@ QList<SourceRecord> twoFieldRecords()
     return {{' ', {"Alice", "12345"}}, {'*', {"Bob", "67890"}}, {' ', {"Carole", "24680"}}};
 }
 
-} // namespace
+}  // namespace
 
 class TestGeneration : public QObject {
     Q_OBJECT
@@ -398,8 +398,8 @@ void TestGeneration::endOfLine()
 void TestGeneration::tagsRule()
 {
     const QList<FieldDef> fields = {{"NAME", 'C', 10, 0}, {"NUM", 'C', 5, 0}, {"TAGS", 'C', 8, 0}};
-    QList<SourceRecord> records = {{' ', {"Alice", "12345", QByteArray("AB\0XYZ12", 8)}},
-                                   {' ', {"Bob", "67890", "TAGVALUE"}}};
+    QList<SourceRecord> records
+        = {{' ', {"Alice", "12345", QByteArray("AB\0XYZ12", 8)}}, {' ', {"Bob", "67890", "TAGVALUE"}}};
     QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, records)));
     GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 1, "12345");
     job.writeText = true;
@@ -469,9 +469,12 @@ void TestGeneration::duplicateFieldName_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("written");  // the name as it would be stored
-    QTest::newRow("same name") << "NUM" << "NUM";
-    QTest::newRow("other case") << "num" << "num";
-    QTest::newRow("same once cut at 10") << "Reference1X" << "Reference1";
+    QTest::newRow("same name") << "NUM"
+                               << "NUM";
+    QTest::newRow("other case") << "num"
+                                << "num";
+    QTest::newRow("same once cut at 10") << "Reference1X"
+                                         << "Reference1";
 }
 
 void TestGeneration::duplicateFieldName()
@@ -484,8 +487,10 @@ void TestGeneration::duplicateFieldName()
     job.newFieldName = name;
     const RunOutcome run = runOnThread(job);
     QVERIFY(!run.ok);
-    QCOMPARE(run.error, QStringLiteral("La base d'origine a déjà un champ nommé « %1 » : choisissez un autre nom pour "
-                                       "le champ encodé.").arg(written));
+    QCOMPARE(run.error,
+             QStringLiteral("La base d'origine a déjà un champ nommé « %1 » : choisissez un autre nom pour "
+                            "le champ encodé.")
+                 .arg(written));
     QVERIFY(!QFile::exists(path("out.dbf")));
 }
 
@@ -507,7 +512,11 @@ void TestGeneration::blankValues()
     const QList<SourceRecord> records = {{' ', {"Alice", "12345"}},
                                          {' ', {"Blank", "     "}},
                                          {' ', {"Tab", "\t  \r "}},
-                                         {' ', {"Nul", QByteArray("\0" "123", 5)}}};
+                                         {' ',
+                                          {"Nul",
+                                           QByteArray("\0"
+                                                      "123",
+                                                      5)}}};
     QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, records)));
     GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345");
     job.blankCodes = blankCodes;
@@ -636,9 +645,10 @@ void TestGeneration::watchdogCadence()
     BaseEncoder encoder(dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345"), &error, period);
     QList<qint64> times;
     QElapsedTimer clock;
-    connect(&encoder, &BaseEncoder::progressValueChanged, &encoder, [] { QThread::usleep(600); },
-            Qt::DirectConnection);
-    connect(&encoder, &BaseEncoder::watchdog, &encoder, [&] { times << clock.elapsed(); }, Qt::DirectConnection);
+    connect(
+        &encoder, &BaseEncoder::progressValueChanged, &encoder, [] { QThread::usleep(600); }, Qt::DirectConnection);
+    connect(
+        &encoder, &BaseEncoder::watchdog, &encoder, [&] { times << clock.elapsed(); }, Qt::DirectConnection);
     clock.start();
     encoder.start();
     QVERIFY(encoder.wait(60000));
@@ -685,9 +695,10 @@ void TestGeneration::textSource_data()
     QTest::addColumn<QString>("error");      // empty: success
     QTest::addColumn<QByteArray>("values");  // expected values, one per line, '|'-separated
 
-    QTest::newRow("range 2:3") << QByteArray("a123b\nc456d\ne789f\n") << 2 << 3 << QString() << QByteArray("123|456|789");
-    QTest::newRow("crlf, no final line end") << QByteArray("a123b\r\nc456d\r\ne789f") << 2 << 3 << QString()
-                                             << QByteArray("123|456|789");
+    QTest::newRow("range 2:3") << QByteArray("a123b\nc456d\ne789f\n") << 2 << 3 << QString()
+                               << QByteArray("123|456|789");
+    QTest::newRow("crlf, no final line end")
+        << QByteArray("a123b\r\nc456d\r\ne789f") << 2 << 3 << QString() << QByteArray("123|456|789");
     QTest::newRow("whole line") << QByteArray("12345\n67890\n") << 1 << 5 << QString() << QByteArray("12345|67890");
     QTest::newRow("unequal lengths") << QByteArray("abc\nabcd\n") << 1 << 3 << kUnequal << QByteArray();
     QTest::newRow("trailing empty line") << QByteArray("123\n456\n\n") << 1 << 3 << kUnequal << QByteArray();
@@ -741,8 +752,7 @@ void TestGeneration::symbolSizes()
     // Size left to the library: a smaller record symbol is drawn on the
     // sample's grid with the missing cells light; a larger one stops the run.
     const QList<FieldDef> fields = {{"NAME", 'C', 10, 0}, {"NUM", 'C', 10, 0}};
-    const QList<SourceRecord> records = {
-        {' ', {"A", "12345"}}, {' ', {"B", "1234567890"}}, {' ', {"C", "ABCDEFGHIJ"}}};
+    const QList<SourceRecord> records = {{' ', {"A", "12345"}}, {' ', {"B", "1234567890"}}, {' ', {"C", "ABCDEFGHIJ"}}};
     QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, records)));
     GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 1, "12345     ");
     job.parameters.sizeRequest = DmtxSymbolSquareAuto;
@@ -755,13 +765,14 @@ void TestGeneration::symbolSizes()
     QVERIFY(wl > w && hl > h);
     const RunOutcome run = runOnThread(job);
     QVERIFY(!run.ok);
-    QCOMPARE(run.error, QStringLiteral("Le code de l'enregistrement n°3 (%1 x %2) dépasse les dimensions fixées par "
-                                       "l'enregistrement d'exemple (%3 x %4). Choisissez une taille de datamatrix ou "
-                                       "une version de QR code fixe.")
-                            .arg(wl)
-                            .arg(hl)
-                            .arg(w)
-                            .arg(h));
+    QCOMPARE(run.error,
+             QStringLiteral("Le code de l'enregistrement n°3 (%1 x %2) dépasse les dimensions fixées par "
+                            "l'enregistrement d'exemple (%3 x %4). Choisissez une taille de datamatrix ou "
+                            "une version de QR code fixe.")
+                 .arg(wl)
+                 .arg(hl)
+                 .arg(w)
+                 .arg(h));
     QVERIFY(!QFile::exists(path("out.dbf")));
 
     // The smaller one, on the sample's grid, decodes.
@@ -815,12 +826,18 @@ void TestGeneration::everyRefusalHasText_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("error");
-    QTest::newRow("no base") << "kind" << "Aucune base d'origine n'est chargée.";
-    QTest::newRow("no table open") << "table" << "Aucune base d'origine n'est chargée.";
-    QTest::newRow("source unreadable") << "unreadable" << "Impossible d'ouvrir la base d'origine.";
-    QTest::newRow("source a FIFO") << "fifo" << "Impossible d'ouvrir la base d'origine.";
-    QTest::newRow("no field") << "field" << "Aucun champ à encoder n'est sélectionné.";
-    QTest::newRow("no destination") << "output" << "Aucun fichier de destination n'est indiqué.";
+    QTest::newRow("no base") << "kind"
+                             << "Aucune base d'origine n'est chargée.";
+    QTest::newRow("no table open") << "table"
+                                   << "Aucune base d'origine n'est chargée.";
+    QTest::newRow("source unreadable") << "unreadable"
+                                       << "Impossible d'ouvrir la base d'origine.";
+    QTest::newRow("source a FIFO") << "fifo"
+                                   << "Impossible d'ouvrir la base d'origine.";
+    QTest::newRow("no field") << "field"
+                              << "Aucun champ à encoder n'est sélectionné.";
+    QTest::newRow("no destination") << "output"
+                                    << "Aucun fichier de destination n'est indiqué.";
 }
 
 void TestGeneration::everyRefusalHasText()
@@ -919,15 +936,16 @@ void TestGeneration::dbfreadReadsTheOutput()
 
     // dbfread reads a C field's length as bytes 16-17 too, so the long field
     // and a QR code field above 255 bytes are checked as they are.
-    const QList<FieldDef> fields = {
-        {"NOTE", 'C', 300, 0}, {"PRICE", 'N', 8, 2}, {"REF", 'C', 12, 0}, {"FLAG", 'L', 1, 0}};
+    const QList<FieldDef> fields
+        = {{"NOTE", 'C', 300, 0}, {"PRICE", 'N', 8, 2}, {"REF", 'C', 12, 0}, {"FLAG", 'L', 1, 0}};
     QList<SourceRecord> records;
     for (int i = 0; i < 12; ++i)
         records.append({i == 5 ? '*' : ' ',
                         {"note " + QByteArray::number(i), QByteArray::number(i * 1.25, 'f', 2).rightJustified(8),
                          "R" + QByteArray::number(1000 + i) + "\xE9", i % 2 ? "T" : "F"}});
     QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, records)));
-    GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 2, recordBytes(fields, records[0]).mid(310, 12));
+    GenerationJob job
+        = dbfJob(path("src.dbf"), path("out.dbf"), fields, 2, recordBytes(fields, records[0]).mid(310, 12));
     job.parameters = qr8bit();
     job.parameters.qrVersion = 5;
     job.options.endOfLine = true;
@@ -1032,12 +1050,15 @@ void TestGeneration::cancellationLeavesDestination()
     QString error;
     BaseEncoder encoder(dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, "12345"), &error, 0);
     std::atomic<bool> temporarySeen{false};
-    connect(&encoder, &BaseEncoder::progressValueChanged, &encoder, [&](int value) {
-        if (value == 100) {
-            temporarySeen = QFile::exists(encoder.fichiers().dbfTemporary());
-            encoder.annuler();
-        }
-    }, Qt::DirectConnection);
+    connect(
+        &encoder, &BaseEncoder::progressValueChanged, &encoder,
+        [&](int value) {
+            if (value == 100) {
+                temporarySeen = QFile::exists(encoder.fichiers().dbfTemporary());
+                encoder.annuler();
+            }
+        },
+        Qt::DirectConnection);
     encoder.start();
     QVERIFY(encoder.wait(60000));
     QVERIFY(!encoder.getResultat());
@@ -1051,10 +1072,13 @@ void TestGeneration::cancellationLeavesDestination()
     QVERIFY(writeFile(path("src.txt"), "12345\n67890\n"));
     QString textError;
     BaseEncoder textEncoder(textJob(path("src.txt"), path("out.txt"), 1, 5, "12345"), &textError, 0);
-    connect(&textEncoder, &BaseEncoder::progressRangeChanged, &textEncoder, [&](int, int maximum) {
-        if (maximum == 0)
-            textEncoder.annuler();
-    }, Qt::DirectConnection);
+    connect(
+        &textEncoder, &BaseEncoder::progressRangeChanged, &textEncoder,
+        [&](int, int maximum) {
+            if (maximum == 0)
+                textEncoder.annuler();
+        },
+        Qt::DirectConnection);
     textEncoder.start();
     QVERIFY(textEncoder.wait(60000));
     QCOMPARE(textError, kCancelled);
@@ -1070,13 +1094,16 @@ void TestGeneration::watchdogTerminationLeavesDestination()
     BaseEncoder encoder(job, &error, 3000);
     std::atomic<bool> stuck{false};
     // A record that never ends, as a library call that hangs would.
-    connect(&encoder, &BaseEncoder::progressValueChanged, &encoder, [&](int value) {
-        if (value == 500) {
-            stuck = true;
-            for (;;)
-                QThread::msleep(5);
-        }
-    }, Qt::DirectConnection);
+    connect(
+        &encoder, &BaseEncoder::progressValueChanged, &encoder,
+        [&](int value) {
+            if (value == 500) {
+                stuck = true;
+                for (;;)
+                    QThread::msleep(5);
+            }
+        },
+        Qt::DirectConnection);
     encoder.start();
     QTRY_VERIFY_WITH_TIMEOUT(stuck.load(), 30000);
     QVERIFY(QFile::exists(encoder.fichiers().dbfTemporary()));
@@ -1087,7 +1114,8 @@ void TestGeneration::watchdogTerminationLeavesDestination()
     QVERIFY(encoder.wait(30000));
     encoder.supprimerFichiersTemporaires();
     QVERIFY(!encoder.getResultat());
-    QCOMPARE(error, QStringLiteral("Une erreur est survenue lors de l'encodage. L'enregistrement courant est le n°250"));
+    QCOMPARE(error,
+             QStringLiteral("Une erreur est survenue lors de l'encodage. L'enregistrement courant est le n°250"));
     QCOMPARE(readFile(path("out.dbf")), previous);
     QCOMPARE(readFile(path("out.txt")), previous);
     QVERIFY(leftovers(dir->path()).isEmpty());
@@ -1104,13 +1132,16 @@ void TestGeneration::givenUpRunMovesNothingIntoPlace()
     BaseEncoder encoder(job, &error, 3000);
     std::atomic<bool> held{false};
     std::atomic<bool> release{false};
-    connect(&encoder, &BaseEncoder::progressValueChanged, &encoder, [&](int value) {
-        if (value == 500) {
-            held = true;
-            while (!release)
-                QThread::msleep(2);
-        }
-    }, Qt::DirectConnection);
+    connect(
+        &encoder, &BaseEncoder::progressValueChanged, &encoder,
+        [&](int value) {
+            if (value == 500) {
+                held = true;
+                while (!release)
+                    QThread::msleep(2);
+            }
+        },
+        Qt::DirectConnection);
     encoder.start();
     QTRY_VERIFY_WITH_TIMEOUT(held.load(), 30000);
     QVERIFY(QFile::exists(encoder.fichiers().dbfTemporary()));
@@ -1170,8 +1201,10 @@ void TestGeneration::sameFileRefused()
     QVERIFY(writeFile(path("src.dbt"), "memo"));
     for (const QString& destination : {path("src.dbt"), path("sub/../src.dbt")}) {
         run = runOnThread(dbfJob(path("src.dbf"), destination, kTwoFields, 1, "12345"));
-        QCOMPARE(run.error, QStringLiteral("Le fichier de destination doit être différent du fichier mémo de la base "
-                                           "d'origine (%1).").arg(path("src.dbt")));
+        QCOMPARE(run.error,
+                 QStringLiteral("Le fichier de destination doit être différent du fichier mémo de la base "
+                                "d'origine (%1).")
+                     .arg(path("src.dbt")));
         QCOMPARE(readFile(path("src.dbt")), QByteArray("memo"));
     }
     QVERIFY(leftovers(dir->path()).isEmpty());
@@ -1185,7 +1218,8 @@ void TestGeneration::destinationChecked_data()
     QTest::newRow("FIFO") << "fifo" << notRegular;
     QTest::newRow("link to a device") << "device" << notRegular;
     QTest::newRow("text destination a folder") << "folder" << notRegular;
-    QTest::newRow("read-only") << "readonly" << QStringLiteral("« %1 » est en lecture seule : il ne sera pas remplacé.");
+    QTest::newRow("read-only") << "readonly"
+                               << QStringLiteral("« %1 » est en lecture seule : il ne sera pas remplacé.");
     QTest::newRow("replaced, mode kept") << "mode" << QString();
 }
 
@@ -1210,10 +1244,10 @@ void TestGeneration::destinationChecked()
     } else {
         QVERIFY(::chmod(out.constData(), kind == QLatin1String("mode") ? 0640 : 0444) == 0);
     }
-    struct stat before {};
+    struct stat before { };
     QVERIFY(::lstat(out.constData(), &before) == 0);
     const RunOutcome run = runOnThread(job);
-    struct stat after {};
+    struct stat after { };
     QVERIFY(::lstat(out.constData(), &after) == 0);
     QCOMPARE(after.st_mode, before.st_mode);
     if (error.isEmpty()) {
@@ -1274,13 +1308,16 @@ void TestGeneration::concurrentRunsExclusive()
     BaseEncoder first(job, &error, 0);
     std::atomic<bool> held{false};
     std::atomic<bool> release{false};
-    connect(&first, &BaseEncoder::progressValueChanged, &first, [&](int value) {
-        if (value == 500) {
-            held = true;
-            while (!release)
-                QThread::msleep(2);
-        }
-    }, Qt::DirectConnection);
+    connect(
+        &first, &BaseEncoder::progressValueChanged, &first,
+        [&](int value) {
+            if (value == 500) {
+                held = true;
+                while (!release)
+                    QThread::msleep(2);
+            }
+        },
+        Qt::DirectConnection);
     first.start();
     QTRY_VERIFY_WITH_TIMEOUT(held.load(), 30000);
     // The same destination, and a text source whose output is the first run's text form.
@@ -1339,8 +1376,8 @@ void TestGeneration::oversizedOutputRefused()
     QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, {record})));
     const QByteArray previous = "earlier";
     QVERIFY(writeFile(path("out.dbf"), previous));
-    const RunOutcome run =
-        runOnThread(dbfJob(path("src.dbf"), path("out.dbf"), fields, int(fields.size()) - 1, "12345"));
+    const RunOutcome run
+        = runOnThread(dbfJob(path("src.dbf"), path("out.dbf"), fields, int(fields.size()) - 1, "12345"));
     QVERIFY(!run.ok);
     QCOMPARE(run.error, expected);
     QCOMPARE(readFile(path("out.dbf")), previous);
@@ -1465,8 +1502,8 @@ void TestGeneration::corpus()
             const QByteArray record = bytes.mid(headerLength + qsizetype(r) * recordLength, recordLength);
             const QByteArray code = record.mid(recordLength - fieldLength(w, h, false), fieldLength(w, h, false));
             // The value as the window lists it: the engine's text, padded to the field's length.
-            const unsigned n =
-                dbf_read_field(table.get(), dbf_field(table.get(), unsigned(chosen)), a, sizeof a, DbfAnyType);
+            const unsigned n
+                = dbf_read_field(table.get(), dbf_field(table.get(), unsigned(chosen)), a, sizeof a, DbfAnyType);
             QByteArray expectedValue = QByteArray(a, n).leftJustified(fields[chosen].length, ' ');
             if (isBlankValue(expectedValue.constData(), expectedValue.size()))
                 continue;
@@ -1518,8 +1555,8 @@ void TestGeneration::listedValuesAreEncoded()
         valueLength = 12;
     } else {
         // « Hélène » stored in CP850 behind two blanks, as a DOS program writes it.
-        QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, {{' ', {"CF20240000"}}, {' ', {"  H\x82l\x8Ane"}},
-                                                            {' ', {"\tAB"}}})));
+        QVERIFY(writeFile(path("src.dbf"),
+                          makeDbf(fields, {{' ', {"CF20240000"}}, {' ', {"  H\x82l\x8Ane"}}, {' ', {"\tAB"}}})));
         job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 0, "CF20240000          ");
     }
     job.parameters.sizeRequest = size;
@@ -1580,7 +1617,8 @@ void TestGeneration::memoFileBesideTheOutput()
         pointers = {"         1", "         2", ""};
     }
     const QList<FieldDef> fields = {{"REF", 'C', 8, 0}, {"NOTE", 'M', foxPro ? 4 : 10, 0}};
-    const QList<SourceRecord> records = {{' ', {"R1", pointers[0]}}, {' ', {"R2", pointers[1]}}, {' ', {"R3", pointers[2]}}};
+    const QList<SourceRecord> records
+        = {{' ', {"R1", pointers[0]}}, {' ', {"R2", pointers[1]}}, {' ', {"R3", pointers[2]}}};
     QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, records, quint8(version), foxPro ? QByteArray(263, '\0') : "")));
     const QString memoSuffix = QLatin1String(foxPro ? "fpt" : "dbt");
     QVERIFY(writeFile(path("src.") + memoSuffix, memo));
@@ -1612,8 +1650,9 @@ void TestGeneration::memoFileBesideTheOutput()
 void TestGeneration::memoFieldAsCode()
 {
     const QList<FieldDef> fields = {{"REF", 'C', 4, 0}, {"NOTE", 'M', 10, 0}};
-    QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, {{' ', {"A", "         1"}}, {' ', {"B", "         2"}},
-                                                        {' ', {"C", "         3"}}}, 0x83)));
+    QVERIFY(writeFile(
+        path("src.dbf"),
+        makeDbf(fields, {{' ', {"A", "         1"}}, {' ', {"B", "         2"}}, {' ', {"C", "         3"}}}, 0x83)));
     QVERIFY(writeFile(path("src.dbt"), dbtBytes({"H\x82l\x8Ane", "Note 2", "Xy.Zw!Qr?P and more"})));
     const QList<QByteArray> expected = {"H\xE9l\xE8ne", "Note 2", "Xy.Zw!Qr?P"};
     GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 1, expected[0] + "    ");

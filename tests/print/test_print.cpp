@@ -75,7 +75,8 @@ const Symbology kSymbologies[] = {
 
 QByteArray recordValue(int symbology, int index)
 {
-    return QByteArray("CF2024-") + QByteArray::number(symbology) + '-' + QByteArray::number(index).rightJustified(3, '0');
+    return QByteArray("CF2024-") + QByteArray::number(symbology) + '-'
+        + QByteArray::number(index).rightJustified(3, '0');
 }
 
 // Where one code sits on the page, in PDF device units.
@@ -102,7 +103,7 @@ std::optional<QByteArray> scan(const QImage& crop, int symbology)
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 
-} // namespace
+}  // namespace
 
 class TestPrint : public QObject {
     Q_OBJECT
@@ -153,7 +154,8 @@ private:
         // Each text line is the source record without its flag, then the code.
         QList<QByteArray> result;
         const int sourceLength = testsupport::dbfRecordLength(fields) - 1;
-        for (const QByteArray& line : testsupport::readFile(dir.filePath(QStringLiteral("out%1.txt").arg(symbology))).split('\n'))
+        for (const QByteArray& line :
+             testsupport::readFile(dir.filePath(QStringLiteral("out%1.txt").arg(symbology))).split('\n'))
             if (line.size() > sourceLength)
                 result.append(line.mid(sourceLength).chopped(line.endsWith('\r') ? 1 : 0));
         return result;
@@ -167,15 +169,22 @@ private:
         QString program;
         if (rasterizer == QLatin1String("gs")) {
             program = QStringLiteral("gs");
-            arguments = {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pngmono", QStringLiteral("-r%1").arg(dpi),
-                         "-sOutputFile=" + prefix + "-%d.png", pdf};
+            arguments = {"-q",
+                         "-dSAFER",
+                         "-dBATCH",
+                         "-dNOPAUSE",
+                         "-sDEVICE=pngmono",
+                         QStringLiteral("-r%1").arg(dpi),
+                         "-sOutputFile=" + prefix + "-%d.png",
+                         pdf};
         } else {
             program = QStringLiteral("pdftoppm");
             arguments = {"-mono", "-aa", "no", "-aaVector", "no", "-r", QString::number(dpi), pdf, prefix};
         }
         QProcess process;
         process.start(program, arguments);
-        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit
+            || process.exitCode() != 0) {
             qWarning() << program << process.readAllStandardError();
             return {};
         }
@@ -304,7 +313,8 @@ private slots:
             const QRectF area = code.symbol.adjusted(-margin, -margin, margin, margin);
             const QRect crop(QPoint(int(area.left() * scale), int(area.top() * scale)),
                              QPoint(int(area.right() * scale), int(area.bottom() * scale)));
-            const std::optional<QByteArray> value = scan(pages.at(code.symbology).copy(crop), kSymbologies[code.symbology].parameters.symbology);
+            const std::optional<QByteArray> value
+                = scan(pages.at(code.symbology).copy(crop), kSymbologies[code.symbology].parameters.symbology);
             const bool ok = value == code.value;
             if (!ok)
                 failedSizes[{code.symbology, dpi}].append(code.size);
@@ -312,7 +322,9 @@ private slots:
                 ++required;
                 read += ok ? 1 : 0;
                 if (!ok)
-                    failures << QStringLiteral("%1 %2 pt").arg(QLatin1String(kSymbologies[code.symbology].name)).arg(code.size);
+                    failures << QStringLiteral("%1 %2 pt")
+                                    .arg(QLatin1String(kSymbologies[code.symbology].name))
+                                    .arg(code.size);
             }
         }
         qInfo("%s %d dpi: %d of %d codes from %g pt read", qPrintable(rasterizer), dpi, read, required, kRequiredSize);

@@ -12,10 +12,7 @@ class TestParametres : public QObject {
     QString iniPath() const { return dir.filePath("codiflux.ini"); }
 
 private slots:
-    void init()
-    {
-        QFile::remove(iniPath());
-    }
+    void init() { QFile::remove(iniPath()); }
 
     void emptySettingsGiveTheDefaults()
     {

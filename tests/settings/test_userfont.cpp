@@ -73,8 +73,9 @@ private slots:
         QFile::remove(stub);
         QFile::remove(calls);
         if (cacheExit >= 0) {
-            QVERIFY(writeFile(stub, "#!/bin/sh\necho \"$@\" >> '" + QFile::encodeName(calls) + "'\nexit " +
-                                        QByteArray::number(cacheExit) + "\n"));
+            QVERIFY(writeFile(stub,
+                              "#!/bin/sh\necho \"$@\" >> '" + QFile::encodeName(calls) + "'\nexit "
+                                  + QByteArray::number(cacheExit) + "\n"));
             QVERIFY(QFile::setPermissions(stub, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         }
         const QString fonts = data() + QStringLiteral("/fonts");

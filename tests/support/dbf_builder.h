@@ -64,8 +64,7 @@ inline QByteArray dbfRecordBytes(const QList<DbfField>& fields, const DbfRecord&
     return bytes;
 }
 
-inline QByteArray dbfBytes(const QList<DbfField>& fields, const QList<DbfRecord>& records,
-                           const DbfLayout& layout = {})
+inline QByteArray dbfBytes(const QList<DbfField>& fields, const QList<DbfRecord>& records, const DbfLayout& layout = {})
 {
     QByteArray bytes(32, '\0');
     bytes[0] = char(layout.version);
