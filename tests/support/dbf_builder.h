@@ -35,16 +35,18 @@ struct DbfLayout {
     bool endOfFileByte = true;   // the 0x1A after the records
 };
 
+inline void putLe(QByteArray& bytes, int at, quint32 value, int size)
+{
+    for (int i = 0; i < size; ++i)
+        bytes[at + i] = char((value >> (8 * i)) & 0xFF);
+}
 inline void putLe16(QByteArray& bytes, int at, quint32 value)
 {
-    bytes[at] = char(value & 0xFF);
-    bytes[at + 1] = char((value >> 8) & 0xFF);
+    putLe(bytes, at, value, 2);
 }
-
 inline void putLe32(QByteArray& bytes, int at, quint32 value)
 {
-    putLe16(bytes, at, value & 0xFFFF);
-    putLe16(bytes, at + 2, value >> 16);
+    putLe(bytes, at, value, 4);
 }
 
 inline int dbfRecordLength(const QList<DbfField>& fields)
@@ -55,7 +57,6 @@ inline int dbfRecordLength(const QList<DbfField>& fields)
     return length;
 }
 
-// One record as stored: the flag, then every value cut or padded with blanks.
 inline QByteArray dbfRecordBytes(const QList<DbfField>& fields, const DbfRecord& record)
 {
     QByteArray bytes(1, record.flag);
@@ -89,7 +90,6 @@ inline QByteArray dbfBytes(const QList<DbfField>& fields, const QList<DbfRecord>
     }
     bytes += char(0x0D);
     bytes += layout.afterTerminator;
-    bytes.reserve(bytes.size() + qsizetype(records.size()) * recordLength + 1);
     for (const DbfRecord& r : records)
         bytes += dbfRecordBytes(fields, r);
     if (layout.endOfFileByte)
@@ -102,7 +102,6 @@ inline QByteArray dbfBytes(const QList<DbfField>& fields, const QList<QList<QByt
                            const DbfLayout& layout = {})
 {
     QList<DbfRecord> records;
-    records.reserve(rows.size());
     for (const QList<QByteArray>& row : rows)
         records.append({' ', row});
     return dbfBytes(fields, records, layout);
