@@ -14,8 +14,10 @@
 
 #include <QGraphicsPixmapItem>
 #include <QGraphicsTextItem>
+#include <QInputDialog>
 #include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QtTest>
@@ -29,6 +31,24 @@ namespace {
 
 const QString kSuccess = QStringLiteral("Fabrication de la base encodée correcte.");
 const QString kLoadFailed = QStringLiteral("Une erreur est survenue lors du chargement.\n");
+
+ModalDriver::Step enter(const QString& text)
+{
+    return {"QInputDialog", [text](QWidget* modal) {
+                static_cast<QInputDialog*>(modal)->setTextValue(text);
+                static_cast<QInputDialog*>(modal)->accept();
+            }};
+}
+
+// Clicks the progress dialog's cancel button once it shows, after `before`.
+ModalDriver::Step cancelRun(std::function<void(QProgressDialog*)> before = {})
+{
+    return {"QProgressDialog", [before](QWidget* modal) {
+                if (before)
+                    before(static_cast<QProgressDialog*>(modal));
+                modal->findChild<QPushButton*>()->click();
+            }};
+}
 
 // Runs `action` with `steps` answering its dialogs; what they showed.
 QList<SeenModal> drive(QAction* action, const QList<ModalDriver::Step>& steps = {})
@@ -467,8 +487,7 @@ private slots:
         useQr(w, QStringLiteral("Numeric"));
         QList<ModalDriver::Step> steps{ModalDriver::chooseFile(destination), ModalDriver::click(QMessageBox::No)};
         if (answer)
-            steps << ModalDriver::progress(&ModalDriver::clickCancel)
-                  << ModalDriver::click(QMessageBox::StandardButton(answer));
+            steps << cancelRun() << ModalDriver::click(QMessageBox::StandardButton(answer));
         const QList<SeenModal> seen = drive(w.ui()->actionGenererBase, steps << ModalDriver::close());
         const QString expected = answer == 0
             ? QStringLiteral("Erreur en cours d'encodage à l'enregistrement 2 valeur à encoder:\n12A45")
@@ -508,13 +527,10 @@ private slots:
                     }
                 });
             }};
-        const QList<SeenModal> seen = drive(w.ui()->actionGenererBase,
-                                            {ModalDriver::chooseFile(destination), ModalDriver::click(QMessageBox::No),
-                                             ModalDriver::progress([&](QProgressDialog* dialog) {
-                                                 progress = dialog;
-                                                 ModalDriver::clickCancel(dialog);
-                                             }),
-                                             question, ModalDriver::close()});
+        const QList<SeenModal> seen
+            = drive(w.ui()->actionGenererBase,
+                    {ModalDriver::chooseFile(destination), ModalDriver::click(QMessageBox::No),
+                     cancelRun([&](QProgressDialog* dialog) { progress = dialog; }), question, ModalDriver::close()});
         QVERIFY(endedBeforeAnswer);
         QVERIFY2(!stuck, "the progress dialog stayed open after the run had ended");
         QCOMPARE(seen.value(seen.size() - 1).text, kSuccess);
@@ -542,7 +558,7 @@ private slots:
             drive(f.actionSauverParamParDefaut);
             f.spinBoxMarge->setValue(2);
             drive(menuAction(f.actionSauverParamParDefaut, QStringLiteral("Nouveau...")),
-                  {ModalDriver::enter(QStringLiteral("Étiquettes"))});
+                  {enter(QStringLiteral("Étiquettes"))});
             QVERIFY(menuAction(f.actionChargerParamParDefaut, QStringLiteral("Supprimer..."))->isEnabled());
         }
         QSettings settings(settingsFile(), QSettings::IniFormat);
@@ -568,7 +584,7 @@ private slots:
         drive(menuAction(f.actionChargerParamParDefaut, QStringLiteral("Par Défaut")));
         QCOMPARE(f.spinBoxMarge->value(), 0);
         drive(menuAction(f.actionChargerParamParDefaut, QStringLiteral("Supprimer...")),
-              {ModalDriver::enter(QStringLiteral("Étiquettes"))});
+              {enter(QStringLiteral("Étiquettes"))});
         QVERIFY(!menuAction(f.actionSauverParamParDefaut, QStringLiteral("Étiquettes")));
         QCOMPARE(codiflux::parameterSetNames(settings), QStringList());
 

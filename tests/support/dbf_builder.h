@@ -1,13 +1,9 @@
 #pragma once
-// dBase tables written byte by byte by the tests: the 32-byte header, one
-// 32-byte descriptor a field, the 0x0D terminator, the records (a deletion
-// flag then each value padded with blanks to its field's length) and the
-// 0x1A end mark.
+// dBase tables written byte by byte: the 32-byte header, a 32-byte descriptor
+// a field, the 0x0D terminator, the records (a deletion flag, then each value
+// padded with blanks or cut to its field's length) and the 0x1A end mark.
 
-#include <QByteArray>
 #include <QList>
-
-#include <cstring>
 
 namespace testsupport {
 
@@ -19,11 +15,10 @@ struct DbfField {
 };
 
 struct DbfRecord {
-    char flag = ' ';           // ' ' live, '*' deleted
-    QList<QByteArray> values;  // padded with blanks (or cut) to the field lengths
+    char flag = ' ';  // ' ' live, '*' deleted
+    QList<QByteArray> values;
 };
 
-// What else goes into the file besides the fields and records.
 struct DbfLayout {
     quint8 version = 0x03;
     quint8 year = 124;  // date of last update, the year counted from 1900
@@ -35,26 +30,10 @@ struct DbfLayout {
     bool endOfFileByte = true;   // the 0x1A after the records
 };
 
-inline void putLe(QByteArray& bytes, int at, quint32 value, int size)
+inline void putLe32(QByteArray& bytes, int at, quint32 value, int size = 4)  // little-endian
 {
     for (int i = 0; i < size; ++i)
         bytes[at + i] = char((value >> (8 * i)) & 0xFF);
-}
-inline void putLe16(QByteArray& bytes, int at, quint32 value)
-{
-    putLe(bytes, at, value, 2);
-}
-inline void putLe32(QByteArray& bytes, int at, quint32 value)
-{
-    putLe(bytes, at, value, 4);
-}
-
-inline int dbfRecordLength(const QList<DbfField>& fields)
-{
-    int length = 1;
-    for (const DbfField& f : fields)
-        length += f.length;
-    return length;
 }
 
 inline QByteArray dbfRecordBytes(const QList<DbfField>& fields, const DbfRecord& record)
@@ -68,33 +47,24 @@ inline QByteArray dbfRecordBytes(const QList<DbfField>& fields, const DbfRecord&
 inline QByteArray dbfBytes(const QList<DbfField>& fields, const QList<DbfRecord>& records, const DbfLayout& layout = {})
 {
     QByteArray bytes(32, '\0');
-    bytes[0] = char(layout.version);
-    bytes[1] = char(layout.year);
-    bytes[2] = char(layout.month);
-    bytes[3] = char(layout.day);
+    bytes.replace(0, 4,
+                  QByteArray(1, char(layout.version)) + char(layout.year) + char(layout.month) + char(layout.day));
     putLe32(bytes, 4, quint32(layout.declaredCount >= 0 ? layout.declaredCount : records.size()));
-    const int headerLength = 32 * (int(fields.size()) + 1) + 1 + int(layout.afterTerminator.size());
-    const int recordLength = dbfRecordLength(fields);
-    putLe16(bytes, 8, quint32(headerLength));
-    putLe16(bytes, 10, quint32(recordLength));
+    putLe32(bytes, 8, quint32(32 * (fields.size() + 1) + 1 + layout.afterTerminator.size()), 2);
+    putLe32(bytes, 10, quint32(dbfRecordBytes(fields, {}).size()), 2);
     bytes[29] = layout.reserved29;
     for (const DbfField& f : fields) {
         QByteArray d(32, '\0');
-        std::memcpy(d.data(), f.name.constData(), std::size_t(qMin<qsizetype>(f.name.size(), 10)));
+        d.replace(0, f.name.left(10).size(), f.name.left(10));
         d[11] = f.type;
-        // A character field's length takes both bytes; other fields keep
-        // their decimals in the second.
-        d[16] = char(f.length & 0xFF);
-        d[17] = char(f.type == 'C' ? (f.length >> 8) & 0xFF : f.decimals);
+        // A character field's length takes both bytes; other fields keep their decimals in the second.
+        putLe32(d, 16, quint32(f.type == 'C' ? f.length : (f.length & 0xFF) | (f.decimals << 8)), 2);
         bytes += d;
     }
-    bytes += char(0x0D);
-    bytes += layout.afterTerminator;
+    bytes += char(0x0D) + layout.afterTerminator;
     for (const DbfRecord& r : records)
         bytes += dbfRecordBytes(fields, r);
-    if (layout.endOfFileByte)
-        bytes += char(0x1A);
-    return bytes;
+    return layout.endOfFileByte ? bytes + char(0x1A) : bytes;
 }
 
 // The same with every record live: `rows` holds each record's values.

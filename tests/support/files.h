@@ -1,9 +1,6 @@
 #pragma once
 // Whole-file reads and writes for the tests.
-
-#include <QByteArray>
 #include <QFile>
-#include <QString>
 
 namespace testsupport {
 

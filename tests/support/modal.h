@@ -1,30 +1,22 @@
 #pragma once
-// Answers the modal dialogs that a window slot opens during a test. Each step
-// answers the next modal widget of its class and records what it showed. A
-// progress dialog that no step waits for is left to close when its run ends;
-// any other modal widget that no step expects is recorded and rejected, so
-// that a test never hangs on a box.
+// Answers the modal dialogs a window slot opens in a test: each step answers the next modal widget of its class,
+// every one is recorded. A progress dialog no step waits for closes when its run ends; any other that no step
+// expects is rejected, so that no test hangs on a box.
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QInputDialog>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
-#include <QPushButton>
 #include <QTimer>
-
 #include <functional>
 
 namespace testsupport {
 
 struct SeenModal {
-    QString className;
     QString title;
-    QString text;  // a message box's text, an input dialog's label
+    QString text;  // of a message box
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    bool expected = true;
 };
 
 class ModalDriver : public QObject {
@@ -33,34 +25,28 @@ public:
         const char* className;
         std::function<void(QWidget*)> answer;
     };
-
     explicit ModalDriver(QList<Step> steps = {})
         : steps_(std::move(steps))
     {
-        connect(&timer_, &QTimer::timeout, this, [this]() { poll(); });
+        connect(&timer_, &QTimer::timeout, this, &ModalDriver::poll);
         timer_.start(5);
     }
 
     const QList<SeenModal>& seen() const { return seen_; }
     bool done() const { return next_ == steps_.size(); }
-    // Modal widgets that no step expected, progress dialogs aside.
-    int unexpected() const
-    {
-        return int(std::count_if(seen_.cbegin(), seen_.cend(), [](const SeenModal& s) {
-            return !s.expected && s.className != QLatin1String("QProgressDialog");
-        }));
-    }
+    int unexpected() const { return unexpected_; }  // progress dialogs aside
 
+    // The whole path is typed as the file name, and returned as typed.
     static Step chooseFile(const QString& path)
     {
         return {"QFileDialog", [path](QWidget* modal) {
                     auto* dialog = static_cast<QFileDialog*>(modal);
                     dialog->setOption(QFileDialog::DontConfirmOverwrite);
-                    if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-                        edit->setText(path);  // the name typed is what the dialog returns
+                    dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
                     static_cast<QDialog*>(dialog)->accept();
                 }};
     }
+    // Clicks `which`; a box without that button is closed as Escape closes it.
     static Step click(QMessageBox::StandardButton which)
     {
         return {"QMessageBox", [which](QWidget* modal) {
@@ -68,20 +54,7 @@ public:
                     box->button(which) ? box->button(which)->click() : box->reject();
                 }};
     }
-    static Step close() { return click(QMessageBox::Close); }  // or the box's only button
-    static Step enter(const QString& text)
-    {
-        return {"QInputDialog", [text](QWidget* modal) {
-                    auto* dialog = static_cast<QInputDialog*>(modal);
-                    dialog->setTextValue(text);
-                    dialog->accept();
-                }};
-    }
-    static Step progress(std::function<void(QProgressDialog*)> action)
-    {
-        return {"QProgressDialog", [action](QWidget* modal) { action(static_cast<QProgressDialog*>(modal)); }};
-    }
-    static void clickCancel(QProgressDialog* dialog) { dialog->findChild<QPushButton*>()->click(); }
+    static Step close() { return click(QMessageBox::Close); }
 
 private:
     void poll()
@@ -92,28 +65,22 @@ private:
             return;
         handled_.append(modal);
         const auto* box = qobject_cast<QMessageBox*>(modal);
-        const auto* input = qobject_cast<QInputDialog*>(modal);
-        seen_.append({QString::fromLatin1(modal->metaObject()->className()), modal->windowTitle(),
-                      box         ? box->text()
-                          : input ? input->labelText()
-                                  : QString(),
-                      box ? box->icon() : QMessageBox::NoIcon});
+        seen_.append({modal->windowTitle(), box ? box->text() : QString(), box ? box->icon() : QMessageBox::NoIcon});
         if (!done() && modal->inherits(steps_.at(next_).className)) {
             // Answered from a queued call: an answer may open further modal widgets.
-            const Step step = steps_.at(next_++);
-            QTimer::singleShot(0, this, [step, target = QPointer<QWidget>(modal)]() {
+            QTimer::singleShot(0, this, [answer = steps_.at(next_++).answer, target = QPointer<QWidget>(modal)]() {
                 if (target)
-                    step.answer(target);
+                    answer(target);
             });
-            return;
-        }
-        seen_.last().expected = false;
-        if (!qobject_cast<QProgressDialog*>(modal))
+        } else if (!qobject_cast<QProgressDialog*>(modal)) {
+            ++unexpected_;
             QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
+        }
     }
 
     QList<Step> steps_;
     qsizetype next_ = 0;
+    int unexpected_ = 0;
     QList<SeenModal> seen_;
     QList<QPointer<QWidget>> handled_;
     QTimer timer_;
