@@ -29,9 +29,10 @@ bool installFont(const QString& folder, const QString& font)
 
 bool installCatalogues(const QString& target)
 {
-    return QDir().mkpath(target)
-        && QFile::copy(kCatalogues + QStringLiteral("/qt_fr.qm"), target + QStringLiteral("/qt_fr.qm"))
-        && QFile::copy(kCatalogues + QStringLiteral("/qtbase_fr.qm"), target + QStringLiteral("/qtbase_fr.qm"));
+    bool copied = QDir().mkpath(target);
+    for (const QString name : {"qt_fr.qm", "qtbase_fr.qm", "qtmultimedia_fr.qm"})  // qt_fr.qm loads the other two
+        copied = copied && QFile::copy(kCatalogues + "/" + name, target + "/" + name);
+    return copied;
 }
 
 QString cancelText()

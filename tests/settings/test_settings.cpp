@@ -52,42 +52,29 @@ private slots:
 
     // A set stored before "Version" existed: the two Datamatrix lists were
     // positions of an earlier list; saved back, it carries today's values.
-    void oldSets_data()
-    {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("sizeNow");
-        QTest::addColumn<int>("scheme");
-        QTest::addColumn<int>("schemeNow");
-        QTest::newRow("first codes") << 0 << 24 << 0 << 0;
-        QTest::newRow("ends of the first ranges") << 7 << 29 << 5 << 5;
-        QTest::newRow("starts of the second") << 8 << 4 << 6 << -1;
-        QTest::newRow("end of the second") << 27 << 23 << 7 << -2;
-        QTest::newRow("past it") << 28 << -2 << 8 << -1;
-        QTest::newRow("30 and 39") << 30 << -1 << -1 << -1;
-        QTest::newRow("39, -1") << 39 << -3 << -1 << -1;
-        QTest::newRow("-1") << -1 << -2 << -1 << -1;
-    }
     void oldSets()
     {
-        QFETCH(int, size);
-        QFETCH(int, sizeNow);
-        QFETCH(int, scheme);
-        QFETCH(int, schemeNow);
-        QSettings s(ini(), QSettings::IniFormat);
-        s.setValue("Format/TailleDatamatrix", size);
-        s.setValue("Format/ModeEncodage", scheme);
-        openParameterSet(s);
-        ParameterSet set = readParameterSet(s);
-        QCOMPARE(std::pair(set.tailleDatamatrix, set.modeEncodage), std::pair(sizeNow, schemeNow));
-        writeParameterSet(s, set);
-        set = readParameterSet(s);  // now with "Version": kept as stored
-        QCOMPARE(std::pair(set.tailleDatamatrix, set.modeEncodage), std::pair(sizeNow, schemeNow));
+        // Stored size, today's size, stored scheme, today's scheme: the ends of every range.
+        const int rows[][4] = {{0, 24, 0, 0},   {7, 29, 5, 5},    {8, 4, 6, -1},    {27, 23, 7, -2},
+                               {28, -2, 8, -1}, {30, -1, -1, -1}, {39, -3, -1, -1}, {-1, -2, -1, -1}};
+        for (const auto& [size, sizeNow, scheme, schemeNow] : rows) {
+            QFile::remove(ini());
+            QSettings s(ini(), QSettings::IniFormat);
+            s.setValue("Format/TailleDatamatrix", size);
+            s.setValue("Format/ModeEncodage", scheme);
+            openParameterSet(s);
+            for (int pass = 0; pass < 2; ++pass) {  // then with "Version": kept as stored
+                const ParameterSet set = readParameterSet(s);
+                QCOMPARE(std::pair(size, set.tailleDatamatrix), std::pair(size, sizeNow));
+                QCOMPARE(std::pair(scheme, set.modeEncodage), std::pair(scheme, schemeNow));
+                writeParameterSet(s, set);
+            }
+        }
     }
 
     void namedSets()
     {
         QSettings s(ini(), QSettings::IniFormat);
-        s.setValue(keys::CheminChargement, "/data/in");
         for (const char* name : {"B", "A", ""}) {
             openParameterSet(s, QString::fromLatin1(name));
             writeParameterSet(s, ParameterSet());
@@ -98,15 +85,13 @@ private slots:
         QVERIFY(removeParameterSet(s, "A") && !removeParameterSet(s, "A") && !removeParameterSet(s, QString()));
         QCOMPARE(parameterSetNames(s), QStringList({"B"}));
         QCOMPARE(s.value("Format/Version").toInt(), 1);
-        QCOMPARE(s.value(keys::CheminChargement).toString(), QStringLiteral("/data/in"));
     }
 
-    // The working folder wins over the executable's, which wins over the
-    // installed copy; the user's copy is replaced whole, then removed.
+    // The working folder wins over the executable's, which wins over the installed
+    // copy; the user's copy is replaced whole, the cache refreshed, then removed.
     void font()
     {
-        const QString bin = dir.filePath(QStringLiteral("prefix/bin"));
-        const QString work = dir.filePath(QStringLiteral("work"));
+        const QString bin = dir.filePath(QStringLiteral("prefix/bin")), work = dir.filePath(QStringLiteral("work"));
         QCOMPARE(codeFontFile(bin, work), QString());
         for (const QString& f : {dir.filePath(QStringLiteral("prefix/share/fonts/truetype/codiflux/Quadrex.ttf")),
                                  bin + QStringLiteral("/RES/Quadrex.ttf"), work + QStringLiteral("/RES/Quadrex.ttf")}) {
@@ -114,11 +99,18 @@ private slots:
             QCOMPARE(codeFontFile(bin, work), f);
         }
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
-        const QString copy = dir.filePath(QStringLiteral("data/fonts/Quadrex.ttf"));
+        qputenv("PATH", QFile::encodeName(dir.path()));  // where a stand-in fc-cache ends as told
+        const QString copy = dir.filePath(QStringLiteral("data/fonts/Quadrex.ttf")), cache = dir.filePath("fc-cache");
         QVERIFY(!installUserFont(dir.filePath(QStringLiteral("absent.ttf"))).ok && !QFile::exists(copy));
         QVERIFY(QDir().mkpath(QFileInfo(copy).path()) && writeFile(copy, "an older, longer copy of the font"));
-        const UserFontResult r = installUserFont(codeFontFile(bin, work));
-        QVERIFY2(r.ok && r.path == copy && r.message.contains(copy), qPrintable(r.message));
+        for (int exit : {1, 0}) {
+            QVERIFY(writeFile(cache, "#!/bin/sh\nexit " + QByteArray::number(exit) + "\n")
+                    && QFile::setPermissions(cache, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            const UserFontResult r = installUserFont(codeFontFile(bin, work));
+            QVERIFY2(r.ok && r.path == copy && r.message.contains(copy)
+                         && r.message.contains(exit ? QStringLiteral("a échoué") : QStringLiteral("a été mis à jour")),
+                     qPrintable(r.message));
+        }
         QCOMPARE(readFile(copy), work.toUtf8() + "/RES/Quadrex.ttf");
         QVERIFY(uninstallUserFont().ok && !QFile::exists(copy));
         QVERIFY(uninstallUserFont().message.contains(QStringLiteral("rien à retirer")));
