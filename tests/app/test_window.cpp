@@ -355,8 +355,9 @@ private slots:
             const QList<SeenModal> seen = drive(w.ui()->actionGenererBase,
                                                 {ModalDriver::chooseFile(dir.filePath(QStringLiteral("long-code.dbf"))),
                                                  ModalDriver::click(QMessageBox::No), ModalDriver::close()});
-            QCOMPARE(seen.value(2).text == kSuccess, size[0] == '2');
-            QCOMPARE(seen.value(2).text.contains(QStringLiteral("254")), size[0] == '3');
+            const QString result = seen.value(seen.size() - 1).text;  // a progress dialog may come before
+            QCOMPARE(result == kSuccess, size[0] == '2');
+            QVERIFY(result.startsWith(kSuccess) && result.contains(QStringLiteral("254")) == (size[0] == '3'));
         }
     }
 
