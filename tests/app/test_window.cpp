@@ -7,6 +7,7 @@
 
 #include "app/codiflux.h"
 #include "codes/verify.h"
+#include "codiflux_version.h"
 #include "settings/parametres.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/files.h"
