@@ -260,6 +260,8 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("text");
         QTest::newRow("dbf") << "faux.dbf" << QByteArray("pas une table") << kLoadFailed;
+        QTest::newRow("file gone") << "disparu.txt" << QByteArray("x")
+                                   << QStringLiteral("Impossible d'ouvrir le fichier sélectionné.");
         QTest::newRow("text line too long")
             << "longue.txt" << QByteArray("a\n") + QByteArray(70000, 'x')
             << QStringLiteral("Impossible d'ouvrir le fichier sélectionné.\nErreur : La ligne n°2");
@@ -271,8 +273,13 @@ private slots:
         QFETCH(QString, text);
         Codiflux w;
         load(w, clients(QStringLiteral("avant.dbf")));
-        const QList<SeenModal> seen
-            = drive(w.ui()->actionChargerBase, {ModalDriver::chooseFile(write(name, bytes)), ModalDriver::close()});
+        ModalDriver::Step chosen = ModalDriver::chooseFile(write(name, bytes));
+        if (name == QLatin1String("disparu.txt"))  // removed once the dialog has accepted it
+            chosen.answer = [path = dir.filePath(name), accept = chosen.answer](QWidget* d) {
+                accept(d);
+                QFile::remove(path);
+            };
+        const QList<SeenModal> seen = drive(w.ui()->actionChargerBase, {chosen, ModalDriver::close()});
         QVERIFY2(seen.value(seen.size() - 1).text.startsWith(text), qPrintable(seen.value(seen.size() - 1).text));
         QCOMPARE(seen.value(seen.size() - 1).icon, QMessageBox::Warning);
         QCOMPARE(w.ui()->lineEditBaseSource->text(), QString());
