@@ -83,7 +83,8 @@ bool BaseEncoder::encoderBase(const QString& cheminSortie, bool genererTxt, QStr
     // termination: both outputs are replaced, or neither.
     if (QThread::currentThread() == this)
         setTerminationEnabled(false);
-    preparation.reader.close();
+    if (preparation.source)
+        preparation.source->stop();
     if (ok)
         ok = sortie.commit(messageErreur);
     else

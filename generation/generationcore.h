@@ -4,9 +4,9 @@
 // (coder.h), the output writer and its files (writer.h, files.h), and the
 // set-up and record loop of a run (run.h).
 
+#include "bases/source.h"
 #include "generation/coder.h"
 #include "generation/files.h"
-#include "generation/reader.h"
 #include "generation/run.h"
 #include "generation/texts.h"
 #include "generation/writer.h"

@@ -51,115 +51,167 @@ void RecordProgress::reached(qint64 number)
     }
 }
 
-bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer,
-                       QString* error)
-{
-    if (job.typeSource == BaseCsv)
-        return prepareCsvGeneration(job, feedback, run, writer, error);
-    auto fail = [error](const QString& text) {
-        if (error)
-            *error = text;
-        return false;
-    };
-    const EncodingParameters& parameters = job.parameters;
-    const bool qr = parameters.symbology == SymbologyQRCode;
-    if (feedback.cancelled())
-        return fail(cancelledText());
+namespace {
 
-    // Source layout and the length G of the sample.
-    qsizetype sampleLength = 0;
-    int slot = 0;
-    if (job.typeSource == BaseDbf) {
-        const SourceScanStatus status = run.reader.scanDbf(job.sourcePath);
-        if (status == SourceScanStatus::OpenFailed)
-            return fail(generationText(kTextCannotOpenSource));
-        if (status != SourceScanStatus::Ok)
-            return fail(generationText(kTextSourceRead));
-        if (job.tableFieldCount == 0)
-            return fail(generationText(kTextNoSource));
-        if (!QFileInfo::exists(job.sourcePath))
-            return fail(generationText(kTextSourceGone).arg(QDir::toNativeSeparators(job.sourcePath)));
-        if (job.fieldIndex < 0 || unsigned(job.fieldIndex) >= job.tableFieldCount
-            || job.fieldIndex >= job.fields.size())
-            return fail(generationText(kTextNoField));
-        // The offsets come from the descriptor scan, the count from the open
-        // table; a header that says otherwise would be written corrupt.
-        if (qsizetype(job.tableFieldCount) != run.reader.layout().fields.size())
-            return fail(
-                generationText(kTextFieldMismatch).arg(run.reader.layout().fields.size()).arg(job.tableFieldCount));
-        slot = job.fieldIndex;
-        sampleLength = std::max(0, job.fields.at(job.fieldIndex).length);
-    } else if (job.typeSource == BaseText) {
+// Opens the source of a DBF or text job; `sampleLength` receives G, the
+// length of the value the sample is cut or padded to.
+Error openSource(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, qsizetype* sampleLength)
+{
+    Error error;
+    if (job.typeSource == BaseText) {
         feedback.progressRange(0, 0);
         feedback.progressValue(0);
-        const SourceScanStatus status
-            = run.reader.scanText(job.sourcePath, job.rangeStart, job.rangeCount, [&feedback] {
-                  feedback.liveness();
-                  return !feedback.cancelled();
-              });
-        switch (status) {
-        case SourceScanStatus::Ok:
-            break;
-        case SourceScanStatus::OpenFailed:
-            return fail(generationText(kTextCannotOpenSource));
-        case SourceScanStatus::UnequalLengths:
-            return fail(generationText(kTextUnequal));
-        case SourceScanStatus::Cancelled:
-            return fail(cancelledText());
-        case SourceScanStatus::ReadFailed:
-            return fail(generationText(kTextSourceRead));
-        case SourceScanStatus::LineTooLong:
-            return fail(lineTooLongText(run.reader.tooLongLine()));
-        }
-        if (job.rangeStart >= 1 && job.rangeCount >= 1)
-            sampleLength = job.rangeCount;
-    } else {
-        return fail(generationText(kTextNoSource));
+        run.source = TextSource::open(
+            job.sourcePath, job.rangeStart, job.rangeCount,
+            [&feedback] {
+                feedback.liveness();
+                return !feedback.cancelled();
+            },
+            &error);
+        if (run.source && job.rangeStart >= 1 && job.rangeCount >= 1)
+            *sampleLength = job.rangeCount;
+        return error;
     }
-    const SourceLayout& layout = run.reader.layout();
+    if (job.typeSource != BaseDbf)
+        return Error(ErrorCode::SourceUnreadable, generationText(kTextNoSource));
+    std::unique_ptr<DbfSource> source = DbfSource::open(job.sourcePath, &error);
+    if (!source)
+        return error;
+    const qsizetype fieldCount = source->layout().fields.size();
+    if (fieldCount == 0)
+        return Error(ErrorCode::SourceUnreadable, generationText(kTextNoSource));
+    if (job.fieldIndex < 0 || job.fieldIndex >= fieldCount)
+        return Error(ErrorCode::Usage, generationText(kTextNoField));
+    // The offsets come from the table's fields, the encoded header from its
+    // descriptors: a header whose descriptors say otherwise would be written corrupt.
+    if (source->descriptorCount() != fieldCount)
+        return Error(ErrorCode::SourceMalformed,
+                     generationText(kTextFieldMismatch).arg(source->descriptorCount()).arg(fieldCount));
+    *sampleLength = std::max(0, source->layout().fields.at(job.fieldIndex).length);
+    run.source = std::move(source);
+    return {};
+}
 
-    const SourceField& field = layout.fields.at(slot);
-    const ValueRule rule = valueRuleFor(job, field);
-
-    // Sample value. A DBF sample is the field's value as listed, padded to the
-    // field length. Its symbol fixes the size of every code, so it is measured
-    // as it will be encoded: the spaces removed as for every record.
+// The sample value: a DBF sample is the field's value as listed, padded to
+// the field length. Its symbol fixes the size of every code, so it is
+// measured as it will be encoded, the spaces removed as for every record;
+// the coder is then made for the run's W x H.
+Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype sampleLength, PreparedRun& run)
+{
+    const SourceLayout& layout = run.source->layout();
+    const SourceField& field = layout.fields.at(job.typeSource == BaseDbf ? job.fieldIndex : 0);
     QByteArray sample = job.sample.left(sampleLength);
     if (job.typeSource == BaseDbf && sample.size() < sampleLength)
         sample.append(QByteArray(sampleLength - sample.size(), ' '));
     if (isBlankValue(sample.constData(), sample.size()))
-        return fail(generationText(kTextBlankSample));
+        return Error(ErrorCode::ValueRefused, generationText(kTextBlankSample));
     ValueRule sampleRule;  // already the listed text: only the spaces go
     sampleRule.trimStart = rule.trimStart;
     sampleRule.trimEnd = rule.trimEnd;
     sample = encodedValue(sampleRule, sample);
     if (job.typeSource == BaseText && field.offset + field.length > layout.recordLength)
-        return fail(generationText(kTextRangeOutside)
-                        .arg(field.offset)
-                        .arg(field.offset + field.length - 1)
-                        .arg(layout.recordLength - 1));
+        return Error(ErrorCode::Usage,
+                     generationText(kTextRangeOutside)
+                         .arg(field.offset)
+                         .arg(field.offset + field.length - 1)
+                         .arg(layout.recordLength - 1));
+    if (!RecordCoder::measure(job.parameters, sample, &run.width, &run.height))
+        return Error(ErrorCode::ValueRefused, trialFailedText(job.parameters.symbology));
+    run.coder.emplace(job.parameters, job.options, job.blankCodes, run.width, run.height);
+    return {};
+}
 
-    // Trial encoding: the sample's symbol fixes W x H for the whole run.
-    int width = 0;
-    int height = 0;
-    if (!RecordCoder::measure(parameters, sample, &width, &height))
-        return fail(generationText(qr ? kTextQrTrial : kTextDatamatrixTrial));
-    run.width = width;
-    run.height = height;
-    run.coder.emplace(parameters, job.options, job.blankCodes, width, height);
-
-    if (job.outputPath.isEmpty())
-        return fail(generationText(kTextNoDestination));
-
-    // The outputs must not be a file the run reads, nor one another.
-    const OutputFiles& files = writer.files();
-    for (const QString& destination : files.destinations()) {
-        const QString refusal = overwriteRefusal(destination, job.typeSource, job.sourcePath);
-        if (!refusal.isEmpty())
-            return fail(refusal);
+// The outputs (the copied memo's included) must not be a file the run reads
+// (the source, the memo the engine reads, the memo copied), nor one another.
+Error checkDestinations(const GenerationJob& job, const OutputFiles& files, const QString& sourceMemo)
+{
+    QStringList read = filesReadBy(job.typeSource, job.sourcePath);
+    QStringList destinations = files.destinations();
+    if (!sourceMemo.isEmpty()) {
+        read.append(sourceMemo);
+        destinations.append(memoOutputPathFor(files.dbfPath(), sourceMemo));
     }
+    for (const QString& destination : std::as_const(destinations))
+        for (qsizetype i = 0; i < read.size(); ++i)
+            if (sameFile(destination, read.at(i)))
+                return Error(ErrorCode::DestinationRefused,
+                             i == 0 ? generationText(kTextSameFile)
+                                    : generationText(kTextSameMemo).arg(QDir::toNativeSeparators(read.at(i))));
     if (sameFile(files.dbfPath(), files.textPath()))
-        return fail(generationText(kTextSameOutputs).arg(QDir::toNativeSeparators(files.textPath())));
+        return Error(ErrorCode::DestinationRefused,
+                     generationText(kTextSameOutputs).arg(QDir::toNativeSeparators(files.textPath())));
+    return {};
+}
+
+// The TAGS rule, the new field's name and the encoded header of a DBF run.
+Error planDbfHeader(const GenerationJob& job, PreparedRun& run, bool withMemo, QByteArray* header)
+{
+    const SourceLayout& layout = run.source->layout();
+    RecordPlan& plan = run.plan;
+    const SourceField& last = layout.fields.last();
+    plan.tagsRule = last.name == "TAGS" && last.length == 8;
+    if (plan.tagsRule)
+        plan.insertion = plan.sourceLength - 8;
+    const QByteArray name = job.newFieldName.left(10).toLatin1();
+    if (name.isEmpty() || static_cast<unsigned char>(name.at(0)) <= 0x20)
+        return Error(ErrorCode::Usage, generationText(kTextBadFieldName));
+    // The name as written (cut at 10 bytes) must differ from every field
+    // of the source, compared without regard to case as dBase does.
+    for (const SourceField& existing : layout.fields)
+        if (existing.name.compare(name, Qt::CaseInsensitive) == 0)
+            return Error(ErrorCode::Usage, generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
+    QString headerError;
+    *header = buildEncodedHeader(layout, plan, run.recordCount, name, &headerError, withMemo);
+    if (header->isEmpty())
+        return Error(ErrorCode::ValueRefused, headerError);
+    return {};
+}
+
+// Starts the record pass and opens the outputs (the memo copied beside the DBF).
+Error openOutputs(GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer, const QByteArray& header,
+                  const QString& sourceMemo)
+{
+    if (feedback.cancelled())
+        return Error(ErrorCode::Cancelled, cancelledText());
+    const Error started = run.source->start();
+    if (started)
+        return started;
+    QString openError;
+    const bool opened = writer.open(header, &openError)
+        && (sourceMemo.isEmpty()
+            || writer.copyMemo(
+                sourceMemo, memoOutputPathFor(writer.files().dbfPath(), sourceMemo),
+                [&feedback] {
+                    feedback.liveness();
+                    return !feedback.cancelled();
+                },
+                &openError));
+    if (!opened) {
+        writer.discard();
+        return Error(ErrorCode::WriteFailed, openError);
+    }
+    return {};
+}
+
+Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer)
+{
+    if (feedback.cancelled())
+        return Error(ErrorCode::Cancelled, cancelledText());
+    qsizetype sampleLength = 0;
+    if (Error error = openSource(job, feedback, run, &sampleLength))
+        return error;
+    const SourceLayout& layout = run.source->layout();
+    const int slot = job.typeSource == BaseDbf ? job.fieldIndex : 0;
+    const SourceField& field = layout.fields.at(slot);
+    const ValueRule rule = valueRuleFor(job, field);
+    if (Error error = measureSample(job, rule, sampleLength, run))
+        return error;
+    if (job.outputPath.isEmpty())
+        return Error(ErrorCode::Usage, generationText(kTextNoDestination));
+    auto* dbf = dynamic_cast<DbfSource*>(run.source.get());
+    const QString sourceMemo = dbf ? dbf->memoFile() : QString();
+    if (Error error = checkDestinations(job, writer.files(), sourceMemo))
+        return error;
 
     RecordPlan& plan = run.plan;
     plan.sourceLength = layout.recordLength;
@@ -168,66 +220,28 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
     plan.valueLength = field.length;
     plan.insertion = plan.sourceLength;
     plan.value = rule;
-    if (rule.kind == ValueKind::DbfMemo)
-        run.reader.setMemoValue(slot, plan.valueSlot(), plan.valueLength);
+    if (dbf && rule.kind == ValueKind::DbfMemo)
+        dbf->setMemoValue(slot, plan.valueSlot(), plan.valueLength);
     run.recordCount = layout.recordCount;
 
     QByteArray header;
-    QString sourceMemo;
-    if (job.typeSource == BaseDbf) {
-        sourceMemo = sourceMemoPath(job.sourcePath, layout);
-        if (!sourceMemo.isEmpty()) {
-            // The memo copied is read too, and its copy must not replace a file the run reads.
-            const QString memoOutput = memoOutputPathFor(files.dbfPath(), sourceMemo);
-            if (sameFile(memoOutput, sourceMemo))
-                return fail(generationText(kTextSameFile));
-            const QString refusal = overwriteRefusal(memoOutput, job.typeSource, job.sourcePath);
-            if (!refusal.isEmpty())
-                return fail(refusal);
-            for (const QString& destination : files.destinations())
-                if (sameFile(destination, sourceMemo))
-                    return fail(generationText(kTextSameMemo).arg(QDir::toNativeSeparators(sourceMemo)));
-        }
-        const DbfFieldInfo& last = job.fields.last();
-        plan.tagsRule = qstrncmp(last.name, "TAGS", sizeof last.name) == 0 && last.length == 8
-            && layout.fields.last().length == 8;
-        if (plan.tagsRule)
-            plan.insertion = plan.sourceLength - 8;
-        const QByteArray name = job.newFieldName.left(10).toLatin1();
-        if (name.isEmpty() || static_cast<unsigned char>(name.at(0)) <= 0x20)
-            return fail(generationText(kTextBadFieldName));
-        // The name as written (cut at 10 bytes) must differ from every field
-        // of the source, compared without regard to case as dBase does.
-        for (const SourceField& existing : layout.fields)
-            if (existing.name.compare(name, Qt::CaseInsensitive) == 0)
-                return fail(generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
-        QString headerError;
-        header = buildEncodedHeader(layout, plan, run.recordCount, name, &headerError, !sourceMemo.isEmpty());
-        if (header.isEmpty())
-            return fail(headerError);
-    }
+    if (dbf)
+        if (Error error = planDbfHeader(job, run, !sourceMemo.isEmpty(), &header))
+            return error;
+    return openOutputs(feedback, run, writer, header, sourceMemo);
+}
 
-    if (feedback.cancelled())
-        return fail(cancelledText());
-    if (!run.reader.open())
-        return fail(generationText(kTextCannotOpenSource));
-    QString openError;
-    if (!writer.open(header, &openError)) {
-        writer.discard();
-        return fail(openError);
-    }
-    if (!sourceMemo.isEmpty()
-        && !writer.copyMemo(
-            sourceMemo, memoOutputPathFor(files.dbfPath(), sourceMemo),
-            [&feedback] {
-                feedback.liveness();
-                return !feedback.cancelled();
-            },
-            &openError)) {
-        writer.discard();
-        return fail(openError);
-    }
-    return true;
+}  // namespace
+
+bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer,
+                       QString* error)
+{
+    if (job.typeSource == BaseCsv)
+        return prepareCsvGeneration(job, feedback, run, writer, error);
+    const Error failure = prepare(job, feedback, run, writer);
+    if (failure && error)
+        *error = failure.text;
+    return !failure;
 }
 
 bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current,
@@ -253,8 +267,8 @@ bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feed
             return fail(cancelledText());
         progress.reached(number);
         feedback.liveness();
-        if (run.reader.read(record.data()) != SourceReader::ReadStatus::Ok)
-            return fail(shortRecordText(run.reader.layout().kind, number));
+        if (!run.source->next(record.data()))
+            return fail(run.source->shortRecordText(number));
         const RecordCoder::Result result = plan.encode(coder, record.data());
         if (!result.ok())
             return fail(plan.failureText(coder, result, number, record.data()));

@@ -2,8 +2,8 @@
 // The set-up of a run up to its first record, and the record loop of one
 // thread (a batch caller may code records on several and write them in order).
 
+#include "bases/source.h"
 #include "generation/coder.h"
-#include "generation/reader.h"
 #include "generation/writer.h"
 
 #include <atomic>
@@ -25,7 +25,7 @@ public:
 };
 
 struct PreparedRun {
-    SourceReader reader;  // opened for the record pass
+    std::unique_ptr<Source> source;  // a DBF or text source, started for the record pass
     std::optional<RecordCoder> coder;
     RecordPlan plan;
     qint64 recordCount = 0;

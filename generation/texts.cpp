@@ -12,19 +12,9 @@ QString generationText(const char* text)
     return QCoreApplication::translate("BaseEncoder", text);
 }
 
-QString cancelledText()
-{
-    return generationText(kTextCancelled);
-}
-
 QString outOfMemoryText()
 {
     return generationText(kTextOutOfMemory);
-}
-
-QString shortRecordText(int sourceKind, qint64 record)
-{
-    return generationText(sourceKind == BaseDbf ? kTextDbfShort : kTextTextShort).arg(record);
 }
 
 QString blankSampleText()
@@ -40,11 +30,6 @@ QString trialFailedText(int symbology)
 QString sameFileText()
 {
     return generationText(kTextSameFile);
-}
-
-QString cannotOpenSourceText()
-{
-    return generationText(kTextCannotOpenSource);
 }
 
 QString cannotWriteText()

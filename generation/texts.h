@@ -5,16 +5,13 @@
 #include <QCoreApplication>
 #include <QString>
 
+#include "bases/source.h"
+
 namespace codiflux {
 
 namespace texts {
-inline constexpr char kTextCannotOpenSource[]
-    = QT_TRANSLATE_NOOP("BaseEncoder", "Impossible d'ouvrir la base d'origine.");
-inline constexpr char kTextCancelled[] = QT_TRANSLATE_NOOP("BaseEncoder", "Fabrication de la base encodée annulée.");
 inline constexpr char kTextOutOfMemory[]
     = QT_TRANSLATE_NOOP("BaseEncoder", "Mémoire insuffisante : l'opération en cours est abandonnée.");
-inline constexpr char kTextUnequal[]
-    = QT_TRANSLATE_NOOP("BaseEncoder", "Les enregistrements du fichier source n'ont pas tous la même longueur.");
 inline constexpr char kTextBlankSample[]
     = QT_TRANSLATE_NOOP("BaseEncoder",
                         "Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
@@ -28,10 +25,6 @@ inline constexpr char kTextQrTrial[]
                         "Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le "
                         "niveau de correction d'erreur).");
 inline constexpr char kTextCannotWrite[] = QT_TRANSLATE_NOOP("BaseEncoder", "La base encodée ne peut être écrite");
-inline constexpr char kTextDbfShort[] = QT_TRANSLATE_NOOP(
-    "BaseEncoder", "Erreur de lecture de la base DBF à encoder. L'enregistrement n°%1 est trop court.");
-inline constexpr char kTextTextShort[] = QT_TRANSLATE_NOOP(
-    "BaseEncoder", "Erreur de lecture de la base texte à encoder. L'enregistrement n°%1 est trop court.");
 inline constexpr char kTextEncodingError[]
     = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur en cours d'encodage à l'enregistrement %1 valeur à encoder:\n%2");
 inline constexpr char kTextDbfWriteError[]
@@ -66,7 +59,6 @@ inline constexpr char kTextFieldMismatch[]
     = QT_TRANSLATE_NOOP("BaseEncoder",
                         "La description des champs de la base d'origine ne correspond pas à la table "
                         "ouverte (%1 champs lus, %2 attendus).");
-inline constexpr char kTextSourceRead[] = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur de lecture de la base d'origine.");
 inline constexpr char kTextRangeOutside[]
     = QT_TRANSLATE_NOOP("BaseEncoder",
                         "La plage sélectionnée (positions %1 à %2) dépasse la longueur des "
@@ -97,7 +89,6 @@ inline constexpr char kTextDuplicateField[]
                         "La base d'origine a déjà un champ nommé « %1 » : choisissez un autre nom pour "
                         "le champ encodé.");
 inline constexpr char kTextNoSource[] = QT_TRANSLATE_NOOP("BaseEncoder", "Aucune base d'origine n'est chargée.");
-inline constexpr char kTextSourceGone[] = QT_TRANSLATE_NOOP("BaseEncoder", "La base d'origine « %1 » n'existe plus.");
 inline constexpr char kTextNoField[] = QT_TRANSLATE_NOOP("BaseEncoder", "Aucun champ à encoder n'est sélectionné.");
 inline constexpr char kTextNoDestination[]
     = QT_TRANSLATE_NOOP("BaseEncoder", "Aucun fichier de destination n'est indiqué.");
@@ -105,15 +96,12 @@ inline constexpr char kTextNoDestination[]
 
 // Translation of the generation's texts (context "BaseEncoder").
 QString generationText(const char* text);
-// Texts of the record loop, for any caller that runs one.
-QString cancelledText();                                 // "Fabrication de la base encodée annulée."
-QString outOfMemoryText();                               // an allocation failed: what was under way is given up
-QString shortRecordText(int sourceKind, qint64 record);  // the DBF or text source's short-record text
+// The record loop's texts beyond the source's own (bases/source.h).
+QString outOfMemoryText();  // an allocation failed: what was under way is given up
 // Texts of the set-up of a run, for the other source kinds.
 QString blankSampleText();               // the sample is blank
 QString trialFailedText(int symbology);  // the library refuses the sample
 QString sameFileText();                  // the destination is the source
-QString cannotOpenSourceText();
 QString cannotWriteText();
 
 }  // namespace codiflux

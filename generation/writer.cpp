@@ -161,7 +161,7 @@ bool OutputWriter::copyMemo(const QString& sourceMemo, const QString& destinatio
         return fail(refusal);
     QFile source(sourceMemo);
     if (!source.open(QIODevice::ReadOnly))
-        return fail(generationText(kTextCannotOpenSource));
+        return fail(cannotOpenSourceText());
     FilePtr out(openExclusive(files_.memoTemporary_));
     if (!out)
         return fail(generationText(kTextCannotWrite));
@@ -172,7 +172,7 @@ bool OutputWriter::copyMemo(const QString& sourceMemo, const QString& destinatio
             return fail(cancelledText());
         const qint64 got = source.read(chunk.data(), qint64(chunk.size()));
         if (got < 0)
-            return fail(generationText(kTextSourceRead));
+            return fail(sourceReadText());
         if (got == 0)
             break;
         if (std::fwrite(chunk.data(), 1, std::size_t(got), out.get()) != std::size_t(got))

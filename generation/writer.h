@@ -3,9 +3,9 @@
 // temporary files in the destination folder and moves them into place only
 // when the whole run succeeded.
 
+#include "bases/source.h"
 #include "generation/coder.h"
 #include "generation/files.h"
-#include "generation/reader.h"
 
 #include <QByteArray>
 #include <QString>

@@ -221,7 +221,7 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
                 cancelled = true;
                 break;
             }
-            if (run.reader.read(w.data.data() + std::size_t(w.count) * stride) != SourceReader::ReadStatus::Ok) {
+            if (!run.source->next(w.data.data() + std::size_t(w.count) * stride)) {
                 shortRecord = next;
                 break;
             }
@@ -268,7 +268,7 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
     if (cancelled)
         return fail(cancelledText());
     if (shortRecord)
-        return fail(shortRecordText(run.reader.layout().kind, shortRecord));
+        return fail(run.source->shortRecordText(shortRecord));
     return true;
 }
 
@@ -372,7 +372,8 @@ bool generate(const GenerationJob& job, const RunControl& control, QString* erro
             ok = runRecordsParallel(job, run, writer, feedback, control, error);
         }
     }
-    run.reader.close();
+    if (run.source)
+        run.source->stop();
     if (ok && feedback.cancelled()) {
         ok = false;
         if (error)
