@@ -313,12 +313,9 @@ Error TextSource::start()
 bool TextSource::next(char* buffer)
 {
     const qint64 k = layout_.recordLength;
-    // Empty lines can only stand before the first record (the counting pass
-    // refuses any other): they are no records.
-    bool read = state_ && state_->reader.next(state_->line);
-    while (read && state_->line.isEmpty())
-        read = state_->reader.next(state_->line);
-    if (!read || state_->line.size() < k - 1)
+    // The records are read from the top of the file: an empty line before the
+    // first record (the counting pass skipped it) reads as a short record.
+    if (!state_ || !state_->reader.next(state_->line) || state_->line.size() < k - 1)
         return false;
     buffer[0] = ' ';
     std::memcpy(buffer + 1, state_->line.constData(), std::size_t(k - 1));
