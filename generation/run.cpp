@@ -233,27 +233,21 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
 
 }  // namespace
 
-bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer,
-                       QString* error)
+Error prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer)
 {
-    if (job.typeSource == BaseCsv)
-        return prepareCsvGeneration(job, feedback, run, writer, error);
-    const Error failure = prepare(job, feedback, run, writer);
-    if (failure && error)
-        *error = failure.text;
-    return !failure;
+    if (job.typeSource != BaseCsv)
+        return prepare(job, feedback, run, writer);
+    QString text;
+    if (!prepareCsvGeneration(job, feedback, run, writer, &text))
+        return Error(ErrorCode::SourceMalformed, text);
+    return {};
 }
 
-bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current,
-                QString* error)
+Error runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current)
 {
+    QString text;
     if (run.csv)
-        return runCsvRecords(run, writer, feedback, current, error);
-    auto fail = [error](const QString& text) {
-        if (error)
-            *error = text;
-        return false;
-    };
+        return runCsvRecords(run, writer, feedback, current, &text) ? Error() : Error(ErrorCode::SourceMalformed, text);
     const RecordPlan& plan = run.plan;
     const RecordCoder& coder = *run.coder;
     const qint64 count = run.recordCount;
@@ -264,18 +258,18 @@ bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feed
     current = 1;
     for (qint64 number = 1; number <= count; number = ++current) {
         if (feedback.cancelled())
-            return fail(cancelledText());
+            return Error(ErrorCode::Cancelled, cancelledText());
         progress.reached(number);
         feedback.liveness();
         if (!run.source->next(record.data()))
-            return fail(run.source->shortRecordText(number));
+            return Error(ErrorCode::SourceMalformed, run.source->shortRecordText(number));
         const RecordCoder::Result result = plan.encode(coder, record.data());
         if (!result.ok())
-            return fail(plan.failureText(coder, result, number, record.data()));
-        if (!writer.writeRecord(record.data(), plan.outputLength(), error))
-            return false;
+            return Error(ErrorCode::ValueRefused, plan.failureText(coder, result, number, record.data()));
+        if (!writer.writeRecord(record.data(), plan.outputLength(), &text))
+            return Error(ErrorCode::WriteFailed, text);
     }
-    return true;
+    return {};
 }
 
 }  // namespace codiflux

@@ -48,19 +48,17 @@ private:
 };
 
 // Everything up to the first record: source scan, checks, sample, trial
-// encoding, geometry, header, outputs opened (temporaries). false on failure,
-// with the French text of the refusal in `error`.
+// encoding, geometry, header, outputs opened (temporaries). On failure, the
+// error with the French text of the refusal.
 // Emits progressRange(0, 0) / progressValue(0) around a text scan (checking
 // liveness and cancellation before each line) but not the record loop's
 // progressRange(0, 1000).
-bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer,
-                       QString* error);
+Error prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer);
 
 // The record loop of a prepared run on the calling thread: progress range
 // (0, 1000) and value 0, then for each record the cancellation check, the
 // per-mille progress (emitted when it changes), liveness, read, code, write.
 // `current` holds the 1-based number of the record at hand. Does not commit.
-bool runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current,
-                QString* error);
+Error runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current);
 
 }  // namespace codiflux
