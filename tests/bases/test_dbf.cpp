@@ -197,6 +197,9 @@ private slots:
         QTest::newRow("padded header") << padded << 2u << 2 << 3u << qint64(3) << qint64(104);
         QByteArray vfp = table(two, three, layoutOf(0x30, -1, QByteArray(263, '\0')));
         QTest::newRow("0x30 area") << vfp << 2u << 2 << 3u << qint64(3) << qint64(97 + 263);
+        // The header length is trusted down to the terminator's own byte.
+        QTest::newRow("0x30 without its area")
+            << table(two, three, layoutOf(0x30)) << 2u << 2 << 3u << qint64(3) << qint64(97);
         QByteArray beyond = stored(3);
         putLe16(beyond, 8, 5000);  // beyond the file: the records follow the descriptors
         QTest::newRow("header length beyond the file") << beyond << 2u << 2 << 0u << qint64(3) << qint64(97);
