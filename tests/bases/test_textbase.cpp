@@ -55,6 +55,7 @@ private slots:
             << QByteArray("\n\r\n\nabc\ndef\n") << QByteArrayList{"", "", "", "abc", "def"} << 2 << QString();
         QTest::newRow("empty line after")
             << QByteArray("abc\n\nabc\n") << QByteArrayList{"abc", "", "abc"} << -1 << unequal;
+        QTest::newRow("1 byte, then 2") << QByteArray("a\nab\n") << QByteArrayList{"a", "ab"} << -1 << unequal;
         QTest::newRow("one byte longer") << QByteArray("abc\nabcd\n") << QByteArrayList{"abc", "abcd"} << -1 << unequal;
         QTest::newRow("empty file") << QByteArray() << QByteArrayList{} << 0 << QString();
         QTest::newRow("longest line") << QByteArray(65535, 'L') + "\r\n"

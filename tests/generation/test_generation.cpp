@@ -225,6 +225,8 @@ private slots:
         QTest::newRow("wide and decimal fields")
             << QList<FieldDef>{{"NOTE", 'C', 300, 0}, {"PRICE", 'N', 8, 2}, {"NUM", 'C', 5, 0}} << 0x03 << QByteArray()
             << 2;
+        QTest::newRow("8 bytes last, not TAGS")
+            << QList<FieldDef>{{"NUM", 'C', 5, 0}, {"NOTE", 'C', 8, 0}} << 0x03 << QByteArray() << 0;
         QTest::newRow("TAGS") << QList<FieldDef>{{"NUM", 'C', 5, 0}, {"TAGS", 'C', 8, 0}} << 0x03 << QByteArray() << 0;
     }
 
