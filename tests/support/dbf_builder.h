@@ -1,7 +1,5 @@
 #pragma once
-// dBase tables written byte by byte: the 32-byte header, a 32-byte descriptor
-// a field, the 0x0D terminator, the records (a deletion flag, then each value
-// padded with blanks or cut to its field's length) and the 0x1A end mark.
+// dBase tables byte by byte: header, descriptors, 0x0D, records (flag, values padded or cut to length), 0x1A.
 
 #include <QList>
 
@@ -44,21 +42,30 @@ inline QByteArray dbfRecordBytes(const QList<DbfField>& fields, const DbfRecord&
     return bytes;
 }
 
+inline int dbfRecordLength(const QList<DbfField>& fields)
+{
+    return int(dbfRecordBytes(fields, {}).size());
+}
+
+inline void putLe16(QByteArray& bytes, int at, quint32 value)
+{
+    putLe32(bytes, at, value, 2);
+}
+
 inline QByteArray dbfBytes(const QList<DbfField>& fields, const QList<DbfRecord>& records, const DbfLayout& layout = {})
 {
     QByteArray bytes(32, '\0');
     bytes.replace(0, 4,
                   QByteArray(1, char(layout.version)) + char(layout.year) + char(layout.month) + char(layout.day));
     putLe32(bytes, 4, quint32(layout.declaredCount >= 0 ? layout.declaredCount : records.size()));
-    putLe32(bytes, 8, quint32(32 * (fields.size() + 1) + 1 + layout.afterTerminator.size()), 2);
-    putLe32(bytes, 10, quint32(dbfRecordBytes(fields, {}).size()), 2);
+    putLe16(bytes, 8, quint32(32 * (fields.size() + 1) + 1 + layout.afterTerminator.size()));
+    putLe16(bytes, 10, quint32(dbfRecordLength(fields)));
     bytes[29] = layout.reserved29;
     for (const DbfField& f : fields) {
         QByteArray d(32, '\0');
         d.replace(0, f.name.left(10).size(), f.name.left(10));
         d[11] = f.type;
-        // A character field's length takes both bytes; other fields keep their decimals in the second.
-        putLe32(d, 16, quint32(f.type == 'C' ? f.length : (f.length & 0xFF) | (f.decimals << 8)), 2);
+        putLe16(d, 16, quint32(f.type == 'C' ? f.length : (f.length & 0xFF) | (f.decimals << 8)));
         bytes += d;
     }
     bytes += char(0x0D) + layout.afterTerminator;

@@ -5,14 +5,12 @@
 
 namespace testsupport {
 
-// The name under which makeFrenchLocale() compiles the locale.
 inline const char* frenchLocaleName()
 {
     return "fr_FR.UTF-8";
 }
 
-// Compiles fr_FR (UTF-8) into `folder` with localedef; point LOCPATH at
-// `folder` to use it. Returns the failure's text, empty on success.
+// Compiles it into `folder` (point LOCPATH there) as frenchLocaleName(); the failure's text, or empty.
 inline QString makeFrenchLocale(const QString& folder)
 {
     QProcess localedef;

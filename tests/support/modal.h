@@ -1,7 +1,6 @@
 #pragma once
-// Answers the modal dialogs a window slot opens in a test: each step answers the next modal widget of its class,
-// every one is recorded. A progress dialog no step waits for closes when its run ends; any other that no step
-// expects is rejected, so that no test hangs on a box.
+// Answers the modal dialogs a window slot opens in a test: each step the next modal widget of its class; all are
+// recorded. A progress dialog no step waits for closes with its run; any other unexpected one is rejected.
 
 #include <QApplication>
 #include <QFileDialog>
@@ -36,7 +35,7 @@ public:
     bool done() const { return next_ == steps_.size(); }
     int unexpected() const { return unexpected_; }  // progress dialogs aside
 
-    // The whole path is typed as the file name, and returned as typed.
+    // The whole path typed as the file name, returned as typed.
     static Step chooseFile(const QString& path)
     {
         return {"QFileDialog", [path](QWidget* modal) {
@@ -46,12 +45,11 @@ public:
                     static_cast<QDialog*>(dialog)->accept();
                 }};
     }
-    // Clicks `which`; a box without that button is closed as Escape closes it.
     static Step click(QMessageBox::StandardButton which)
     {
         return {"QMessageBox", [which](QWidget* modal) {
                     auto* box = static_cast<QMessageBox*>(modal);
-                    box->button(which) ? box->button(which)->click() : box->reject();
+                    box->button(which) ? box->button(which)->click() : box->reject();  // as Escape without it
                 }};
     }
     static Step close() { return click(QMessageBox::Close); }
@@ -60,8 +58,7 @@ private:
     void poll()
     {
         QWidget* modal = QApplication::activeModalWidget();
-        // A dialog active again once a box it opened has closed is not a new one.
-        if (!modal || !modal->isVisible() || handled_.contains(modal))
+        if (!modal || !modal->isVisible() || handled_.contains(modal))  // or active again after a box it opened
             return;
         handled_.append(modal);
         const auto* box = qobject_cast<QMessageBox*>(modal);
