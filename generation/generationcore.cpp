@@ -42,18 +42,6 @@ const char kTextOutOfMemory[]
     = QT_TRANSLATE_NOOP("BaseEncoder", "Mémoire insuffisante : l'opération en cours est abandonnée.");
 const char kTextUnequal[]
     = QT_TRANSLATE_NOOP("BaseEncoder", "Les enregistrements du fichier source n'ont pas tous la même longueur.");
-const char kTextBlankSample[]
-    = QT_TRANSLATE_NOOP("BaseEncoder",
-                        "Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
-                        "l'initialisation des paramêtres d'encodage.");
-const char kTextDatamatrixTrial[]
-    = QT_TRANSLATE_NOOP("BaseEncoder",
-                        "Encodage impossible (vous pouvez essayer de changer la taille du datamatrix ou "
-                        "le mode d'encodage).");
-const char kTextQrTrial[]
-    = QT_TRANSLATE_NOOP("BaseEncoder",
-                        "Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le "
-                        "niveau de correction d'erreur).");
 const char kTextCannotWrite[] = QT_TRANSLATE_NOOP("BaseEncoder", "La base encodée ne peut être écrite");
 const char kTextDbfShort[] = QT_TRANSLATE_NOOP(
     "BaseEncoder", "Erreur de lecture de la base DBF à encoder. L'enregistrement n°%1 est trop court.");
@@ -216,12 +204,7 @@ QString shortRecordText(int sourceKind, qint64 record)
 
 QString blankSampleText()
 {
-    return generationText(kTextBlankSample);
-}
-
-QString trialFailedText(int symbology)
-{
-    return generationText(symbology == SymbologyQRCode ? kTextQrTrial : kTextDatamatrixTrial);
+    return blankValueText();
 }
 
 QString sameFileText()
@@ -625,7 +608,7 @@ bool isBlankValue(const char* value, qsizetype length)
 
 RecordCoder::RecordCoder(const EncodingParameters& parameters, const FontTextOptions& options, bool blankCodes,
                          int width, int height)
-    : parameters_(parameters)
+    : encoder_(parameters)
     , options_(options)
     , blankCodes_(blankCodes)
     , width_(width)
@@ -635,7 +618,7 @@ RecordCoder::RecordCoder(const EncodingParameters& parameters, const FontTextOpt
 
 int RecordCoder::inputLength(const char* value, int length) const
 {
-    return libraryInputLength(parameters_, value, length);
+    return encoder_.inputLength(value, length);
 }
 
 RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) const
@@ -648,9 +631,8 @@ RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) 
             std::memset(out, ' ', std::size_t(fieldLength_));
         return result;
     }
-    const int input = inputLength(value, length);
-    const EncodedSymbol symbol = encodeSymbol(parameters_, reinterpret_cast<const unsigned char*>(value), input);
-    if (!symbol.isValid()) {
+    EncodedSymbol symbol;
+    if (encoder_.encode(value, length, symbol)) {
         result.status = Status::EncodingFailed;
         return result;
     }
@@ -674,16 +656,14 @@ QString RecordCoder::failureText(const Result& result, qint64 record, const char
         .arg(QString::number(record), QString::fromLatin1(value, boundedLength(value, length)));
 }
 
-bool RecordCoder::measure(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height)
+Error RecordCoder::measure(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height)
 {
-    const int input = libraryInputLength(parameters, sample.constData(), int(sample.size()));
-    const EncodedSymbol symbol
-        = encodeSymbol(parameters, reinterpret_cast<const unsigned char*>(sample.constData()), input);
-    if (!symbol.isValid())
-        return false;
+    EncodedSymbol symbol;
+    if (Error error = Encoder(parameters).encode(sample, symbol))
+        return error;
     *width = symbol.grid().width();
     *height = symbol.grid().height();
-    return true;
+    return {};
 }
 
 int encodedValue(const ValueRule& rule, const char* stored, int length, char* out)
@@ -1129,7 +1109,6 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
         return false;
     };
     const EncodingParameters& parameters = job.parameters;
-    const bool qr = parameters.symbology == SymbologyQRCode;
     if (feedback.cancelled())
         return fail(cancelledText());
 
@@ -1195,7 +1174,7 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
     if (job.typeSource == BaseDbf && sample.size() < sampleLength)
         sample.append(QByteArray(sampleLength - sample.size(), ' '));
     if (isBlankValue(sample.constData(), sample.size()))
-        return fail(generationText(kTextBlankSample));
+        return fail(blankSampleText());
     ValueRule sampleRule;  // already the listed text: only the spaces go
     sampleRule.trimStart = rule.trimStart;
     sampleRule.trimEnd = rule.trimEnd;
@@ -1209,8 +1188,8 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
     // Trial encoding: the sample's symbol fixes W x H for the whole run.
     int width = 0;
     int height = 0;
-    if (!RecordCoder::measure(parameters, sample, &width, &height))
-        return fail(generationText(qr ? kTextQrTrial : kTextDatamatrixTrial));
+    if (const Error refused = RecordCoder::measure(parameters, sample, &width, &height))
+        return fail(refused.text);
     run.width = width;
     run.height = height;
     run.coder.emplace(parameters, job.options, job.blankCodes, width, height);

@@ -41,7 +41,6 @@ QString outOfMemoryText();                               // an allocation failed
 QString shortRecordText(int sourceKind, qint64 record);  // the DBF or text source's short-record text
 // Texts of the set-up of a run, for the other source kinds.
 QString blankSampleText();               // the sample is blank
-QString trialFailedText(int symbology);  // the library refuses the sample
 QString sameFileText();                  // the destination is the source
 QString cannotOpenSourceText();
 QString cannotWriteText();
@@ -213,11 +212,11 @@ public:
     int inputLength(const char* value, int length) const;
 
     // Trial encoding that fixes the grid: Datamatrix takes all the bytes, QR
-    // those before the first NUL. False when the library refuses the value.
-    static bool measure(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height);
+    // those before the first NUL. The library's refusal with its text.
+    static Error measure(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height);
 
 private:
-    EncodingParameters parameters_;
+    Encoder encoder_;
     FontTextOptions options_;
     bool blankCodes_;
     int width_;

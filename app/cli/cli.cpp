@@ -208,9 +208,9 @@ void applyOption(Options& o, const GivenOption& given)
     } else if (name == QLatin1String("symbology")) {
         const QString s = simplified(v);
         if (s == QLatin1String("datamatrix") || s == QLatin1String("dm"))
-            p.typeEncodage = SymbologyDatamatrix;
+            p.typeEncodage = int(Symbology::Datamatrix);
         else if (s == QLatin1String("qr") || s == QLatin1String("qrcode"))
-            p.typeEncodage = SymbologyQRCode;
+            p.typeEncodage = int(Symbology::QRCode);
         else
             throw UsageError{
                 tr("Valeur invalide pour --symbology : « %1 ». Valeurs admises : « datamatrix », « qr ».").arg(v)};
@@ -338,8 +338,8 @@ ParameterSet asWindowControls(const ParameterSet& in)
         set.qrCasse = 0;
     if (!hasChoice(qrModeChoices(), set.qrModeEncodage))
         set.qrModeEncodage = 0;
-    if (set.typeEncodage != SymbologyQRCode)
-        set.typeEncodage = SymbologyDatamatrix;
+    if (set.typeEncodage != int(Symbology::QRCode))
+        set.typeEncodage = int(Symbology::Datamatrix);
     return set;
 }
 
@@ -743,22 +743,15 @@ bool previewSample(const GenerationJob& job, const ParameterSet& set, PreviewRes
         value = value.left(std::max(0, job.fields.at(job.fieldIndex).length));
     if (isBlankText(value)) {
         if (error)
-            *error = tr("Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
-                        "l'initialisation des paramêtres d'encodage.");
+            *error = blankValueText();
         return false;
     }
     value = trimWhiteSpace(value, set.supprimerEspacesGauche, set.supprimerEspacesDroite);
     const QByteArray bytes = value.toLatin1();
-    const EncodingParameters& parameters = job.parameters;
-    const bool qr = parameters.symbology == SymbologyQRCode;
-    const EncodedSymbol symbol = encodeSymbol(parameters, reinterpret_cast<const unsigned char*>(bytes.constData()),
-                                              libraryInputLength(parameters, bytes.constData(), int(bytes.size())));
-    if (!symbol.isValid()) {
+    EncodedSymbol symbol;
+    if (const Error refused = Encoder(job.parameters).encode(bytes, symbol)) {
         if (error)
-            *error = qr ? tr("Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le niveau de "
-                             "correction d'erreur).")
-                        : tr("Encodage impossible (vous pouvez essayer de changer la taille du datamatrix ou le mode "
-                             "d'encodage).");
+            *error = refused.text;
         return false;
     }
     const ModuleGrid& grid = symbol.grid();
