@@ -856,7 +856,8 @@ void TestCli::previewOfTheSample()
     QCOMPARE(preview.height, 12);
     QCOMPARE(preview.bands, 3);
     QCOMPARE(preview.fieldLength, 111);  // 3 x (36 + 1)
-    const EncodedSymbol symbol = encodeSymbol(job.parameters, QByteArray("CF20240000   "));
+    EncodedSymbol symbol;
+    Encoder(job.parameters).encode(QByteArray("CF20240000   "), symbol);
     QVERIFY(symbol.isValid());
     QCOMPARE(preview.previewText, toFontText(symbol.grid(), 36, 12, job.options, false).preview);
 
@@ -1019,7 +1020,7 @@ void TestCli::tablesReadAsTheEngineReadsThem()
         const QByteArray record = out.mid(headerLength + i * recordLength, recordLength);
         QCOMPARE(record.at(0), records[i].flag);
         QCOMPARE(decodeFieldText(record.right(report.fieldLength), report.width, report.height, job.options,
-                                 SymbologyDatamatrix),
+                                 Symbology::Datamatrix),
                  std::optional(values[i]));
     }
 }

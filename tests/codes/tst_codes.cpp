@@ -131,7 +131,7 @@ private slots:
     {
         for (int h : {1, 2, 3, 4, 5, 8, 9, 21}) {
             QCOMPARE(bandCount(h), (h + 3) / 4);
-            QRandomGenerator random(quint32(h));
+            QRandomGenerator random{quint32(h)};
             std::vector<unsigned char> cells(std::size_t(5 * h));
             for (auto& c : cells)
                 c = random.bounded(2);

@@ -12,6 +12,9 @@
 #include "tests/support/dbf_builder.h"
 #include "tests/support/files.h"
 
+#include <dmtx.h>
+#include <qrencode.h>
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -65,7 +68,7 @@ QByteArray makeDbf(const QList<FieldDef>& fields, const QList<SourceRecord>& rec
 EncodingParameters datamatrix10()
 {
     EncodingParameters p;
-    p.symbology = SymbologyDatamatrix;
+    p.symbology = Symbology::Datamatrix;
     p.moduleSize = 1;
     p.marginSize = 0;
     p.sizeRequest = DmtxSymbol10x10;
@@ -76,7 +79,7 @@ EncodingParameters datamatrix10()
 EncodingParameters qr8bit()
 {
     EncodingParameters p;
-    p.symbology = SymbologyQRCode;
+    p.symbology = Symbology::QRCode;
     p.qrVersion = 0;
     p.qrLevel = QR_ECLEVEL_M;
     p.qrMode = QR_MODE_8;
@@ -140,9 +143,10 @@ RunOutcome runOnThread(const GenerationJob& job, int watchdogPeriod = 0)
 QByteArray expectedCode(const EncodingParameters& p, const FontTextOptions& o, const QByteArray& value, int w, int h)
 {
     QByteArray input = value;
-    if (p.symbology == SymbologyQRCode && input.indexOf('\0') >= 0)
+    if (p.symbology == Symbology::QRCode && input.indexOf('\0') >= 0)
         input.truncate(input.indexOf('\0'));
-    const EncodedSymbol symbol = encodeSymbol(p, input);
+    EncodedSymbol symbol;
+    Encoder(p).encode(input, symbol);
     if (!symbol.isValid())
         return {};
     return toFontText(symbol.grid(), w, h, o, false).field;
@@ -363,7 +367,8 @@ void TestGeneration::twoFieldExample()
         QCOMPARE(record.left(16), sourceRecord);  // flag (deleted kept) and the source values
         const QByteArray code = record.mid(16);
         QCOMPARE(code, expectedCode(job.parameters, job.options, records[i].values[1], 10, 10));
-        QCOMPARE(decodeFieldText(code, 10, 10, job.options, SymbologyDatamatrix), std::optional(records[i].values[1]));
+        QCOMPARE(decodeFieldText(code, 10, 10, job.options, Symbology::Datamatrix),
+                 std::optional(records[i].values[1]));
     }
     QCOMPARE(out.at(headerLength + recordLength), '*');
     QVERIFY(leftovers(dir->path()).isEmpty());
@@ -390,7 +395,7 @@ void TestGeneration::endOfLine()
             else
                 QVERIFY(code.at(j) >= 'A' && code.at(j) <= 'P');
         }
-        QCOMPARE(decodeFieldText(code, 10, 10, job.options, SymbologyDatamatrix),
+        QCOMPARE(decodeFieldText(code, 10, 10, job.options, Symbology::Datamatrix),
                  std::optional(twoFieldRecords()[i].values[1]));
     }
 }
@@ -432,7 +437,7 @@ void TestGeneration::tagsRule()
     for (int i = 0; i < 2; ++i) {
         const QByteArray record = out.mid(headerLength + i * recordLength, recordLength);
         QCOMPARE(record.left(16), recordBytes(fields, records[i]).left(16));
-        QCOMPARE(decodeFieldText(record.mid(16, 30), 10, 10, job.options, SymbologyDatamatrix),
+        QCOMPARE(decodeFieldText(record.mid(16, 30), 10, 10, job.options, Symbology::Datamatrix),
                  std::optional(records[i].values[1]));
         const QByteArray tagsValue = i == 0 ? QByteArray("AB\0\0\0\0\0\0", 8) : QByteArray("TAGVALUE");
         QCOMPARE(record.mid(46, 8), tagsValue);
@@ -563,7 +568,7 @@ void TestGeneration::visualFoxProSource()
     for (int i = 0; i < 3; ++i) {
         const QByteArray record = out.mid(129 + i * 46, 46);
         QCOMPARE(record.left(16), recordBytes(kTwoFields, records[i]));
-        QCOMPARE(decodeFieldText(record.mid(16), 10, 10, job.options, SymbologyDatamatrix),
+        QCOMPARE(decodeFieldText(record.mid(16), 10, 10, job.options, Symbology::Datamatrix),
                  std::optional(records[i].values[1]));
     }
 }
@@ -584,7 +589,7 @@ void TestGeneration::numericWithDecimals()
     for (int i = 0; i < 2; ++i) {
         const QByteArray record = out.mid(headerLength + i * 48, 48);
         QCOMPARE(record.left(18), recordBytes(fields, records[i]));
-        QCOMPARE(decodeFieldText(record.mid(18), 10, 10, job.options, SymbologyDatamatrix),
+        QCOMPARE(decodeFieldText(record.mid(18), 10, 10, job.options, Symbology::Datamatrix),
                  std::optional(records[i].values[1]));
     }
 }
@@ -606,7 +611,7 @@ void TestGeneration::longCharacterField()
     for (int i = 0; i < 2; ++i) {
         const QByteArray record = out.mid(129 + i * 336, 336);
         QCOMPARE(record.left(306), recordBytes(fields, records[i]));
-        QCOMPARE(decodeFieldText(record.mid(306), 10, 10, job.options, SymbologyDatamatrix),
+        QCOMPARE(decodeFieldText(record.mid(306), 10, 10, job.options, Symbology::Datamatrix),
                  std::optional(records[i].values[1]));
     }
 }
@@ -743,7 +748,7 @@ void TestGeneration::textSource()
         QCOMPARE(lines[i].left(sourceLine.size()), sourceLine);
         const QByteArray code = lines[i].mid(sourceLine.size());
         QCOMPARE(code.size(), 30);
-        QCOMPARE(decodeFieldText(code, 10, 10, job.options, SymbologyDatamatrix), std::optional(expected[i]));
+        QCOMPARE(decodeFieldText(code, 10, 10, job.options, Symbology::Datamatrix), std::optional(expected[i]));
     }
 }
 
@@ -781,7 +786,7 @@ void TestGeneration::symbolSizes()
     const RecordCoder::Result result = coder.code("1234567890", 10, field.data());
     QVERIFY(result.ok());
     QCOMPARE(result.symbolWidth, ws);
-    QCOMPARE(decodeFieldText(field, w, h, job.options, SymbologyDatamatrix), std::optional(QByteArray("1234567890")));
+    QCOMPARE(decodeFieldText(field, w, h, job.options, Symbology::Datamatrix), std::optional(QByteArray("1234567890")));
 }
 
 void TestGeneration::setupFailures_data()
@@ -810,7 +815,7 @@ void TestGeneration::setupFailures()
     QFETCH(QString, error);
     QVERIFY(writeFile(path("src.dbf"), makeDbf(kTwoFields, twoFieldRecords())));
     GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), kTwoFields, 1, sample);
-    if (symbology == SymbologyQRCode) {
+    if (symbology == int(Symbology::QRCode)) {
         job.parameters = qr8bit();
         job.parameters.qrMode = qrMode;
     } else {
@@ -888,7 +893,7 @@ void TestGeneration::everyCodeDecodes()
     }
     QVERIFY(writeFile(path("src.dbf"), makeDbf(fields, records)));
     GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fields, 1, recordBytes(fields, records[0]).mid(7, 16));
-    if (symbology == SymbologyQRCode) {
+    if (symbology == int(Symbology::QRCode)) {
         job.parameters = qr8bit();
         job.parameters.qrVersion = 3;
     } else {
@@ -913,7 +918,7 @@ void TestGeneration::everyCodeDecodes()
     const int recordLength = le16(out, 10);
     QCOMPARE(recordLength, 35 + r);
     QCOMPARE(out.size(), headerLength + records.size() * recordLength);
-    FieldTextDecoder decoder(w, h, job.options, symbology);
+    FieldTextDecoder decoder(w, h, job.options, Symbology(symbology));
     const QList<QByteArray> lines = readFile(path("out.txt")).split('\n');
     for (int i = 0; i < records.size(); ++i) {
         const QByteArray record = out.mid(headerLength + i * recordLength, recordLength);
@@ -982,7 +987,7 @@ print(json.dumps({'fields': [[f.name, f.type, f.length] for f in t.fields],
     const QJsonArray deleted = read.value("deleted").toArray();
     QCOMPARE(live.size(), 11);
     QCOMPARE(deleted.size(), 1);
-    FieldTextDecoder decoder(w, h, job.options, SymbologyQRCode);
+    FieldTextDecoder decoder(w, h, job.options, Symbology::QRCode);
     int liveIndex = 0;
     for (int i = 0; i < records.size(); ++i) {
         const QJsonObject row = (i == 5 ? deleted[0] : live[liveIndex++]).toObject();
@@ -1484,7 +1489,7 @@ void TestGeneration::corpus()
         QVERIFY(written <= recordCount);
         int w = 0, h = 0;
         QVERIFY(RecordCoder::measure(job.parameters, sample, &w, &h));
-        FieldTextDecoder decoder(w, h, job.options, SymbologyQRCode);
+        FieldTextDecoder decoder(w, h, job.options, Symbology::QRCode);
         const QByteArray bytes = readFile(job.outputPath);
         const int headerLength = le16(bytes, 8);
         const int recordLength = le16(bytes, 10);
@@ -1568,7 +1573,7 @@ void TestGeneration::listedValuesAreEncoded()
     int w = 0, h = 0;
     QVERIFY(RecordCoder::measure(job.parameters, expected.first(), &w, &h));
     const int r = fieldLength(w, h, false);
-    FieldTextDecoder decoder(w, h, job.options, SymbologyDatamatrix);
+    FieldTextDecoder decoder(w, h, job.options, Symbology::Datamatrix);
     if (text) {
         const QList<QByteArray> lines = readFile(path("out.txt")).split('\n');
         for (int i = 0; i < expected.size(); ++i) {
@@ -1665,7 +1670,7 @@ void TestGeneration::memoFieldAsCode()
     const int r = fieldLength(w, h, false);
     const QByteArray out = readFile(path("out.dbf"));
     const QByteArray source = readFile(path("src.dbf"));
-    FieldTextDecoder decoder(w, h, job.options, SymbologyDatamatrix);
+    FieldTextDecoder decoder(w, h, job.options, Symbology::Datamatrix);
     for (int i = 0; i < 3; ++i) {
         const QByteArray record = out.mid(le16(out, 8) + i * (15 + r), 15 + r);
         QCOMPARE(record.left(15), source.mid(32 * 3 + 1 + i * 15, 15));  // the block number stays
