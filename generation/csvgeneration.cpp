@@ -203,7 +203,7 @@ bool prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback
 
     int width = 0;
     int height = 0;
-    if (const Error refused = RecordCoder::measure(job.parameters, sample, &width, &height))
+    if (const Error refused = RecordCoder::measureSample(job.parameters, sample, &width, &height))
         return fail(refused.text);
     run.width = width;
     run.height = height;

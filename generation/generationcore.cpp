@@ -656,7 +656,8 @@ QString RecordCoder::failureText(const Result& result, qint64 record, const char
         .arg(QString::number(record), QString::fromLatin1(value, boundedLength(value, length)));
 }
 
-Error RecordCoder::measure(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height)
+Error RecordCoder::measureSample(const EncodingParameters& parameters, const QByteArray& sample, int* width,
+                                 int* height)
 {
     EncodedSymbol symbol;
     if (Error error = Encoder(parameters).encode(sample, symbol))
@@ -1188,7 +1189,7 @@ bool prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, P
     // Trial encoding: the sample's symbol fixes W x H for the whole run.
     int width = 0;
     int height = 0;
-    if (const Error refused = RecordCoder::measure(parameters, sample, &width, &height))
+    if (const Error refused = RecordCoder::measureSample(parameters, sample, &width, &height))
         return fail(refused.text);
     run.width = width;
     run.height = height;

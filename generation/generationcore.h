@@ -40,8 +40,8 @@ QString cancelledText();                                 // "Fabrication de la b
 QString outOfMemoryText();                               // an allocation failed: what was under way is given up
 QString shortRecordText(int sourceKind, qint64 record);  // the DBF or text source's short-record text
 // Texts of the set-up of a run, for the other source kinds.
-QString blankSampleText();               // the sample is blank
-QString sameFileText();                  // the destination is the source
+QString blankSampleText();  // the sample is blank
+QString sameFileText();     // the destination is the source
 QString cannotOpenSourceText();
 QString cannotWriteText();
 
@@ -213,7 +213,7 @@ public:
 
     // Trial encoding that fixes the grid: Datamatrix takes all the bytes, QR
     // those before the first NUL. The library's refusal with its text.
-    static Error measure(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height);
+    static Error measureSample(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height);
 
 private:
     Encoder encoder_;

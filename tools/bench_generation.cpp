@@ -143,7 +143,7 @@ double runGeneration(const GenerationJob& job, bool* ok)
 double runBareLoop(const GenerationJob& job, const std::vector<QByteArray>& values, std::uint64_t* checksum)
 {
     int w = 0, h = 0;
-    RecordCoder::measure(job.parameters, job.sample, &w, &h);
+    RecordCoder::measureSample(job.parameters, job.sample, &w, &h);
     std::vector<char> field(std::size_t(fieldLength(w, h, job.options.endOfLine)));
     std::uint64_t sum = 0;
     const Encoder encoder(job.parameters);

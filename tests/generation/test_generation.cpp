@@ -763,9 +763,9 @@ void TestGeneration::symbolSizes()
     job.parameters.sizeRequest = DmtxSymbolSquareAuto;
     job.parameters.scheme = DmtxSchemeAscii;
     int w = 0, h = 0, ws = 0, hs = 0, wl = 0, hl = 0;
-    QVERIFY(RecordCoder::measure(job.parameters, "12345     ", &w, &h));
-    QVERIFY(RecordCoder::measure(job.parameters, "1234567890", &ws, &hs));
-    QVERIFY(RecordCoder::measure(job.parameters, "ABCDEFGHIJ", &wl, &hl));
+    QVERIFY(!RecordCoder::measureSample(job.parameters, "12345     ", &w, &h));
+    QVERIFY(!RecordCoder::measureSample(job.parameters, "1234567890", &ws, &hs));
+    QVERIFY(!RecordCoder::measureSample(job.parameters, "ABCDEFGHIJ", &wl, &hl));
     QVERIFY(ws < w && hs < h);
     QVERIFY(wl > w && hl > h);
     const RunOutcome run = runOnThread(job);
@@ -911,7 +911,7 @@ void TestGeneration::everyCodeDecodes()
     QVERIFY2(run.ok, qPrintable(run.error));
 
     int w = 0, h = 0;
-    QVERIFY(RecordCoder::measure(job.parameters, job.sample, &w, &h));
+    QVERIFY(!RecordCoder::measureSample(job.parameters, job.sample, &w, &h));
     const int r = fieldLength(w, h, job.options.endOfLine);
     const QByteArray out = readFile(path("out.dbf"));
     const int headerLength = le16(out, 8);
@@ -958,7 +958,7 @@ void TestGeneration::dbfreadReadsTheOutput()
     const RunOutcome run = runOnThread(job);
     QVERIFY2(run.ok, qPrintable(run.error));
     int w = 0, h = 0;
-    QVERIFY(RecordCoder::measure(job.parameters, job.sample, &w, &h));
+    QVERIFY(!RecordCoder::measureSample(job.parameters, job.sample, &w, &h));
     const int r = fieldLength(w, h, true);
     QVERIFY2(r > 255, "the code field must exceed 255 bytes for this check");
 
@@ -1395,7 +1395,7 @@ void TestGeneration::recordCoderSharedAcrossThreads()
     EncodingParameters p = datamatrix10();
     p.sizeRequest = DmtxSymbol16x16;
     int w = 0, h = 0;
-    QVERIFY(RecordCoder::measure(p, "000000", &w, &h));
+    QVERIFY(!RecordCoder::measureSample(p, "000000", &w, &h));
     FontTextOptions o;
     o.endOfLine = true;
     const RecordCoder coder(p, o, true, w, h);
@@ -1488,7 +1488,7 @@ void TestGeneration::corpus()
         const unsigned written = dbf_record_count(out.get());
         QVERIFY(written <= recordCount);
         int w = 0, h = 0;
-        QVERIFY(RecordCoder::measure(job.parameters, sample, &w, &h));
+        QVERIFY(!RecordCoder::measureSample(job.parameters, sample, &w, &h));
         FieldTextDecoder decoder(w, h, job.options, Symbology::QRCode);
         const QByteArray bytes = readFile(job.outputPath);
         const int headerLength = le16(bytes, 8);
@@ -1571,7 +1571,7 @@ void TestGeneration::listedValuesAreEncoded()
     QVERIFY2(run.ok, qPrintable(run.error));
 
     int w = 0, h = 0;
-    QVERIFY(RecordCoder::measure(job.parameters, expected.first(), &w, &h));
+    QVERIFY(!RecordCoder::measureSample(job.parameters, expected.first(), &w, &h));
     const int r = fieldLength(w, h, false);
     FieldTextDecoder decoder(w, h, job.options, Symbology::Datamatrix);
     if (text) {
@@ -1666,7 +1666,7 @@ void TestGeneration::memoFieldAsCode()
     RunOutcome run = runOnThread(job);
     QVERIFY2(run.ok, qPrintable(run.error));
     int w = 0, h = 0;
-    QVERIFY(RecordCoder::measure(job.parameters, expected[0], &w, &h));
+    QVERIFY(!RecordCoder::measureSample(job.parameters, expected[0], &w, &h));
     const int r = fieldLength(w, h, false);
     const QByteArray out = readFile(path("out.dbf"));
     const QByteArray source = readFile(path("src.dbf"));
