@@ -266,6 +266,7 @@ private slots:
     void verificationCatchesCorruptCode()
     {
         const QByteArray value("Codiflux 0123456789");
+        SymbolImage image;
         for (const EncodingParameters& p : {dm(DmtxSchemeAutoBest, DmtxSymbolSquareAuto), qr(QR_MODE_8, 0)}) {
             EncodedSymbol symbol;
             QVERIFY(!Encoder(p).encode(value, symbol));
@@ -278,8 +279,8 @@ private slots:
             corrupt.replace(0, w, QByteArray(w, 'P')).replace(w + 1, w, QByteArray(w, 'P'));
             QVERIFY(decodeFieldText(corrupt, w, h, made, p.symbology) != std::optional(value));
             corrupt = field;
-            corrupt[1] = 'Q';
-            QVERIFY(!decodeFieldText(corrupt, w, h, made, p.symbology));
+            corrupt[1] = 'Q';  // not a letter of the font: refused before any decoding
+            QVERIFY(!rebuildSymbol(corrupt.constData(), corrupt.size(), w, h, made, 0, 1, image));
             corrupt = field;
             corrupt[w] = '/';  // the end-of-line character
             QVERIFY(!decodeFieldText(corrupt, w, h, made, p.symbology));
@@ -290,7 +291,6 @@ private slots:
             QVERIFY(!decodeFieldText(toFontText(symbol.grid(), w, h, made, true).field, w, h, made, p.symbology));
         }
         // 'A' and 'P' are code letters; the rebuilt picture keeps its quiet zone and scale.
-        SymbolImage image;
         QVERIFY(rebuildSymbol("AP", 2, 2, 4, options(0), 1, 2, image) && image.dark(1, 3) && !image.dark(0, 3));
     }
 
