@@ -1,5 +1,7 @@
 #include "generation/csvgeneration.h"
 
+#include "generation/texts.h"
+
 #include <QDir>
 
 #include <algorithm>
@@ -203,7 +205,7 @@ bool prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback
 
     int width = 0;
     int height = 0;
-    if (const Error refused = RecordCoder::measureSample(job.parameters, sample, &width, &height))
+    if (const Error refused = RecordCoder::measureSymbol(job.parameters, sample, &width, &height))
         return fail(refused.text);
     run.width = width;
     run.height = height;
@@ -213,7 +215,7 @@ bool prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback
     run.recordCount = source.recordCount();
 
     if (job.outputPath.isEmpty())
-        return false;
+        return fail(generationText(texts::kTextNoDestination));
     if (sameFile(writer.files().dbfPath(), job.sourcePath))
         return fail(sameFileText());
 

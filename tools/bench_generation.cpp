@@ -82,17 +82,6 @@ GenerationJob makeJob(const QString& source, const QString& output, int symbolog
     job.options.pixelInversion = true;
     job.options.endOfLine = true;
     job.fieldIndex = 1;
-    const char* names[] = {"ID", "REF", "NAME"};
-    const int lengths[] = {kIdLength, kRefLength, kNameLength};
-    const int types[] = {DbfNumeric, DbfChar, DbfChar};
-    for (int i = 0; i < 3; ++i) {
-        DbfFieldInfo info{};
-        qstrncpy(info.name, names[i], sizeof info.name);
-        info.type = types[i];
-        info.length = lengths[i];
-        job.fields.append(info);
-    }
-    job.tableFieldCount = 3;
     job.newFieldName = QStringLiteral("CODE2D");
     job.sample = refValue(0);
     return job;
@@ -122,8 +111,6 @@ GenerationJob makeCsvJob(const QString& source, const QString& output, int symbo
 {
     GenerationJob job = makeJob(source, output, symbology);
     job.typeSource = BaseCsv;
-    job.fields.clear();
-    job.tableFieldCount = 0;
     return job;
 }
 
@@ -143,7 +130,7 @@ double runGeneration(const GenerationJob& job, bool* ok)
 double runBareLoop(const GenerationJob& job, const std::vector<QByteArray>& values, std::uint64_t* checksum)
 {
     int w = 0, h = 0;
-    RecordCoder::measureSample(job.parameters, job.sample, &w, &h);
+    RecordCoder::measureSymbol(job.parameters, job.sample, &w, &h);
     std::vector<char> field(std::size_t(fieldLength(w, h, job.options.endOfLine)));
     std::uint64_t sum = 0;
     const Encoder encoder(job.parameters);

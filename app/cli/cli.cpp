@@ -618,14 +618,14 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
                         tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source) + QLatin1Char(' ')
                             + tableRefusalText(o.source));
         const unsigned fieldCount = dbf_field_count(table.get());
+        QList<DbfFieldInfo> fields;
         QStringList names;
         for (unsigned i = 0; i < fieldCount; ++i) {
             DbfFieldInfo field{};
             dbf_field_info(table.get(), i, &field);
-            job.fields.append(field);
+            fields.append(field);
             names << fieldName(field);
         }
-        job.tableFieldCount = fieldCount;
         if (o.field.isEmpty())
             return fail(ExitUsage,
                         tr("Champ à encoder manquant : indiquez-le avec --field NOM (champs : %1).")
@@ -639,7 +639,7 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
             return fail(ExitUsage,
                         tr("Champ inconnu : « %1 » (champs : %2).").arg(o.field, names.join(QStringLiteral(", "))));
         job.fieldIndex = index;
-        const DbfFieldInfo& field = job.fields.at(index);
+        const DbfFieldInfo& field = fields.at(index);
         job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + fieldName(field)).left(10) : o.newFieldName;
 
         // The sample, as the window lists it: the value with its leading
@@ -739,8 +739,6 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
 bool previewSample(const GenerationJob& job, const ParameterSet& set, PreviewResult& result, QString* error)
 {
     QString value = QString::fromLatin1(job.sample);
-    if (job.typeSource == BaseDbf && job.fieldIndex >= 0 && job.fieldIndex < job.fields.size())
-        value = value.left(std::max(0, job.fields.at(job.fieldIndex).length));
     if (isBlankText(value)) {
         if (error)
             *error = blankValueText();

@@ -572,9 +572,6 @@ void TestCli::jobFromDbf()
                                      &sample);
     QCOMPARE(job.typeSource, int(BaseDbf));
     QCOMPARE(job.fieldIndex, 0);
-    QCOMPARE(job.tableFieldCount, 10u);
-    QCOMPARE(job.fields.size(), 10);
-    QCOMPARE(QByteArray(job.fields.at(9).name), QByteArray("NOTES"));
     QCOMPARE(job.newFieldName, QStringLiteral("_CODE"));
     QVERIFY(job.writeText);
     QCOMPARE(job.sample, QByteArray("CF20240000   "));  // padded to the field's 13 bytes
@@ -1005,7 +1002,6 @@ void TestCli::tablesReadAsTheEngineReadsThem()
     }
     QVERIFY(writeFile(path("layout.dbf"), testsupport::dbfBytes(fields, records, layout)));
     const GenerationJob job = jobFor({"generate", path("layout.dbf"), "-o", path("layout-out.dbf"), "--field", "NUM"});
-    QCOMPARE(job.fields.size(), fields.size());
     RunControl control;
     control.jobs = 2;
     control.verify = true;

@@ -167,7 +167,7 @@ print(json.dumps({'src': rows(sys.argv[1]), 'out': rows(sys.argv[2])}))
         source.setValueRule(rule);
         QVERIFY(source.scan(path("src.csv"), {}, column, {}, &error));
         const QByteArray padded = sample.leftJustified(source.longestValue(), ' ');
-        QVERIFY(!RecordCoder::measureSample(job.parameters, padded, &w, &h));
+        QVERIFY(!RecordCoder::measureSymbol(job.parameters, padded, &w, &h));
         FieldTextDecoder decoder(w, h, job.options, Symbology(symbology));
         QByteArray expected = bom;
         for (int i = 0; i < rows.size(); ++i) {
