@@ -1,6 +1,7 @@
 #include "app/cli/cli.h"
 
 #include "bases/dbf.h"
+#include "bases/error.h"
 #include "bases/listing.h"
 #include "bases/textbase.h"
 #include "codes/encoding.h"
@@ -8,11 +9,14 @@
 #include "codiflux_version.h"
 #include "settings/userfont.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QThread>
 
 #include <algorithm>
@@ -33,82 +37,39 @@ QString tr(const char* text)
 // ---------------------------------------------------------------------------
 // Options
 
-enum class Scope { Both, Generate, Preview };
+// The commands an option applies to.
+enum class Scope { Any, Both, Generate, Preview, Font };
+
+// Reads an option's value (empty for a switch) into the options.
+using ApplyOption = Error (*)(Options& options, const QString& value);
 
 struct OptionEntry {
-    const char* name;  // long name, without "--"
-    char shortName;    // 0 when none
-    bool takesValue;
+    const char* name;       // long name, without "--"
+    char shortName;         // 0 when none
+    const char* valueName;  // nullptr for a switch
     Scope scope;
+    ApplyOption apply;  // nullptr for the options read before the others
 };
 
-constexpr OptionEntry kOptions[] = {
-    {"help", 'h', false, Scope::Both},
-    {"output", 'o', true, Scope::Generate},
-    {"field", 'f', true, Scope::Both},
-    {"range", 'r', true, Scope::Both},
-    {"column", 'c', true, Scope::Both},
-    {"delimiter", 0, true, Scope::Both},
-    {"encoding", 0, true, Scope::Both},
-    {"preset", 'p', true, Scope::Both},
-    {"sample", 's', true, Scope::Both},
-    {"symbology", 0, true, Scope::Both},
-    {"module", 0, true, Scope::Both},
-    {"margin", 0, true, Scope::Both},
-    {"dm-size", 0, true, Scope::Both},
-    {"dm-scheme", 0, true, Scope::Both},
-    {"qr-version", 0, true, Scope::Both},
-    {"qr-level", 0, true, Scope::Both},
-    {"qr-mode", 0, true, Scope::Both},
-    {"qr-case", 0, true, Scope::Both},
-    {"eol", 0, false, Scope::Both},
-    {"no-eol", 0, false, Scope::Both},
-    {"eol-char", 0, true, Scope::Both},
-    {"invert-h", 0, false, Scope::Both},
-    {"no-invert-h", 0, false, Scope::Both},
-    {"invert-v", 0, false, Scope::Both},
-    {"no-invert-v", 0, false, Scope::Both},
-    {"invert-bits", 0, false, Scope::Both},
-    {"no-invert-bits", 0, false, Scope::Both},
-    {"invert-pixels", 0, false, Scope::Both},
-    {"no-invert-pixels", 0, false, Scope::Both},
-    {"trim-left", 0, false, Scope::Both},
-    {"no-trim-left", 0, false, Scope::Both},
-    {"trim-right", 0, false, Scope::Both},
-    {"no-trim-right", 0, false, Scope::Both},
-    {"blank", 0, true, Scope::Both},
-    {"new-field", 0, true, Scope::Generate},
-    {"txt", 0, false, Scope::Generate},
-    {"verify", 0, false, Scope::Generate},
-    {"jobs", 'j', true, Scope::Generate},
-    {"no-progress", 0, false, Scope::Generate},
-    {"draw", 0, false, Scope::Preview},
-};
-
-const OptionEntry* findLong(const QString& name)
+Error usageError(const QString& text)
 {
-    for (const OptionEntry& known : kOptions)
-        if (name == QLatin1String(known.name))
-            return &known;
-    return nullptr;
+    return Error(ErrorCode::Usage, text);
 }
 
-const OptionEntry* findShort(QChar c)
+Error invalidValue(const char* option, const QString& value, const QString& expected)
 {
-    for (const OptionEntry& known : kOptions)
-        if (known.shortName != 0 && c == QLatin1Char(known.shortName))
-            return &known;
-    return nullptr;
+    return usageError(tr("Valeur invalide pour --%1 : « %2 »%3").arg(QLatin1String(option), value, expected));
 }
 
-struct GivenOption {
-    const OptionEntry* known;
-    QString value;
-};
-
-struct UsageError {
-    QString text;
-};
+Error readInt(const char* option, const QString& value, int minimum, int maximum, int* out)
+{
+    bool ok = false;
+    const int v = value.trimmed().toInt(&ok);
+    if (!ok || v < minimum || v > maximum)
+        return invalidValue(option, value, tr(" (un entier de %1 à %2 est attendu).").arg(minimum).arg(maximum));
+    *out = v;
+    return {};
+}
 
 // Letters and digits only, lower case: "Automatique (carré)" and
 // "automatique-carre" compare equal.
@@ -122,42 +83,289 @@ QString simplified(const QString& text)
     return out;
 }
 
-int parseInt(const QString& option, const QString& value, int minimum, int maximum)
-{
-    bool ok = false;
-    const int v = value.trimmed().toInt(&ok);
-    if (!ok || v < minimum || v > maximum)
-        throw UsageError{tr("Valeur invalide pour --%1 : « %2 » (un entier de %3 à %4 est attendu).")
-                             .arg(option, value)
-                             .arg(minimum)
-                             .arg(maximum)};
-    return v;
-}
-
 struct Alias {
     const char* text;
     int value;
 };
 
-int parseChoice(const QString& option, const QString& value, std::span<const Choice> choices,
-                std::initializer_list<Alias> aliases)
+Error readChoice(const char* option, const QString& value, std::span<const Choice> choices,
+                 std::initializer_list<Alias> aliases, int* out)
 {
     const QString wanted = simplified(value);
-    if (!wanted.isEmpty()) {
-        for (const Choice& c : choices)
-            if (simplified(QString::fromUtf8(c.text)) == wanted)
-                return c.value;
-        for (const Alias& a : aliases)
-            if (simplified(QString::fromUtf8(a.text)) == wanted)
-                return a.value;
-    }
     QStringList accepted;
-    for (const Choice& c : choices)
+    for (const Choice& c : choices) {
+        if (!wanted.isEmpty() && simplified(QString::fromUtf8(c.text)) == wanted) {
+            *out = c.value;
+            return {};
+        }
         accepted << QStringLiteral("« %1 »").arg(QString::fromUtf8(c.text));
-    for (const Alias& a : aliases)
+    }
+    for (const Alias& a : aliases) {
+        if (!wanted.isEmpty() && simplified(QString::fromUtf8(a.text)) == wanted) {
+            *out = a.value;
+            return {};
+        }
         accepted << QStringLiteral("« %1 »").arg(QString::fromUtf8(a.text));
-    throw UsageError{tr("Valeur invalide pour --%1 : « %2 ». Valeurs admises : %3.")
-                         .arg(option, value, accepted.join(QStringLiteral(", ")))};
+    }
+    return invalidValue(option, value, tr(". Valeurs admises : %1.").arg(accepted.join(QStringLiteral(", "))));
+}
+
+// A value among named ones: "--symbology qr", "--blank spaces".
+Error readNamed(const char* option, const QString& value, std::initializer_list<Alias> names, const QString& accepted,
+                int* out)
+{
+    const QString wanted = simplified(value);
+    for (const Alias& a : names)
+        if (wanted == QLatin1String(a.text)) {
+            *out = a.value;
+            return {};
+        }
+    return invalidValue(option, value, tr(". Valeurs admises : %1.").arg(accepted));
+}
+
+Error readRange(Options& o, const QString& v)
+{
+    const qsizetype colon = v.indexOf(QLatin1Char(':'));
+    bool ok1 = false, ok2 = false;
+    const int start = colon > 0 ? v.left(colon).trimmed().toInt(&ok1) : 0;
+    const int count = colon > 0 ? v.mid(colon + 1).trimmed().toInt(&ok2) : 0;
+    if (!ok1 || !ok2 || start < 1 || count < 1)
+        return invalidValue("range", v,
+                            tr(" (DEBUT:NOMBRE attendu, par exemple 1:10 ; les deux entiers sont au moins 1)."));
+    o.hasRange = true;
+    o.rangeStart = start;
+    o.rangeCount = count;
+    return {};
+}
+
+Error readSample(Options& o, const QString& v)
+{
+    bool ok = false;
+    const qint64 n = v.trimmed().toLongLong(&ok);
+    if (!ok || n < 1)
+        return invalidValue("sample", v, tr(" (numéro d'enregistrement à partir de 1)."));
+    o.sampleRecord = n;
+    return {};
+}
+
+Error readEndOfLineCharacter(Options& o, const QString& v)
+{
+    // "lf" or "\n" (or a line feed itself) ends each band with a line feed.
+    const bool lineFeed
+        = v.compare(QLatin1String("lf"), Qt::CaseInsensitive) == 0 || v == lineFeedTyped() || v == lineFeedEndOfLine();
+    if (!lineFeed && !v.isEmpty() && v.at(0).unicode() > 0xFF)
+        return invalidValue("eol-char", v, tr(" (un caractère Latin-1 est attendu)."));
+    o.parameters.finLigneCaractere = lineFeed ? lineFeedEndOfLine() : v;
+    return {};
+}
+
+Error readNewFieldName(Options& o, const QString& v)
+{
+    if (v.isEmpty() || v.at(0).isSpace())
+        return usageError(tr("Le nom du champ encodé est vide ou commence par un espace."));
+    o.newFieldName = v;
+    return {};
+}
+
+// A switch of the parameter set, of the options; a text taken as it is.
+template<bool ParameterSet::*Member, bool Value>
+Error setParameter(Options& o, const QString&)
+{
+    o.parameters.*Member = Value;
+    return {};
+}
+
+template<bool Options::*Member, bool Value>
+Error setSwitch(Options& o, const QString&)
+{
+    o.*Member = Value;
+    return {};
+}
+
+template<QString Options::*Member>
+Error setText(Options& o, const QString& value)
+{
+    o.*Member = value;
+    return {};
+}
+
+const OptionEntry kOptions[] = {
+    {"help", 'h', nullptr, Scope::Any, nullptr},
+    {"version", 0, nullptr, Scope::Any, nullptr},
+    {"install", 0, nullptr, Scope::Font, nullptr},
+    {"uninstall", 0, nullptr, Scope::Font, nullptr},
+    {"preset", 'p', "NOM", Scope::Both, nullptr},
+    {"output", 'o', "FICHIER", Scope::Generate, setText<&Options::output>},
+    {"field", 'f', "NOM", Scope::Both, setText<&Options::field>},
+    {"range", 'r', "DEBUT:NOMBRE", Scope::Both, readRange},
+    {"column", 'c', "N", Scope::Both,
+     [](Options& o, const QString& v) { return readInt("column", v, 1, std::numeric_limits<int>::max(), &o.column); }},
+    {"delimiter", 0, "D", Scope::Both,
+     [](Options& o, const QString& v) {
+         return parseCsvDelimiter(v, &o.csv.delimiter)
+             ? Error()
+             : invalidValue("delimiter", v, tr(". Valeurs admises : « ; », « , », « tab »."));
+     }},
+    {"encoding", 0, "E", Scope::Both,
+     [](Options& o, const QString& v) {
+         return parseCsvEncoding(v, &o.csv.encoding)
+             ? Error()
+             : invalidValue("encoding", v, tr(". Valeurs admises : « utf-8 », « windows-1252 »."));
+     }},
+    {"sample", 's', "N", Scope::Both, readSample},
+    {"symbology", 0, "TYPE", Scope::Both,
+     [](Options& o, const QString& v) {
+         return readNamed("symbology", v,
+                          {{"datamatrix", SymbologyDatamatrix},
+                           {"dm", SymbologyDatamatrix},
+                           {"qr", SymbologyQRCode},
+                           {"qrcode", SymbologyQRCode}},
+                          tr("« datamatrix », « qr »"), &o.parameters.typeEncodage);
+     }},
+    {"module", 0, "N", Scope::Both,
+     [](Options& o, const QString& v) { return readInt("module", v, 1, 99, &o.parameters.tailleModule); }},
+    {"margin", 0, "N", Scope::Both,
+     [](Options& o, const QString& v) { return readInt("margin", v, 0, 99, &o.parameters.tailleMarge); }},
+    {"dm-size", 0, "TAILLE", Scope::Both,
+     [](Options& o, const QString& v) {
+         return readChoice("dm-size", v, datamatrixSizeChoices(),
+                           {{"auto-square", -2}, {"auto", -2}, {"auto-carre", -2}, {"auto-rect", -3}},
+                           &o.parameters.tailleDatamatrix);
+     }},
+    {"dm-scheme", 0, "MODE", Scope::Both,
+     [](Options& o, const QString& v) {
+         return readChoice("dm-scheme", v, datamatrixSchemeChoices(), {{"auto", -1}}, &o.parameters.modeEncodage);
+     }},
+    {"qr-version", 0, "N", Scope::Both,
+     [](Options& o, const QString& v) { return readInt("qr-version", v, 0, 99, &o.parameters.qrVersion); }},
+    {"qr-level", 0, "NIVEAU", Scope::Both,
+     [](Options& o, const QString& v) {
+         return readChoice("qr-level", v, qrLevelChoices(), {{"L", 0}, {"M", 1}, {"Q", 2}, {"H", 3}},
+                           &o.parameters.qrECLevel);
+     }},
+    {"qr-mode", 0, "MODE", Scope::Both,
+     [](Options& o, const QString& v) {
+         return readChoice("qr-mode", v, qrModeChoices(), {{"alphanumeric", 1}, {"8bit", 2}, {"byte", 2}, {"kanji", 3}},
+                           &o.parameters.qrModeEncodage);
+     }},
+    {"qr-case", 0, "CASSE", Scope::Both,
+     [](Options& o, const QString& v) { return readChoice("qr-case", v, qrCaseChoices(), {}, &o.parameters.qrCasse); }},
+    {"eol", 0, nullptr, Scope::Both, setParameter<&ParameterSet::finLigne, true>},
+    {"no-eol", 0, nullptr, Scope::Both, setParameter<&ParameterSet::finLigne, false>},
+    {"eol-char", 0, "C", Scope::Both, readEndOfLineCharacter},
+    {"invert-h", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionHorizontale, true>},
+    {"no-invert-h", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionHorizontale, false>},
+    {"invert-v", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionVerticale, true>},
+    {"no-invert-v", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionVerticale, false>},
+    {"invert-bits", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionBits, true>},
+    {"no-invert-bits", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionBits, false>},
+    {"invert-pixels", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionPixels, true>},
+    {"no-invert-pixels", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionPixels, false>},
+    {"trim-left", 0, nullptr, Scope::Both, setParameter<&ParameterSet::supprimerEspacesGauche, true>},
+    {"no-trim-left", 0, nullptr, Scope::Both, setParameter<&ParameterSet::supprimerEspacesGauche, false>},
+    {"trim-right", 0, nullptr, Scope::Both, setParameter<&ParameterSet::supprimerEspacesDroite, true>},
+    {"no-trim-right", 0, nullptr, Scope::Both, setParameter<&ParameterSet::supprimerEspacesDroite, false>},
+    {"blank", 0, "GENRE", Scope::Both,
+     [](Options& o, const QString& v) {
+         int codes = 0;
+         const Error e = readNamed("blank", v, {{"codes", 1}, {"code", 1}, {"spaces", 0}, {"espaces", 0}},
+                                   tr("« codes » (un code vide), « spaces » (des espaces)"), &codes);
+         if (!e)
+             o.parameters.genererCodeVide = codes != 0;
+         return e;
+     }},
+    {"new-field", 0, "NOM", Scope::Generate, readNewFieldName},
+    {"txt", 0, nullptr, Scope::Generate, setSwitch<&Options::writeText, true>},
+    {"verify", 0, nullptr, Scope::Generate, setSwitch<&Options::verify, true>},
+    {"jobs", 'j', "N", Scope::Generate,
+     [](Options& o, const QString& v) { return readInt("jobs", v, 1, 256, &o.jobs); }},
+    {"no-progress", 0, nullptr, Scope::Generate, setSwitch<&Options::progress, false>},
+    {"draw", 0, nullptr, Scope::Preview, setSwitch<&Options::draw, true>},
+};
+
+// The entry of an option by its long or its short name.
+const OptionEntry* findOption(const QString& name)
+{
+    for (const OptionEntry& known : kOptions)
+        if (name == QLatin1String(known.name)
+            || (known.shortName != 0 && name.size() == 1 && name.at(0) == QLatin1Char(known.shortName)))
+            return &known;
+    return nullptr;
+}
+
+void declareOptions(QCommandLineParser& parser)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    for (const OptionEntry& known : kOptions) {
+        QStringList names;
+        if (known.shortName != 0)
+            names << QString(QLatin1Char(known.shortName));
+        names << QLatin1String(known.name);
+        QCommandLineOption option(names);
+        if (known.valueName)
+            option.setValueName(QLatin1String(known.valueName));
+        parser.addOption(option);
+    }
+}
+
+// The French text of what the parser refused: an unknown option, a value
+// missing after the last argument, or a value given to a switch.
+QString refusalText(const QCommandLineParser& parser, const QStringList& arguments)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        const QString& name = unknown.first();
+        return tr("Option inconnue : %1").arg((name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name);
+    }
+    for (const QString& a : arguments) {
+        if (a == QLatin1String("--"))
+            break;
+        const qsizetype eq = a.indexOf(QLatin1Char('='));
+        const OptionEntry* known = a.startsWith(QLatin1String("--")) && eq > 2 ? findOption(a.mid(2, eq - 2)) : nullptr;
+        if (known && !known->valueName)
+            return tr("L'option --%1 ne prend pas de valeur.").arg(QLatin1String(known->name));
+    }
+    // A value is missing after the last argument: "--jobs", "-o", "-fj"...
+    const QString last = arguments.last();
+    const OptionEntry* known = last.startsWith(QLatin1String("--")) ? findOption(last.mid(2)) : nullptr;
+    for (qsizetype i = 1; !known && i < last.size(); ++i) {
+        const OptionEntry* letter = findOption(last.mid(i, 1));
+        if (letter && letter->valueName)
+            known = letter;
+    }
+    return tr("L'option --%1 attend une valeur.").arg(known ? QLatin1String(known->name) : QLatin1String("?"));
+}
+
+struct GivenOption {
+    const OptionEntry* known;
+    QString value;
+};
+
+// The options in the order given, each with its value.
+QList<GivenOption> givenOptions(const QCommandLineParser& parser)
+{
+    QList<GivenOption> given;
+    QHash<const OptionEntry*, qsizetype> seen;
+    for (const QString& name : parser.optionNames()) {
+        const OptionEntry* known = findOption(name);
+        if (!known)
+            continue;
+        const qsizetype n = seen[known]++;
+        given.append({known, known->valueName ? parser.values(QLatin1String(known->name)).value(n) : QString()});
+    }
+    return given;
+}
+
+Error checkScope(const OptionEntry& known, Command command)
+{
+    if (known.scope == Scope::Generate && command != Command::Generate)
+        return usageError(tr("L'option --%1 ne s'applique qu'à generate.").arg(QLatin1String(known.name)));
+    if (known.scope == Scope::Preview && command != Command::Preview)
+        return usageError(tr("L'option --%1 ne s'applique qu'à preview.").arg(QLatin1String(known.name)));
+    if (known.scope == Scope::Font && command != Command::Font)
+        return usageError(tr("Option inconnue : --%1").arg(QLatin1String(known.name)));
+    return {};
 }
 
 bool hasChoice(std::span<const Choice> choices, int value)
@@ -165,159 +373,47 @@ bool hasChoice(std::span<const Choice> choices, int value)
     return std::any_of(choices.begin(), choices.end(), [value](const Choice& c) { return c.value == value; });
 }
 
-void applyOption(Options& o, const GivenOption& given)
-{
-    const QString name = QLatin1String(given.known->name);
-    const QString& v = given.value;
-    ParameterSet& p = o.parameters;
-    if (name == QLatin1String("output")) {
-        o.output = v;
-    } else if (name == QLatin1String("field")) {
-        o.field = v;
-    } else if (name == QLatin1String("range")) {
-        const qsizetype colon = v.indexOf(QLatin1Char(':'));
-        bool ok1 = false, ok2 = false;
-        const int start = colon > 0 ? v.left(colon).trimmed().toInt(&ok1) : 0;
-        const int count = colon > 0 ? v.mid(colon + 1).trimmed().toInt(&ok2) : 0;
-        if (!ok1 || !ok2 || start < 1 || count < 1)
-            throw UsageError{tr("Valeur invalide pour --range : « %1 » (DEBUT:NOMBRE attendu, par exemple 1:10 ; "
-                                "les deux entiers sont au moins 1).")
-                                 .arg(v)};
-        o.hasRange = true;
-        o.rangeStart = start;
-        o.rangeCount = count;
-    } else if (name == QLatin1String("column")) {
-        o.column = parseInt(name, v, 1, std::numeric_limits<int>::max());
-    } else if (name == QLatin1String("delimiter")) {
-        if (!parseCsvDelimiter(v, &o.csv.delimiter))
-            throw UsageError{
-                tr("Valeur invalide pour --delimiter : « %1 ». Valeurs admises : « ; », « , », « tab ».").arg(v)};
-    } else if (name == QLatin1String("encoding")) {
-        if (!parseCsvEncoding(v, &o.csv.encoding))
-            throw UsageError{
-                tr("Valeur invalide pour --encoding : « %1 ». Valeurs admises : « utf-8 », « windows-1252 ».").arg(v)};
-    } else if (name == QLatin1String("preset")) {
-        // read before the other options
-    } else if (name == QLatin1String("sample")) {
-        bool ok = false;
-        const qint64 n = v.trimmed().toLongLong(&ok);
-        if (!ok || n < 1)
-            throw UsageError{
-                tr("Valeur invalide pour --sample : « %1 » (numéro d'enregistrement à partir de 1).").arg(v)};
-        o.sampleRecord = n;
-    } else if (name == QLatin1String("symbology")) {
-        const QString s = simplified(v);
-        if (s == QLatin1String("datamatrix") || s == QLatin1String("dm"))
-            p.typeEncodage = SymbologyDatamatrix;
-        else if (s == QLatin1String("qr") || s == QLatin1String("qrcode"))
-            p.typeEncodage = SymbologyQRCode;
-        else
-            throw UsageError{
-                tr("Valeur invalide pour --symbology : « %1 ». Valeurs admises : « datamatrix », « qr ».").arg(v)};
-    } else if (name == QLatin1String("module")) {
-        p.tailleModule = parseInt(name, v, 1, 99);
-    } else if (name == QLatin1String("margin")) {
-        p.tailleMarge = parseInt(name, v, 0, 99);
-    } else if (name == QLatin1String("dm-size")) {
-        p.tailleDatamatrix = parseChoice(name, v, datamatrixSizeChoices(),
-                                         {{"auto-square", -2}, {"auto", -2}, {"auto-carre", -2}, {"auto-rect", -3}});
-    } else if (name == QLatin1String("dm-scheme")) {
-        p.modeEncodage = parseChoice(name, v, datamatrixSchemeChoices(), {{"auto", -1}});
-    } else if (name == QLatin1String("qr-version")) {
-        p.qrVersion = parseInt(name, v, 0, 99);
-    } else if (name == QLatin1String("qr-level")) {
-        p.qrECLevel = parseChoice(name, v, qrLevelChoices(), {{"L", 0}, {"M", 1}, {"Q", 2}, {"H", 3}});
-    } else if (name == QLatin1String("qr-mode")) {
-        p.qrModeEncodage
-            = parseChoice(name, v, qrModeChoices(), {{"alphanumeric", 1}, {"8bit", 2}, {"byte", 2}, {"kanji", 3}});
-    } else if (name == QLatin1String("qr-case")) {
-        p.qrCasse = parseChoice(name, v, qrCaseChoices(), {});
-    } else if (name == QLatin1String("eol")) {
-        p.finLigne = true;
-    } else if (name == QLatin1String("no-eol")) {
-        p.finLigne = false;
-    } else if (name == QLatin1String("eol-char")) {
-        // "lf" or "\n" (or a line feed itself) ends each band with a line feed.
-        const bool lineFeed = v.compare(QLatin1String("lf"), Qt::CaseInsensitive) == 0 || v == lineFeedTyped()
-            || v == lineFeedEndOfLine();
-        p.finLigneCaractere = lineFeed ? lineFeedEndOfLine() : v;
-        if (!lineFeed && !v.isEmpty() && v.at(0).unicode() > 0xFF)
-            throw UsageError{tr("Valeur invalide pour --eol-char : « %1 » (un caractère Latin-1 est attendu).").arg(v)};
-    } else if (name == QLatin1String("invert-h")) {
-        p.inversionHorizontale = true;
-    } else if (name == QLatin1String("no-invert-h")) {
-        p.inversionHorizontale = false;
-    } else if (name == QLatin1String("invert-v")) {
-        p.inversionVerticale = true;
-    } else if (name == QLatin1String("no-invert-v")) {
-        p.inversionVerticale = false;
-    } else if (name == QLatin1String("invert-bits")) {
-        p.inversionBits = true;
-    } else if (name == QLatin1String("no-invert-bits")) {
-        p.inversionBits = false;
-    } else if (name == QLatin1String("invert-pixels")) {
-        p.inversionPixels = true;
-    } else if (name == QLatin1String("no-invert-pixels")) {
-        p.inversionPixels = false;
-    } else if (name == QLatin1String("trim-left")) {
-        p.supprimerEspacesGauche = true;
-    } else if (name == QLatin1String("no-trim-left")) {
-        p.supprimerEspacesGauche = false;
-    } else if (name == QLatin1String("trim-right")) {
-        p.supprimerEspacesDroite = true;
-    } else if (name == QLatin1String("no-trim-right")) {
-        p.supprimerEspacesDroite = false;
-    } else if (name == QLatin1String("blank")) {
-        const QString s = simplified(v);
-        if (s == QLatin1String("codes") || s == QLatin1String("code"))
-            p.genererCodeVide = true;
-        else if (s == QLatin1String("spaces") || s == QLatin1String("espaces"))
-            p.genererCodeVide = false;
-        else
-            throw UsageError{tr("Valeur invalide pour --blank : « %1 ». Valeurs admises : « codes » (un code vide), "
-                                "« spaces » (des espaces).")
-                                 .arg(v)};
-    } else if (name == QLatin1String("new-field")) {
-        if (v.isEmpty() || v.at(0).isSpace())
-            throw UsageError{tr("Le nom du champ encodé est vide ou commence par un espace.")};
-        o.newFieldName = v;
-    } else if (name == QLatin1String("txt")) {
-        o.writeText = true;
-    } else if (name == QLatin1String("verify")) {
-        o.verify = true;
-    } else if (name == QLatin1String("jobs")) {
-        o.jobs = parseInt(name, v, 1, 256);
-    } else if (name == QLatin1String("no-progress")) {
-        o.progress = false;
-    } else if (name == QLatin1String("draw")) {
-        o.draw = true;
-    }
-}
-
-ParameterSet readPreset(QSettings& settings, const QString& name)
+Error readPreset(QSettings& settings, const QString& name, ParameterSet* set)
 {
     closeAllGroups(settings);
     // The keywords are matched exactly: a saved set named "Default" or
     // "par défaut" is a set of its own, not the default one.
     const bool isDefault = name == QLatin1String("default") || name == QStringLiteral("Par Défaut");
     if (!isDefault) {
-        const QStringList names = parameterSetNames(settings);
+        QStringList names = parameterSetNames(settings);
         closeAllGroups(settings);
         if (!names.contains(name)) {
-            QStringList sorted = names;
-            sorted.sort();
-            throw UsageError{sorted.isEmpty()
-                                 ? tr("Jeu de paramètres inconnu : « %1 » (aucun jeu nommé n'est enregistré ; "
-                                      "--preset default prend le jeu par défaut).")
-                                       .arg(name)
-                                 : tr("Jeu de paramètres inconnu : « %1 ». Jeux enregistrés : %2 (ou default).")
-                                       .arg(name, sorted.join(QStringLiteral(", ")))};
+            names.sort();
+            return usageError(names.isEmpty()
+                                  ? tr("Jeu de paramètres inconnu : « %1 » (aucun jeu nommé n'est enregistré ; "
+                                       "--preset default prend le jeu par défaut).")
+                                        .arg(name)
+                                  : tr("Jeu de paramètres inconnu : « %1 ». Jeux enregistrés : %2 (ou default).")
+                                        .arg(name, names.join(QStringLiteral(", "))));
         }
     }
     openParameterSet(settings, isDefault ? QString() : name);
-    const ParameterSet set = readParameterSet(settings);
+    *set = asWindowControls(readParameterSet(settings));
     closeAllGroups(settings);
-    return asWindowControls(set);
+    return {};
+}
+
+// The preset first, then the options in the order given: an option wins over
+// the preset whatever side of it it stands on.
+Error applyOptions(const QList<GivenOption>& given, QSettings& settings, Options& o)
+{
+    for (const GivenOption& g : given)
+        if (qstrcmp(g.known->name, "preset") == 0)
+            o.preset = g.value;
+    if (!o.preset.isEmpty())
+        if (Error e = readPreset(settings, o.preset, &o.parameters))
+            return e;
+    o.jobs = std::max(1, QThread::idealThreadCount());
+    for (const GivenOption& g : given)
+        if (g.known->apply)
+            if (Error e = g.known->apply(o, g.value))
+                return e;
+    return {};
 }
 
 }  // namespace
@@ -420,132 +516,103 @@ QString versionText()
     return QStringLiteral("codiflux-cli " CODIFLUX_VERSION "\n");
 }
 
-ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
+namespace {
+
+ParseResult finished(const QString& text, Command command = Command::Help)
 {
     ParseResult r;
-    auto usage = [&r](const QString& text) {
-        r.exitCode = ExitUsage;
-        r.message = text + QLatin1Char('\n') + tr("Voir codiflux-cli --help.");
-        return r;
-    };
+    r.exitCode = ExitSuccess;
+    r.message = text;
+    r.options.command = command;
+    return r;
+}
+
+ParseResult refused(const QString& text)
+{
+    ParseResult r;
+    r.exitCode = ExitUsage;
+    r.message = text + QLatin1Char('\n') + tr("Voir codiflux-cli --help.");
+    return r;
+}
+
+// font takes one option, --install or --uninstall, and nothing else.
+Error readFontAction(const QCommandLineParser& parser, bool understood, const QStringList& positionals,
+                     FontAction* action)
+{
+    const QStringList names = parser.optionNames();
+    if (understood && positionals.size() == 1 && names == QStringList{QStringLiteral("install")})
+        *action = FontAction::Install_;
+    else if (understood && positionals.size() == 1 && names == QStringList{QStringLiteral("uninstall")})
+        *action = FontAction::Uninstall_;
+    else
+        return usageError(tr("font attend une seule option : --install ou --uninstall."));
+    return {};
+}
+
+// The options and the source of generate and preview.
+Error readCommandOptions(const QCommandLineParser& parser, const QStringList& positionals, QSettings& settings,
+                         Options& o)
+{
+    const QList<GivenOption> given = givenOptions(parser);
+    for (const GivenOption& g : given)
+        if (Error e = checkScope(*g.known, o.command))
+            return e;
+    if (positionals.size() < 2)
+        return usageError(tr("Base d'origine manquante."));
+    if (positionals.size() > 2)
+        return usageError(tr("Argument en trop : « %1 ».").arg(positionals.at(2)));
+    o.source = positionals.at(1);
+    if (Error e = applyOptions(given, settings, o))
+        return e;
+    if (o.command == Command::Generate && o.output.isEmpty())
+        return usageError(tr("Base encodée manquante : indiquez-la avec -o FICHIER."));
+    if (!o.field.isEmpty() && o.hasRange)
+        return usageError(tr("--field (base DBF) et --range (base texte) s'excluent."));
+    if (!o.field.isEmpty() && o.column > 0)
+        return usageError(tr("--field et --column s'excluent : choisissez la colonne par son nom ou par son numéro."));
+    return {};
+}
+
+}  // namespace
+
+ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
+{
+    QCommandLineParser parser;
+    declareOptions(parser);
+    const bool understood = parser.parse(QStringList{QStringLiteral("codiflux-cli")} + arguments);
+    const QStringList positionals = parser.positionalArguments();
+    const QString command = positionals.value(0);
+    // Help wins wherever it stands, then the version.
+    if (parser.isSet(QStringLiteral("help")) || command == QLatin1String("help"))
+        return finished(helpText());
+    if (parser.isSet(QStringLiteral("version")))
+        return finished(versionText(), Command::Version);
     if (arguments.isEmpty())
-        return usage(tr("Commande manquante : generate, preview ou font."));
+        return refused(tr("Commande manquante : generate, preview ou font."));
 
-    // Help wins wherever it stands.
-    for (const QString& a : arguments) {
-        if (a == QLatin1String("--"))
-            break;
-        if (a == QLatin1String("-h") || a == QLatin1String("--help") || a == QLatin1String("help")) {
-            r.exitCode = ExitSuccess;
-            r.message = helpText();
-            return r;
-        }
-    }
-    for (const QString& a : arguments) {
-        if (a == QLatin1String("--"))
-            break;
-        if (a == QLatin1String("--version")) {
-            r.exitCode = ExitSuccess;
-            r.options.command = Command::Version;
-            r.message = versionText();
-            return r;
-        }
-    }
-
+    ParseResult r;
     Options& o = r.options;
-    const QString command = arguments.first();
     if (command == QLatin1String("generate"))
         o.command = Command::Generate;
     else if (command == QLatin1String("preview"))
         o.command = Command::Preview;
     else if (command == QLatin1String("font"))
         o.command = Command::Font;
+    else if (!understood)
+        return refused(refusalText(parser, arguments));
     else
-        return usage(tr("Commande inconnue : « %1 » (generate, preview ou font attendue).").arg(command));
+        return refused(tr("Commande inconnue : « %1 » (generate, preview ou font attendue).")
+                           .arg(positionals.isEmpty() ? arguments.first() : command));
 
-    if (o.command == Command::Font) {
-        const QStringList rest = arguments.mid(1);
-        if (rest == QStringList{QStringLiteral("--install")})
-            o.fontAction = FontAction::Install_;
-        else if (rest == QStringList{QStringLiteral("--uninstall")})
-            o.fontAction = FontAction::Uninstall_;
-        else
-            return usage(tr("font attend une seule option : --install ou --uninstall."));
-        return r;
-    }
-
-    QList<GivenOption> given;
-    QStringList positionals;
-    bool optionsEnded = false;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& a = arguments.at(i);
-        if (optionsEnded || a == QLatin1String("-") || !a.startsWith(QLatin1Char('-'))) {
-            positionals << a;
-            continue;
-        }
-        if (a == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        const OptionEntry* known = nullptr;
-        QString value;
-        bool inlineValue = false;
-        if (a.startsWith(QLatin1String("--"))) {
-            QString name = a.mid(2);
-            const qsizetype eq = name.indexOf(QLatin1Char('='));
-            if (eq >= 0) {
-                value = name.mid(eq + 1);
-                name.truncate(eq);
-                inlineValue = true;
-            }
-            known = findLong(name);
-        } else {
-            known = findShort(a.at(1));
-            if (known && a.size() > 2) {
-                value = a.mid(2);
-                inlineValue = true;
-            }
-        }
-        if (!known)
-            return usage(tr("Option inconnue : %1").arg(a));
-        if (known->scope == Scope::Generate && o.command != Command::Generate)
-            return usage(tr("L'option --%1 ne s'applique qu'à generate.").arg(QLatin1String(known->name)));
-        if (known->scope == Scope::Preview && o.command != Command::Preview)
-            return usage(tr("L'option --%1 ne s'applique qu'à preview.").arg(QLatin1String(known->name)));
-        if (known->takesValue && !inlineValue) {
-            if (i + 1 >= arguments.size())
-                return usage(tr("L'option --%1 attend une valeur.").arg(QLatin1String(known->name)));
-            value = arguments.at(++i);
-        } else if (!known->takesValue && inlineValue) {
-            return usage(tr("L'option --%1 ne prend pas de valeur.").arg(QLatin1String(known->name)));
-        }
-        given.append({known, value});
-    }
-
-    if (positionals.isEmpty())
-        return usage(tr("Base d'origine manquante."));
-    if (positionals.size() > 1)
-        return usage(tr("Argument en trop : « %1 ».").arg(positionals.at(1)));
-    o.source = positionals.first();
-
-    try {
-        for (const GivenOption& g : std::as_const(given))
-            if (QLatin1String(g.known->name) == QLatin1String("preset"))
-                o.preset = g.value;
-        o.parameters = o.preset.isEmpty() ? ParameterSet() : readPreset(settings, o.preset);
-        o.jobs = std::max(1, QThread::idealThreadCount());
-        for (const GivenOption& g : std::as_const(given))
-            applyOption(o, g);
-    } catch (const UsageError& e) {
-        return usage(e.text);
-    }
-
-    if (o.command == Command::Generate && o.output.isEmpty())
-        return usage(tr("Base encodée manquante : indiquez-la avec -o FICHIER."));
-    if (!o.field.isEmpty() && o.hasRange)
-        return usage(tr("--field (base DBF) et --range (base texte) s'excluent."));
-    if (!o.field.isEmpty() && o.column > 0)
-        return usage(tr("--field et --column s'excluent : choisissez la colonne par son nom ou par son numéro."));
+    Error error;
+    if (o.command == Command::Font)
+        error = readFontAction(parser, understood, positionals, &o.fontAction);
+    else if (!understood)
+        error = usageError(refusalText(parser, arguments));
+    else
+        error = readCommandOptions(parser, positionals, settings, o);
+    if (error)
+        return refused(error.text);
     return r;
 }
 
