@@ -521,7 +521,6 @@ namespace {
 ParseResult finished(const QString& text, Command command = Command::Help)
 {
     ParseResult r;
-    r.exitCode = ExitSuccess;
     r.message = text;
     r.options.command = command;
     return r;
@@ -530,8 +529,7 @@ ParseResult finished(const QString& text, Command command = Command::Help)
 ParseResult refused(const QString& text)
 {
     ParseResult r;
-    r.exitCode = ExitUsage;
-    r.message = text + QLatin1Char('\n') + tr("Voir codiflux-cli --help.");
+    r.error = usageError(text);
     return r;
 }
 
@@ -631,23 +629,14 @@ bool isCsvPath(const QString& path)
     return QFileInfo(path).suffix().compare(QLatin1String("CSV"), Qt::CaseInsensitive) == 0;
 }
 
-}  // namespace
-
-QString interruptedText(Command command)
+bool cancelled(const std::atomic<bool>* cancel)
 {
-    return command == Command::Preview ? tr("Aperçu annulé.") : cancelledText();
+    return cancel && cancel->load(std::memory_order_relaxed);
 }
 
-int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString* error,
-             const std::atomic<bool>* cancel)
+// What every job takes from the options, whatever its base.
+void startJob(const Options& o, GenerationJob& job)
 {
-    auto fail = [error](int code, const QString& text) {
-        if (error)
-            *error = text;
-        return code;
-    };
-    auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
-    const QString stoppedText = interruptedText(o.command);
     job = GenerationJob();
     job.sourcePath = o.source;
     job.outputPath = o.output;
@@ -659,175 +648,185 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
     job.blankCodes = set.genererCodeVide;
     job.trimStart = set.supprimerEspacesGauche;
     job.trimEnd = set.supprimerEspacesDroite;
+}
 
-    const QFileInfo info(o.source);
-    if (!info.exists() || info.isDir())
-        return fail(ExitUsage, tr("La base d'origine « %1 » n'existe pas.").arg(o.source));
-    // A FIFO would block the run and a device never end: only a regular file is read.
-    if (!info.isFile())
-        return fail(ExitUsage, tr("La base d'origine « %1 » n'est pas un fichier ordinaire.").arg(o.source));
-
-    if (isCsvPath(o.source))
-        return buildCsvJob(o, job, sampleRecord, error, cancel);
-    const bool csvOption = o.column > 0 || o.csv.delimiter != 0 || o.csv.encoding != CsvEncoding::Detect;
-    if (csvOption)
-        return fail(ExitUsage, tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));
-
-    if (isDbfPath(o.source)) {
-        job.typeSource = BaseDbf;
-        if (o.hasRange)
-            return fail(ExitUsage,
-                        tr("--range s'applique à une base texte ; pour une base DBF, choisissez le champ "
-                           "avec --field."));
-        DbfTablePtr table(dbf_open(QFile::encodeName(o.source).constData(), nullptr, 0, 0));
-        if (!table)
-            return fail(ExitFailure,
-                        tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source) + QLatin1Char(' ')
-                            + tableRefusalText(o.source));
-        const unsigned fieldCount = dbf_field_count(table.get());
-        QStringList names;
-        for (unsigned i = 0; i < fieldCount; ++i) {
-            DbfFieldInfo field{};
-            dbf_field_info(table.get(), i, &field);
-            job.fields.append(field);
-            names << fieldName(field);
-        }
-        job.tableFieldCount = fieldCount;
-        if (o.field.isEmpty())
-            return fail(ExitUsage,
-                        tr("Champ à encoder manquant : indiquez-le avec --field NOM (champs : %1).")
-                            .arg(names.join(QStringLiteral(", "))));
-        int index = int(names.indexOf(o.field));
-        if (index < 0)
-            for (qsizetype i = 0; i < names.size() && index < 0; ++i)
-                if (names.at(i).compare(o.field, Qt::CaseInsensitive) == 0)
-                    index = int(i);
-        if (index < 0)
-            return fail(ExitUsage,
-                        tr("Champ inconnu : « %1 » (champs : %2).").arg(o.field, names.join(QStringLiteral(", "))));
-        job.fieldIndex = index;
-        const DbfFieldInfo& field = job.fields.at(index);
-        job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + fieldName(field)).left(10) : o.newFieldName;
-
-        // The sample, as the window lists it: the value with its leading
-        // blanks removed, padded with blanks to the field's length.
-        FieldLister lister(table.get(), unsigned(index), field);
-        const unsigned count = dbf_record_count(table.get());
-        if (o.sampleRecord > 0) {
-            if (o.sampleRecord > qint64(count))
-                return fail(ExitUsage,
-                            tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(count));
-            lister.read(unsigned(o.sampleRecord - 1));
+// The sample, as the window lists it: the value with its leading blanks
+// removed, padded with blanks to the field's length.
+Error findDbfSample(const Options& o, DbfTable* table, GenerationJob& job, qint64* sampleRecord,
+                    const std::atomic<bool>* cancel)
+{
+    const DbfFieldInfo& field = job.fields.at(job.fieldIndex);
+    FieldLister lister(table, unsigned(job.fieldIndex), field);
+    const unsigned count = dbf_record_count(table);
+    if (o.sampleRecord > 0) {
+        if (o.sampleRecord > qint64(count))
+            return usageError(tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(count));
+        lister.read(unsigned(o.sampleRecord - 1));
+        job.sample = lister.entryBytes();
+        if (sampleRecord)
+            *sampleRecord = o.sampleRecord;
+        return {};
+    }
+    // The records the window lists, and no more: a header may announce billions.
+    const unsigned searched = std::min(count, kListedRecords);
+    for (unsigned i = 0; i < searched; ++i) {
+        if (cancelled(cancel))
+            return Error(ErrorCode::Cancelled, interruptedText(o.command));
+        if (lister.read(i) != 0) {
             job.sample = lister.entryBytes();
             if (sampleRecord)
-                *sampleRecord = o.sampleRecord;
-        } else {
-            // The records the window lists, and no more: a header may announce billions.
-            const unsigned searched = std::min(count, kListedRecords);
-            for (unsigned i = 0; i < searched; ++i) {
-                if (cancelled())
-                    return fail(ExitFailure, stoppedText);
-                if (lister.read(i) != 0) {
-                    job.sample = lister.entryBytes();
-                    if (sampleRecord)
-                        *sampleRecord = qint64(i) + 1;
-                    break;
-                }
-            }
-            if (job.sample.isEmpty() && searched < count)
-                return fail(ExitFailure,
-                            tr("Aucun des %1 premiers enregistrements n'a de valeur dans le champ « %2 » : "
-                               "choisissez l'enregistrement d'exemple avec --sample N.")
-                                .arg(searched)
-                                .arg(fieldName(field)));
-            if (job.sample.isEmpty())
-                return fail(ExitFailure,
-                            tr("Aucun enregistrement n'a de valeur dans le champ « %1 ».").arg(fieldName(field)));
+                *sampleRecord = qint64(i) + 1;
+            return {};
         }
-        return ExitSuccess;
     }
+    if (searched < count)
+        return Error(ErrorCode::ValueRefused,
+                     tr("Aucun des %1 premiers enregistrements n'a de valeur dans le champ « %2 » : "
+                        "choisissez l'enregistrement d'exemple avec --sample N.")
+                         .arg(searched)
+                         .arg(fieldName(field)));
+    return Error(ErrorCode::ValueRefused,
+                 tr("Aucun enregistrement n'a de valeur dans le champ « %1 ».").arg(fieldName(field)));
+}
 
+Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
+    job.typeSource = BaseDbf;
+    if (o.hasRange)
+        return usageError(tr("--range s'applique à une base texte ; pour une base DBF, choisissez le champ "
+                             "avec --field."));
+    DbfTablePtr table(dbf_open(QFile::encodeName(o.source).constData(), nullptr, 0, 0));
+    if (!table)
+        return Error(ErrorCode::SourceUnreadable,
+                     tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source) + QLatin1Char(' ')
+                         + tableRefusalText(o.source));
+    const unsigned fieldCount = dbf_field_count(table.get());
+    QStringList names;
+    for (unsigned i = 0; i < fieldCount; ++i) {
+        DbfFieldInfo field{};
+        dbf_field_info(table.get(), i, &field);
+        job.fields.append(field);
+        names << fieldName(field);
+    }
+    job.tableFieldCount = fieldCount;
+    if (o.field.isEmpty())
+        return usageError(tr("Champ à encoder manquant : indiquez-le avec --field NOM (champs : %1).")
+                              .arg(names.join(QStringLiteral(", "))));
+    int index = int(names.indexOf(o.field));
+    if (index < 0)
+        for (qsizetype i = 0; i < names.size() && index < 0; ++i)
+            if (names.at(i).compare(o.field, Qt::CaseInsensitive) == 0)
+                index = int(i);
+    if (index < 0)
+        return usageError(tr("Champ inconnu : « %1 » (champs : %2).").arg(o.field, names.join(QStringLiteral(", "))));
+    job.fieldIndex = index;
+    const DbfFieldInfo& field = job.fields.at(index);
+    job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + fieldName(field)).left(10) : o.newFieldName;
+    return findDbfSample(o, table.get(), job, sampleRecord, cancel);
+}
+
+QString textColumnsText(const Options& o)
+{
+    return tr("les colonnes %1 à %2").arg(o.rangeStart).arg(qint64(o.rangeStart) + o.rangeCount - 1);
+}
+
+Error buildTextJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
     job.typeSource = BaseText;
     if (!o.field.isEmpty())
-        return fail(ExitUsage,
-                    tr("--field s'applique à une base DBF ; pour une base texte, choisissez les colonnes "
-                       "avec --range DEBUT:NOMBRE."));
+        return usageError(tr("--field s'applique à une base DBF ; pour une base texte, choisissez les colonnes "
+                             "avec --range DEBUT:NOMBRE."));
     if (!o.hasRange)
-        return fail(ExitUsage, tr("Colonnes à encoder manquantes : indiquez-les avec --range DEBUT:NOMBRE."));
+        return usageError(tr("Colonnes à encoder manquantes : indiquez-les avec --range DEBUT:NOMBRE."));
     job.rangeStart = o.rangeStart;
     job.rangeCount = o.rangeCount;
 
     TextLineReader reader;
     QString openError;
     if (!reader.open(o.source, &openError))
-        return fail(ExitFailure, tr("Impossible d'ouvrir la base d'origine.") + QLatin1Char(' ') + openError);
+        return Error(ErrorCode::SourceUnreadable,
+                     tr("Impossible d'ouvrir la base d'origine.") + QLatin1Char(' ') + openError);
     QByteArray line;
     qint64 number = 0;
-    bool found = false;
     // The lines the window shows, and no more, unless a line is named.
     const qint64 searched = o.sampleRecord > 0 ? o.sampleRecord : qint64(kListedRecords);
     while (number < searched && reader.next(line)) {
-        if (cancelled())
-            return fail(ExitFailure, stoppedText);
+        if (cancelled(cancel))
+            return Error(ErrorCode::Cancelled, interruptedText(o.command));
         ++number;
         // The selected columns of the line, as the window's text view gives them.
         const QString value = QString::fromLatin1(line).mid(o.rangeStart - 1, o.rangeCount);
         if (o.sampleRecord > 0 ? number == o.sampleRecord : !isBlankText(value)) {
             job.sample = value.toLatin1();
-            found = true;
-            break;
+            if (sampleRecord)
+                *sampleRecord = number;
+            return {};
         }
     }
     if (reader.lineTooLong())
-        return fail(ExitFailure, lineTooLongText(reader.lineNumber()));
-    if (!found) {
-        if (o.sampleRecord > 0)
-            return fail(ExitUsage, tr("--sample %1 : la base n'a que %2 lignes.").arg(o.sampleRecord).arg(number));
-        if (number == searched && !reader.atEnd())
-            return fail(ExitFailure,
-                        tr("Aucune des %1 premières lignes n'a de valeur dans les colonnes %2 à %3 : "
-                           "choisissez la ligne d'exemple avec --sample N.")
-                            .arg(searched)
-                            .arg(o.rangeStart)
-                            .arg(qint64(o.rangeStart) + o.rangeCount - 1));
-        return fail(ExitFailure,
-                    tr("Aucune ligne n'a de valeur dans les colonnes %1 à %2.")
-                        .arg(o.rangeStart)
-                        .arg(qint64(o.rangeStart) + o.rangeCount - 1));
-    }
-    if (sampleRecord)
-        *sampleRecord = number;
-    return ExitSuccess;
+        return Error(ErrorCode::SourceMalformed, lineTooLongText(reader.lineNumber()));
+    if (o.sampleRecord > 0)
+        return usageError(tr("--sample %1 : la base n'a que %2 lignes.").arg(o.sampleRecord).arg(number));
+    if (number == searched && !reader.atEnd())
+        return Error(ErrorCode::ValueRefused,
+                     tr("Aucune des %1 premières lignes n'a de valeur dans %2 : "
+                        "choisissez la ligne d'exemple avec --sample N.")
+                         .arg(searched)
+                         .arg(textColumnsText(o)));
+    return Error(ErrorCode::ValueRefused, tr("Aucune ligne n'a de valeur dans %1.").arg(textColumnsText(o)));
+}
+
+}  // namespace
+
+QString interruptedText(Command command)
+{
+    return command == Command::Preview ? tr("Aperçu annulé.") : cancelledText();
+}
+
+Error buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
+    startJob(o, job);
+    const QFileInfo info(o.source);
+    if (!info.exists() || info.isDir())
+        return usageError(tr("La base d'origine « %1 » n'existe pas.").arg(o.source));
+    // A FIFO would block the run and a device never end: only a regular file is read.
+    if (!info.isFile())
+        return usageError(tr("La base d'origine « %1 » n'est pas un fichier ordinaire.").arg(o.source));
+
+    if (isCsvPath(o.source))
+        return buildCsvJob(o, job, sampleRecord, cancel);
+    const bool csvOption = o.column > 0 || o.csv.delimiter != 0 || o.csv.encoding != CsvEncoding::Detect;
+    if (csvOption)
+        return usageError(tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));
+    if (isDbfPath(o.source))
+        return buildDbfJob(o, job, sampleRecord, cancel);
+    return buildTextJob(o, job, sampleRecord, cancel);
 }
 
 // ---------------------------------------------------------------------------
 // Preview
 
-bool previewSample(const GenerationJob& job, const ParameterSet& set, PreviewResult& result, QString* error)
+Error previewSample(const GenerationJob& job, const ParameterSet& set, PreviewResult& result)
 {
     QString value = QString::fromLatin1(job.sample);
     if (job.typeSource == BaseDbf && job.fieldIndex >= 0 && job.fieldIndex < job.fields.size())
         value = value.left(std::max(0, job.fields.at(job.fieldIndex).length));
-    if (isBlankText(value)) {
-        if (error)
-            *error = tr("Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
-                        "l'initialisation des paramêtres d'encodage.");
-        return false;
-    }
+    if (isBlankText(value))
+        return Error(ErrorCode::ValueRefused,
+                     tr("Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
+                        "l'initialisation des paramêtres d'encodage."));
     value = trimWhiteSpace(value, set.supprimerEspacesGauche, set.supprimerEspacesDroite);
     const QByteArray bytes = value.toLatin1();
     const EncodingParameters& parameters = job.parameters;
     const bool qr = parameters.symbology == SymbologyQRCode;
     const EncodedSymbol symbol = encodeSymbol(parameters, reinterpret_cast<const unsigned char*>(bytes.constData()),
                                               libraryInputLength(parameters, bytes.constData(), int(bytes.size())));
-    if (!symbol.isValid()) {
-        if (error)
-            *error = qr ? tr("Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le niveau de "
+    if (!symbol.isValid())
+        return Error(ErrorCode::ValueRefused,
+                     qr ? tr("Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le niveau de "
                              "correction d'erreur).")
                         : tr("Encodage impossible (vous pouvez essayer de changer la taille du datamatrix ou le mode "
-                             "d'encodage).");
-        return false;
-    }
+                             "d'encodage)."));
     const ModuleGrid& grid = symbol.grid();
     result.value = bytes;
     result.width = grid.width();
@@ -839,7 +838,7 @@ bool previewSample(const GenerationJob& job, const ParameterSet& set, PreviewRes
     for (int r = 0; r < result.height; ++r)
         for (int c = 0; c < result.width; ++c)
             result.dark[std::size_t(r) * std::size_t(result.width) + std::size_t(c)] = grid.dark(c, r);
-    return true;
+    return {};
 }
 
 QString drawSymbol(const PreviewResult& result, int quietZone)
@@ -873,129 +872,86 @@ namespace {
 class ProgressBar {
 public:
     ProgressBar(QTextStream* err, bool on)
-        : err(err)
-        , on(on)
+        : err_(err)
+        , on_(on)
     { }
     void show(int permille)
     {
-        if (!on || !err)
+        if (!on_ || !err_)
             return;
         constexpr int kWidth = 40;
         const int filled = permille * kWidth / 1000;
         QString percent = QString::number(permille / 10.0, 'f', 1).rightJustified(5);
         percent.replace(QLatin1Char('.'), QLatin1Char(','));
-        *err << '\r' << '[' << QString(filled, QLatin1Char('#')) << QString(kWidth - filled, QLatin1Char(' ')) << "] "
-             << percent << " %";
-        err->flush();
-        shown = true;
+        *err_ << '\r' << '[' << QString(filled, QLatin1Char('#')) << QString(kWidth - filled, QLatin1Char(' ')) << "] "
+              << percent << " %";
+        err_->flush();
+        shown_ = true;
     }
     void finish()
     {
-        if (shown && err) {
-            *err << '\n';
-            err->flush();
+        if (shown_ && err_) {
+            *err_ << '\n';
+            err_->flush();
         }
-        shown = false;
+        shown_ = false;
     }
 
 private:
-    QTextStream* err;
-    bool on;
-    bool shown = false;
+    QTextStream* err_;
+    bool on_;
+    bool shown_ = false;
 };
 
-}  // namespace
+// Prints a refusal; a usage error points to the help.
+ExitCode refuse(Console& console, const Error& error)
+{
+    QTextStream& err = *console.err;
+    err << error.text << '\n';
+    const bool usage = error.code == ErrorCode::Usage;
+    if (usage)
+        err << tr("Voir codiflux-cli --help.") << '\n';
+    err.flush();
+    return usage ? ExitCode::Usage : ExitCode::Failure;
+}
 
-int runCommandLine(const QStringList& arguments, QSettings& settings, Console& console)
+ExitCode runFont(const Options& o, Console& console)
+{
+    const UserFontResult font = o.fontAction == FontAction::Install_
+        ? installUserFont(codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()))
+        : uninstallUserFont();
+    QTextStream& stream = font.ok ? *console.out : *console.err;
+    stream << font.message << '\n';
+    stream.flush();
+    return font.ok ? ExitCode::Success : ExitCode::Failure;
+}
+
+ExitCode runPreview(const Options& o, const GenerationJob& job, qint64 sampleRecord, Console& console)
 {
     QTextStream& out = *console.out;
-    QTextStream& err = *console.err;
-    const ParseResult parsed = parseArguments(arguments, settings);
-    if (parsed.exitCode < 0 && parsed.options.command == Command::Font) {
-        const UserFontResult font = parsed.options.fontAction == FontAction::Install_
-            ? installUserFont(codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()))
-            : uninstallUserFont();
-        (font.ok ? out : err) << font.message << '\n';
-        (font.ok ? out : err).flush();
-        return font.ok ? ExitSuccess : ExitFailure;
-    }
-    if (parsed.exitCode == ExitSuccess) {
-        out << parsed.message;
-        out.flush();
-        return ExitSuccess;
-    }
-    if (parsed.exitCode >= 0) {
-        err << parsed.message << '\n';
-        err.flush();
-        return parsed.exitCode;
-    }
-    const Options& o = parsed.options;
-    if (console.abandon) {
-        // Said the same whether the command stops by itself or is stopped.
-        QString stop = interruptedText(o.command) + QLatin1Char('\n');
-        if (o.command == Command::Generate)
-            stop += tr("Aucun fichier n'a été écrit.") + QLatin1Char('\n');
-        console.abandon->setStopText(stop);
-    }
+    if (console.cancel && console.cancel->load())
+        return refuse(console, Error(ErrorCode::Cancelled, interruptedText(o.command)));
+    PreviewResult preview;
+    if (const Error error = previewSample(job, o.parameters, preview))
+        return refuse(console, Error(error.code, tr("Enregistrement %1 : ").arg(sampleRecord) + error.text));
+    out << tr("Enregistrement d'exemple : %1").arg(sampleRecord) << '\n';
+    out << tr("Valeur : « %1 »").arg(QString::fromLatin1(preview.value)) << '\n';
+    out << tr("Nombre de colonnes du code (W) : %1").arg(preview.width) << '\n';
+    out << tr("Nombre de lignes du code (H) : %1").arg(preview.height) << '\n';
+    out << tr("Nombre de rangées du champ encodé : %1").arg(preview.bands) << '\n';
+    out << tr("Longueur du champ encodé : %1").arg(preview.fieldLength) << '\n';
+    if (job.typeSource == BaseDbf && preview.fieldLength > kDbfReaderFieldLimit)
+        out << longCodeFieldWarning(preview.fieldLength) << '\n';
+    out << tr("Texte du code :") << '\n' << preview.previewText << '\n';
+    if (console.stdoutIsTerminal || o.draw)
+        out << '\n' << drawSymbol(preview);
+    out.flush();
+    return ExitCode::Success;
+}
 
-    GenerationJob job;
-    qint64 sampleRecord = 0;
-    QString error;
-    const int built = buildJob(o, job, &sampleRecord, &error, console.cancel);
-    if (built != ExitSuccess) {
-        err << error << '\n';
-        if (built == ExitUsage)
-            err << tr("Voir codiflux-cli --help.") << '\n';
-        err.flush();
-        return built;
-    }
-
-    if (o.command == Command::Preview) {
-        if (console.cancel && console.cancel->load()) {
-            err << interruptedText(o.command) << '\n';
-            err.flush();
-            return ExitFailure;
-        }
-        PreviewResult preview;
-        if (!previewSample(job, o.parameters, preview, &error)) {
-            err << tr("Enregistrement %1 : ").arg(sampleRecord) << error << '\n';
-            err.flush();
-            return ExitFailure;
-        }
-        out << tr("Enregistrement d'exemple : %1").arg(sampleRecord) << '\n';
-        out << tr("Valeur : « %1 »").arg(QString::fromLatin1(preview.value)) << '\n';
-        out << tr("Nombre de colonnes du code (W) : %1").arg(preview.width) << '\n';
-        out << tr("Nombre de lignes du code (H) : %1").arg(preview.height) << '\n';
-        out << tr("Nombre de rangées du champ encodé : %1").arg(preview.bands) << '\n';
-        out << tr("Longueur du champ encodé : %1").arg(preview.fieldLength) << '\n';
-        if (job.typeSource == BaseDbf && preview.fieldLength > kDbfReaderFieldLimit)
-            out << longCodeFieldWarning(preview.fieldLength) << '\n';
-        out << tr("Texte du code :") << '\n' << preview.previewText << '\n';
-        if (console.stdoutIsTerminal || o.draw)
-            out << '\n' << drawSymbol(preview);
-        out.flush();
-        return ExitSuccess;
-    }
-
-    ProgressBar bar(&err, o.progress && console.stderrIsTerminal);
-    RunControl control;
-    control.jobs = o.jobs;
-    control.verify = o.verify;
-    control.cancel = console.cancel;
-    control.abandon = console.abandon;
-    control.progress = [&bar](int permille) { bar.show(permille); };
-    RunReport report;
-    QElapsedTimer clock;
-    clock.start();
-    const bool ok = generate(job, control, &error, &report);
-    bar.finish();
-    if (!ok) {
-        err << (error.isEmpty() ? tr("La fabrication de la base encodée a échoué.") : error) << '\n'
-            << tr("Aucun fichier n'a été écrit.") << '\n';
-        err.flush();
-        return ExitFailure;
-    }
-    const double seconds = std::max(clock.elapsed(), qint64(1)) / 1000.0;
+void printReport(const Options& o, const RunReport& report, qint64 elapsedMs, QTextStream& out)
+{
+    const double seconds = std::max(elapsedMs, qint64(1)) / 1000.0;
     out << tr("Fabrication de la base encodée correcte.") << '\n';
     out << tr("%1 enregistrements, code de %2 x %3, champ de %4 caractères, %5 s (%6 enregistrements/s)%7.")
                .arg(report.records)
@@ -1007,12 +963,66 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
                .arg(o.verify ? tr(", tous les codes relus") : QString())
         << '\n';
     out.flush();
+}
+
+ExitCode runGenerate(const Options& o, const GenerationJob& job, Console& console)
+{
+    QTextStream& err = *console.err;
+    ProgressBar bar(&err, o.progress && console.stderrIsTerminal);
+    RunControl control;
+    control.jobs = o.jobs;
+    control.verify = o.verify;
+    control.cancel = console.cancel;
+    control.abandon = console.abandon;
+    control.progress = [&bar](int permille) { bar.show(permille); };
+    RunReport report;
+    QElapsedTimer clock;
+    clock.start();
+    QString error;
+    const bool ok = generate(job, control, &error, &report);
+    bar.finish();
+    if (!ok) {
+        err << (error.isEmpty() ? tr("La fabrication de la base encodée a échoué.") : error) << '\n'
+            << tr("Aucun fichier n'a été écrit.") << '\n';
+        err.flush();
+        return ExitCode::Failure;
+    }
+    printReport(o, report, clock.elapsed(), *console.out);
     // Written all the same (the field's length is exact), with a warning.
     if (job.typeSource == BaseDbf && report.fieldLength > kDbfReaderFieldLimit) {
         err << longCodeFieldWarning(report.fieldLength) << '\n';
         err.flush();
     }
-    return ExitSuccess;
+    return ExitCode::Success;
+}
+
+}  // namespace
+
+ExitCode runCommandLine(const QStringList& arguments, QSettings& settings, Console& console)
+{
+    const ParseResult parsed = parseArguments(arguments, settings);
+    if (parsed.error)
+        return refuse(console, parsed.error);
+    const Options& o = parsed.options;
+    if (o.command == Command::Help || o.command == Command::Version) {
+        *console.out << parsed.message;
+        console.out->flush();
+        return ExitCode::Success;
+    }
+    if (o.command == Command::Font)
+        return runFont(o, console);
+    if (console.abandon) {
+        // Said the same whether the command stops by itself or is stopped.
+        QString stop = interruptedText(o.command) + QLatin1Char('\n');
+        if (o.command == Command::Generate)
+            stop += tr("Aucun fichier n'a été écrit.") + QLatin1Char('\n');
+        console.abandon->setStopText(stop);
+    }
+    GenerationJob job;
+    qint64 sampleRecord = 0;
+    if (const Error error = buildJob(o, job, &sampleRecord, console.cancel))
+        return refuse(console, error);
+    return o.command == Command::Preview ? runPreview(o, job, sampleRecord, console) : runGenerate(o, job, console);
 }
 
 }  // namespace codiflux::cli
