@@ -14,9 +14,7 @@
 #include <QPixmap>
 #include <QTextStream>
 
-#ifndef CODIFLUX_PRODUCT_VERSION
-#error "CODIFLUX_PRODUCT_VERSION must be defined by the build"
-#endif
+#include "codiflux_version.h"
 
 namespace {
 

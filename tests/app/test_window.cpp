@@ -2,6 +2,7 @@
 // actions, menus and tool bar, the connections, setLayoutVisible, the embedded
 // resources, the close confirmation and the about boxes.
 
+#include "codiflux_version.h"
 #include "app/codiflux.h"
 #include "codes/encoding.h"
 #include "ui_codiflux.h"
