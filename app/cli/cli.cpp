@@ -539,9 +539,9 @@ Error readFontAction(const QCommandLineParser& parser, bool understood, const QS
 {
     const QStringList names = parser.optionNames();
     if (understood && positionals.size() == 1 && names == QStringList{QStringLiteral("install")})
-        *action = FontAction::Install_;
+        *action = FontAction::Install;
     else if (understood && positionals.size() == 1 && names == QStringList{QStringLiteral("uninstall")})
-        *action = FontAction::Uninstall_;
+        *action = FontAction::Uninstall;
     else
         return usageError(tr("font attend une seule option : --install ou --uninstall."));
     return {};
@@ -917,7 +917,7 @@ ExitCode refuse(Console& console, const Error& error)
 
 ExitCode runFont(const Options& o, Console& console)
 {
-    const UserFontResult font = o.fontAction == FontAction::Install_
+    const UserFontResult font = o.fontAction == FontAction::Install
         ? installUserFont(codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()))
         : uninstallUserFont();
     QTextStream& stream = font.ok ? *console.out : *console.err;

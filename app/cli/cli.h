@@ -31,7 +31,7 @@ enum class ExitCode : int { Success = 0, Failure = 1, Usage = 2 };
 enum class Command { Help, Version, Generate, Preview, Font };
 
 // What `font` does with the user's copy of the font.
-enum class FontAction { Install_, Uninstall_ };
+enum class FontAction { Install, Uninstall };
 
 // What the command line asks for, once the preset and the options given beside
 // it are merged.
@@ -54,7 +54,7 @@ struct Options {
     qint64 sampleRecord = 0;                       // --sample; 0: the first record whose value is not blank
     bool progress = true;                          // --no-progress turns the bar off
     bool draw = false;                             // --draw: draw the symbol even when stdout is no terminal
-    FontAction fontAction = FontAction::Install_;  // font --install / --uninstall
+    FontAction fontAction = FontAction::Install;  // font --install / --uninstall
 };
 
 struct ParseResult {

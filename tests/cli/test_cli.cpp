@@ -178,7 +178,7 @@ const CommandCase kCommands[] = {
     {"line 250 of 250", "txt -s 250", 0, "exemple : 250"},
     {"line 251 of 250", "txt -s 251", 2, "--sample 251 : la base n'a que 250 lignes."},
     {"size unknown", "dbf --dm-size 13x13", 2, "--dm-size : « 13x13 »|« 12x36 »|« auto-rect »"},
-    {"size by its text", "dbf --dm-size Automatique~(carré)", 0, "(H) : 16"},
+    {"size by text, OEM", "preview @/clients.dbf -f NOM -s 2 --dm-size Automatique~(carré)", 0, "FRANÇOIS |(H) : 18"},
     {"symbology", "dbf --symbology pdf417", 2, "« datamatrix », « qr »"},
     {"blank kind", "dbf --blank rien", 2, "--blank : « rien »"},
     {"eol-char beyond Latin-1", "dbf --eol-char €", 2, "(un caractère Latin-1 est attendu)"},
