@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <algorithm>
@@ -712,11 +713,12 @@ Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, co
     if (o.field.isEmpty())
         return usageError(tr("Champ à encoder manquant : indiquez-le avec --field NOM (champs : %1).")
                               .arg(names.join(QStringLiteral(", "))));
+    // The name as given, else in other letters.
     int index = int(names.indexOf(o.field));
     if (index < 0)
-        for (qsizetype i = 0; i < names.size() && index < 0; ++i)
-            if (names.at(i).compare(o.field, Qt::CaseInsensitive) == 0)
-                index = int(i);
+        index = int(
+            names.indexOf(QRegularExpression(QRegularExpression::anchoredPattern(QRegularExpression::escape(o.field)),
+                                             QRegularExpression::CaseInsensitiveOption)));
     if (index < 0)
         return usageError(tr("Champ inconnu : « %1 » (champs : %2).").arg(o.field, names.join(QStringLiteral(", "))));
     job.fieldIndex = index;

@@ -211,7 +211,7 @@ const CommandCase kCommands[] = {
     {"preview DBF, field in other letters", "preview @/clients.dbf -f code", 0,
      "exemple : 1|« CF20240000    »|(W) : 36|(H) : 12|champ encodé : 3|champ encodé : 111|!▀"},
     {"preview DBF, first value late", "preview @/late.dbf -f V", 0, "exemple : 3|« ab     »"},
-    {"preview text, drawn", "txt --draw", 0, "« AD00100000 »|█"},
+    {"preview text, drawn", "txt --draw", 0, "« AD00100000 »|\n  █"},  // the finder's left column
     {"preview text, refused", "txt --symbology QR", 1, "Enregistrement 1 : Encodage impossible"},
     {"preview CSV, column 2", "preview @/clients.csv -c 2 -s 2", 0, "« FRANÇOIS »"},
     {"preview trimmed", "dbf --trim-right", 0, "« CF20240000 »"},
