@@ -178,7 +178,7 @@ const CommandCase kCommands[] = {
     {"line 250 of 250", "txt -s 250", 0, "exemple : 250"},
     {"line 251 of 250", "txt -s 251", 2, "--sample 251 : la base n'a que 250 lignes."},
     {"size unknown", "dbf --dm-size 13x13", 2, "--dm-size : « 13x13 »|« 12x36 »|« auto-rect »"},
-    {"size by text, OEM", "preview @/clients.dbf -f NOM -s 2 --dm-size Automatique~(carré)", 0, "FRANÇOIS |(H) : 18"},
+    {"size by text, OEM", "preview @/clients.dbf -f NOM -s 2 --dm-size automatique-carré", 0, "FRANÇOIS |(H) : 18"},
     {"symbology", "dbf --symbology pdf417", 2, "« datamatrix », « qr »"},
     {"blank kind", "dbf --blank rien", 2, "--blank : « rien »"},
     {"eol-char beyond Latin-1", "dbf --eol-char €", 2, "(un caractère Latin-1 est attendu)"},
@@ -231,7 +231,6 @@ const CommandCase kCommands[] = {
     {"preset DEFAULT", "dbf -p DEFAULT", 2, "Jeux enregistrés : Default, QR (ou default)"},
     {"option before preset", "preview @/clients.dbf --symbology dm -p QR -f CODE", 0, "(W) : 36"},
     {"no preset: not the stored default", "dbf", 0, "(W) : 36"},
-    // Refusals that leave every file as it was.
     {"source as destination", "generate @/clients.dbf -f CODE -o @/clients.dbf", 1, "différent du fichier source"},
     {"memo as destination", "generate @/clients.dbf -f CODE -o @/clients.dbt", 1, "différent du fichier mémo"},
     {"text form's name a folder", "gen --txt -o @/r.dbf", 1, "r.txt » n'est pas un fichier ordinaire"},
@@ -267,6 +266,7 @@ void TestCli::commands()
     QVERIFY2(r.exitCode == exitCode, qPrintable(all));
     QCOMPARE(r.err.contains(QStringLiteral("Voir codiflux-cli --help.")), exitCode == 2);
     QVERIFY2(exitCode == 0 || r.out.isEmpty(), qPrintable(r.out));
+    QVERIFY2(!r.err.startsWith(QLatin1Char('\n')) && !r.err.contains(QLatin1Char('\r')), "a bar with no terminal");
     for (const QString& text : texts) {
         const bool absent = text.startsWith(QLatin1Char('!'));
         QVERIFY2(all.contains(absent ? text.mid(1) : text) != absent, qPrintable(text + QLatin1String(": ") + all));
