@@ -90,8 +90,6 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
     job.trimEnd = shown.supprimerEspacesDroite;
 
     job.fieldIndex = form.comboBoxChamps->currentIndex();
-    job.fields = champs;
-    job.tableFieldCount = table ? dbf_field_count(table.get()) : 0u;
     job.newFieldName = form.lineEditNomChampSortie->text();
 
     job.rangeStart = form.spinBoxPosDebut->value();

@@ -217,6 +217,82 @@ std::string dbf_memo_path(const char* path)
     return path ? memoPath(path) : std::string();
 }
 
+namespace {
+
+// The records the file holds bound the count, so that a header that lies
+// cannot announce more than there is; a stored count of 0 means "not stored"
+// and takes them all (none with a record length of 0). A file shorter than
+// its header holds no record; any number of empty records fit in any file.
+void boundRecordCount(DbfTable* table)
+{
+    const DbfIoFunctions* io = &table->io;
+    std::int64_t size = -1;
+    if (io->seek(io->user, table->file, 0, 2) == 0)
+        size = io->tell(io->user, table->file);
+    std::uint64_t held = 0;
+    if (size > static_cast<std::int64_t>(table->headerLength))
+        held = table->recordLength > 0 ? static_cast<std::uint64_t>(size - table->headerLength) / table->recordLength
+                                       : (table->recordCount > 0 ? table->recordCount : 0u);
+    if (held > std::numeric_limits<std::uint32_t>::max())
+        held = std::numeric_limits<std::uint32_t>::max();
+    if (table->recordCount == 0 || table->recordCount > held)
+        table->recordCount = static_cast<std::uint32_t>(held);
+}
+
+// Reads at most `fieldCount` descriptors, up to one starting with a byte of
+// 0x20 or less.
+void readFields(DbfTable* table, unsigned fieldCount)
+{
+    const DbfIoFunctions* io = &table->io;
+    unsigned count = 0;
+    if (io->seek(io->user, table->file, 32, 0) == 0) {
+        int offset = 1;
+        for (; count < fieldCount; ++count) {
+            unsigned char d[32];
+            if (io->read(io->user, table->file, d, sizeof d) != sizeof d || d[0] <= 0x20)
+                break;
+            DbfField& field = table->fields[count];
+            std::memcpy(field.name, d, 11);
+            field.name[11] = '\0';
+            if (d[11] == 'C') {
+                // Long character fields keep the high byte of their length in byte 17.
+                field.type = 'C';
+                field.length = readU16(d + 16);
+                field.decimals = 0;
+            } else {
+                field.length = d[16];
+                field.decimals = d[17];
+                field.type = d[17] != 0 ? 'F' : static_cast<char>(d[11]);
+            }
+            field.offset = offset;
+            offset += field.length;
+        }
+    }
+    table->fieldCount = count;
+}
+
+// Keeps the memo file of a dBase III or IV table with memo (0x83, 0x8B) and
+// its header block; closes any other.
+void attachMemo(DbfTable* table, void* memo)
+{
+    const DbfIoFunctions* io = &table->io;
+    if (memo && (table->version == 0x83 || table->version == 0x8B)) {
+        table->memo = memo;
+        std::size_t got = 0;
+        if (io->seek(io->user, memo, 0, 0) == 0)
+            got = io->read(io->user, memo, table->memoHeader, kMemoBlockBytes);
+        if (got < kMemoBlockBytes)
+            std::memset(table->memoHeader + got, 0, kMemoBlockBytes - got);
+        table->memoBlockSize = readU16(table->memoHeader + 20);
+        if (table->memoBlockSize == 0)
+            table->memoBlockSize = kMemoBlockBytes;
+    } else if (memo) {
+        io->close(io->user, memo);
+    }
+}
+
+}  // namespace
+
 DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int textAsIs)
 {
     if (!path)
@@ -259,25 +335,7 @@ DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int
     table->headerLength = readU16(header + 8);
     table->recordLength = readU16(header + 10);
 
-    // The records the file holds bound the count, so that a header that lies
-    // cannot announce more than there is; a stored count of 0 means "not
-    // stored" and takes them all (none with a record length of 0). A file
-    // shorter than its header holds no record; any number of empty records
-    // fit in any file.
-    {
-        std::int64_t size = -1;
-        if (io->seek(io->user, file, 0, 2) == 0)
-            size = io->tell(io->user, file);
-        std::uint64_t held = 0;
-        if (size > static_cast<std::int64_t>(table->headerLength))
-            held = table->recordLength > 0
-                ? static_cast<std::uint64_t>(size - table->headerLength) / table->recordLength
-                : (table->recordCount > 0 ? table->recordCount : 0u);
-        if (held > std::numeric_limits<std::uint32_t>::max())
-            held = std::numeric_limits<std::uint32_t>::max();
-        if (table->recordCount == 0 || table->recordCount > held)
-            table->recordCount = static_cast<std::uint32_t>(held);
-    }
+    boundRecordCount(table);
 
     // The header holds 32 bytes, the descriptors and the terminator; a header
     // length below 33 leaves no room for any descriptor, and a 16-bit one
@@ -293,47 +351,11 @@ DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int
         return nullptr;
     }
 
-    unsigned count = 0;
-    if (io->seek(io->user, file, 32, 0) == 0) {
-        int offset = 1;
-        for (; count < fieldCount; ++count) {
-            unsigned char d[32];
-            if (io->read(io->user, file, d, sizeof d) != sizeof d || d[0] <= 0x20)
-                break;
-            DbfField& field = table->fields[count];
-            std::memcpy(field.name, d, 11);
-            field.name[11] = '\0';
-            if (d[11] == 'C') {
-                // Long character fields keep the high byte of their length in byte 17.
-                field.type = 'C';
-                field.length = readU16(d + 16);
-                field.decimals = 0;
-            } else {
-                field.length = d[16];
-                field.decimals = d[17];
-                field.type = d[17] != 0 ? 'F' : static_cast<char>(d[11]);
-            }
-            field.offset = offset;
-            offset += field.length;
-        }
-    }
-    table->fieldCount = count;
+    readFields(table, fieldCount);
     table->writable = writable;
     table->textAsIs = textAsIs;
 
-    if (memo && (table->version == 0x83 || table->version == 0x8B)) {
-        table->memo = memo;
-        std::size_t got = 0;
-        if (io->seek(io->user, memo, 0, 0) == 0)
-            got = io->read(io->user, memo, table->memoHeader, kMemoBlockBytes);
-        if (got < kMemoBlockBytes)
-            std::memset(table->memoHeader + got, 0, kMemoBlockBytes - got);
-        table->memoBlockSize = readU16(table->memoHeader + 20);
-        if (table->memoBlockSize == 0)
-            table->memoBlockSize = kMemoBlockBytes;
-    } else if (memo) {
-        io->close(io->user, memo);
-    }
+    attachMemo(table, memo);
     return table;
 }
 

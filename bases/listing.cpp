@@ -37,22 +37,22 @@ QString fieldName(const DbfFieldInfo& field)
 }
 
 FieldLister::FieldLister(DbfTable* table, unsigned fieldIndex, const DbfFieldInfo& field)
-    : table(table)
-    , descriptor(dbf_field(table, fieldIndex))
-    , type(field.type)
-    , fieldLength(field.length > 0 ? unsigned(field.length) : 0u)
-    , buffer(std::size_t(fieldLength) + 1u, '\0')
+    : table_(table)
+    , descriptor_(dbf_field(table, fieldIndex))
+    , type_(field.type)
+    , fieldLength_(field.length > 0 ? unsigned(field.length) : 0u)
+    , buffer_(std::size_t(fieldLength_) + 1u, '\0')
 { }
 
 unsigned FieldLister::read(unsigned record)
 {
-    buffer[0] = '\0';
+    buffer_[0] = '\0';
     unsigned valueLength = 0;
-    if (dbf_goto_record(table, record))
-        valueLength = dbf_read_field(table, descriptor, buffer.data(), fieldLength + 1u, type);
-    valueLength = std::min(valueLength, fieldLength);
-    std::memset(buffer.data() + valueLength, ' ', fieldLength - valueLength);
-    buffer[fieldLength] = '\0';
+    if (dbf_goto_record(table_, record))
+        valueLength = dbf_read_field(table_, descriptor_, buffer_.data(), fieldLength_ + 1u, type_);
+    valueLength = std::min(valueLength, fieldLength_);
+    std::memset(buffer_.data() + valueLength, ' ', fieldLength_ - valueLength);
+    buffer_[fieldLength_] = '\0';
     return valueLength;
 }
 

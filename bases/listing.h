@@ -34,16 +34,16 @@ public:
     // previous record's value. Returns the value's length before the padding.
     unsigned read(unsigned record);
 
-    const char* entry() const { return buffer.data(); }
-    qsizetype length() const { return qsizetype(fieldLength); }
-    QByteArray entryBytes() const { return QByteArray(buffer.data(), length()); }
+    const char* entry() const { return buffer_.data(); }
+    qsizetype length() const { return qsizetype(fieldLength_); }
+    QByteArray entryBytes() const { return QByteArray(buffer_.data(), length()); }
 
 private:
-    DbfTable* table;
-    const DbfField* descriptor;
-    int type;
-    unsigned fieldLength;
-    std::vector<char> buffer;  // fieldLength + 1 bytes
+    DbfTable* table_;
+    const DbfField* descriptor_;
+    int type_;
+    unsigned fieldLength_;
+    std::vector<char> buffer_;  // fieldLength_ + 1 bytes
 };
 
 }  // namespace codiflux

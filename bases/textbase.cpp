@@ -149,49 +149,4 @@ bool readTextBaseForDisplay(const QString& path, TextBaseDisplay& display, QStri
     return true;
 }
 
-TextScanResult scanTextBase(const QString& path, const std::function<bool()>& beforeLine)
-{
-    TextScanResult result;
-    TextLineReader reader;
-    if (!reader.open(path, &result.error)) {
-        result.status = TextScanStatus::OpenFailed;
-        return result;
-    }
-    QByteArray line;
-    qsizetype length = 0;  // 0 until the first non-empty line
-    while (!reader.atEnd()) {
-        if (beforeLine && !beforeLine()) {
-            result.status = TextScanStatus::Cancelled;
-            return result;
-        }
-        if (!reader.next(line)) {
-            if (reader.lineTooLong()) {
-                result.status = TextScanStatus::LineTooLong;
-                result.tooLongLine = reader.lineNumber();
-                result.error = lineTooLongText(result.tooLongLine);
-                return result;
-            }
-            break;
-        }
-        if (line.size() == length) {
-            if (length > 0)
-                ++result.recordCount;
-        } else if (length > 0) {
-            result.status = TextScanStatus::UnequalLengths;
-            return result;
-        } else {
-            length = line.size();
-            ++result.recordCount;
-        }
-    }
-    if (reader.failed()) {
-        result.status = TextScanStatus::ReadFailed;
-        result.error = reader.errorString();
-        return result;
-    }
-    result.recordLength
-        = length > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(length);
-    return result;
-}
-
 }  // namespace codiflux

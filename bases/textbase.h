@@ -53,20 +53,4 @@ private:
     qint64 lines = 0;
 };
 
-enum class TextScanStatus { Ok, OpenFailed, UnequalLengths, Cancelled, ReadFailed, LineTooLong };
-
-struct TextScanResult {
-    TextScanStatus status = TextScanStatus::Ok;
-    qint64 recordCount = 0;  // non-empty lines
-    int recordLength = 0;    // length of the first non-empty line
-    QString error;           // the system's text for OpenFailed and ReadFailed, lineTooLongText for LineTooLong
-    qint64 tooLongLine = 0;  // LineTooLong: the line refused
-};
-
-// Validating and counting pass of a generation: every non-empty line counts one
-// record; once a length is known, any line of another length (an empty one
-// included) rejects the base. `beforeLine` runs before every line and returns
-// false to cancel.
-TextScanResult scanTextBase(const QString& path, const std::function<bool()>& beforeLine = {});
-
 }  // namespace codiflux

@@ -7,36 +7,36 @@
 namespace codiflux {
 
 // Progress, liveness and cancellation of one run, relayed as the thread's signals.
-class BaseEncoder::Suivi : public GenerationFeedback {
+class BaseEncoder::Feedback : public GenerationFeedback {
 public:
-    explicit Suivi(BaseEncoder& encoder)
-        : encoder(encoder)
+    explicit Feedback(BaseEncoder& encoder)
+        : encoder_(encoder)
     {
-        horloge.start();
+        clock_.start();
     }
-    bool cancelled() override { return encoder.annule; }
+    bool cancelled() override { return encoder_.annule; }
     void liveness() override
     {
-        if (encoder.periodeWatchdog > 0 && horloge.elapsed() >= encoder.periodeWatchdog) {
-            emit encoder.watchdog();
-            horloge.restart();
+        if (encoder_.periodeWatchdog > 0 && clock_.elapsed() >= encoder_.periodeWatchdog) {
+            emit encoder_.watchdog();
+            clock_.restart();
         }
     }
-    void progressRange(int minimum, int maximum) override { emit encoder.progressRangeChanged(minimum, maximum); }
-    void progressValue(int value) override { emit encoder.progressValueChanged(value); }
+    void progressRange(int minimum, int maximum) override { emit encoder_.progressRangeChanged(minimum, maximum); }
+    void progressValue(int value) override { emit encoder_.progressValueChanged(value); }
 
 private:
-    BaseEncoder& encoder;
-    QElapsedTimer horloge;
+    BaseEncoder& encoder_;
+    QElapsedTimer clock_;
 };
 
-BaseEncoder::BaseEncoder(const GenerationJob& job, QString* messageErreur, int periodeWatchdog, QObject* parent)
+BaseEncoder::BaseEncoder(const GenerationJob& job, QString* errorText, int watchdogPeriod, QObject* parent)
     : QThread(parent)
-    , travail(job)
-    , messageErreur(messageErreur)
-    , periodeWatchdog(periodeWatchdog)
+    , job_(job)
+    , messageErreur(errorText)
+    , periodeWatchdog(watchdogPeriod)
 {
-    fichiersSortie.plan(travail);
+    outputFiles_.plan(job_);
 }
 
 BaseEncoder::~BaseEncoder() = default;
@@ -46,7 +46,7 @@ void BaseEncoder::run()
     enregistrementCourant = 0;
     resultat = false;
     try {
-        resultat = encoderBase(travail.outputPath, travail.writeText, messageErreur);
+        resultat = encoderBase(job_.outputPath, job_.writeText, messageErreur);
     } catch (const std::bad_alloc&) {
         // The run's files removed their temporaries on the way out.
         if (messageErreur)
@@ -54,40 +54,45 @@ void BaseEncoder::run()
     }
 }
 
-bool BaseEncoder::encoderBase(const QString& cheminSortie, bool genererTxt, QString* messageErreur)
+bool BaseEncoder::encoderBase(const QString& cheminSortie, bool genererTxt, QString* errorText)
 {
     annule = false;
-    Suivi suivi(*this);  // starts the liveness clock
+    Feedback feedback(*this);  // starts the liveness clock
 
     // The run writes to the job's planned destination; another one (a direct
     // call with other paths) gets temporaries of its own.
-    GenerationJob job = travail;
+    GenerationJob job = job_;
     job.outputPath = cheminSortie;
     job.writeText = genererTxt;
-    OutputFiles autres;
-    OutputFiles* fichiers = &fichiersSortie;
-    if (cheminSortie != travail.outputPath || genererTxt != travail.writeText) {
-        autres.plan(job);
-        fichiers = &autres;
+    OutputFiles otherFiles;
+    OutputFiles* files = &outputFiles_;
+    if (cheminSortie != job_.outputPath || genererTxt != job_.writeText) {
+        otherFiles.plan(job);
+        files = &otherFiles;
     }
 
-    OutputWriter sortie(*fichiers);  // removes its temporaries unless committed
-    PreparedRun preparation;
-    longueurChamp = 0;
-    bool ok = prepareGeneration(job, suivi, preparation, sortie, messageErreur);
-    if (ok)
-        longueurChamp = preparation.plan.codeLength;
-    ok = ok && runRecords(preparation, sortie, suivi, enregistrementCourant, messageErreur);
+    OutputWriter writer(*files);  // removes its temporaries unless committed
+    PreparedRun run;
+    fieldLength_ = 0;
+    Error failure = prepareGeneration(job, feedback, run, writer);
+    if (!failure) {
+        fieldLength_ = run.plan.codeLength;
+        failure = runRecords(run, writer, feedback, enregistrementCourant);
+    }
+    if (failure && errorText)
+        *errorText = failure.text;
+    bool ok = !failure;
 
     // Closing the files and moving them into place is not interrupted by a
     // termination: both outputs are replaced, or neither.
     if (QThread::currentThread() == this)
         setTerminationEnabled(false);
-    preparation.reader.close();
+    if (run.source)
+        run.source->stop();
     if (ok)
-        ok = sortie.commit(messageErreur);
+        ok = writer.commit(errorText);
     else
-        sortie.discard();
+        writer.discard();
     return ok;
 }
 
@@ -99,7 +104,7 @@ void BaseEncoder::setMessageErreur(QString format)
 
 void BaseEncoder::supprimerFichiersTemporaires()
 {
-    fichiersSortie.withdraw();
+    outputFiles_.withdraw();
 }
 
 void BaseEncoder::annuler()

@@ -19,15 +19,15 @@ class BaseEncoder : public QThread {
     Q_OBJECT
 
 public:
-    // messageErreur: owned by the caller, receives the error text of a failed
-    // run. periodeWatchdog: minimum interval between two watchdog() signals in
-    // milliseconds, 0 or less for none.
-    BaseEncoder(const GenerationJob& job, QString* messageErreur, int periodeWatchdog, QObject* parent = nullptr);
+    // errorText: owned by the caller (messageErreur), receives the error text
+    // of a failed run. watchdogPeriod (periodeWatchdog): minimum interval
+    // between two watchdog() signals in milliseconds, 0 or less for none.
+    BaseEncoder(const GenerationJob& job, QString* errorText, int watchdogPeriod, QObject* parent = nullptr);
     ~BaseEncoder() override;
 
     // The whole generation on the calling thread; false on failure, with the
-    // text (when there is one) written through messageErreur.
-    bool encoderBase(const QString& cheminSortie, bool genererTxt, QString* messageErreur);
+    // text (when there is one) written through errorText.
+    bool encoderBase(const QString& cheminSortie, bool genererTxt, QString* errorText);
 
     bool getResultat() const { return resultat; }
     // Writes `format` with %1 replaced by the current record number through
@@ -36,7 +36,7 @@ public:
     // 1-based number of the record being processed, 0 before the record loop.
     qint64 getEnregistrementCourant() const { return enregistrementCourant; }
     // R, the length of the code field of the last run once its set-up passed; 0 before.
-    int getLongueurChamp() const { return longueurChamp; }
+    int getLongueurChamp() const { return fieldLength_; }
 
     // Gives the run's outputs up from the GUI thread, after a termination (the
     // worker may even be still running): the temporary files are removed and
@@ -44,9 +44,9 @@ public:
     // place there is nothing to remove.
     void supprimerFichiersTemporaires();
     // The destinations and their temporary names for this job.
-    const OutputFiles& fichiers() const { return fichiersSortie; }
+    const OutputFiles& fichiers() const { return outputFiles_; }
 
-    const GenerationJob& job() const { return travail; }
+    const GenerationJob& job() const { return job_; }
 
 public slots:
     void annuler();
@@ -60,16 +60,16 @@ protected:
     void run() override;
 
 private:
-    class Suivi;
+    class Feedback;
 
-    GenerationJob travail;
+    GenerationJob job_;
     QString* messageErreur;
     std::atomic<bool> annule{false};
     bool resultat = false;
     std::atomic<qint64> enregistrementCourant{0};
     int periodeWatchdog;
-    int longueurChamp = 0;
-    OutputFiles fichiersSortie;  // planned in the constructor, for the job's own destination
+    int fieldLength_ = 0;
+    OutputFiles outputFiles_;  // planned in the constructor, for the job's own destination
 };
 
 }  // namespace codiflux

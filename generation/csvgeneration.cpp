@@ -1,5 +1,7 @@
 #include "generation/csvgeneration.h"
 
+#include "generation/texts.h"
+
 #include <QDir>
 
 #include <algorithm>
@@ -213,7 +215,7 @@ bool prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback
     run.recordCount = source.recordCount();
 
     if (job.outputPath.isEmpty())
-        return false;
+        return fail(generationText(texts::kTextNoDestination));
     if (sameFile(writer.files().dbfPath(), job.sourcePath))
         return fail(sameFileText());
 

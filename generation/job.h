@@ -4,6 +4,7 @@
 
 #include "bases/csvbase.h"
 #include "bases/dbf.h"
+#include "bases/source.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
 
@@ -12,8 +13,6 @@
 #include <QString>
 
 namespace codiflux {
-
-enum BaseKind : int { BaseDbf = 0, BaseText = 1, BaseNone = 2, BaseCsv = 3 };
 
 struct GenerationJob {
     int typeSource = BaseNone;  // BaseKind of the loaded base
@@ -29,10 +28,8 @@ struct GenerationJob {
     bool trimEnd = false;           // checkBoxSupprimerDroite: white space removed after each value
 
     // DBF source
-    int fieldIndex = -1;           // comboBoxChamps current index
-    QList<DbfFieldInfo> fields;    // the window's field list
-    unsigned tableFieldCount = 0;  // dbf_field_count of the open table; 0 when none is open
-    QString newFieldName;          // lineEditNomChampSortie
+    int fieldIndex = -1;   // comboBoxChamps current index
+    QString newFieldName;  // lineEditNomChampSortie
 
     // CSV source: the column is fieldIndex (the header's names fill
     // comboBoxChamps), the new column's name newFieldName; the delimiter and

@@ -79,17 +79,6 @@ GenerationJob makeJob(const QString& source, const QString& output, int symbolog
     job.options.pixelInversion = true;
     job.options.endOfLine = true;
     job.fieldIndex = 1;
-    const char* names[] = {"ID", "REF", "NAME"};
-    const int lengths[] = {kIdLength, kRefLength, kNameLength};
-    const int types[] = {DbfNumeric, DbfChar, DbfChar};
-    for (int i = 0; i < 3; ++i) {
-        DbfFieldInfo info{};
-        qstrncpy(info.name, names[i], sizeof info.name);
-        info.type = types[i];
-        info.length = lengths[i];
-        job.fields.append(info);
-    }
-    job.tableFieldCount = 3;
     job.newFieldName = QStringLiteral("CODE2D");
     job.sample = refValue(0);
     return job;
@@ -119,8 +108,6 @@ GenerationJob makeCsvJob(const QString& source, const QString& output, int symbo
 {
     GenerationJob job = makeJob(source, output, symbology);
     job.typeSource = BaseCsv;
-    job.fields.clear();
-    job.tableFieldCount = 0;
     return job;
 }
 

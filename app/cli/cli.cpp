@@ -653,10 +653,9 @@ void startJob(const Options& o, GenerationJob& job)
 
 // The sample, as the window lists it: the value with its leading blanks
 // removed, padded with blanks to the field's length.
-Error findDbfSample(const Options& o, DbfTable* table, GenerationJob& job, qint64* sampleRecord,
-                    const std::atomic<bool>* cancel)
+Error findDbfSample(const Options& o, DbfTable* table, const DbfFieldInfo& field, GenerationJob& job,
+                    qint64* sampleRecord, const std::atomic<bool>* cancel)
 {
-    const DbfFieldInfo& field = job.fields.at(job.fieldIndex);
     FieldLister lister(table, unsigned(job.fieldIndex), field);
     const unsigned count = dbf_record_count(table);
     if (o.sampleRecord > 0) {
@@ -702,14 +701,14 @@ Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, co
                      tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source) + QLatin1Char(' ')
                          + tableRefusalText(o.source));
     const unsigned fieldCount = dbf_field_count(table.get());
+    QList<DbfFieldInfo> fields;
     QStringList names;
     for (unsigned i = 0; i < fieldCount; ++i) {
         DbfFieldInfo field{};
         dbf_field_info(table.get(), i, &field);
-        job.fields.append(field);
+        fields.append(field);
         names << fieldName(field);
     }
-    job.tableFieldCount = fieldCount;
     if (o.field.isEmpty())
         return usageError(tr("Champ à encoder manquant : indiquez-le avec --field NOM (champs : %1).")
                               .arg(names.join(QStringLiteral(", "))));
@@ -722,9 +721,9 @@ Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, co
     if (index < 0)
         return usageError(tr("Champ inconnu : « %1 » (champs : %2).").arg(o.field, names.join(QStringLiteral(", "))));
     job.fieldIndex = index;
-    const DbfFieldInfo& field = job.fields.at(index);
+    const DbfFieldInfo& field = fields.at(index);
     job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + fieldName(field)).left(10) : o.newFieldName;
-    return findDbfSample(o, table.get(), job, sampleRecord, cancel);
+    return findDbfSample(o, table.get(), field, job, sampleRecord, cancel);
 }
 
 QString textColumnsText(const Options& o)
@@ -811,8 +810,6 @@ Error buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const
 Error previewSample(const GenerationJob& job, const ParameterSet& set, PreviewResult& result)
 {
     QString value = QString::fromLatin1(job.sample);
-    if (job.typeSource == BaseDbf && job.fieldIndex >= 0 && job.fieldIndex < job.fields.size())
-        value = value.left(std::max(0, job.fields.at(job.fieldIndex).length));
     if (isBlankText(value))
         return Error(ErrorCode::ValueRefused,
                      tr("Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "

@@ -24,8 +24,8 @@ namespace {
 
 class Feedback : public GenerationFeedback {
 public:
-    explicit Feedback(const RunControl& control)
-        : control(control)
+    explicit Feedback(const RunControl& runControl)
+        : control(runControl)
     { }
     bool cancelled() override { return control.cancel && control.cancel->load(std::memory_order_relaxed); }
     void progressValue(int value) override
@@ -58,10 +58,11 @@ struct Window {
 
 class CodingPool {
 public:
-    CodingPool(int threads, const GenerationJob& job, const PreparedRun& run, const RunControl& control)
-        : job(job)
-        , run(run)
-        , control(control)
+    CodingPool(int threads, const GenerationJob& generationJob, const PreparedRun& preparedRun,
+               const RunControl& runControl)
+        : job(generationJob)
+        , run(preparedRun)
+        , control(runControl)
     {
         for (int i = 0; i < threads; ++i)
             workers.emplace_back([this] { work(); });
@@ -221,7 +222,7 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
                 cancelled = true;
                 break;
             }
-            if (run.reader.read(w.data.data() + std::size_t(w.count) * stride) != SourceReader::ReadStatus::Ok) {
+            if (!run.source->next(w.data.data() + std::size_t(w.count) * stride)) {
                 shortRecord = next;
                 break;
             }
@@ -268,7 +269,7 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
     if (cancelled)
         return fail(cancelledText());
     if (shortRecord)
-        return fail(shortRecordText(run.reader.layout().kind, shortRecord));
+        return fail(run.source->shortRecordText(shortRecord));
     return true;
 }
 
@@ -280,8 +281,8 @@ bool generate(const GenerationJob& job, const RunControl& control, QString* erro
     // Detached before the files go, whichever way the run ends.
     struct Attachment {
         RunAbandon* abandon;
-        Attachment(RunAbandon* abandon, OutputFiles* files)
-            : abandon(abandon)
+        Attachment(RunAbandon* runAbandon, OutputFiles* files)
+            : abandon(runAbandon)
         {
             if (abandon)
                 abandon->attach(files);
@@ -294,7 +295,10 @@ bool generate(const GenerationJob& job, const RunControl& control, QString* erro
     } attachment(control.abandon, &files);
     OutputWriter writer(files);  // removes its temporaries unless committed
     PreparedRun run;
-    bool ok = prepareGeneration(job, feedback, run, writer, error);
+    Error failure = prepareGeneration(job, feedback, run, writer);
+    if (failure && error)
+        *error = failure.text;
+    bool ok = !failure;
     if (ok) {
         if (report) {
             report->records = run.recordCount;
@@ -304,12 +308,16 @@ bool generate(const GenerationJob& job, const RunControl& control, QString* erro
         }
         if (control.jobs <= 1 && !control.verify && !control.tamper) {
             std::atomic<qint64> current{0};
-            ok = runRecords(run, writer, feedback, current, error);
+            failure = runRecords(run, writer, feedback, current);
+            if (failure && error)
+                *error = failure.text;
+            ok = !failure;
         } else {
             ok = runRecordsParallel(job, run, writer, feedback, control, error);
         }
     }
-    run.reader.close();
+    if (run.source)
+        run.source->stop();
     if (ok && feedback.cancelled()) {
         ok = false;
         if (error)

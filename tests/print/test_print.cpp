@@ -135,14 +135,6 @@ private:
         job.parameters = kSymbologies[symbology].parameters;
         job.options = {.bitInversion = true, .pixelInversion = true, .endOfLine = true, .endOfLineCharacter = ' '};
         job.fieldIndex = 1;
-        for (const testsupport::DbfField& f : fields) {
-            DbfFieldInfo info{};
-            qstrncpy(info.name, f.name.constData(), sizeof info.name);
-            info.type = QByteArray("CNFDML").indexOf(f.type);
-            info.length = f.length;
-            job.fields.append(info);
-        }
-        job.tableFieldCount = unsigned(fields.size());
         job.newFieldName = QStringLiteral("CODE2D");
         job.sample = recordValue(symbology, 0);
         QString error;

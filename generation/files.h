@@ -1,0 +1,126 @@
+#pragma once
+// The files of a run: which files it reads, which destinations it may
+// replace, the temporaries it writes and their locks, and the all-or-none
+// move of the finished files into place.
+
+#include "generation/job.h"
+
+#include <QList>
+#include <QLockFile>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace codiflux {
+
+// Size of the stdio buffers of the source and the outputs.
+inline constexpr std::size_t kFileBuffer = std::size_t(1) << 20;
+
+// Creates `path` for writing; none when it exists already.
+std::FILE* openExclusive(const QString& path);
+// Flushes, syncs and closes `f`; false when any of it failed.
+bool finishFile(std::FILE* f);
+// The canonical form of a path; one that does not exist yet is resolved
+// through its folder.
+QString canonicalTarget(const QString& path);
+
+// True when both paths name the same file: same device and inode when both
+// exist, otherwise the same canonical path (a path that does not exist yet is
+// resolved through its folder). False when either path is empty.
+bool sameFile(const QString& a, const QString& b);
+
+// Path of the text form written beside an encoded DBF: same folder and
+// complete base name, suffix ".txt".
+QString textOutputPathFor(const QString& dbfPath);
+
+// Every file a run on this source reads: the source itself and, for a DBF
+// source, its memo file (named as the table engine names it).
+QStringList filesReadBy(int sourceKind, const QString& sourcePath);
+// Why writing `destination` would destroy a file the run reads (compared with
+// sameFile); empty when it would not.
+QString overwriteRefusal(const QString& destination, int sourceKind, const QString& sourcePath);
+// Why an existing `destination` may not be replaced: it is not a regular
+// file (directory, device, FIFO, socket) or its owner may not write it.
+// Empty when it does not exist or may be replaced.
+QString destinationRefusal(const QString& destination);
+
+// A finished temporary file and the destination it replaces.
+struct PendingMove {
+    QString temporary;
+    QString destination;
+};
+// Moves every temporary onto its destination, all or none: each destination
+// that exists keeps its mode and is kept under a backup name until every move
+// has succeeded. When one move fails, the files already moved are taken back
+// and every destination is left as it was; false then.
+bool moveAllIntoPlace(const QList<PendingMove>& moves);
+
+// Where the memo of an encoded DBF goes: the DBF's folder and complete base
+// name, the source memo's suffix in the case of the DBF's suffix.
+QString memoOutputPathFor(const QString& dbfPath, const QString& sourceMemo);
+
+// Destinations of one run and their temporary names, fixed before the run so
+// that the thread that started a run can remove the temporaries of a worker it
+// had to terminate.
+class OutputFiles {
+public:
+    OutputFiles() = default;
+    // dbfPath empty for a text source; textPath empty when no text is written.
+    void plan(const QString& dbfPath, const QString& textPath);
+    // From a job: DBF source → outputPath (+ its text form when writeText);
+    // text source → outputPath as the text output; CSV source → outputPath,
+    // its rows written as they are given (the first slot, never a text form).
+    void plan(const GenerationJob& job);
+
+    const QString& dbfPath() const { return dbfPath_; }
+    const QString& textPath() const { return textPath_; }
+    const QString& dbfTemporary() const { return dbfTemporary_; }
+    const QString& textTemporary() const { return textTemporary_; }
+    const QString& memoTemporary() const { return memoTemporary_; }  // for a DBF output
+    // Every destination of the run planned so far (the memo's once it is copied).
+    QStringList destinations() const;
+
+    // Removes the temporaries that exist (created and not yet moved into
+    // place). Safe from another thread once the worker has stopped.
+    void removeTemporaries();
+    // Gives the run up from another thread, even while its worker may still
+    // be running: the temporaries are removed and a later commit moves
+    // nothing into place. When the worker has already begun to move its
+    // files into place, that commit goes on, nothing is removed and the
+    // result is false.
+    bool withdraw();
+
+    OutputFiles(const OutputFiles&) = delete;
+    OutputFiles& operator=(const OutputFiles&) = delete;
+    ~OutputFiles();
+
+    // Name of the lock file that keeps two runs from writing `destination` at once.
+    static QString lockPathFor(const QString& destination);
+
+private:
+    friend class OutputWriter;
+    // Takes the lock of every destination, or of the one given; false, with
+    // the text, when another run holds one of them.
+    bool lock(QString* error);
+    bool lock(const QString& destination, QString* error);
+    void unlock();
+
+    QString dbfPath_, textPath_, dbfTemporary_, textTemporary_;
+    QString memoPath_, memoTemporary_;  // memoPath_: set when a memo is copied
+    std::mutex locksMutex_;
+    std::vector<std::unique_ptr<QLockFile>> locks_;
+    std::atomic<bool> dbfCreated_{false};
+    std::atomic<bool> memoCreated_{false};
+    std::atomic<bool> textCreated_{false};
+    // Who has the last word on the files: the worker moving them into place,
+    // or a thread giving the run up. Decided once, by a compare-and-swap.
+    enum State : int { Open, Committing, Withdrawn };
+    std::atomic<int> state_{Open};
+};
+
+}  // namespace codiflux
