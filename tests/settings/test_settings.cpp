@@ -43,7 +43,7 @@ private slots:
         QSettings again(ini(), QSettings::IniFormat);
         openParameterSet(again, QStringLiteral("Étiquettes"));
         QCOMPARE(readParameterSet(again), set);
-        QCOMPARE(set.encodingParameters().symbology, set.typeEncodage);
+        QCOMPARE(int(set.encodingParameters().symbology), set.typeEncodage);
         QCOMPARE(FontTextOptions({set.inversionHorizontale, set.inversionVerticale, set.inversionBits,
                                   set.inversionPixels, set.finLigne,
                                   set.finLigneCaractere.isEmpty() ? ' ' : set.finLigneCaractere.at(0).toLatin1()}),
