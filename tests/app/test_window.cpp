@@ -107,7 +107,7 @@ std::optional<QByteArray> readPreview(Codiflux& w)
                 for (int x = 0; x < symbol.width; ++x)
                     if (image.valid(x / 4 - 4, y / 4 - 4) && qGray(image.pixel(x / 4 - 4, y / 4 - 4)) < 128)
                         symbol.pixels[std::size_t(y) * std::size_t(symbol.width) + std::size_t(x)] = 0;
-            return codiflux::decodeSymbolImage(symbol, w.ui()->tabTypeWidget->currentIndex());
+            return codiflux::decodeSymbolImage(symbol, codiflux::Symbology(w.ui()->tabTypeWidget->currentIndex()));
         }
     }
     return std::nullopt;
@@ -344,7 +344,8 @@ private slots:
         const QByteArray field = f.plainTextEditPreview->toPlainText().toLatin1();
         QCOMPARE(f.spinBoxLongueurChampSortie->value(), int(field.size()));
         codiflux::FontTextOptions options{.bitInversion = true, .pixelInversion = true, .endOfLine = true};
-        QCOMPARE(codiflux::decodeFieldText(field, width, height, options, qr ? 1 : 0), std::optional(read));
+        QCOMPARE(codiflux::decodeFieldText(field, width, height, options, codiflux::Symbology(qr)),
+                 std::optional(read));
         // The two views of the symbol, one at a time.
         f.txtPreviewRadioButton->setChecked(true);
         for (QGraphicsItem* item : f.graphicsViewPreview->scene()->items())
@@ -414,7 +415,7 @@ private slots:
         QCOMPARE(readPreview(w), std::optional(shown));
         const int width = f.lineEditNbColonnes->text().toInt();
         codiflux::FieldTextDecoder decoder(width, f.lineEditNbLignes->text().toInt(),
-                                           {options, false, !options, !options, options, '|'}, qr ? 1 : 0);
+                                           {options, false, !options, !options, options, '|'}, codiflux::Symbology(qr));
 
         QList<ModalDriver::Step> steps{ModalDriver::chooseFile(destination)};
         if (base.endsWith(QLatin1String(".dbf")))
