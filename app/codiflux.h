@@ -90,17 +90,25 @@ protected:
 
 private:
     // Loads the base at `path` into the window; false (after a warning box) when it fails.
-    bool chargerFichier(const QString& path);
+    bool loadFile(const QString& path);
     // Loading a CSV base, and listing the first values of one of its columns.
-    bool chargerCsv(const QString& path);
-    void listerColonneCsv(int index);
+    bool loadCsv(const QString& path);
+    void listCsvColumn(int index);
+
+    // The generation's steps on the GUI thread: the destination chosen and
+    // checked (false when the user gives up or it is refused), the run under
+    // its progress dialog (false when a terminated generator did not end in
+    // time), and the result box.
+    bool chooseDestination(const QString& title, QString* path, bool* writeText);
+    bool runGenerator(const QString& title);
+    void showGenerationResult(const QString& errorText);
 
     // Everything a generation reads from the controls, taken on the GUI thread.
     codiflux::GenerationJob captureJob(const QString& output, bool txt) const;
 
     // The encoding parameters and format options the controls show, as a
     // parameter set (a combo box without a current entry gives 0).
-    codiflux::ParameterSet parametresAffiches() const;
+    codiflux::ParameterSet shownParameters() const;
 
     // Parameter sets
     void construireMenusParametres();
@@ -137,8 +145,8 @@ private:
     QProgressDialog* progressDialog = nullptr;
     codiflux::BaseEncoder* baseEncoder = nullptr;
     // Set by watchdogTimedOut(): the running generator was told to terminate
-    // and is waited for only until finAttenteTerminaison; the text it wrote.
-    bool generateurInterrompu = false;
-    QDeadlineTimer finAttenteTerminaison;
-    QString messageWatchdog;
+    // and is waited for only until terminationDeadline; the text it wrote.
+    bool generatorInterrupted = false;
+    QDeadlineTimer terminationDeadline;
+    QString watchdogMessage;
 };

@@ -75,11 +75,11 @@ void Codiflux::chargerBase()
     form.lineEditBaseSource->setText(path);
     settings->setValue(QLatin1String(codiflux::keys::CheminChargement), QFileInfo(path).path());
 
-    if (!chargerFichier(path))
+    if (!loadFile(path))
         form.lineEditBaseSource->clear();
 }
 
-bool Codiflux::chargerFichier(const QString& path)
+bool Codiflux::loadFile(const QString& path)
 {
     setLayoutVisible(form.layout_selectionChamp, false);
     setLayoutVisible(form.layout_selectionPosition, false);
@@ -106,7 +106,7 @@ bool Codiflux::chargerFichier(const QString& path)
         baseKind = codiflux::BaseText;
 
     if (baseKind == codiflux::BaseCsv)
-        return chargerCsv(path);
+        return loadCsv(path);
 
     if (baseKind == codiflux::BaseDbf) {
         // The previous table is closed before the new one is opened, so that a
@@ -180,7 +180,7 @@ bool Codiflux::chargerFichier(const QString& path)
     return true;
 }
 
-bool Codiflux::chargerCsv(const QString& path)
+bool Codiflux::loadCsv(const QString& path)
 {
     // A CSV base loads like a DBF base: its header's names are the fields.
     table.reset();
@@ -202,7 +202,7 @@ bool Codiflux::chargerCsv(const QString& path)
     return true;
 }
 
-void Codiflux::listerColonneCsv(int index)
+void Codiflux::listCsvColumn(int index)
 {
     if (index < 0 || index >= csvBase.columns.size())
         return;
@@ -225,7 +225,7 @@ void Codiflux::selectionnerChamp(int index)
 {
     form.comboBoxEnregistrement->clear();
     if (baseKind == codiflux::BaseCsv) {
-        listerColonneCsv(index);
+        listCsvColumn(index);
         return;
     }
     if (index < 0 || !table || index >= champs.size())

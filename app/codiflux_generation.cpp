@@ -82,7 +82,7 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
     job.outputPath = output;
     job.writeText = txt;
 
-    const ParameterSet shown = parametresAffiches();
+    const ParameterSet shown = shownParameters();
     job.parameters = shown.encodingParameters();
     job.options = shown.fontTextOptions();
     job.blankCodes = shown.genererCodeVide;
@@ -107,13 +107,11 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
     return job;
 }
 
-void Codiflux::genererBase()
+bool Codiflux::chooseDestination(const QString& title, QString* path, bool* writeText)
 {
     using namespace codiflux;
 
-    const QString title = tr("Génération d'une base...");
     const QString folder = settings->value(QLatin1String(keys::CheminEnregistrement), QStringLiteral(".")).toString();
-
     QString filter;
     if (baseKind == BaseDbf)
         filter = tr("Base DBF (*.dbf)");
@@ -122,11 +120,11 @@ void Codiflux::genererBase()
     else if (baseKind == BaseCsv)
         filter = tr("Base CSV (*.csv)");
     else
-        return;
+        return false;
 
-    const QString path = QFileDialog::getSaveFileName(this, title, folder, filter);
-    if (path.isEmpty())
-        return;
+    *path = QFileDialog::getSaveFileName(this, title, folder, filter);
+    if (path->isEmpty())
+        return false;
 
     // Writing over a file the run reads (the source, or its memo file) would
     // destroy it: the files themselves are compared, whatever the spelling
@@ -138,25 +136,65 @@ void Codiflux::genererBase()
             QMessageBox::critical(this, title, refusal, QMessageBox::Close, QMessageBox::Close);
         return !refusal.isEmpty();
     };
-    if (refuseOverwrite(path))
-        return;
+    if (refuseOverwrite(*path))
+        return false;
 
-    bool genererTxt = false;
+    *writeText = false;
     if (baseKind == BaseDbf) {
-        genererTxt = QMessageBox::question(this, title, tr("Souhaitez-vous également générer une base en format TXT ?"),
+        *writeText = QMessageBox::question(this, title, tr("Souhaitez-vous également générer une base en format TXT ?"),
                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             == QMessageBox::Yes;
-        if (genererTxt && refuseOverwrite(textOutputPathFor(path)))
-            return;
+        if (*writeText && refuseOverwrite(textOutputPathFor(*path)))
+            return false;
     }
 
     // The folder is remembered once the destination is accepted, whatever the
     // outcome of the generation.
-    settings->setValue(QLatin1String(keys::CheminEnregistrement), QFileInfo(path).path());
+    settings->setValue(QLatin1String(keys::CheminEnregistrement), QFileInfo(*path).path());
+    return true;
+}
+
+void Codiflux::genererBase()
+{
+    using namespace codiflux;
+
+    const QString title = tr("Génération d'une base...");
+    QString path;
+    bool writeText = false;
+    if (!chooseDestination(title, &path, &writeText))
+        return;
 
     // Everything the worker needs is read from the controls now, on this thread.
-    const GenerationJob job = captureJob(path, genererTxt);
+    const GenerationJob job = captureJob(path, writeText);
 
+    // On the heap: a generator abandoned after a termination keeps writing
+    // through its pointer until its thread ends.
+    auto errorText = std::make_unique<QString>();
+    generatorInterrupted = false;
+    watchdogMessage.clear();
+    baseEncoder = new BaseEncoder(job, errorText.get(), kGeneratorWatchdogPeriod, nullptr);
+
+    if (!runGenerator(title)) {
+        const QString text = watchdogMessage;
+        abandonner(baseEncoder, std::move(errorText));
+        baseEncoder = nullptr;
+        generatorInterrupted = false;
+        QMessageBox::warning(this, tr("Génération base..."), text, QMessageBox::Close, QMessageBox::Close);
+        return;
+    }
+    // A terminated worker could not remove its temporary files; the
+    // destination itself was never touched. After a run that ended by itself
+    // there is nothing left to remove.
+    baseEncoder->supprimerFichiersTemporaires();
+    showGenerationResult(*errorText);
+
+    delete baseEncoder;
+    baseEncoder = nullptr;
+    generatorInterrupted = false;
+}
+
+bool Codiflux::runGenerator(const QString& title)
+{
     QProgressDialog dialog(this);
     dialog.setLabelText(tr("\t\tEncodage de la base en cours...\t\t"));
     dialog.setWindowTitle(title);
@@ -168,13 +206,6 @@ void Codiflux::genererBase()
     watchdogTimer.setSingleShot(true);
     watchdogTimer.setInterval(kWatchdogTimeout);
     watchdogTimer.setTimerType(Qt::PreciseTimer);  // never before the interval
-
-    // On the heap: a generator abandoned after a termination keeps writing
-    // through its pointer until its thread ends.
-    auto messageErreur = std::make_unique<QString>();
-    generateurInterrompu = false;
-    messageWatchdog.clear();
-    baseEncoder = new BaseEncoder(job, messageErreur.get(), kGeneratorWatchdogPeriod, nullptr);
 
     connect(baseEncoder, SIGNAL(finished()), &dialog, SLOT(reset()));
     connect(baseEncoder, SIGNAL(watchdog()), &watchdogTimer, SLOT(start()));
@@ -192,39 +223,27 @@ void Codiflux::genererBase()
 
     // Only a terminated generator is waited for with a limit, counted from
     // its termination; one that is still running then is left to end on its own.
-    const bool termine = generateurInterrompu ? baseEncoder->wait(finAttenteTerminaison) : baseEncoder->wait();
+    const bool ended = generatorInterrupted ? baseEncoder->wait(terminationDeadline) : baseEncoder->wait();
     watchdogTimer.stop();
     progressDialog = nullptr;
-    if (!termine) {
-        const QString texte = messageWatchdog;
-        abandonner(baseEncoder, std::move(messageErreur));
-        baseEncoder = nullptr;
-        generateurInterrompu = false;
-        QMessageBox::warning(this, tr("Génération base..."), texte, QMessageBox::Close, QMessageBox::Close);
-        return;
-    }
-    // A terminated worker could not remove its temporary files; the
-    // destination itself was never touched. After a run that ended by itself
-    // there is nothing left to remove.
-    baseEncoder->supprimerFichiersTemporaires();
+    return ended;
+}
 
+void Codiflux::showGenerationResult(const QString& errorText)
+{
     // A DBF whose code field most dBase readers would cut is written all the
     // same (its length is exact), with a warning.
-    const QString avertissement
-        = baseKind == BaseDbf ? longCodeFieldWarning(baseEncoder->getLongueurChamp()) : QString();
-    if (baseEncoder->getResultat() && !avertissement.isEmpty())
+    const QString warning
+        = baseKind == codiflux::BaseDbf ? codiflux::longCodeFieldWarning(baseEncoder->getLongueurChamp()) : QString();
+    if (baseEncoder->getResultat() && !warning.isEmpty())
         QMessageBox::warning(this, tr("Génération base..."),
-                             tr("Fabrication de la base encodée correcte.") + QLatin1String("\n\n") + avertissement,
+                             tr("Fabrication de la base encodée correcte.") + QLatin1String("\n\n") + warning,
                              QMessageBox::Close, QMessageBox::Close);
     else if (baseEncoder->getResultat())
         QMessageBox::information(this, tr("Génération base..."), tr("Fabrication de la base encodée correcte."),
                                  QMessageBox::Close, QMessageBox::Close);
     else
-        QMessageBox::warning(this, tr("Génération base..."), *messageErreur, QMessageBox::Close, QMessageBox::Close);
-
-    delete baseEncoder;
-    baseEncoder = nullptr;
-    generateurInterrompu = false;
+        QMessageBox::warning(this, tr("Génération base..."), errorText, QMessageBox::Close, QMessageBox::Close);
 }
 
 void Codiflux::annulerGenererBase()
@@ -248,7 +267,7 @@ void Codiflux::annulerGenererBase()
     // A generator that ended while the question was open sent its end into
     // the blocked signals: close the dialog as that signal would have. So
     // also for one terminated meanwhile that is still stuck after the wait.
-    const bool bloque = generateurInterrompu && finAttenteTerminaison.hasExpired();
+    const bool bloque = generatorInterrupted && terminationDeadline.hasExpired();
     if ((baseEncoder->isFinished() || bloque) && progressDialog)
         progressDialog->reset();
 }
@@ -258,11 +277,11 @@ void Codiflux::watchdogTimedOut()
     if (!baseEncoder)
         return;
     // The record number is read once: the text kept is the one written.
-    messageWatchdog = tr("Une erreur est survenue lors de l'encodage. L'enregistrement courant est le n°%1")
+    watchdogMessage = tr("Une erreur est survenue lors de l'encodage. L'enregistrement courant est le n°%1")
                           .replace(QLatin1String("%1"), QString::number(baseEncoder->getEnregistrementCourant()));
-    baseEncoder->setMessageErreur(messageWatchdog);
-    generateurInterrompu = true;
-    finAttenteTerminaison = QDeadlineTimer(kTerminationWait, Qt::PreciseTimer);
+    baseEncoder->setMessageErreur(watchdogMessage);
+    generatorInterrupted = true;
+    terminationDeadline = QDeadlineTimer(kTerminationWait, Qt::PreciseTimer);
     baseEncoder->terminate();
 
     // A thread stuck in a computation does not end, so its finished() never

@@ -108,7 +108,7 @@ void Codiflux::lireJeuParametres()
     form.tabTypeWidget->setCurrentIndex(set.typeEncodage);
 }
 
-codiflux::ParameterSet Codiflux::parametresAffiches() const
+codiflux::ParameterSet Codiflux::shownParameters() const
 {
     codiflux::ParameterSet set;
     set.tailleModule = form.spinBoxModule->value();
@@ -134,7 +134,7 @@ codiflux::ParameterSet Codiflux::parametresAffiches() const
 
 void Codiflux::ecrireJeuParametres()
 {
-    codiflux::writeParameterSet(*settings, parametresAffiches());
+    codiflux::writeParameterSet(*settings, shownParameters());
 }
 
 void Codiflux::onChargerParametresParDefaut()

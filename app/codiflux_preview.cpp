@@ -55,7 +55,7 @@ void Codiflux::onPreview()
 {
     using namespace codiflux;
 
-    const ParameterSet shown = parametresAffiches();
+    const ParameterSet shown = shownParameters();
     const Encoder encoder(shown.encodingParameters());
 
     // 1. The value of the current record.

@@ -17,7 +17,7 @@
 #include <cstdio>
 
 struct CodifluxInspector {
-    static bool load(Codiflux& w, const QString& path) { return w.chargerFichier(path); }
+    static bool load(Codiflux& w, const QString& path) { return w.loadFile(path); }
 };
 
 namespace {
