@@ -607,7 +607,7 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
         return fail(ExitUsage, tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));
 
     if (isDbfPath(o.source)) {
-        job.typeSource = BaseDbf;
+        job.typeSource = BaseKind::Dbf;
         if (o.hasRange)
             return fail(ExitUsage,
                         tr("--range s'applique à une base texte ; pour une base DBF, choisissez le champ "
@@ -644,7 +644,7 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
 
         // The sample, as the window lists it: the value with its leading
         // blanks removed, padded with blanks to the field's length.
-        FieldLister lister(table.get(), unsigned(index), field);
+        FieldLister lister(table.get(), unsigned(index));
         const unsigned count = dbf_record_count(table.get());
         if (o.sampleRecord > 0) {
             if (o.sampleRecord > qint64(count))
@@ -680,7 +680,7 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
         return ExitSuccess;
     }
 
-    job.typeSource = BaseText;
+    job.typeSource = BaseKind::Text;
     if (!o.field.isEmpty())
         return fail(ExitUsage,
                     tr("--field s'applique à une base DBF ; pour une base texte, choisissez les colonnes "
@@ -899,7 +899,7 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
         out << tr("Nombre de lignes du code (H) : %1").arg(preview.height) << '\n';
         out << tr("Nombre de rangées du champ encodé : %1").arg(preview.bands) << '\n';
         out << tr("Longueur du champ encodé : %1").arg(preview.fieldLength) << '\n';
-        if (job.typeSource == BaseDbf && preview.fieldLength > kDbfReaderFieldLimit)
+        if (job.typeSource == BaseKind::Dbf && preview.fieldLength > kDbfReaderFieldLimit)
             out << longCodeFieldWarning(preview.fieldLength) << '\n';
         out << tr("Texte du code :") << '\n' << preview.previewText << '\n';
         if (console.stdoutIsTerminal || o.draw)
@@ -939,7 +939,7 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
         << '\n';
     out.flush();
     // Written all the same (the field's length is exact), with a warning.
-    if (job.typeSource == BaseDbf && report.fieldLength > kDbfReaderFieldLimit) {
+    if (job.typeSource == BaseKind::Dbf && report.fieldLength > kDbfReaderFieldLimit) {
         err << longCodeFieldWarning(report.fieldLength) << '\n';
         err.flush();
     }

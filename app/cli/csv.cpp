@@ -40,7 +40,7 @@ int buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QStr
             *error = text;
         return code;
     };
-    job.typeSource = BaseCsv;
+    job.typeSource = BaseKind::Csv;
     job.csv = o.csv;
     if (o.hasRange)
         return fail(ExitUsage,

@@ -2,9 +2,9 @@
 // actions, menus and tool bar, the connections, setLayoutVisible, the embedded
 // resources, the close confirmation and the about boxes.
 
-#include "codiflux_version.h"
 #include "app/codiflux.h"
 #include "codes/encoding.h"
+#include "codiflux_version.h"
 #include "ui_codiflux.h"
 
 #include <QAction>
@@ -53,7 +53,7 @@ struct CodifluxInspector {
     static QAction* saveDefault(Codiflux& w) { return w.actionSauverParDefaut; }
     static QAction* newSet(Codiflux& w) { return w.actionNouveau; }
     static QAction* deleteSet(Codiflux& w) { return w.actionSupprimer; }
-    static int baseKind(Codiflux& w) { return w.baseKind; }
+    static int baseKind(Codiflux& w) { return int(w.baseKind); }
     static bool hasTable(Codiflux& w) { return w.table != nullptr; }
     static qsizetype fieldCount(Codiflux& w) { return w.champs.size(); }
     static bool hasPreviewItems(Codiflux& w) { return w.bitmapItem || w.textItem; }

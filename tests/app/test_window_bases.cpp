@@ -44,7 +44,7 @@
 // Reaches the window's private state.
 struct CodifluxInspector {
     static QSettings* settings(Codiflux& w) { return w.settings; }
-    static int baseKind(Codiflux& w) { return w.baseKind; }
+    static int baseKind(Codiflux& w) { return int(w.baseKind); }
     static codiflux::DbfTable* table(Codiflux& w) { return w.table.get(); }
     static qsizetype fieldCount(Codiflux& w) { return w.champs.size(); }
     static int maxLineLength(Codiflux& w) { return w.maxLineLength; }
@@ -337,7 +337,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(bool, dbfContent);
         QFETCH(int, kind);
-        const bool csv = kind == codiflux::BaseCsv;
+        const bool csv = kind == int(codiflux::BaseKind::Csv);
         const QString path = writeData(name,
                                        dbfContent ? codeTable(3)
                                            : csv  ? QByteArray("CODE\n1\n2\n3\n")
@@ -345,12 +345,12 @@ private slots:
 
         Codiflux w;
         CodifluxClass* ui = w.ui();
-        QCOMPARE(Inspect::baseKind(w), int(codiflux::BaseNone));
+        QCOMPARE(Inspect::baseKind(w), int(codiflux::BaseKind::None));
         QVERIFY(Inspect::load(w, path));
         QCOMPARE(Inspect::baseKind(w), kind);
 
         // A CSV base shows its header's names and its values as a DBF base does.
-        const bool dbf = kind == codiflux::BaseDbf || csv;
+        const bool dbf = kind == int(codiflux::BaseKind::Dbf) || csv;
         QVERIFY(layoutShown(ui->layout_selectionChamp, dbf));
         QVERIFY(layoutShown(ui->layout_selectionPosition, !dbf));
         QCOMPARE(shown(ui->labelNomChampSortie), dbf);
@@ -595,7 +595,7 @@ private slots:
         QCOMPARE(ui->lineEditBaseSource->text(), path);
         QCOMPARE(settings->value(QLatin1String(codiflux::keys::CheminChargement)).toString(), startFolder);
         QCOMPARE(Inspect::table(w), table);
-        QCOMPARE(Inspect::baseKind(w), int(codiflux::BaseDbf));
+        QCOMPARE(Inspect::baseKind(w), int(codiflux::BaseKind::Dbf));
         QCOMPARE(ui->comboBoxEnregistrement->count(), 3);
         QVERIFY(layoutShown(ui->layout_selectionChamp, true));
     }
@@ -630,7 +630,7 @@ private slots:
         QFETCH(int, kind);
         QVERIFY(QDir(dataDir.path()).mkpath(subfolder));
         const QString path = writeData(subfolder + QLatin1Char('/') + name,
-                                       kind == codiflux::BaseDbf ? codeTable(2) : textLines(3, 7));
+                                       kind == int(codiflux::BaseKind::Dbf) ? codeTable(2) : textLines(3, 7));
         Codiflux w;
         ModalDriver driver({chooseFile(path)});
         w.chargerBase();
@@ -640,7 +640,7 @@ private slots:
         QCOMPARE(Inspect::settings(w)->value(QLatin1String(codiflux::keys::CheminChargement)).toString(),
                  dataPath(subfolder));
         QCOMPARE(Inspect::baseKind(w), kind);
-        if (kind == codiflux::BaseDbf)
+        if (kind == int(codiflux::BaseKind::Dbf))
             QCOMPARE(w.ui()->comboBoxEnregistrement->count(), 2);
         else
             QCOMPARE(w.ui()->plainTextEditSelecteurPosition->document()->blockCount(), 3);
@@ -763,7 +763,7 @@ private slots:
         QVERIFY(!Inspect::load(w, path));
         QVERIFY(driver.done());
         QCOMPARE(driver.seen.first().text, kNotReadable);
-        QCOMPARE(Inspect::baseKind(w), int(codiflux::BaseText));
+        QCOMPARE(Inspect::baseKind(w), int(codiflux::BaseKind::Text));
         QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     }
 
@@ -779,7 +779,7 @@ private slots:
         codiflux::DbfTable* table = Inspect::table(w);
         QVERIFY(Inspect::load(w, writeData(QStringLiteral("t.txt"), textLines(3, 6))));
 
-        QCOMPARE(Inspect::baseKind(w), int(codiflux::BaseText));
+        QCOMPARE(Inspect::baseKind(w), int(codiflux::BaseKind::Text));
         QCOMPARE(Inspect::table(w), table);
         QCOMPARE(Inspect::fieldCount(w), 2);
         QCOMPARE(ui->comboBoxChamps->count(), 2);

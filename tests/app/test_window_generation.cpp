@@ -53,7 +53,7 @@ struct CodifluxInspector {
     {
         return w.captureJob(output, txt);
     }
-    static void setBaseKind(Codiflux& w, int kind) { w.baseKind = kind; }
+    static void setBaseKind(Codiflux& w, int kind) { w.baseKind = codiflux::BaseKind(kind); }
     static bool generating(const Codiflux& w) { return w.baseEncoder != nullptr || w.progressDialog != nullptr; }
     static bool workerFinished(const Codiflux& w) { return w.baseEncoder && w.baseEncoder->isFinished(); }
     static QProgressDialog* progressDialog(const Codiflux& w) { return w.progressDialog; }
@@ -335,7 +335,7 @@ private slots:
         f.lineEditNomChampSortie->setText(QStringLiteral("_CODEÉ"));
 
         codiflux::GenerationJob job = Inspect::capture(w, QStringLiteral("/tmp/sortie.dbf"), true);
-        QCOMPARE(job.typeSource, int(codiflux::BaseDbf));
+        QCOMPARE(job.typeSource, codiflux::BaseKind::Dbf);
         QCOMPARE(job.sourcePath, dbfPath);
         QCOMPARE(job.outputPath, QStringLiteral("/tmp/sortie.dbf"));
         QVERIFY(job.writeText);
@@ -388,7 +388,7 @@ private slots:
         view->setTextCursor(cursor);
         selectRange(w, 3, 4);
         job = Inspect::capture(w, QStringLiteral("x.txt"), false);
-        QCOMPARE(job.typeSource, int(codiflux::BaseText));
+        QCOMPARE(job.typeSource, codiflux::BaseKind::Text);
         QCOMPARE(job.rangeStart, 3);
         QCOMPARE(job.rangeCount, 4);
         QCOMPARE(job.sample, QByteArray("0003"));

@@ -45,7 +45,7 @@ Q_DECLARE_METATYPE(codiflux::EncodingParameters)
 
 // Reaches the window's private state.
 struct CodifluxInspector {
-    static void setBaseKind(Codiflux& w, int kind) { w.baseKind = kind; }
+    static void setBaseKind(Codiflux& w, int kind) { w.baseKind = codiflux::BaseKind(kind); }
     static QGraphicsScene& scene(Codiflux& w) { return w.scene; }
     static QGraphicsPixmapItem* bitmapItem(Codiflux& w) { return w.bitmapItem; }
     static QGraphicsTextItem* textItem(Codiflux& w) { return w.textItem; }
@@ -127,7 +127,7 @@ void setOptions(Codiflux& w, const FontTextOptions& o, const QString& endOfLineT
 // A DBF base whose current record holds `value` in the chosen field.
 void setDbfRecord(Codiflux& w, const QString& value)
 {
-    CodifluxInspector::setBaseKind(w, codiflux::BaseDbf);
+    CodifluxInspector::setBaseKind(w, int(codiflux::BaseKind::Dbf));
     QComboBox* records = w.ui()->comboBoxEnregistrement;
     records->clear();
     records->addItem(QStringLiteral("autre"));
@@ -140,7 +140,7 @@ void setDbfRecord(Codiflux& w, const QString& value)
 void setTextBase(Codiflux& w, const QStringList& lines, int line, int start, int count)
 {
     CodifluxClass& f = *w.ui();
-    CodifluxInspector::setBaseKind(w, codiflux::BaseText);
+    CodifluxInspector::setBaseKind(w, int(codiflux::BaseKind::Text));
     {
         const QSignalBlocker blocker(f.plainTextEditSelecteurPosition);
         f.plainTextEditSelecteurPosition->setPlainText(lines.join(QLatin1Char('\n')));

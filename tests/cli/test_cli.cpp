@@ -570,7 +570,7 @@ void TestCli::jobFromDbf()
     const GenerationJob job = jobFor({"generate", path("clients.dbf"), "-o", path("out.dbf"), "--field", "code",
                                       "--txt", "--dm-size", "auto-square"},
                                      &sample);
-    QCOMPARE(job.typeSource, int(BaseDbf));
+    QCOMPARE(job.typeSource, BaseKind::Dbf);
     QCOMPARE(job.fieldIndex, 0);
     QCOMPARE(job.newFieldName, QStringLiteral("_CODE"));
     QVERIFY(job.writeText);
@@ -606,7 +606,7 @@ void TestCli::jobFromText()
     qint64 sample = 0;
     const GenerationJob job
         = jobFor({"generate", path("adresses.txt"), "-o", path("out.txt"), "--range", "3:8"}, &sample);
-    QCOMPARE(job.typeSource, int(BaseText));
+    QCOMPARE(job.typeSource, BaseKind::Text);
     QCOMPARE(job.rangeStart, 3);
     QCOMPARE(job.rangeCount, 8);
     QCOMPARE(job.sample, QByteArray("00100000"));
@@ -662,7 +662,7 @@ void TestCli::sameBytesAsBaseEncoder()
     };
 
     GenerationJob job = jobFor(QStringList(arguments) << "-o" << path("ref" + suffix));
-    QVERIFY(job.typeSource != BaseNone);
+    QVERIFY(job.typeSource != BaseKind::None);
     const Outcome reference = runBaseEncoder(job);
     QVERIFY2(reference.ok, qPrintable(reference.error));
     const QList<QByteArray> expected = contents(outputs(QStringLiteral("ref")));
@@ -1250,7 +1250,7 @@ void TestCli::csvSameBytesForEveryJobCount()
     QVERIFY(writeFile(path("keep.csv"), "ancienne base"));
     const GenerationJob job = jobFor({"generate", path("codes.csv"), "-o", path("keep.csv"), "--field", "code",
                                       "--symbology", "qr", "--qr-mode", "alphanumeric", "--qr-version", "2"});
-    QCOMPARE(job.typeSource, int(BaseCsv));
+    QCOMPARE(job.typeSource, BaseKind::Csv);
     QCOMPARE(job.newFieldName, QStringLiteral("_CODE"));
     const Outcome reference = runBaseEncoder(job);
     QCOMPARE(reference.error, message);

@@ -76,7 +76,7 @@ EncodingParameters qr8bit(int mode = QR_MODE_8)
 GenerationJob dbfJob(const QString& source, const QString& output, int fieldIndex, const QByteArray& sample)
 {
     GenerationJob job;
-    job.typeSource = BaseDbf;
+    job.typeSource = BaseKind::Dbf;
     job.sourcePath = source;
     job.outputPath = output;
     job.parameters = datamatrix10();
@@ -313,7 +313,7 @@ private slots:
         QVERIFY(writeFile(path("src.dbf"), source));
         GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fault == "mismatch" ? 0 : 1, "12345");
         if (fault == "kind")
-            job.typeSource = BaseNone;
+            job.typeSource = BaseKind::None;
         else if (fault == "missing")
             job.sourcePath = path("missing.dbf");
         else if (fault == "fifo")  // refused at once instead of waiting for a writer
@@ -615,7 +615,7 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         QList<QByteArray> lines = content.trimmed().split('\n');
         const QByteArray sample = start >= 1 ? lines.first().trimmed().mid(start - 1, count) : QByteArray();
         GenerationJob job = dbfJob(path("src.txt"), path("out.txt"), -1, sample);
-        job.typeSource = BaseText;
+        job.typeSource = BaseKind::Text;
         job.rangeStart = start;
         job.rangeCount = count;
         const RunOutcome run = runOnThread(job);

@@ -129,7 +129,7 @@ private:
             return {};
 
         GenerationJob job;
-        job.typeSource = BaseDbf;
+        job.typeSource = BaseKind::Dbf;
         job.sourcePath = source;
         job.outputPath = output;
         job.parameters = kSymbologies[symbology].parameters;
