@@ -4,7 +4,6 @@
 
 #include "app/codiflux.h"
 
-#include "codes/dmtxencoder.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
 #include "generation/generationcore.h"
@@ -56,19 +55,10 @@ void Codiflux::onPreview()
 {
     using namespace codiflux;
 
-    // 1. The library objects for the current tab, before the value is read.
     const ParameterSet shown = parametresAffiches();
-    const EncodingParameters parameters = shown.encodingParameters();
-    const bool datamatrix = parameters.symbology == SymbologyDatamatrix;
-    DmtxEncodePtr encoder;
-    QRinputPtr input;
-    QRcodePtr code;
-    if (datamatrix)
-        encoder = createDatamatrixEncoder(parameters);
-    else
-        input = createQrInput(parameters);
+    const Encoder encoder(shown.encodingParameters());
 
-    // 2. The value of the current record.
+    // 1. The value of the current record.
     QString value;
     if (baseKind == BaseKind::Dbf || baseKind == BaseKind::Csv) {
         value = form.comboBoxEnregistrement->currentText();
@@ -83,49 +73,25 @@ void Codiflux::onPreview()
 
     QString errorTitle;
     QString errorText;
-    ModuleGrid grid;
+    EncodedSymbol symbol;
     if (isBlankText(value)) {
-        // 3. Nothing but white space: not encoded.
+        // 2. Nothing but white space: not encoded.
         errorTitle = tr("Enregistrement vide");
-        errorText = tr("Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
-                       "l'initialisation des paramêtres d'encodage.");
+        errorText = blankValueText();
     } else {
-        // 4. Spaces removed on request.
+        // 3. Spaces removed on request, one byte per character, then the
+        // encoding (a Datamatrix call that does not return in time is given up).
         value = trimWhiteSpace(value, form.checkBoxSupprimerGauche->isChecked(),
                                form.checkBoxSupprimerDroite->isChecked());
-
-        // 5. One byte per character.
-        const QByteArray bytes = value.toLatin1();
-
-        // 6. The encoding.
-        if (datamatrix) {
-            if (runDmtxEncoder(encoder, bytes) != 0 && encoder)
-                grid = ModuleGrid::fromDatamatrix(encoder.get());
-            else
-                errorText = tr("Encodage impossible (vous pouvez essayer de changer la taille du datamatrix ou "
-                               "le mode d'encodage).");
-        } else {
-            const int length = libraryInputLength(parameters, bytes.constData(), int(bytes.size()));
-            if (input
-                && QRinput_append(input.get(), QRencodeMode(parameters.qrMode), length,
-                                  reinterpret_cast<const unsigned char*>(bytes.constData()))
-                    == 0)
-                code.reset(QRcode_encodeInput(input.get()));
-            if (code)
-                grid = ModuleGrid::fromQRcode(code.get());
-            else
-                errorText = tr("Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le "
-                               "niveau de correction d'erreur).");
-        }
-        if (grid.isNull())
+        if (const Error refused = encoder.encodeWithTimeLimit(value.toLatin1(), symbol)) {
             errorTitle = tr("Erreur lors de l'encodage");
+            errorText = refused.text;
+        }
     }
+    const ModuleGrid& grid = symbol.grid();
 
     if (grid.isNull()) {
-        // 9. Failure: nothing is shown.
-        encoder.reset();
-        code.reset();
-        input.reset();
+        // Failure: nothing is shown.
         form.lineEditNbColonnes->setText(QStringLiteral("0"));
         form.lineEditNbLignes->setText(QStringLiteral("0"));
         form.lineEditNbRangees->setText(QStringLiteral("0"));
@@ -139,12 +105,12 @@ void Codiflux::onPreview()
         return;
     }
 
-    // 7. The font text of the symbol, with the options as they are now.
+    // 4. The font text of the symbol, with the options as they are now.
     const int width = grid.width();
     const int height = grid.height();
     const FontText text = toFontText(grid, width, height, shown.fontTextOptions(), false);
 
-    // 8. The dimensions, the field text, then the scene.
+    // 5. The dimensions, the field text, then the scene.
     form.lineEditNbColonnes->setText(QString::number(width));
     form.lineEditNbLignes->setText(QString::number(height));
     form.lineEditNbRangees->setText(QString::number(bandCount(height)));
@@ -158,11 +124,6 @@ void Codiflux::onPreview()
     bitmapItem = scene.addPixmap(pixmap);
     textItem = scene.addText(text.preview, QFont(QStringLiteral("Quadrex")));
     fitInView();
-
-    // The library objects go; for QR the code before the input.
-    encoder.reset();
-    code.reset();
-    input.reset();
 }
 
 void Codiflux::fitInView()

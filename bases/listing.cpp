@@ -53,16 +53,4 @@ QByteArray listedValue(DbfTable* table, unsigned record, unsigned field, unsigne
     return text;
 }
 
-FieldLister::FieldLister(DbfTable* table, unsigned fieldIndex)
-    : table_(table)
-    , fieldIndex_(fieldIndex)
-{ }
-
-unsigned FieldLister::read(unsigned record)
-{
-    unsigned valueLength = 0;
-    entry_ = listedValue(table_, record, fieldIndex_, &valueLength);
-    return valueLength;
-}
-
 }  // namespace codiflux

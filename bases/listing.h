@@ -30,19 +30,4 @@ QString fieldName(const DbfFieldInfo& field);
 // padding (0 for a blank value).
 QByteArray listedValue(DbfTable* table, unsigned record, unsigned field, unsigned* valueLength = nullptr);
 
-// Reads one field of a table record after record, through listedValue.
-class FieldLister {
-public:
-    FieldLister(DbfTable* table, unsigned fieldIndex);
-
-    // Loads the record's value; returns its length before the padding.
-    unsigned read(unsigned record);
-    QByteArray entryBytes() const { return entry_; }
-
-private:
-    DbfTable* table_;
-    unsigned fieldIndex_;
-    QByteArray entry_;
-};
-
 }  // namespace codiflux

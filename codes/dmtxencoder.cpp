@@ -1,5 +1,7 @@
 #include "codes/dmtxencoder.h"
 
+#include "codes/libraries.h"
+
 #include <utility>
 
 namespace codiflux {
@@ -22,9 +24,9 @@ std::atomic<int> liveThreads{0};
 
 }  // namespace
 
-DmtxEncoder::DmtxEncoder(DmtxEncodePtr encoder, const QByteArray& bytes, QObject* parent)
+DmtxEncoder::DmtxEncoder(EncodedSymbol prepared, const QByteArray& bytes, QObject* parent)
     : QThread(parent)
-    , encoder_(std::move(encoder))
+    , symbol_(std::move(prepared))
     , bytes_(bytes)
     , encode_(encodeHook())
     , released_(releaseHook())
@@ -55,9 +57,9 @@ void DmtxEncoder::setReleaseFunction(ReleaseFunction function)
     releaseHook() = std::move(function);
 }
 
-DmtxEncodePtr DmtxEncoder::takeEncoder()
+EncodedSymbol DmtxEncoder::takeSymbol()
 {
-    return std::move(encoder_);
+    return std::move(symbol_);
 }
 
 bool DmtxEncoder::abandon()
@@ -68,44 +70,41 @@ bool DmtxEncoder::abandon()
 
 void DmtxEncoder::run()
 {
-    const int length = int(bytes_.size());
-    // The library reads the input but takes a non-const pointer; the bytes
-    // are this thread's own (shared) copy, detached here if needed.
-    unsigned char* input = reinterpret_cast<unsigned char*>(bytes_.data());
-    result_ = encode_ ? encode_(encoder_.get(), length, input) : dmtxEncodeDataMatrix(encoder_.get(), length, input);
+    DmtxEncodePtr encoder = SymbolAccess::takeDatamatrix(symbol_);
+    succeeded_ = encoder && runDatamatrixEncode(encode_, encoder.get(), bytes_);
+    SymbolAccess::hold(symbol_, std::move(encoder));
 
     int expected = Running;
     if (!state_.compare_exchange_strong(expected, Returned, std::memory_order_acq_rel)) {
         // The caller stopped waiting: nobody else will touch these any more.
-        const DmtxEncode* released = encoder_.get();
-        encoder_.reset();
+        symbol_.clear();
         bytes_ = QByteArray();
         if (released_)
-            released_(released);
+            released_();
     }
 }
 
-int runDmtxEncoder(DmtxEncodePtr& encoder, const QByteArray& bytes, int timeoutMs)
+bool runDmtxEncoder(EncodedSymbol& symbol, const QByteArray& bytes, int timeoutMs)
 {
-    if (!encoder)
-        return 0;
-    auto* thread = new DmtxEncoder(std::move(encoder), bytes);
+    if (!SymbolAccess::datamatrix(symbol))
+        return false;
+    auto* thread = new DmtxEncoder(std::move(symbol), bytes);
     // An abandoned thread object goes once it has finished, through this
     // thread's event loop (the connection is queued: the object lives here).
     // In the ordinary case it is deleted below, which drops that event.
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();
     if (!thread->wait(QDeadlineTimer(timeoutMs)) && thread->abandon()) {
-        // The thread owns the encoder and the bytes now and releases them
+        // The thread owns the symbol and the bytes now and releases them
         // when the library call returns.
-        return 0;
+        return false;
     }
     // Finished in time (or just at the limit, before being handed over).
     thread->wait();
-    const int result = thread->result();
-    encoder = thread->takeEncoder();
+    const bool succeeded = thread->succeeded();
+    symbol = thread->takeSymbol();
     delete thread;
-    return result;
+    return succeeded;
 }
 
 }  // namespace codiflux

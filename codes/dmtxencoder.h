@@ -15,23 +15,23 @@ namespace codiflux {
 class DmtxEncoder : public QThread {
     Q_OBJECT
 public:
-    // Stands for dmtxEncodeDataMatrix (encoder, length, bytes); non-zero is success.
-    using EncodeFunction = std::function<int(DmtxEncode*, int, unsigned char*)>;
-    // Told, on the thread, that an abandoned encoder has just been destroyed
-    // (the pointer identifies it and must not be used).
-    using ReleaseFunction = std::function<void(const DmtxEncode*)>;
+    // Stands for the library's Datamatrix call, as DatamatrixEncodeFunction.
+    using EncodeFunction = DatamatrixEncodeFunction;
+    // Told, on the thread, that an abandoned encoder has just been released.
+    using ReleaseFunction = std::function<void()>;
 
-    // Takes the encoder and a (shared) copy of the input bytes for the run.
-    DmtxEncoder(DmtxEncodePtr encoder, const QByteArray& bytes, QObject* parent = nullptr);
+    // Takes the prepared (not yet encoded) symbol and a (shared) copy of the
+    // input bytes for the run.
+    DmtxEncoder(EncodedSymbol prepared, const QByteArray& bytes, QObject* parent = nullptr);
     ~DmtxEncoder() override;
 
     // Valid once the thread has finished.
-    int result() const { return result_; }
-    // Gives the encoder back to the caller once the thread has finished in time.
-    DmtxEncodePtr takeEncoder();
+    bool succeeded() const { return succeeded_; }
+    // Gives the symbol back to the caller once the thread has finished in time.
+    EncodedSymbol takeSymbol();
 
     // Called by the owner that stops waiting: from now on the thread releases
-    // the encoder and the bytes itself when the library call returns. Returns
+    // the symbol and the bytes itself when the library call returns. Returns
     // false when the call had already returned (nothing is handed over then).
     bool abandon();
 
@@ -48,20 +48,20 @@ protected:
 private:
     enum State : int { Running, Returned, Abandoned };
 
-    DmtxEncodePtr encoder_;
+    EncodedSymbol symbol_;
     QByteArray bytes_;
-    int result_ = 0;
+    bool succeeded_ = false;
     std::atomic<int> state_{Running};
     EncodeFunction encode_;
     ReleaseFunction released_;
 };
 
-// Runs dmtxEncodeDataMatrix on a DmtxEncoder thread and waits at most
-// `timeoutMs`. Returns the library's result (non-zero is success), with the
-// encoder back in `encoder`. After the time limit returns 0 and leaves
-// `encoder` empty: the thread keeps the encoder and the bytes, lets the call
-// end in the background, releases them there and then deletes itself through
-// the calling thread's event loop.
-int runDmtxEncoder(DmtxEncodePtr& encoder, const QByteArray& bytes, int timeoutMs = 3000);
+// Runs the library's Datamatrix call for `symbol` (prepared, not yet encoded)
+// on a DmtxEncoder thread and waits at most `timeoutMs`. True when the call
+// succeeded in time, with the symbol back in `symbol`. After the time limit
+// gives false and leaves `symbol` empty: the thread keeps the symbol and the
+// bytes, lets the call end in the background, releases them there and then
+// deletes itself through the calling thread's event loop.
+bool runDmtxEncoder(EncodedSymbol& symbol, const QByteArray& bytes, int timeoutMs = 3000);
 
 }  // namespace codiflux

@@ -1,5 +1,10 @@
 #include "codes/encoding.h"
 
+#include "codes/dmtxencoder.h"
+#include "codes/libraries.h"
+
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -75,11 +80,48 @@ constexpr std::array<Choice, 2> kQrCases{{
     {"Insensible", 0},
 }};
 
+// The texts the user sees, written once for the window, the command line and
+// the generation.
+const char kTextBlank[] = QT_TRANSLATE_NOOP("Encoder",
+                                            "Cet enregistrement est vide, veuillez en sélectionner un autre pour "
+                                            "permettre l'initialisation des paramêtres d'encodage.");
+const char kTextDatamatrixRefused[] = QT_TRANSLATE_NOOP("Encoder",
+                                                        "Encodage impossible (vous pouvez essayer de changer la "
+                                                        "taille du datamatrix ou le mode d'encodage).");
+const char kTextQrRefused[] = QT_TRANSLATE_NOOP("Encoder",
+                                                "Encodage impossible (vous pouvez essayer de changer le mode "
+                                                "d'encodage ou le niveau de correction d'erreur).");
+
 // The test hook; empty calls the library.
 DatamatrixEncodeFunction& datamatrixEncodeHook()
 {
     static DatamatrixEncodeFunction hook;
     return hook;
+}
+
+// Input object with its error-correction level and version set.
+QRinputPtr createQrInput(const EncodingParameters& parameters)
+{
+    QRinputPtr input(QRinput_new());
+    if (!input)
+        return input;
+    // The results are not examined: a level or version the library refuses
+    // leaves its own default in place.
+    QRinput_setErrorCorrectionLevel(input.get(), QRecLevel(parameters.qrLevel));
+    QRinput_setVersion(input.get(), parameters.qrVersion);
+    return input;
+}
+
+QRcodePtr encodeQr(const EncodingParameters& parameters, const unsigned char* bytes, int length)
+{
+    // Only the modes offered by the window reach the library's append step;
+    // the internal ones (structure, ECI, FNC1) would take other meanings.
+    if (parameters.qrMode < QR_MODE_NUM || parameters.qrMode > QR_MODE_KANJI)
+        return {};
+    QRinputPtr input = createQrInput(parameters);
+    if (!input || QRinput_append(input.get(), QRencodeMode(parameters.qrMode), length, bytes) != 0)
+        return {};
+    return QRcodePtr(QRcode_encodeInput(input.get()));
 }
 
 }  // namespace
@@ -110,21 +152,6 @@ std::span<const Choice> qrCaseChoices()
     return kQrCases;
 }
 
-void DmtxEncodeDeleter::operator()(DmtxEncode* encoder) const noexcept
-{
-    dmtxEncodeDestroy(&encoder);
-}
-
-void QRinputDeleter::operator()(QRinput* input) const noexcept
-{
-    QRinput_free(input);
-}
-
-void QRcodeDeleter::operator()(QRcode* code) const noexcept
-{
-    QRcode_free(code);
-}
-
 DmtxEncodePtr createDatamatrixEncoder(const EncodingParameters& parameters)
 {
     DmtxEncodePtr encoder(dmtxEncodeCreate());
@@ -137,62 +164,44 @@ DmtxEncodePtr createDatamatrixEncoder(const EncodingParameters& parameters)
     return encoder;
 }
 
-QRinputPtr createQrInput(const EncodingParameters& parameters)
+bool runDatamatrixEncode(const DatamatrixEncodeFunction& hook, DmtxEncode* encoder, QByteArrayView value)
 {
-    QRinputPtr input(QRinput_new());
-    if (!input)
-        return input;
-    // The results are not examined: a level or version the library refuses
-    // leaves its own default in place.
-    QRinput_setErrorCorrectionLevel(input.get(), QRecLevel(parameters.qrLevel));
-    QRinput_setVersion(input.get(), parameters.qrVersion);
-    return input;
+    static const unsigned char empty = 0;
+    // The library takes a non-const pointer but does not write the input.
+    unsigned char* input = value.empty() ? const_cast<unsigned char*>(&empty)
+                                         : reinterpret_cast<unsigned char*>(const_cast<char*>(value.data()));
+    const int length = int(value.size());
+    if (!hook)
+        return dmtxEncodeDataMatrix(encoder, length, input) != 0;
+    return hook(value, [encoder, length, input] { return dmtxEncodeDataMatrix(encoder, length, input) != 0; });
 }
 
-ModuleGrid ModuleGrid::fromDatamatrix(const DmtxEncode* encoder)
+ModuleGrid datamatrixGrid(const DmtxEncode* encoder)
 {
-    ModuleGrid grid;
     if (!encoder || !encoder->image || !encoder->image->pxl)
-        return grid;
+        return {};
     const DmtxImage* image = encoder->image;
     if (image->width <= 0 || image->height <= 0 || image->bytesPerPixel <= 0 || image->bitsPerChannel[0] != 8)
-        return grid;
+        return {};
+    // Not produced by the encoder; refuse rather than guess.
+    if (image->imageFlip & DmtxFlipX)
+        return {};
     // The library's pixel (x, y) counts y from the bottom row of the picture;
     // without the vertical flip its buffer holds that bottom row last, so
     // buffer row r is the picture's row r from the top. With the flip the
     // buffer is stored the other way round.
     const long rowSize = image->rowSizeBytes;
     const unsigned char* first = image->pxl + image->channelStart[0] / 8;
-    if (image->imageFlip & DmtxFlipY) {
-        grid.data = first + long(image->height - 1) * rowSize;
-        grid.rowStride = -rowSize;
-    } else {
-        grid.data = first;
-        grid.rowStride = rowSize;
-    }
-    if (image->imageFlip & DmtxFlipX) {
-        // Not produced by the encoder; refuse rather than guess.
-        return ModuleGrid();
-    }
-    grid.cellStride = image->bytesPerPixel;
-    grid.w = image->width;
-    grid.h = image->height;
-    grid.darkWhenZero = true;
-    return grid;
+    const bool flipped = image->imageFlip & DmtxFlipY;
+    return ModuleGrid::fromBuffer(flipped ? first + long(image->height - 1) * rowSize : first, image->width,
+                                  image->height, flipped ? -rowSize : rowSize, image->bytesPerPixel, true);
 }
 
-ModuleGrid ModuleGrid::fromQRcode(const QRcode* code)
+ModuleGrid qrCodeGrid(const QRcode* code)
 {
-    ModuleGrid grid;
     if (!code || !code->data || code->width <= 0)
-        return grid;
-    grid.data = code->data;
-    grid.rowStride = code->width;
-    grid.cellStride = 1;
-    grid.w = code->width;
-    grid.h = code->width;
-    grid.darkWhenZero = false;
-    return grid;
+        return {};
+    return ModuleGrid::fromBuffer(code->data, code->width, code->width, code->width, 1, false);
 }
 
 ModuleGrid ModuleGrid::fromBuffer(const unsigned char* cells, int width, int height, long rowStride, int cellStride,
@@ -201,69 +210,67 @@ ModuleGrid ModuleGrid::fromBuffer(const unsigned char* cells, int width, int hei
     ModuleGrid grid;
     if (!cells || width <= 0 || height <= 0)
         return grid;
-    grid.data = cells;
-    grid.rowStride = rowStride;
-    grid.cellStride = cellStride;
-    grid.w = width;
-    grid.h = height;
-    grid.darkWhenZero = darkIsZero;
+    grid.data_ = cells;
+    grid.rowStride_ = rowStride;
+    grid.cellStride_ = cellStride;
+    grid.width_ = width;
+    grid.height_ = height;
+    grid.darkIsZero_ = darkIsZero;
     return grid;
 }
 
-EncodedSymbol::EncodedSymbol(DmtxEncodePtr encoder)
-    : dmtx(std::move(encoder))
+EncodedSymbol::~EncodedSymbol()
 {
-    grid_ = ModuleGrid::fromDatamatrix(dmtx.get());
+    clear();
 }
 
-EncodedSymbol::EncodedSymbol(QRcodePtr code)
-    : qr(std::move(code))
-{
-    grid_ = ModuleGrid::fromQRcode(qr.get());
-}
+EncodedSymbol::EncodedSymbol(EncodedSymbol&& other) noexcept
+    : datamatrix_(std::exchange(other.datamatrix_, nullptr))
+    , qrCode_(std::exchange(other.qrCode_, nullptr))
+    , grid_(std::exchange(other.grid_, ModuleGrid()))
+{ }
 
-EncodedSymbol encodeSymbol(const EncodingParameters& parameters, const unsigned char* bytes, int length)
+EncodedSymbol& EncodedSymbol::operator=(EncodedSymbol&& other) noexcept
 {
-    if (length < 0 || (length > 0 && !bytes))
-        return {};
-    static const unsigned char empty = 0;
-    if (!bytes)
-        bytes = &empty;
-
-    if (parameters.symbology == SymbologyQRCode) {
-        // Only the modes offered by the window reach the library's append step;
-        // the internal ones (structure, ECI, FNC1) would take other meanings.
-        if (parameters.qrMode < QR_MODE_NUM || parameters.qrMode > QR_MODE_KANJI)
-            return {};
-        QRinputPtr input = createQrInput(parameters);
-        if (!input)
-            return {};
-        if (QRinput_append(input.get(), QRencodeMode(parameters.qrMode), length, bytes) != 0)
-            return {};
-        QRcodePtr code(QRcode_encodeInput(input.get()));
-        input.reset();
-        if (!code)
-            return {};
-        return EncodedSymbol(std::move(code));
+    if (this != &other) {
+        clear();
+        datamatrix_ = std::exchange(other.datamatrix_, nullptr);
+        qrCode_ = std::exchange(other.qrCode_, nullptr);
+        grid_ = std::exchange(other.grid_, ModuleGrid());
     }
-
-    DmtxEncodePtr encoder = createDatamatrixEncoder(parameters);
-    if (!encoder)
-        return {};
-    // The library takes a non-const pointer but does not write the input.
-    unsigned char* input = const_cast<unsigned char*>(bytes);
-    const DatamatrixEncodeFunction& hook = datamatrixEncodeHook();
-    if ((hook ? hook(encoder.get(), length, input) : dmtxEncodeDataMatrix(encoder.get(), length, input)) == 0)
-        return {};
-    return EncodedSymbol(std::move(encoder));
+    return *this;
 }
 
-int libraryInputLength(const EncodingParameters& parameters, const char* bytes, int length)
+void EncodedSymbol::clear()
 {
-    if (parameters.symbology != SymbologyQRCode || length <= 0)
-        return length;
-    const void* nul = std::memchr(bytes, 0, std::size_t(length));
-    return nul ? int(static_cast<const char*>(nul) - bytes) : length;
+    grid_ = ModuleGrid();
+    DmtxEncodePtr(static_cast<DmtxEncode*>(std::exchange(datamatrix_, nullptr)));
+    QRcodePtr(static_cast<QRcode*>(std::exchange(qrCode_, nullptr)));
+}
+
+void SymbolAccess::hold(EncodedSymbol& symbol, DmtxEncodePtr encoder)
+{
+    symbol.clear();
+    symbol.grid_ = datamatrixGrid(encoder.get());
+    symbol.datamatrix_ = encoder.release();
+}
+
+void SymbolAccess::hold(EncodedSymbol& symbol, QRcodePtr code)
+{
+    symbol.clear();
+    symbol.grid_ = qrCodeGrid(code.get());
+    symbol.qrCode_ = code.release();
+}
+
+DmtxEncodePtr SymbolAccess::takeDatamatrix(EncodedSymbol& symbol)
+{
+    symbol.grid_ = ModuleGrid();
+    return DmtxEncodePtr(static_cast<DmtxEncode*>(std::exchange(symbol.datamatrix_, nullptr)));
+}
+
+QString blankValueText()
+{
+    return QCoreApplication::translate("Encoder", kTextBlank);
 }
 
 bool isBlankText(const QString& value)
@@ -286,6 +293,55 @@ QString trimWhiteSpace(QString value, bool atStart, bool atEnd)
         value.truncate(end);
     }
     return value;
+}
+
+int Encoder::inputLength(const char* bytes, int length) const
+{
+    if (parameters_.symbology != Symbology::QRCode || length <= 0)
+        return length;
+    const void* nul = std::memchr(bytes, 0, std::size_t(length));
+    return nul ? int(static_cast<const char*>(nul) - bytes) : length;
+}
+
+QString Encoder::refusalText() const
+{
+    return QCoreApplication::translate(
+        "Encoder", parameters_.symbology == Symbology::QRCode ? kTextQrRefused : kTextDatamatrixRefused);
+}
+
+Error Encoder::encode(const char* bytes, int length, EncodedSymbol& symbol) const
+{
+    symbol.clear();
+    if (length < 0 || (length > 0 && !bytes))
+        return {ErrorCode::ValueRefused, refusalText()};
+    length = inputLength(bytes, length);
+    if (parameters_.symbology == Symbology::QRCode) {
+        static const unsigned char empty = 0;
+        const auto* input = length > 0 ? reinterpret_cast<const unsigned char*>(bytes) : &empty;
+        SymbolAccess::hold(symbol, encodeQr(parameters_, input, length));
+    } else {
+        DmtxEncodePtr encoder = createDatamatrixEncoder(parameters_);
+        if (encoder && runDatamatrixEncode(datamatrixEncodeHook(), encoder.get(), QByteArrayView(bytes, length)))
+            SymbolAccess::hold(symbol, std::move(encoder));
+    }
+    if (!symbol.isValid()) {
+        symbol.clear();
+        return {ErrorCode::ValueRefused, refusalText()};
+    }
+    return {};
+}
+
+Error Encoder::encodeWithTimeLimit(const QByteArray& bytes, EncodedSymbol& symbol, int timeoutMs) const
+{
+    if (parameters_.symbology == Symbology::QRCode)
+        return encode(bytes, symbol);
+    symbol.clear();
+    SymbolAccess::hold(symbol, createDatamatrixEncoder(parameters_));
+    if (!runDmtxEncoder(symbol, bytes, timeoutMs) || !symbol.isValid()) {
+        symbol.clear();
+        return {ErrorCode::ValueRefused, refusalText()};
+    }
+    return {};
 }
 
 }  // namespace codiflux

@@ -1,33 +1,35 @@
 #pragma once
-// Code parameters, the choice lists of the window's combo boxes and one
-// encoding through libdmtx or libqrencode, with every library object owned
-// by an RAII handle.
+// Code parameters, the choice lists of the window's combo boxes and the one
+// encoding entry of the window's preview, the command line's preview and the
+// generation: value bytes in, the symbol's grid out, or one error with its
+// French text. The C libraries (libdmtx, libqrencode) stay behind this header:
+// only codes/*.cpp see them (codes/libraries.h).
+
+#include "bases/error.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
-#include <dmtx.h>
-#include <qrencode.h>
-
 #include <functional>
-#include <memory>
 #include <span>
 
 namespace codiflux {
 
-// Symbology = index of the window's tab: 0 Datamatrix, 1 QR code.
-enum Symbology : int { SymbologyDatamatrix = 0, SymbologyQRCode = 1 };
+// The window's tab: 0 Datamatrix, 1 QR code (converted to int only at the
+// settings file and the tab index).
+enum class Symbology { Datamatrix, QRCode };
 
 struct EncodingParameters {
-    int symbology = SymbologyDatamatrix;
+    Symbology symbology = Symbology::Datamatrix;
     int moduleSize = 1;       // spinBoxModule, 1..99
     int marginSize = 0;       // spinBoxMarge, 0..99
-    int sizeRequest = 27;     // libdmtx symbol size (DmtxSymbolSize), "12x36"
-    int scheme = -1;          // libdmtx scheme (DmtxScheme), AutoBest
+    int sizeRequest = 27;     // libdmtx symbol size, "12x36"
+    int scheme = -1;          // libdmtx scheme, AutoBest
     int qrVersion = 0;        // 0 lets the library choose
-    int qrLevel = 0;          // QRecLevel
+    int qrLevel = 0;          // libqrencode error-correction level
     int qrCaseSensitive = 1;  // shown and stored only
-    int qrMode = 0;           // QRencodeMode, Numeric
+    int qrMode = 0;           // libqrencode mode, Numeric
 
     friend bool operator==(const EncodingParameters&, const EncodingParameters&) = default;
 };
@@ -45,103 +47,118 @@ std::span<const Choice> qrModeChoices();            // comboBoxModeEncodageQRCod
 std::span<const Choice> qrLevelChoices();           // comboBoxECLevelQRCode
 std::span<const Choice> qrCaseChoices();            // comboBoxCasseQRCode
 
-struct DmtxEncodeDeleter {
-    void operator()(DmtxEncode* encoder) const noexcept;
-};
-struct QRinputDeleter {
-    void operator()(QRinput* input) const noexcept;
-};
-struct QRcodeDeleter {
-    void operator()(QRcode* code) const noexcept;
-};
-using DmtxEncodePtr = std::unique_ptr<DmtxEncode, DmtxEncodeDeleter>;
-using QRinputPtr = std::unique_ptr<QRinput, QRinputDeleter>;
-using QRcodePtr = std::unique_ptr<QRcode, QRcodeDeleter>;
-
-// dmtxEncodeCreate, then module size, margin size, size request and scheme.
-DmtxEncodePtr createDatamatrixEncoder(const EncodingParameters& parameters);
-// Input object with its error-correction level and version set.
-QRinputPtr createQrInput(const EncodingParameters& parameters);
-
 // A symbol seen as width x height cells, row 0 at the top. A read-only view
-// over the library's own buffer: valid while the owning object lives.
-// Cells outside the grid read as light.
+// over the library's own buffer: valid while the owning EncodedSymbol holds
+// that symbol. Cells outside the grid read as light.
 class ModuleGrid {
 public:
     ModuleGrid() = default;
-    static ModuleGrid fromDatamatrix(const DmtxEncode* encoder);  // pixel grain, rows flipped
-    static ModuleGrid fromQRcode(const QRcode* code);             // module grain, bit 0
-    // Any other buffer of cells (tests, pictures): `cells` is cell (0, 0).
+    // Any buffer of cells: `cells` is cell (0, 0); a cell is dark when
+    // darkIsZero ? byte == 0 : bit 0 set.
     static ModuleGrid fromBuffer(const unsigned char* cells, int width, int height, long rowStride, int cellStride,
                                  bool darkIsZero);
 
-    int width() const { return w; }
-    int height() const { return h; }
-    bool isNull() const { return data == nullptr; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    bool isNull() const { return data_ == nullptr; }
     bool dark(int column, int row) const
     {
-        if (column < 0 || row < 0 || column >= w || row >= h)
+        if (column < 0 || row < 0 || column >= width_ || row >= height_)
             return false;
-        const unsigned char v = data[row * rowStride + column * cellStride];
-        return darkWhenZero ? (v == 0) : ((v & 1) != 0);
+        const unsigned char v = data_[row * rowStride_ + column * cellStride_];
+        return darkIsZero_ ? (v == 0) : ((v & 1) != 0);
     }
 
     // Raw access for the conversion's inner loop: the byte of cell (0, row),
     // or null for a row outside the grid; the next cell on the right is
-    // cellBytes() further. A byte is dark when darkIsZero() ? byte == 0 : bit 0 set.
+    // cellBytes() further.
     const unsigned char* rowData(int row) const
     {
-        return (row < 0 || row >= h || !data) ? nullptr : data + row * rowStride;
+        return (row < 0 || row >= height_ || !data_) ? nullptr : data_ + row * rowStride_;
     }
-    int cellBytes() const { return cellStride; }
-    bool darkIsZero() const { return darkWhenZero; }
+    int cellBytes() const { return cellStride_; }
+    bool darkIsZero() const { return darkIsZero_; }
 
 private:
-    const unsigned char* data = nullptr;  // cell (0, 0)
-    long rowStride = 0;                   // bytes from a row to the one below (may be negative)
-    int cellStride = 0;                   // bytes from a cell to the next on the right
-    int w = 0;
-    int h = 0;
-    bool darkWhenZero = false;  // Datamatrix: channel 0 == 0; QR: bit 0 set
+    const unsigned char* data_ = nullptr;  // cell (0, 0)
+    long rowStride_ = 0;                   // bytes from a row to the one below (may be negative)
+    int cellStride_ = 0;                   // bytes from a cell to the next on the right
+    int width_ = 0;
+    int height_ = 0;
+    bool darkIsZero_ = false;  // Datamatrix: channel 0 == 0; QR: bit 0 set
 };
 
-// The result of one encoding: owns the encoder or the code object behind the grid.
+// The result of one encoding, owned by the caller and reused from one value to
+// the next: holds the library object behind the grid. Holding a symbol costs
+// no allocation of its own beyond the library's.
 class EncodedSymbol {
 public:
     EncodedSymbol() = default;
-    explicit EncodedSymbol(DmtxEncodePtr encoder);
-    explicit EncodedSymbol(QRcodePtr code);
+    ~EncodedSymbol();
+    EncodedSymbol(EncodedSymbol&& other) noexcept;
+    EncodedSymbol& operator=(EncodedSymbol&& other) noexcept;
+    EncodedSymbol(const EncodedSymbol&) = delete;
+    EncodedSymbol& operator=(const EncodedSymbol&) = delete;
+
     bool isValid() const { return !grid_.isNull(); }
     const ModuleGrid& grid() const { return grid_; }
+    // Releases the library object: the grid becomes null.
+    void clear();
 
 private:
-    DmtxEncodePtr dmtx;
-    QRcodePtr qr;
+    friend struct SymbolAccess;   // codes/libraries.h
+    void* datamatrix_ = nullptr;  // the library's encoder object (Datamatrix)
+    void* qrCode_ = nullptr;      // the library's code object (QR)
     ModuleGrid grid_;
 };
 
-// How many of a value's bytes the library is given: all of them for
-// Datamatrix, those before the first NUL for QR.
-int libraryInputLength(const EncodingParameters& parameters, const char* bytes, int length);
-
+// The text shown when a value to encode holds nothing but white space.
+QString blankValueText();
 // A value to encode counts as empty when it holds nothing but white space.
 bool isBlankText(const QString& value);
 // The preview's removal of white space at the start and / or the end of a value.
 QString trimWhiteSpace(QString value, bool atStart, bool atEnd);
 
-// One encoding on the calling thread with the library call sequences: an
-// invalid symbol when the library refuses the value (too long for the size,
-// letters in Numeric mode, ...). Every library object is released on failure.
-EncodedSymbol encodeSymbol(const EncodingParameters& parameters, const unsigned char* bytes, int length);
-inline EncodedSymbol encodeSymbol(const EncodingParameters& parameters, const QByteArray& bytes)
-{
-    return encodeSymbol(parameters, reinterpret_cast<const unsigned char*>(bytes.constData()), int(bytes.size()));
-}
+// One encoding set-up, built once from the parameters and reused for every
+// value. const and without state of its own: any number of threads may share
+// one, each with its own EncodedSymbol.
+class Encoder {
+public:
+    explicit Encoder(const EncodingParameters& parameters)
+        : parameters_(parameters)
+    { }
+    const EncodingParameters& parameters() const { return parameters_; }
 
-// Test hook: stands for dmtxEncodeDataMatrix (encoder, length, bytes) in
-// encodeSymbol(); non-zero is success. Empty (the default) calls the library.
-// Set it only while no encoding runs on any thread.
-using DatamatrixEncodeFunction = std::function<int(DmtxEncode*, int, unsigned char*)>;
+    // How many of a value's bytes the library is given: all of them for
+    // Datamatrix, those before the first NUL for QR.
+    int inputLength(const char* bytes, int length) const;
+
+    // Encodes the value into `symbol` (its previous symbol is released first)
+    // on the calling thread. A value the library refuses (too long for the
+    // size, letters in Numeric mode, ...) gives ErrorCode::ValueRefused with
+    // refusalText() and leaves `symbol` empty.
+    Error encode(const char* bytes, int length, EncodedSymbol& symbol) const;
+    Error encode(QByteArrayView bytes, EncodedSymbol& symbol) const
+    {
+        return encode(bytes.data(), int(bytes.size()), symbol);
+    }
+    // The window's preview: a Datamatrix encoding runs on a thread of its own
+    // and is given up (refused) after `timeoutMs`, so that a library call that
+    // does not return cannot hang the window.
+    Error encodeWithTimeLimit(const QByteArray& bytes, EncodedSymbol& symbol, int timeoutMs = 3000) const;
+
+    // The French text of a refused value, which names the settings to change.
+    QString refusalText() const;
+
+private:
+    EncodingParameters parameters_;
+};
+
+// Test hook: runs in place of the library's Datamatrix encoding of `value` in
+// Encoder::encode(); `library` runs the library's call and tells whether it
+// succeeded. Empty (the default) calls the library. Set it only while no
+// encoding runs on any thread.
+using DatamatrixEncodeFunction = std::function<bool(QByteArrayView value, const std::function<bool()>& library)>;
 void setDatamatrixEncodeFunction(DatamatrixEncodeFunction function);
 
 }  // namespace codiflux

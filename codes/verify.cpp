@@ -1,5 +1,7 @@
 #include "codes/verify.h"
 
+#include "codes/libraries.h"
+
 #define ZX_USE_UTF8 1  // the text is not used; this silences the library's transition notice
 #include <ZXing/ReadBarcode.h>
 
@@ -65,10 +67,10 @@ struct FieldTextDecoder::Hints {
 
 namespace {
 
-ZXing::DecodeHints makeHints(int symbology)
+ZXing::DecodeHints makeHints(Symbology symbology)
 {
     ZXing::DecodeHints hints;
-    hints.setFormats(symbology == SymbologyQRCode ? ZXing::BarcodeFormat::QRCode : ZXing::BarcodeFormat::DataMatrix);
+    hints.setFormats(symbology == Symbology::QRCode ? ZXing::BarcodeFormat::QRCode : ZXing::BarcodeFormat::DataMatrix);
     // A rebuilt symbol is a perfect, upright picture holding nothing else.
     hints.setIsPure(true);
     hints.setTryHarder(false);
@@ -124,7 +126,7 @@ std::optional<QByteArray> readWithLibdmtx(const SymbolImage& image)
 // Smallest square, in cells, that a 144x144 symbol can take.
 constexpr int kLargestDatamatrix = 144;
 
-std::optional<QByteArray> decodeWith(const SymbolImage& image, int symbology, const ZXing::DecodeHints& hints,
+std::optional<QByteArray> decodeWith(const SymbolImage& image, Symbology symbology, const ZXing::DecodeHints& hints,
                                      SymbolReader* reader)
 {
     if (reader)
@@ -137,7 +139,7 @@ std::optional<QByteArray> decodeWith(const SymbolImage& image, int symbology, co
         return bytes;
     }
     const int cells = image.width / image.scale - 2 * image.quietZone;
-    if (symbology == SymbologyDatamatrix && image.width == image.height && cells >= kLargestDatamatrix) {
+    if (symbology == Symbology::Datamatrix && image.width == image.height && cells >= kLargestDatamatrix) {
         if (std::optional<QByteArray> bytes = readWithLibdmtx(image)) {
             if (reader)
                 *reader = SymbolReader::Libdmtx;
@@ -153,19 +155,19 @@ constexpr int kQuietZone = 4;
 
 // The decoder's Datamatrix detector wants at least two pixels a module; a QR
 // code is read at one.
-int pixelsPerCell(int symbology)
+int pixelsPerCell(Symbology symbology)
 {
-    return symbology == SymbologyQRCode ? 1 : 2;
+    return symbology == Symbology::QRCode ? 1 : 2;
 }
 
 }  // namespace
 
-std::optional<QByteArray> decodeSymbolImage(const SymbolImage& image, int symbology, SymbolReader* reader)
+std::optional<QByteArray> decodeSymbolImage(const SymbolImage& image, Symbology symbology, SymbolReader* reader)
 {
     return decodeWith(image, symbology, makeHints(symbology), reader);
 }
 
-FieldTextDecoder::FieldTextDecoder(int width, int height, const FontTextOptions& options, int symbology)
+FieldTextDecoder::FieldTextDecoder(int width, int height, const FontTextOptions& options, Symbology symbology)
     : width_(width)
     , height_(height)
     , options_(options)
@@ -184,7 +186,7 @@ std::optional<QByteArray> FieldTextDecoder::decode(const char* field, qsizetype 
 }
 
 std::optional<QByteArray> decodeFieldText(const QByteArray& field, int width, int height,
-                                          const FontTextOptions& options, int symbology)
+                                          const FontTextOptions& options, Symbology symbology)
 {
     FieldTextDecoder decoder(width, height, options, symbology);
     return decoder.decode(field);

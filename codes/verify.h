@@ -3,6 +3,7 @@
 // way the 2D-code font prints it, and decoded with zxing-cpp. This is the
 // check that a printed code scans and carries the record's value.
 
+#include "codes/encoding.h"
 #include "codes/fonttext.h"
 
 #include <QByteArray>
@@ -46,17 +47,18 @@ bool rebuildSymbol(const char* field, qsizetype size, int width, int height, con
 // Which decoder read a symbol.
 enum class SymbolReader { None, Zxing, Libdmtx };
 
-// Decodes a rebuilt symbol as Datamatrix (symbology 0) or QR code (1) with
+// Decodes a rebuilt symbol as a Datamatrix or a QR code with
 // zxing-cpp, searching nothing but that symbology. Gives the raw bytes of the
 // content (no character set conversion: Latin-1 values compare byte for byte).
 // A square Datamatrix of 144 cells or more that zxing-cpp refuses is read with
 // libdmtx's own decoder: zxing-cpp 1.4 does not read libdmtx's 144x144 symbol.
-std::optional<QByteArray> decodeSymbolImage(const SymbolImage& image, int symbology, SymbolReader* reader = nullptr);
+std::optional<QByteArray> decodeSymbolImage(const SymbolImage& image, Symbology symbology,
+                                            SymbolReader* reader = nullptr);
 
 // Rebuilds and decodes many fields of one W x H layout, reusing its buffer.
 class FieldTextDecoder {
 public:
-    FieldTextDecoder(int width, int height, const FontTextOptions& options, int symbology);
+    FieldTextDecoder(int width, int height, const FontTextOptions& options, Symbology symbology);
     ~FieldTextDecoder();
     FieldTextDecoder(const FieldTextDecoder&) = delete;
     FieldTextDecoder& operator=(const FieldTextDecoder&) = delete;
@@ -73,7 +75,7 @@ private:
     int width_;
     int height_;
     FontTextOptions options_;
-    int symbology_;
+    Symbology symbology_;
     SymbolImage image_;
     SymbolReader reader_ = SymbolReader::None;
     std::unique_ptr<Hints> hints_;
@@ -81,6 +83,6 @@ private:
 
 // One field: rebuild and decode.
 std::optional<QByteArray> decodeFieldText(const QByteArray& field, int width, int height,
-                                          const FontTextOptions& options, int symbology);
+                                          const FontTextOptions& options, Symbology symbology);
 
 }  // namespace codiflux

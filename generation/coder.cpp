@@ -38,7 +38,7 @@ bool isBlankValue(const char* value, qsizetype length)
 
 RecordCoder::RecordCoder(const EncodingParameters& parameters, const FontTextOptions& options, bool blankCodes,
                          int width, int height)
-    : parameters_(parameters)
+    : encoder_(parameters)
     , options_(options)
     , blankCodes_(blankCodes)
     , width_(width)
@@ -48,7 +48,7 @@ RecordCoder::RecordCoder(const EncodingParameters& parameters, const FontTextOpt
 
 int RecordCoder::inputLength(const char* value, int length) const
 {
-    return libraryInputLength(parameters_, value, length);
+    return encoder_.inputLength(value, length);
 }
 
 RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) const
@@ -61,9 +61,8 @@ RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) 
             std::memset(out, ' ', std::size_t(fieldLength_));
         return result;
     }
-    const int input = inputLength(value, length);
-    const EncodedSymbol symbol = encodeSymbol(parameters_, reinterpret_cast<const unsigned char*>(value), input);
-    if (!symbol.isValid()) {
+    EncodedSymbol symbol;
+    if (encoder_.encode(value, length, symbol)) {
         result.status = Status::EncodingFailed;
         return result;
     }
@@ -87,16 +86,15 @@ QString RecordCoder::failureText(const Result& result, qint64 record, const char
         .arg(QString::number(record), QString::fromLatin1(value, boundedLength(value, length)));
 }
 
-bool RecordCoder::measure(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height)
+Error RecordCoder::measureSymbol(const EncodingParameters& parameters, const QByteArray& sample, int* width,
+                                 int* height)
 {
-    const int input = libraryInputLength(parameters, sample.constData(), int(sample.size()));
-    const EncodedSymbol symbol
-        = encodeSymbol(parameters, reinterpret_cast<const unsigned char*>(sample.constData()), input);
-    if (!symbol.isValid())
-        return false;
+    EncodedSymbol symbol;
+    if (Error error = Encoder(parameters).encode(sample, symbol))
+        return error;
     *width = symbol.grid().width();
     *height = symbol.grid().height();
-    return true;
+    return {};
 }
 
 int encodedValue(const ValueRule& rule, const char* stored, int length, char* out)

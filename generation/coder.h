@@ -50,11 +50,11 @@ public:
     int inputLength(const char* value, int length) const;
 
     // Trial encoding that fixes the grid: Datamatrix takes all the bytes, QR
-    // those before the first NUL. False when the library refuses the value.
-    static bool measure(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height);
+    // those before the first NUL. The library's refusal with its text.
+    static Error measureSymbol(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height);
 
 private:
-    EncodingParameters parameters_;
+    Encoder encoder_;
     FontTextOptions options_;
     bool blankCodes_;
     int width_;

@@ -205,8 +205,8 @@ bool prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback
 
     int width = 0;
     int height = 0;
-    if (!RecordCoder::measure(job.parameters, sample, &width, &height))
-        return fail(trialFailedText(job.parameters.symbology));
+    if (const Error refused = RecordCoder::measureSymbol(job.parameters, sample, &width, &height))
+        return fail(refused.text);
     run.width = width;
     run.height = height;
     run.coder.emplace(job.parameters, job.options, job.blankCodes, width, height);

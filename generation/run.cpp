@@ -104,7 +104,7 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
     if (job.typeSource == BaseKind::Dbf && sample.size() < sampleLength)
         sample.append(QByteArray(sampleLength - sample.size(), ' '));
     if (isBlankValue(sample.constData(), sample.size()))
-        return Error(ErrorCode::ValueRefused, generationText(kTextBlankSample));
+        return Error(ErrorCode::ValueRefused, blankSampleText());
     ValueRule sampleRule;  // already the listed text: only the spaces go
     sampleRule.trimStart = rule.trimStart;
     sampleRule.trimEnd = rule.trimEnd;
@@ -115,8 +115,8 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
                          .arg(field.offset)
                          .arg(field.offset + field.length - 1)
                          .arg(layout.recordLength - 1));
-    if (!RecordCoder::measure(job.parameters, sample, &run.width, &run.height))
-        return Error(ErrorCode::ValueRefused, trialFailedText(job.parameters.symbology));
+    if (Error refused = RecordCoder::measureSymbol(job.parameters, sample, &run.width, &run.height))
+        return refused;
     run.coder.emplace(job.parameters, job.options, job.blankCodes, run.width, run.height);
     return {};
 }

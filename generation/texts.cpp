@@ -19,12 +19,7 @@ QString outOfMemoryText()
 
 QString blankSampleText()
 {
-    return generationText(kTextBlankSample);
-}
-
-QString trialFailedText(int symbology)
-{
-    return generationText(symbology == SymbologyQRCode ? kTextQrTrial : kTextDatamatrixTrial);
+    return blankValueText();
 }
 
 QString sameFileText()

@@ -12,18 +12,6 @@ namespace codiflux {
 namespace texts {
 inline constexpr char kTextOutOfMemory[]
     = QT_TRANSLATE_NOOP("BaseEncoder", "Mémoire insuffisante : l'opération en cours est abandonnée.");
-inline constexpr char kTextBlankSample[]
-    = QT_TRANSLATE_NOOP("BaseEncoder",
-                        "Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
-                        "l'initialisation des paramêtres d'encodage.");
-inline constexpr char kTextDatamatrixTrial[]
-    = QT_TRANSLATE_NOOP("BaseEncoder",
-                        "Encodage impossible (vous pouvez essayer de changer la taille du datamatrix ou "
-                        "le mode d'encodage).");
-inline constexpr char kTextQrTrial[]
-    = QT_TRANSLATE_NOOP("BaseEncoder",
-                        "Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le "
-                        "niveau de correction d'erreur).");
 inline constexpr char kTextCannotWrite[] = QT_TRANSLATE_NOOP("BaseEncoder", "La base encodée ne peut être écrite");
 inline constexpr char kTextEncodingError[]
     = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur en cours d'encodage à l'enregistrement %1 valeur à encoder:\n%2");
@@ -99,9 +87,8 @@ QString generationText(const char* text);
 // The record loop's texts beyond the source's own (bases/source.h).
 QString outOfMemoryText();  // an allocation failed: what was under way is given up
 // Texts of the set-up of a run, for the other source kinds.
-QString blankSampleText();               // the sample is blank
-QString trialFailedText(int symbology);  // the library refuses the sample
-QString sameFileText();                  // the destination is the source
+QString blankSampleText();  // the sample is blank
+QString sameFileText();     // the destination is the source
 QString cannotWriteText();
 
 }  // namespace codiflux

@@ -5,7 +5,7 @@ namespace codiflux {
 EncodingParameters ParameterSet::encodingParameters() const
 {
     EncodingParameters p;
-    p.symbology = typeEncodage == SymbologyQRCode ? SymbologyQRCode : SymbologyDatamatrix;
+    p.symbology = typeEncodage == int(Symbology::QRCode) ? Symbology::QRCode : Symbology::Datamatrix;
     p.moduleSize = tailleModule;
     p.marginSize = tailleMarge;
     p.sizeRequest = tailleDatamatrix;

@@ -18,6 +18,9 @@
 #include "generation/generationcore.h"
 #include "tools/bench_base.h"
 
+#include <dmtx.h>
+#include <qrencode.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -66,8 +69,8 @@ GenerationJob makeJob(const QString& source, const QString& output, int symbolog
     job.sourcePath = source;
     job.outputPath = output;
     job.writeText = false;
-    job.parameters.symbology = symbology;
-    if (symbology == SymbologyDatamatrix) {
+    job.parameters.symbology = Symbology(symbology);
+    if (symbology == int(Symbology::Datamatrix)) {
         job.parameters.sizeRequest = DmtxSymbol18x18;  // fixed size, AutoBest scheme (the default)
         job.parameters.scheme = DmtxSchemeAutoBest;
     } else {
@@ -127,13 +130,15 @@ double runGeneration(const GenerationJob& job, bool* ok)
 double runBareLoop(const GenerationJob& job, const std::vector<QByteArray>& values, std::uint64_t* checksum)
 {
     int w = 0, h = 0;
-    RecordCoder::measure(job.parameters, job.sample, &w, &h);
+    RecordCoder::measureSymbol(job.parameters, job.sample, &w, &h);
     std::vector<char> field(std::size_t(fieldLength(w, h, job.options.endOfLine)));
     std::uint64_t sum = 0;
+    const Encoder encoder(job.parameters);
+    EncodedSymbol symbol;
     CpuClock clock;
     clock.start();
     for (const QByteArray& v : values) {
-        const EncodedSymbol symbol = encodeSymbol(job.parameters, v);
+        encoder.encode(v, symbol);
         toFontText(symbol.grid(), w, h, job.options, false, field.data());
         sum += std::uint64_t(static_cast<unsigned char>(field[field.size() / 2]));
     }
@@ -204,7 +209,7 @@ int main(int argc, char** argv)
     std::printf("%-34s %14s %14s %8s\n", "symbology", "generation/s", "bare loop/s", "ratio");
     bool allOk = true;
     for (int run = 0; run < 4; ++run) {
-        const int symbology = run % 2 == 0 ? int(SymbologyDatamatrix) : int(SymbologyQRCode);
+        const int symbology = run % 2 == 0 ? int(Symbology::Datamatrix) : int(Symbology::QRCode);
         const bool csv = run >= 2;
         const GenerationJob job
             = csv ? makeCsvJob(csvSource, csvOutput, symbology) : makeJob(source, output, symbology);
@@ -220,7 +225,7 @@ int main(int argc, char** argv)
         }
         const double generationRate = records / bestGeneration;
         const double bareRate = records / bestBare;
-        const char* name = symbology == SymbologyDatamatrix
+        const char* name = symbology == int(Symbology::Datamatrix)
             ? (csv ? "CSV, Datamatrix 18x18, AutoBest" : "Datamatrix 18x18, AutoBest")
             : (csv ? "CSV, QR, 8-bit, level M, auto" : "QR, 8-bit, level M, auto");
         std::printf("%-34s %14.0f %14.0f %7.1f%%\n", name, generationRate, bareRate, 100.0 * generationRate / bareRate);
@@ -235,7 +240,7 @@ int main(int argc, char** argv)
     if (!buildBase(small, smallRecords) || !buildCsvBase(smallCsv, smallRecords))
         return 1;
     for (int run = 0; run < 4; ++run) {
-        const int symbology = run % 2 == 0 ? int(SymbologyDatamatrix) : int(SymbologyQRCode);
+        const int symbology = run % 2 == 0 ? int(Symbology::Datamatrix) : int(Symbology::QRCode);
         const bool csv = run >= 2;
         long peaks[2] = {0, 0};
         int i = 0;
@@ -248,8 +253,8 @@ int main(int argc, char** argv)
             allOk = allOk && process.exitCode() == 0;
         }
         std::printf("%-34s %7d records: %6ld kB   %7d records: %6ld kB   (%+ld kB)\n",
-                    symbology == SymbologyDatamatrix ? (csv ? "CSV, Datamatrix" : "Datamatrix")
-                                                     : (csv ? "CSV, QR" : "QR"),
+                    symbology == int(Symbology::Datamatrix) ? (csv ? "CSV, Datamatrix" : "Datamatrix")
+                                                            : (csv ? "CSV, QR" : "QR"),
                     smallRecords, peaks[0], records, peaks[1], peaks[1] - peaks[0]);
     }
     return allOk ? 0 : 1;

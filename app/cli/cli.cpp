@@ -1,6 +1,7 @@
 #include "app/cli/cli.h"
 
 #include "bases/dbf.h"
+#include "bases/error.h"
 #include "bases/listing.h"
 #include "bases/textbase.h"
 #include "codes/encoding.h"
@@ -8,11 +9,15 @@
 #include "codiflux_version.h"
 #include "settings/userfont.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <algorithm>
@@ -33,82 +38,39 @@ QString tr(const char* text)
 // ---------------------------------------------------------------------------
 // Options
 
-enum class Scope { Both, Generate, Preview };
+// The commands an option applies to.
+enum class Scope { Any, Both, Generate, Preview, Font };
+
+// Reads an option's value (empty for a switch) into the options.
+using ApplyOption = Error (*)(Options& options, const QString& value);
 
 struct OptionEntry {
-    const char* name;  // long name, without "--"
-    char shortName;    // 0 when none
-    bool takesValue;
+    const char* name;       // long name, without "--"
+    char shortName;         // 0 when none
+    const char* valueName;  // nullptr for a switch
     Scope scope;
+    ApplyOption apply;  // nullptr for the options read before the others
 };
 
-constexpr OptionEntry kOptions[] = {
-    {"help", 'h', false, Scope::Both},
-    {"output", 'o', true, Scope::Generate},
-    {"field", 'f', true, Scope::Both},
-    {"range", 'r', true, Scope::Both},
-    {"column", 'c', true, Scope::Both},
-    {"delimiter", 0, true, Scope::Both},
-    {"encoding", 0, true, Scope::Both},
-    {"preset", 'p', true, Scope::Both},
-    {"sample", 's', true, Scope::Both},
-    {"symbology", 0, true, Scope::Both},
-    {"module", 0, true, Scope::Both},
-    {"margin", 0, true, Scope::Both},
-    {"dm-size", 0, true, Scope::Both},
-    {"dm-scheme", 0, true, Scope::Both},
-    {"qr-version", 0, true, Scope::Both},
-    {"qr-level", 0, true, Scope::Both},
-    {"qr-mode", 0, true, Scope::Both},
-    {"qr-case", 0, true, Scope::Both},
-    {"eol", 0, false, Scope::Both},
-    {"no-eol", 0, false, Scope::Both},
-    {"eol-char", 0, true, Scope::Both},
-    {"invert-h", 0, false, Scope::Both},
-    {"no-invert-h", 0, false, Scope::Both},
-    {"invert-v", 0, false, Scope::Both},
-    {"no-invert-v", 0, false, Scope::Both},
-    {"invert-bits", 0, false, Scope::Both},
-    {"no-invert-bits", 0, false, Scope::Both},
-    {"invert-pixels", 0, false, Scope::Both},
-    {"no-invert-pixels", 0, false, Scope::Both},
-    {"trim-left", 0, false, Scope::Both},
-    {"no-trim-left", 0, false, Scope::Both},
-    {"trim-right", 0, false, Scope::Both},
-    {"no-trim-right", 0, false, Scope::Both},
-    {"blank", 0, true, Scope::Both},
-    {"new-field", 0, true, Scope::Generate},
-    {"txt", 0, false, Scope::Generate},
-    {"verify", 0, false, Scope::Generate},
-    {"jobs", 'j', true, Scope::Generate},
-    {"no-progress", 0, false, Scope::Generate},
-    {"draw", 0, false, Scope::Preview},
-};
-
-const OptionEntry* findLong(const QString& name)
+Error usageError(const QString& text)
 {
-    for (const OptionEntry& known : kOptions)
-        if (name == QLatin1String(known.name))
-            return &known;
-    return nullptr;
+    return Error(ErrorCode::Usage, text);
 }
 
-const OptionEntry* findShort(QChar c)
+Error invalidValue(const char* option, const QString& value, const QString& expected)
 {
-    for (const OptionEntry& known : kOptions)
-        if (known.shortName != 0 && c == QLatin1Char(known.shortName))
-            return &known;
-    return nullptr;
+    return usageError(tr("Valeur invalide pour --%1 : « %2 »%3").arg(QLatin1String(option), value, expected));
 }
 
-struct GivenOption {
-    const OptionEntry* known;
-    QString value;
-};
-
-struct UsageError {
-    QString text;
-};
+Error readInt(const char* option, const QString& value, int minimum, int maximum, int* out)
+{
+    bool ok = false;
+    const int v = value.trimmed().toInt(&ok);
+    if (!ok || v < minimum || v > maximum)
+        return invalidValue(option, value, tr(" (un entier de %1 à %2 est attendu).").arg(minimum).arg(maximum));
+    *out = v;
+    return {};
+}
 
 // Letters and digits only, lower case: "Automatique (carré)" and
 // "automatique-carre" compare equal.
@@ -122,42 +84,289 @@ QString simplified(const QString& text)
     return out;
 }
 
-int parseInt(const QString& option, const QString& value, int minimum, int maximum)
-{
-    bool ok = false;
-    const int v = value.trimmed().toInt(&ok);
-    if (!ok || v < minimum || v > maximum)
-        throw UsageError{tr("Valeur invalide pour --%1 : « %2 » (un entier de %3 à %4 est attendu).")
-                             .arg(option, value)
-                             .arg(minimum)
-                             .arg(maximum)};
-    return v;
-}
-
 struct Alias {
     const char* text;
     int value;
 };
 
-int parseChoice(const QString& option, const QString& value, std::span<const Choice> choices,
-                std::initializer_list<Alias> aliases)
+Error readChoice(const char* option, const QString& value, std::span<const Choice> choices,
+                 std::initializer_list<Alias> aliases, int* out)
 {
     const QString wanted = simplified(value);
-    if (!wanted.isEmpty()) {
-        for (const Choice& c : choices)
-            if (simplified(QString::fromUtf8(c.text)) == wanted)
-                return c.value;
-        for (const Alias& a : aliases)
-            if (simplified(QString::fromUtf8(a.text)) == wanted)
-                return a.value;
-    }
     QStringList accepted;
-    for (const Choice& c : choices)
+    for (const Choice& c : choices) {
+        if (!wanted.isEmpty() && simplified(QString::fromUtf8(c.text)) == wanted) {
+            *out = c.value;
+            return {};
+        }
         accepted << QStringLiteral("« %1 »").arg(QString::fromUtf8(c.text));
-    for (const Alias& a : aliases)
+    }
+    for (const Alias& a : aliases) {
+        if (!wanted.isEmpty() && simplified(QString::fromUtf8(a.text)) == wanted) {
+            *out = a.value;
+            return {};
+        }
         accepted << QStringLiteral("« %1 »").arg(QString::fromUtf8(a.text));
-    throw UsageError{tr("Valeur invalide pour --%1 : « %2 ». Valeurs admises : %3.")
-                         .arg(option, value, accepted.join(QStringLiteral(", ")))};
+    }
+    return invalidValue(option, value, tr(". Valeurs admises : %1.").arg(accepted.join(QStringLiteral(", "))));
+}
+
+// A value among named ones: "--symbology qr", "--blank spaces".
+Error readNamed(const char* option, const QString& value, std::initializer_list<Alias> names, const QString& accepted,
+                int* out)
+{
+    const QString wanted = simplified(value);
+    for (const Alias& a : names)
+        if (wanted == QLatin1String(a.text)) {
+            *out = a.value;
+            return {};
+        }
+    return invalidValue(option, value, tr(". Valeurs admises : %1.").arg(accepted));
+}
+
+Error readRange(Options& o, const QString& v)
+{
+    const qsizetype colon = v.indexOf(QLatin1Char(':'));
+    bool ok1 = false, ok2 = false;
+    const int start = colon > 0 ? v.left(colon).trimmed().toInt(&ok1) : 0;
+    const int count = colon > 0 ? v.mid(colon + 1).trimmed().toInt(&ok2) : 0;
+    if (!ok1 || !ok2 || start < 1 || count < 1)
+        return invalidValue("range", v,
+                            tr(" (DEBUT:NOMBRE attendu, par exemple 1:10 ; les deux entiers sont au moins 1)."));
+    o.hasRange = true;
+    o.rangeStart = start;
+    o.rangeCount = count;
+    return {};
+}
+
+Error readSample(Options& o, const QString& v)
+{
+    bool ok = false;
+    const qint64 n = v.trimmed().toLongLong(&ok);
+    if (!ok || n < 1)
+        return invalidValue("sample", v, tr(" (numéro d'enregistrement à partir de 1)."));
+    o.sampleRecord = n;
+    return {};
+}
+
+Error readEndOfLineCharacter(Options& o, const QString& v)
+{
+    // "lf" or "\n" (or a line feed itself) ends each band with a line feed.
+    const bool lineFeed
+        = v.compare(QLatin1String("lf"), Qt::CaseInsensitive) == 0 || v == lineFeedTyped() || v == lineFeedEndOfLine();
+    if (!lineFeed && !v.isEmpty() && v.at(0).unicode() > 0xFF)
+        return invalidValue("eol-char", v, tr(" (un caractère Latin-1 est attendu)."));
+    o.parameters.finLigneCaractere = lineFeed ? lineFeedEndOfLine() : v;
+    return {};
+}
+
+Error readNewFieldName(Options& o, const QString& v)
+{
+    if (v.isEmpty() || v.at(0).isSpace())
+        return usageError(tr("Le nom du champ encodé est vide ou commence par un espace."));
+    o.newFieldName = v;
+    return {};
+}
+
+// A switch of the parameter set, of the options; a text taken as it is.
+template<bool ParameterSet::*Member, bool Value>
+Error setParameter(Options& o, const QString&)
+{
+    o.parameters.*Member = Value;
+    return {};
+}
+
+template<bool Options::*Member, bool Value>
+Error setSwitch(Options& o, const QString&)
+{
+    o.*Member = Value;
+    return {};
+}
+
+template<QString Options::*Member>
+Error setText(Options& o, const QString& value)
+{
+    o.*Member = value;
+    return {};
+}
+
+const OptionEntry kOptions[] = {
+    {"help", 'h', nullptr, Scope::Any, nullptr},
+    {"version", 0, nullptr, Scope::Any, nullptr},
+    {"install", 0, nullptr, Scope::Font, nullptr},
+    {"uninstall", 0, nullptr, Scope::Font, nullptr},
+    {"preset", 'p', "NOM", Scope::Both, nullptr},
+    {"output", 'o', "FICHIER", Scope::Generate, setText<&Options::output>},
+    {"field", 'f', "NOM", Scope::Both, setText<&Options::field>},
+    {"range", 'r', "DEBUT:NOMBRE", Scope::Both, readRange},
+    {"column", 'c', "N", Scope::Both,
+     [](Options& o, const QString& v) { return readInt("column", v, 1, std::numeric_limits<int>::max(), &o.column); }},
+    {"delimiter", 0, "D", Scope::Both,
+     [](Options& o, const QString& v) {
+         return parseCsvDelimiter(v, &o.csv.delimiter)
+             ? Error()
+             : invalidValue("delimiter", v, tr(". Valeurs admises : « ; », « , », « tab »."));
+     }},
+    {"encoding", 0, "E", Scope::Both,
+     [](Options& o, const QString& v) {
+         return parseCsvEncoding(v, &o.csv.encoding)
+             ? Error()
+             : invalidValue("encoding", v, tr(". Valeurs admises : « utf-8 », « windows-1252 »."));
+     }},
+    {"sample", 's', "N", Scope::Both, readSample},
+    {"symbology", 0, "TYPE", Scope::Both,
+     [](Options& o, const QString& v) {
+         return readNamed("symbology", v,
+                          {{"datamatrix", int(Symbology::Datamatrix)},
+                           {"dm", int(Symbology::Datamatrix)},
+                           {"qr", int(Symbology::QRCode)},
+                           {"qrcode", int(Symbology::QRCode)}},
+                          tr("« datamatrix », « qr »"), &o.parameters.typeEncodage);
+     }},
+    {"module", 0, "N", Scope::Both,
+     [](Options& o, const QString& v) { return readInt("module", v, 1, 99, &o.parameters.tailleModule); }},
+    {"margin", 0, "N", Scope::Both,
+     [](Options& o, const QString& v) { return readInt("margin", v, 0, 99, &o.parameters.tailleMarge); }},
+    {"dm-size", 0, "TAILLE", Scope::Both,
+     [](Options& o, const QString& v) {
+         return readChoice("dm-size", v, datamatrixSizeChoices(),
+                           {{"auto-square", -2}, {"auto", -2}, {"auto-carre", -2}, {"auto-rect", -3}},
+                           &o.parameters.tailleDatamatrix);
+     }},
+    {"dm-scheme", 0, "MODE", Scope::Both,
+     [](Options& o, const QString& v) {
+         return readChoice("dm-scheme", v, datamatrixSchemeChoices(), {{"auto", -1}}, &o.parameters.modeEncodage);
+     }},
+    {"qr-version", 0, "N", Scope::Both,
+     [](Options& o, const QString& v) { return readInt("qr-version", v, 0, 99, &o.parameters.qrVersion); }},
+    {"qr-level", 0, "NIVEAU", Scope::Both,
+     [](Options& o, const QString& v) {
+         return readChoice("qr-level", v, qrLevelChoices(), {{"L", 0}, {"M", 1}, {"Q", 2}, {"H", 3}},
+                           &o.parameters.qrECLevel);
+     }},
+    {"qr-mode", 0, "MODE", Scope::Both,
+     [](Options& o, const QString& v) {
+         return readChoice("qr-mode", v, qrModeChoices(), {{"alphanumeric", 1}, {"8bit", 2}, {"byte", 2}, {"kanji", 3}},
+                           &o.parameters.qrModeEncodage);
+     }},
+    {"qr-case", 0, "CASSE", Scope::Both,
+     [](Options& o, const QString& v) { return readChoice("qr-case", v, qrCaseChoices(), {}, &o.parameters.qrCasse); }},
+    {"eol", 0, nullptr, Scope::Both, setParameter<&ParameterSet::finLigne, true>},
+    {"no-eol", 0, nullptr, Scope::Both, setParameter<&ParameterSet::finLigne, false>},
+    {"eol-char", 0, "C", Scope::Both, readEndOfLineCharacter},
+    {"invert-h", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionHorizontale, true>},
+    {"no-invert-h", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionHorizontale, false>},
+    {"invert-v", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionVerticale, true>},
+    {"no-invert-v", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionVerticale, false>},
+    {"invert-bits", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionBits, true>},
+    {"no-invert-bits", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionBits, false>},
+    {"invert-pixels", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionPixels, true>},
+    {"no-invert-pixels", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionPixels, false>},
+    {"trim-left", 0, nullptr, Scope::Both, setParameter<&ParameterSet::supprimerEspacesGauche, true>},
+    {"no-trim-left", 0, nullptr, Scope::Both, setParameter<&ParameterSet::supprimerEspacesGauche, false>},
+    {"trim-right", 0, nullptr, Scope::Both, setParameter<&ParameterSet::supprimerEspacesDroite, true>},
+    {"no-trim-right", 0, nullptr, Scope::Both, setParameter<&ParameterSet::supprimerEspacesDroite, false>},
+    {"blank", 0, "GENRE", Scope::Both,
+     [](Options& o, const QString& v) {
+         int codes = 0;
+         const Error e = readNamed("blank", v, {{"codes", 1}, {"code", 1}, {"spaces", 0}, {"espaces", 0}},
+                                   tr("« codes » (un code vide), « spaces » (des espaces)"), &codes);
+         if (!e)
+             o.parameters.genererCodeVide = codes != 0;
+         return e;
+     }},
+    {"new-field", 0, "NOM", Scope::Generate, readNewFieldName},
+    {"txt", 0, nullptr, Scope::Generate, setSwitch<&Options::writeText, true>},
+    {"verify", 0, nullptr, Scope::Generate, setSwitch<&Options::verify, true>},
+    {"jobs", 'j', "N", Scope::Generate,
+     [](Options& o, const QString& v) { return readInt("jobs", v, 1, 256, &o.jobs); }},
+    {"no-progress", 0, nullptr, Scope::Generate, setSwitch<&Options::progress, false>},
+    {"draw", 0, nullptr, Scope::Preview, setSwitch<&Options::draw, true>},
+};
+
+// The entry of an option by its long or its short name.
+const OptionEntry* findOption(const QString& name)
+{
+    for (const OptionEntry& known : kOptions)
+        if (name == QLatin1String(known.name)
+            || (known.shortName != 0 && name.size() == 1 && name.at(0) == QLatin1Char(known.shortName)))
+            return &known;
+    return nullptr;
+}
+
+void declareOptions(QCommandLineParser& parser)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    for (const OptionEntry& known : kOptions) {
+        QStringList names;
+        if (known.shortName != 0)
+            names << QString(QLatin1Char(known.shortName));
+        names << QLatin1String(known.name);
+        QCommandLineOption option(names);
+        if (known.valueName)
+            option.setValueName(QLatin1String(known.valueName));
+        parser.addOption(option);
+    }
+}
+
+// The French text of what the parser refused: an unknown option, a value
+// missing after the last argument, or a value given to a switch.
+QString refusalText(const QCommandLineParser& parser, const QStringList& arguments)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        const QString& name = unknown.first();
+        return tr("Option inconnue : %1").arg((name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name);
+    }
+    for (const QString& a : arguments) {
+        if (a == QLatin1String("--"))
+            break;
+        const qsizetype eq = a.indexOf(QLatin1Char('='));
+        const OptionEntry* known = a.startsWith(QLatin1String("--")) && eq > 2 ? findOption(a.mid(2, eq - 2)) : nullptr;
+        if (known && !known->valueName)
+            return tr("L'option --%1 ne prend pas de valeur.").arg(QLatin1String(known->name));
+    }
+    // A value is missing after the last argument: "--jobs", "-o", "-fj"...
+    const QString last = arguments.last();
+    const OptionEntry* known = last.startsWith(QLatin1String("--")) ? findOption(last.mid(2)) : nullptr;
+    for (qsizetype i = 1; !known && i < last.size(); ++i) {
+        const OptionEntry* letter = findOption(last.mid(i, 1));
+        if (letter && letter->valueName)
+            known = letter;
+    }
+    return tr("L'option --%1 attend une valeur.").arg(known ? QLatin1String(known->name) : QLatin1String("?"));
+}
+
+struct GivenOption {
+    const OptionEntry* known;
+    QString value;
+};
+
+// The options in the order given, each with its value.
+QList<GivenOption> givenOptions(const QCommandLineParser& parser)
+{
+    QList<GivenOption> given;
+    QHash<const OptionEntry*, qsizetype> seen;
+    for (const QString& name : parser.optionNames()) {
+        const OptionEntry* known = findOption(name);
+        if (!known)
+            continue;
+        const qsizetype n = seen[known]++;
+        given.append({known, known->valueName ? parser.values(QLatin1String(known->name)).value(n) : QString()});
+    }
+    return given;
+}
+
+Error checkScope(const OptionEntry& known, Command command)
+{
+    if (known.scope == Scope::Generate && command != Command::Generate)
+        return usageError(tr("L'option --%1 ne s'applique qu'à generate.").arg(QLatin1String(known.name)));
+    if (known.scope == Scope::Preview && command != Command::Preview)
+        return usageError(tr("L'option --%1 ne s'applique qu'à preview.").arg(QLatin1String(known.name)));
+    if (known.scope == Scope::Font && command != Command::Font)
+        return usageError(tr("Option inconnue : --%1").arg(QLatin1String(known.name)));
+    return {};
 }
 
 bool hasChoice(std::span<const Choice> choices, int value)
@@ -165,159 +374,47 @@ bool hasChoice(std::span<const Choice> choices, int value)
     return std::any_of(choices.begin(), choices.end(), [value](const Choice& c) { return c.value == value; });
 }
 
-void applyOption(Options& o, const GivenOption& given)
-{
-    const QString name = QLatin1String(given.known->name);
-    const QString& v = given.value;
-    ParameterSet& p = o.parameters;
-    if (name == QLatin1String("output")) {
-        o.output = v;
-    } else if (name == QLatin1String("field")) {
-        o.field = v;
-    } else if (name == QLatin1String("range")) {
-        const qsizetype colon = v.indexOf(QLatin1Char(':'));
-        bool ok1 = false, ok2 = false;
-        const int start = colon > 0 ? v.left(colon).trimmed().toInt(&ok1) : 0;
-        const int count = colon > 0 ? v.mid(colon + 1).trimmed().toInt(&ok2) : 0;
-        if (!ok1 || !ok2 || start < 1 || count < 1)
-            throw UsageError{tr("Valeur invalide pour --range : « %1 » (DEBUT:NOMBRE attendu, par exemple 1:10 ; "
-                                "les deux entiers sont au moins 1).")
-                                 .arg(v)};
-        o.hasRange = true;
-        o.rangeStart = start;
-        o.rangeCount = count;
-    } else if (name == QLatin1String("column")) {
-        o.column = parseInt(name, v, 1, std::numeric_limits<int>::max());
-    } else if (name == QLatin1String("delimiter")) {
-        if (!parseCsvDelimiter(v, &o.csv.delimiter))
-            throw UsageError{
-                tr("Valeur invalide pour --delimiter : « %1 ». Valeurs admises : « ; », « , », « tab ».").arg(v)};
-    } else if (name == QLatin1String("encoding")) {
-        if (!parseCsvEncoding(v, &o.csv.encoding))
-            throw UsageError{
-                tr("Valeur invalide pour --encoding : « %1 ». Valeurs admises : « utf-8 », « windows-1252 ».").arg(v)};
-    } else if (name == QLatin1String("preset")) {
-        // read before the other options
-    } else if (name == QLatin1String("sample")) {
-        bool ok = false;
-        const qint64 n = v.trimmed().toLongLong(&ok);
-        if (!ok || n < 1)
-            throw UsageError{
-                tr("Valeur invalide pour --sample : « %1 » (numéro d'enregistrement à partir de 1).").arg(v)};
-        o.sampleRecord = n;
-    } else if (name == QLatin1String("symbology")) {
-        const QString s = simplified(v);
-        if (s == QLatin1String("datamatrix") || s == QLatin1String("dm"))
-            p.typeEncodage = SymbologyDatamatrix;
-        else if (s == QLatin1String("qr") || s == QLatin1String("qrcode"))
-            p.typeEncodage = SymbologyQRCode;
-        else
-            throw UsageError{
-                tr("Valeur invalide pour --symbology : « %1 ». Valeurs admises : « datamatrix », « qr ».").arg(v)};
-    } else if (name == QLatin1String("module")) {
-        p.tailleModule = parseInt(name, v, 1, 99);
-    } else if (name == QLatin1String("margin")) {
-        p.tailleMarge = parseInt(name, v, 0, 99);
-    } else if (name == QLatin1String("dm-size")) {
-        p.tailleDatamatrix = parseChoice(name, v, datamatrixSizeChoices(),
-                                         {{"auto-square", -2}, {"auto", -2}, {"auto-carre", -2}, {"auto-rect", -3}});
-    } else if (name == QLatin1String("dm-scheme")) {
-        p.modeEncodage = parseChoice(name, v, datamatrixSchemeChoices(), {{"auto", -1}});
-    } else if (name == QLatin1String("qr-version")) {
-        p.qrVersion = parseInt(name, v, 0, 99);
-    } else if (name == QLatin1String("qr-level")) {
-        p.qrECLevel = parseChoice(name, v, qrLevelChoices(), {{"L", 0}, {"M", 1}, {"Q", 2}, {"H", 3}});
-    } else if (name == QLatin1String("qr-mode")) {
-        p.qrModeEncodage
-            = parseChoice(name, v, qrModeChoices(), {{"alphanumeric", 1}, {"8bit", 2}, {"byte", 2}, {"kanji", 3}});
-    } else if (name == QLatin1String("qr-case")) {
-        p.qrCasse = parseChoice(name, v, qrCaseChoices(), {});
-    } else if (name == QLatin1String("eol")) {
-        p.finLigne = true;
-    } else if (name == QLatin1String("no-eol")) {
-        p.finLigne = false;
-    } else if (name == QLatin1String("eol-char")) {
-        // "lf" or "\n" (or a line feed itself) ends each band with a line feed.
-        const bool lineFeed = v.compare(QLatin1String("lf"), Qt::CaseInsensitive) == 0 || v == lineFeedTyped()
-            || v == lineFeedEndOfLine();
-        p.finLigneCaractere = lineFeed ? lineFeedEndOfLine() : v;
-        if (!lineFeed && !v.isEmpty() && v.at(0).unicode() > 0xFF)
-            throw UsageError{tr("Valeur invalide pour --eol-char : « %1 » (un caractère Latin-1 est attendu).").arg(v)};
-    } else if (name == QLatin1String("invert-h")) {
-        p.inversionHorizontale = true;
-    } else if (name == QLatin1String("no-invert-h")) {
-        p.inversionHorizontale = false;
-    } else if (name == QLatin1String("invert-v")) {
-        p.inversionVerticale = true;
-    } else if (name == QLatin1String("no-invert-v")) {
-        p.inversionVerticale = false;
-    } else if (name == QLatin1String("invert-bits")) {
-        p.inversionBits = true;
-    } else if (name == QLatin1String("no-invert-bits")) {
-        p.inversionBits = false;
-    } else if (name == QLatin1String("invert-pixels")) {
-        p.inversionPixels = true;
-    } else if (name == QLatin1String("no-invert-pixels")) {
-        p.inversionPixels = false;
-    } else if (name == QLatin1String("trim-left")) {
-        p.supprimerEspacesGauche = true;
-    } else if (name == QLatin1String("no-trim-left")) {
-        p.supprimerEspacesGauche = false;
-    } else if (name == QLatin1String("trim-right")) {
-        p.supprimerEspacesDroite = true;
-    } else if (name == QLatin1String("no-trim-right")) {
-        p.supprimerEspacesDroite = false;
-    } else if (name == QLatin1String("blank")) {
-        const QString s = simplified(v);
-        if (s == QLatin1String("codes") || s == QLatin1String("code"))
-            p.genererCodeVide = true;
-        else if (s == QLatin1String("spaces") || s == QLatin1String("espaces"))
-            p.genererCodeVide = false;
-        else
-            throw UsageError{tr("Valeur invalide pour --blank : « %1 ». Valeurs admises : « codes » (un code vide), "
-                                "« spaces » (des espaces).")
-                                 .arg(v)};
-    } else if (name == QLatin1String("new-field")) {
-        if (v.isEmpty() || v.at(0).isSpace())
-            throw UsageError{tr("Le nom du champ encodé est vide ou commence par un espace.")};
-        o.newFieldName = v;
-    } else if (name == QLatin1String("txt")) {
-        o.writeText = true;
-    } else if (name == QLatin1String("verify")) {
-        o.verify = true;
-    } else if (name == QLatin1String("jobs")) {
-        o.jobs = parseInt(name, v, 1, 256);
-    } else if (name == QLatin1String("no-progress")) {
-        o.progress = false;
-    } else if (name == QLatin1String("draw")) {
-        o.draw = true;
-    }
-}
-
-ParameterSet readPreset(QSettings& settings, const QString& name)
+Error readPreset(QSettings& settings, const QString& name, ParameterSet* set)
 {
     closeAllGroups(settings);
     // The keywords are matched exactly: a saved set named "Default" or
     // "par défaut" is a set of its own, not the default one.
     const bool isDefault = name == QLatin1String("default") || name == QStringLiteral("Par Défaut");
     if (!isDefault) {
-        const QStringList names = parameterSetNames(settings);
+        QStringList names = parameterSetNames(settings);
         closeAllGroups(settings);
         if (!names.contains(name)) {
-            QStringList sorted = names;
-            sorted.sort();
-            throw UsageError{sorted.isEmpty()
-                                 ? tr("Jeu de paramètres inconnu : « %1 » (aucun jeu nommé n'est enregistré ; "
-                                      "--preset default prend le jeu par défaut).")
-                                       .arg(name)
-                                 : tr("Jeu de paramètres inconnu : « %1 ». Jeux enregistrés : %2 (ou default).")
-                                       .arg(name, sorted.join(QStringLiteral(", ")))};
+            names.sort();
+            return usageError(names.isEmpty()
+                                  ? tr("Jeu de paramètres inconnu : « %1 » (aucun jeu nommé n'est enregistré ; "
+                                       "--preset default prend le jeu par défaut).")
+                                        .arg(name)
+                                  : tr("Jeu de paramètres inconnu : « %1 ». Jeux enregistrés : %2 (ou default).")
+                                        .arg(name, names.join(QStringLiteral(", "))));
         }
     }
     openParameterSet(settings, isDefault ? QString() : name);
-    const ParameterSet set = readParameterSet(settings);
+    *set = asWindowControls(readParameterSet(settings));
     closeAllGroups(settings);
-    return asWindowControls(set);
+    return {};
+}
+
+// The preset first, then the options in the order given: an option wins over
+// the preset whatever side of it it stands on.
+Error applyOptions(const QList<GivenOption>& given, QSettings& settings, Options& o)
+{
+    for (const GivenOption& g : given)
+        if (qstrcmp(g.known->name, "preset") == 0)
+            o.preset = g.value;
+    if (!o.preset.isEmpty())
+        if (Error e = readPreset(settings, o.preset, &o.parameters))
+            return e;
+    o.jobs = std::max(1, QThread::idealThreadCount());
+    for (const GivenOption& g : given)
+        if (g.known->apply)
+            if (Error e = g.known->apply(o, g.value))
+                return e;
+    return {};
 }
 
 }  // namespace
@@ -338,8 +435,8 @@ ParameterSet asWindowControls(const ParameterSet& in)
         set.qrCasse = 0;
     if (!hasChoice(qrModeChoices(), set.qrModeEncodage))
         set.qrModeEncodage = 0;
-    if (set.typeEncodage != SymbologyQRCode)
-        set.typeEncodage = SymbologyDatamatrix;
+    if (set.typeEncodage != int(Symbology::QRCode))
+        set.typeEncodage = int(Symbology::Datamatrix);
     return set;
 }
 
@@ -420,132 +517,101 @@ QString versionText()
     return QStringLiteral("codiflux-cli " CODIFLUX_VERSION "\n");
 }
 
-ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
+namespace {
+
+ParseResult finished(const QString& text, Command command = Command::Help)
 {
     ParseResult r;
-    auto usage = [&r](const QString& text) {
-        r.exitCode = ExitUsage;
-        r.message = text + QLatin1Char('\n') + tr("Voir codiflux-cli --help.");
-        return r;
-    };
+    r.message = text;
+    r.options.command = command;
+    return r;
+}
+
+ParseResult refused(const QString& text)
+{
+    ParseResult r;
+    r.error = usageError(text);
+    return r;
+}
+
+// font takes one option, --install or --uninstall, and nothing else.
+Error readFontAction(const QCommandLineParser& parser, bool understood, const QStringList& positionals,
+                     FontAction* action)
+{
+    const QStringList names = parser.optionNames();
+    if (understood && positionals.size() == 1 && names == QStringList{QStringLiteral("install")})
+        *action = FontAction::Install;
+    else if (understood && positionals.size() == 1 && names == QStringList{QStringLiteral("uninstall")})
+        *action = FontAction::Uninstall;
+    else
+        return usageError(tr("font attend une seule option : --install ou --uninstall."));
+    return {};
+}
+
+// The options and the source of generate and preview.
+Error readCommandOptions(const QCommandLineParser& parser, const QStringList& positionals, QSettings& settings,
+                         Options& o)
+{
+    const QList<GivenOption> given = givenOptions(parser);
+    for (const GivenOption& g : given)
+        if (Error e = checkScope(*g.known, o.command))
+            return e;
+    if (positionals.size() < 2)
+        return usageError(tr("Base d'origine manquante."));
+    if (positionals.size() > 2)
+        return usageError(tr("Argument en trop : « %1 ».").arg(positionals.at(2)));
+    o.source = positionals.at(1);
+    if (Error e = applyOptions(given, settings, o))
+        return e;
+    if (o.command == Command::Generate && o.output.isEmpty())
+        return usageError(tr("Base encodée manquante : indiquez-la avec -o FICHIER."));
+    if (!o.field.isEmpty() && o.hasRange)
+        return usageError(tr("--field (base DBF) et --range (base texte) s'excluent."));
+    if (!o.field.isEmpty() && o.column > 0)
+        return usageError(tr("--field et --column s'excluent : choisissez la colonne par son nom ou par son numéro."));
+    return {};
+}
+
+}  // namespace
+
+ParseResult parseArguments(const QStringList& arguments, QSettings& settings)
+{
+    QCommandLineParser parser;
+    declareOptions(parser);
+    const bool understood = parser.parse(QStringList{QStringLiteral("codiflux-cli")} + arguments);
+    const QStringList positionals = parser.positionalArguments();
+    const QString command = positionals.value(0);
+    // Help wins wherever it stands, then the version.
+    if (parser.isSet(QStringLiteral("help")) || command == QLatin1String("help"))
+        return finished(helpText());
+    if (parser.isSet(QStringLiteral("version")))
+        return finished(versionText(), Command::Version);
     if (arguments.isEmpty())
-        return usage(tr("Commande manquante : generate, preview ou font."));
+        return refused(tr("Commande manquante : generate, preview ou font."));
 
-    // Help wins wherever it stands.
-    for (const QString& a : arguments) {
-        if (a == QLatin1String("--"))
-            break;
-        if (a == QLatin1String("-h") || a == QLatin1String("--help") || a == QLatin1String("help")) {
-            r.exitCode = ExitSuccess;
-            r.message = helpText();
-            return r;
-        }
-    }
-    for (const QString& a : arguments) {
-        if (a == QLatin1String("--"))
-            break;
-        if (a == QLatin1String("--version")) {
-            r.exitCode = ExitSuccess;
-            r.options.command = Command::Version;
-            r.message = versionText();
-            return r;
-        }
-    }
-
+    ParseResult r;
     Options& o = r.options;
-    const QString command = arguments.first();
     if (command == QLatin1String("generate"))
         o.command = Command::Generate;
     else if (command == QLatin1String("preview"))
         o.command = Command::Preview;
     else if (command == QLatin1String("font"))
         o.command = Command::Font;
+    else if (!understood)
+        return refused(refusalText(parser, arguments));
     else
-        return usage(tr("Commande inconnue : « %1 » (generate, preview ou font attendue).").arg(command));
+        return refused(tr("Commande inconnue : « %1 » (generate, preview ou font attendue).")
+                           .arg(positionals.isEmpty() ? arguments.first() : command));
 
-    if (o.command == Command::Font) {
-        const QStringList rest = arguments.mid(1);
-        if (rest == QStringList{QStringLiteral("--install")})
-            o.fontAction = FontAction::Install_;
-        else if (rest == QStringList{QStringLiteral("--uninstall")})
-            o.fontAction = FontAction::Uninstall_;
-        else
-            return usage(tr("font attend une seule option : --install ou --uninstall."));
-        return r;
-    }
-
-    QList<GivenOption> given;
-    QStringList positionals;
-    bool optionsEnded = false;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& a = arguments.at(i);
-        if (optionsEnded || a == QLatin1String("-") || !a.startsWith(QLatin1Char('-'))) {
-            positionals << a;
-            continue;
-        }
-        if (a == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        const OptionEntry* known = nullptr;
-        QString value;
-        bool inlineValue = false;
-        if (a.startsWith(QLatin1String("--"))) {
-            QString name = a.mid(2);
-            const qsizetype eq = name.indexOf(QLatin1Char('='));
-            if (eq >= 0) {
-                value = name.mid(eq + 1);
-                name.truncate(eq);
-                inlineValue = true;
-            }
-            known = findLong(name);
-        } else {
-            known = findShort(a.at(1));
-            if (known && a.size() > 2) {
-                value = a.mid(2);
-                inlineValue = true;
-            }
-        }
-        if (!known)
-            return usage(tr("Option inconnue : %1").arg(a));
-        if (known->scope == Scope::Generate && o.command != Command::Generate)
-            return usage(tr("L'option --%1 ne s'applique qu'à generate.").arg(QLatin1String(known->name)));
-        if (known->scope == Scope::Preview && o.command != Command::Preview)
-            return usage(tr("L'option --%1 ne s'applique qu'à preview.").arg(QLatin1String(known->name)));
-        if (known->takesValue && !inlineValue) {
-            if (i + 1 >= arguments.size())
-                return usage(tr("L'option --%1 attend une valeur.").arg(QLatin1String(known->name)));
-            value = arguments.at(++i);
-        } else if (!known->takesValue && inlineValue) {
-            return usage(tr("L'option --%1 ne prend pas de valeur.").arg(QLatin1String(known->name)));
-        }
-        given.append({known, value});
-    }
-
-    if (positionals.isEmpty())
-        return usage(tr("Base d'origine manquante."));
-    if (positionals.size() > 1)
-        return usage(tr("Argument en trop : « %1 ».").arg(positionals.at(1)));
-    o.source = positionals.first();
-
-    try {
-        for (const GivenOption& g : std::as_const(given))
-            if (QLatin1String(g.known->name) == QLatin1String("preset"))
-                o.preset = g.value;
-        o.parameters = o.preset.isEmpty() ? ParameterSet() : readPreset(settings, o.preset);
-        o.jobs = std::max(1, QThread::idealThreadCount());
-        for (const GivenOption& g : std::as_const(given))
-            applyOption(o, g);
-    } catch (const UsageError& e) {
-        return usage(e.text);
-    }
-
-    if (o.command == Command::Generate && o.output.isEmpty())
-        return usage(tr("Base encodée manquante : indiquez-la avec -o FICHIER."));
-    if (!o.field.isEmpty() && o.hasRange)
-        return usage(tr("--field (base DBF) et --range (base texte) s'excluent."));
-    if (!o.field.isEmpty() && o.column > 0)
-        return usage(tr("--field et --column s'excluent : choisissez la colonne par son nom ou par son numéro."));
+    Error error;
+    if (o.command == Command::Font)
+        error = readFontAction(parser, understood, positionals, &o.fontAction);
+    else if (!understood)
+        error = usageError(refusalText(parser, arguments));
+    else
+        error = readCommandOptions(parser, positionals, settings, o);
+    if (error)
+        return refused(error.text);
     return r;
 }
 
@@ -564,23 +630,14 @@ bool isCsvPath(const QString& path)
     return QFileInfo(path).suffix().compare(QLatin1String("CSV"), Qt::CaseInsensitive) == 0;
 }
 
-}  // namespace
-
-QString interruptedText(Command command)
+bool cancelled(const std::atomic<bool>* cancel)
 {
-    return command == Command::Preview ? tr("Aperçu annulé.") : cancelledText();
+    return cancel && cancel->load(std::memory_order_relaxed);
 }
 
-int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString* error,
-             const std::atomic<bool>* cancel)
+// What every job takes from the options, whatever its base.
+void startJob(const Options& o, GenerationJob& job)
 {
-    auto fail = [error](int code, const QString& text) {
-        if (error)
-            *error = text;
-        return code;
-    };
-    auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
-    const QString stoppedText = interruptedText(o.command);
     job = GenerationJob();
     job.sourcePath = o.source;
     job.outputPath = o.output;
@@ -592,173 +649,175 @@ int buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString
     job.blankCodes = set.genererCodeVide;
     job.trimStart = set.supprimerEspacesGauche;
     job.trimEnd = set.supprimerEspacesDroite;
+}
 
-    const QFileInfo info(o.source);
-    if (!info.exists() || info.isDir())
-        return fail(ExitUsage, tr("La base d'origine « %1 » n'existe pas.").arg(o.source));
-    // A FIFO would block the run and a device never end: only a regular file is read.
-    if (!info.isFile())
-        return fail(ExitUsage, tr("La base d'origine « %1 » n'est pas un fichier ordinaire.").arg(o.source));
-
-    if (isCsvPath(o.source))
-        return buildCsvJob(o, job, sampleRecord, error, cancel);
-    const bool csvOption = o.column > 0 || o.csv.delimiter != 0 || o.csv.encoding != CsvEncoding::Detect;
-    if (csvOption)
-        return fail(ExitUsage, tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));
-
-    if (isDbfPath(o.source)) {
-        job.typeSource = BaseKind::Dbf;
-        if (o.hasRange)
-            return fail(ExitUsage,
-                        tr("--range s'applique à une base texte ; pour une base DBF, choisissez le champ "
-                           "avec --field."));
-        DbfTablePtr table(dbf_open(QFile::encodeName(o.source).constData(), nullptr, 0, 0));
-        if (!table)
-            return fail(ExitFailure,
-                        tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source) + QLatin1Char(' ')
-                            + tableRefusalText(o.source));
-        const unsigned fieldCount = dbf_field_count(table.get());
-        QList<DbfFieldInfo> fields;
-        QStringList names;
-        for (unsigned i = 0; i < fieldCount; ++i) {
-            DbfFieldInfo field{};
-            dbf_field_info(table.get(), i, &field);
-            fields.append(field);
-            names << fieldName(field);
-        }
-        if (o.field.isEmpty())
-            return fail(ExitUsage,
-                        tr("Champ à encoder manquant : indiquez-le avec --field NOM (champs : %1).")
-                            .arg(names.join(QStringLiteral(", "))));
-        int index = int(names.indexOf(o.field));
-        if (index < 0)
-            for (qsizetype i = 0; i < names.size() && index < 0; ++i)
-                if (names.at(i).compare(o.field, Qt::CaseInsensitive) == 0)
-                    index = int(i);
-        if (index < 0)
-            return fail(ExitUsage,
-                        tr("Champ inconnu : « %1 » (champs : %2).").arg(o.field, names.join(QStringLiteral(", "))));
-        job.fieldIndex = index;
-        const DbfFieldInfo& field = fields.at(index);
-        job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + fieldName(field)).left(10) : o.newFieldName;
-
-        // The sample, as the window lists it: the value with its leading
-        // blanks removed, padded with blanks to the field's length.
-        FieldLister lister(table.get(), unsigned(index));
-        const unsigned count = dbf_record_count(table.get());
-        if (o.sampleRecord > 0) {
-            if (o.sampleRecord > qint64(count))
-                return fail(ExitUsage,
-                            tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(count));
-            lister.read(unsigned(o.sampleRecord - 1));
-            job.sample = lister.entryBytes();
-            if (sampleRecord)
-                *sampleRecord = o.sampleRecord;
-        } else {
-            // The records the window lists, and no more: a header may announce billions.
-            const unsigned searched = std::min(count, kListedRecords);
-            for (unsigned i = 0; i < searched; ++i) {
-                if (cancelled())
-                    return fail(ExitFailure, stoppedText);
-                if (lister.read(i) != 0) {
-                    job.sample = lister.entryBytes();
-                    if (sampleRecord)
-                        *sampleRecord = qint64(i) + 1;
-                    break;
-                }
-            }
-            if (job.sample.isEmpty() && searched < count)
-                return fail(ExitFailure,
-                            tr("Aucun des %1 premiers enregistrements n'a de valeur dans le champ « %2 » : "
-                               "choisissez l'enregistrement d'exemple avec --sample N.")
-                                .arg(searched)
-                                .arg(fieldName(field)));
-            if (job.sample.isEmpty())
-                return fail(ExitFailure,
-                            tr("Aucun enregistrement n'a de valeur dans le champ « %1 ».").arg(fieldName(field)));
-        }
-        return ExitSuccess;
+// The sample, as the window lists it (listedValue): the value without its
+// leading and trailing blanks, padded with blanks to the field's length.
+Error findDbfSample(const Options& o, DbfTable* table, const DbfFieldInfo& field, GenerationJob& job,
+                    qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
+    const auto fieldIndex = unsigned(job.fieldIndex);
+    const unsigned count = dbf_record_count(table);
+    if (o.sampleRecord > 0) {
+        if (o.sampleRecord > qint64(count))
+            return usageError(tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(count));
+        job.sample = listedValue(table, unsigned(o.sampleRecord - 1), fieldIndex);
+        if (sampleRecord)
+            *sampleRecord = o.sampleRecord;
+        return {};
     }
+    // The records the window lists, and no more: a header may announce billions.
+    const unsigned searched = std::min(count, kListedRecords);
+    for (unsigned i = 0; i < searched; ++i) {
+        if (cancelled(cancel))
+            return Error(ErrorCode::Cancelled, interruptedText(o.command));
+        unsigned valueLength = 0;
+        QByteArray value = listedValue(table, i, fieldIndex, &valueLength);
+        if (valueLength != 0) {
+            job.sample = std::move(value);
+            if (sampleRecord)
+                *sampleRecord = qint64(i) + 1;
+            return {};
+        }
+    }
+    if (searched < count)
+        return Error(ErrorCode::ValueRefused,
+                     tr("Aucun des %1 premiers enregistrements n'a de valeur dans le champ « %2 » : "
+                        "choisissez l'enregistrement d'exemple avec --sample N.")
+                         .arg(searched)
+                         .arg(fieldName(field)));
+    return Error(ErrorCode::ValueRefused,
+                 tr("Aucun enregistrement n'a de valeur dans le champ « %1 ».").arg(fieldName(field)));
+}
 
+Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
+    job.typeSource = BaseKind::Dbf;
+    if (o.hasRange)
+        return usageError(tr("--range s'applique à une base texte ; pour une base DBF, choisissez le champ "
+                             "avec --field."));
+    DbfTablePtr table(dbf_open(QFile::encodeName(o.source).constData(), nullptr, 0, 0));
+    if (!table)
+        return Error(ErrorCode::SourceUnreadable,
+                     tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source) + QLatin1Char(' ')
+                         + tableRefusalText(o.source));
+    const unsigned fieldCount = dbf_field_count(table.get());
+    QList<DbfFieldInfo> fields;
+    QStringList names;
+    for (unsigned i = 0; i < fieldCount; ++i) {
+        DbfFieldInfo field{};
+        dbf_field_info(table.get(), i, &field);
+        fields.append(field);
+        names << fieldName(field);
+    }
+    if (o.field.isEmpty())
+        return usageError(tr("Champ à encoder manquant : indiquez-le avec --field NOM (champs : %1).")
+                              .arg(names.join(QStringLiteral(", "))));
+    // The name as given, else in other letters.
+    int index = int(names.indexOf(o.field));
+    if (index < 0)
+        index = int(
+            names.indexOf(QRegularExpression(QRegularExpression::anchoredPattern(QRegularExpression::escape(o.field)),
+                                             QRegularExpression::CaseInsensitiveOption)));
+    if (index < 0)
+        return usageError(tr("Champ inconnu : « %1 » (champs : %2).").arg(o.field, names.join(QStringLiteral(", "))));
+    job.fieldIndex = index;
+    const DbfFieldInfo& field = fields.at(index);
+    job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + fieldName(field)).left(10) : o.newFieldName;
+    return findDbfSample(o, table.get(), field, job, sampleRecord, cancel);
+}
+
+QString textColumnsText(const Options& o)
+{
+    return tr("les colonnes %1 à %2").arg(o.rangeStart).arg(qint64(o.rangeStart) + o.rangeCount - 1);
+}
+
+Error buildTextJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
     job.typeSource = BaseKind::Text;
     if (!o.field.isEmpty())
-        return fail(ExitUsage,
-                    tr("--field s'applique à une base DBF ; pour une base texte, choisissez les colonnes "
-                       "avec --range DEBUT:NOMBRE."));
+        return usageError(tr("--field s'applique à une base DBF ; pour une base texte, choisissez les colonnes "
+                             "avec --range DEBUT:NOMBRE."));
     if (!o.hasRange)
-        return fail(ExitUsage, tr("Colonnes à encoder manquantes : indiquez-les avec --range DEBUT:NOMBRE."));
+        return usageError(tr("Colonnes à encoder manquantes : indiquez-les avec --range DEBUT:NOMBRE."));
     job.rangeStart = o.rangeStart;
     job.rangeCount = o.rangeCount;
 
     TextLineReader reader;
     QString openError;
     if (!reader.open(o.source, &openError))
-        return fail(ExitFailure, tr("Impossible d'ouvrir la base d'origine.") + QLatin1Char(' ') + openError);
+        return Error(ErrorCode::SourceUnreadable,
+                     tr("Impossible d'ouvrir la base d'origine.") + QLatin1Char(' ') + openError);
     QByteArray line;
     qint64 number = 0;
-    bool found = false;
     // The lines the window shows, and no more, unless a line is named.
     const qint64 searched = o.sampleRecord > 0 ? o.sampleRecord : qint64(kListedRecords);
     while (number < searched && reader.next(line)) {
-        if (cancelled())
-            return fail(ExitFailure, stoppedText);
+        if (cancelled(cancel))
+            return Error(ErrorCode::Cancelled, interruptedText(o.command));
         ++number;
         // The selected columns of the line, as the window's text view gives them.
         const QString value = QString::fromLatin1(line).mid(o.rangeStart - 1, o.rangeCount);
         if (o.sampleRecord > 0 ? number == o.sampleRecord : !isBlankText(value)) {
             job.sample = value.toLatin1();
-            found = true;
-            break;
+            if (sampleRecord)
+                *sampleRecord = number;
+            return {};
         }
     }
     if (reader.lineTooLong())
-        return fail(ExitFailure, lineTooLongText(reader.lineNumber()));
-    if (!found) {
-        if (o.sampleRecord > 0)
-            return fail(ExitUsage, tr("--sample %1 : la base n'a que %2 lignes.").arg(o.sampleRecord).arg(number));
-        if (number == searched && !reader.atEnd())
-            return fail(ExitFailure,
-                        tr("Aucune des %1 premières lignes n'a de valeur dans les colonnes %2 à %3 : "
-                           "choisissez la ligne d'exemple avec --sample N.")
-                            .arg(searched)
-                            .arg(o.rangeStart)
-                            .arg(qint64(o.rangeStart) + o.rangeCount - 1));
-        return fail(ExitFailure,
-                    tr("Aucune ligne n'a de valeur dans les colonnes %1 à %2.")
-                        .arg(o.rangeStart)
-                        .arg(qint64(o.rangeStart) + o.rangeCount - 1));
-    }
-    if (sampleRecord)
-        *sampleRecord = number;
-    return ExitSuccess;
+        return Error(ErrorCode::SourceMalformed, lineTooLongText(reader.lineNumber()));
+    if (o.sampleRecord > 0)
+        return usageError(tr("--sample %1 : la base n'a que %2 lignes.").arg(o.sampleRecord).arg(number));
+    if (number == searched && !reader.atEnd())
+        return Error(ErrorCode::ValueRefused,
+                     tr("Aucune des %1 premières lignes n'a de valeur dans %2 : "
+                        "choisissez la ligne d'exemple avec --sample N.")
+                         .arg(searched)
+                         .arg(textColumnsText(o)));
+    return Error(ErrorCode::ValueRefused, tr("Aucune ligne n'a de valeur dans %1.").arg(textColumnsText(o)));
+}
+
+}  // namespace
+
+QString interruptedText(Command command)
+{
+    return command == Command::Preview ? tr("Aperçu annulé.") : cancelledText();
+}
+
+Error buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
+    startJob(o, job);
+    const QFileInfo info(o.source);
+    if (!info.exists() || info.isDir())
+        return usageError(tr("La base d'origine « %1 » n'existe pas.").arg(o.source));
+    // A FIFO would block the run and a device never end: only a regular file is read.
+    if (!info.isFile())
+        return usageError(tr("La base d'origine « %1 » n'est pas un fichier ordinaire.").arg(o.source));
+
+    if (isCsvPath(o.source))
+        return buildCsvJob(o, job, sampleRecord, cancel);
+    const bool csvOption = o.column > 0 || o.csv.delimiter != 0 || o.csv.encoding != CsvEncoding::Detect;
+    if (csvOption)
+        return usageError(tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));
+    if (isDbfPath(o.source))
+        return buildDbfJob(o, job, sampleRecord, cancel);
+    return buildTextJob(o, job, sampleRecord, cancel);
 }
 
 // ---------------------------------------------------------------------------
 // Preview
 
-bool previewSample(const GenerationJob& job, const ParameterSet& set, PreviewResult& result, QString* error)
+Error previewSample(const GenerationJob& job, const ParameterSet& set, PreviewResult& result)
 {
     QString value = QString::fromLatin1(job.sample);
-    if (isBlankText(value)) {
-        if (error)
-            *error = tr("Cet enregistrement est vide, veuillez en sélectionner un autre pour permettre "
-                        "l'initialisation des paramêtres d'encodage.");
-        return false;
-    }
+    if (isBlankText(value))
+        return Error(ErrorCode::ValueRefused, blankValueText());
     value = trimWhiteSpace(value, set.supprimerEspacesGauche, set.supprimerEspacesDroite);
     const QByteArray bytes = value.toLatin1();
-    const EncodingParameters& parameters = job.parameters;
-    const bool qr = parameters.symbology == SymbologyQRCode;
-    const EncodedSymbol symbol = encodeSymbol(parameters, reinterpret_cast<const unsigned char*>(bytes.constData()),
-                                              libraryInputLength(parameters, bytes.constData(), int(bytes.size())));
-    if (!symbol.isValid()) {
-        if (error)
-            *error = qr ? tr("Encodage impossible (vous pouvez essayer de changer le mode d'encodage ou le niveau de "
-                             "correction d'erreur).")
-                        : tr("Encodage impossible (vous pouvez essayer de changer la taille du datamatrix ou le mode "
-                             "d'encodage).");
-        return false;
-    }
+    EncodedSymbol symbol;
+    if (Error refused = Encoder(job.parameters).encode(bytes, symbol))
+        return refused;
     const ModuleGrid& grid = symbol.grid();
     result.value = bytes;
     result.width = grid.width();
@@ -770,7 +829,7 @@ bool previewSample(const GenerationJob& job, const ParameterSet& set, PreviewRes
     for (int r = 0; r < result.height; ++r)
         for (int c = 0; c < result.width; ++c)
             result.dark[std::size_t(r) * std::size_t(result.width) + std::size_t(c)] = grid.dark(c, r);
-    return true;
+    return {};
 }
 
 QString drawSymbol(const PreviewResult& result, int quietZone)
@@ -804,129 +863,86 @@ namespace {
 class ProgressBar {
 public:
     ProgressBar(QTextStream* err, bool on)
-        : err(err)
-        , on(on)
+        : err_(err)
+        , on_(on)
     { }
     void show(int permille)
     {
-        if (!on || !err)
+        if (!on_ || !err_)
             return;
         constexpr int kWidth = 40;
         const int filled = permille * kWidth / 1000;
         QString percent = QString::number(permille / 10.0, 'f', 1).rightJustified(5);
         percent.replace(QLatin1Char('.'), QLatin1Char(','));
-        *err << '\r' << '[' << QString(filled, QLatin1Char('#')) << QString(kWidth - filled, QLatin1Char(' ')) << "] "
-             << percent << " %";
-        err->flush();
-        shown = true;
+        *err_ << '\r' << '[' << QString(filled, QLatin1Char('#')) << QString(kWidth - filled, QLatin1Char(' ')) << "] "
+              << percent << " %";
+        err_->flush();
+        shown_ = true;
     }
     void finish()
     {
-        if (shown && err) {
-            *err << '\n';
-            err->flush();
+        if (shown_ && err_) {
+            *err_ << '\n';
+            err_->flush();
         }
-        shown = false;
+        shown_ = false;
     }
 
 private:
-    QTextStream* err;
-    bool on;
-    bool shown = false;
+    QTextStream* err_;
+    bool on_;
+    bool shown_ = false;
 };
 
-}  // namespace
+// Prints a refusal; a usage error points to the help.
+ExitCode refuse(Console& console, const Error& error)
+{
+    QTextStream& err = *console.err;
+    err << error.text << '\n';
+    const bool usage = error.code == ErrorCode::Usage;
+    if (usage)
+        err << tr("Voir codiflux-cli --help.") << '\n';
+    err.flush();
+    return usage ? ExitCode::Usage : ExitCode::Failure;
+}
 
-int runCommandLine(const QStringList& arguments, QSettings& settings, Console& console)
+ExitCode runFont(const Options& o, Console& console)
+{
+    const UserFontResult font = o.fontAction == FontAction::Install
+        ? installUserFont(codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()))
+        : uninstallUserFont();
+    QTextStream& stream = font.ok ? *console.out : *console.err;
+    stream << font.message << '\n';
+    stream.flush();
+    return font.ok ? ExitCode::Success : ExitCode::Failure;
+}
+
+ExitCode runPreview(const Options& o, const GenerationJob& job, qint64 sampleRecord, Console& console)
 {
     QTextStream& out = *console.out;
-    QTextStream& err = *console.err;
-    const ParseResult parsed = parseArguments(arguments, settings);
-    if (parsed.exitCode < 0 && parsed.options.command == Command::Font) {
-        const UserFontResult font = parsed.options.fontAction == FontAction::Install_
-            ? installUserFont(codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()))
-            : uninstallUserFont();
-        (font.ok ? out : err) << font.message << '\n';
-        (font.ok ? out : err).flush();
-        return font.ok ? ExitSuccess : ExitFailure;
-    }
-    if (parsed.exitCode == ExitSuccess) {
-        out << parsed.message;
-        out.flush();
-        return ExitSuccess;
-    }
-    if (parsed.exitCode >= 0) {
-        err << parsed.message << '\n';
-        err.flush();
-        return parsed.exitCode;
-    }
-    const Options& o = parsed.options;
-    if (console.abandon) {
-        // Said the same whether the command stops by itself or is stopped.
-        QString stop = interruptedText(o.command) + QLatin1Char('\n');
-        if (o.command == Command::Generate)
-            stop += tr("Aucun fichier n'a été écrit.") + QLatin1Char('\n');
-        console.abandon->setStopText(stop);
-    }
+    if (console.cancel && console.cancel->load())
+        return refuse(console, Error(ErrorCode::Cancelled, interruptedText(o.command)));
+    PreviewResult preview;
+    if (const Error error = previewSample(job, o.parameters, preview))
+        return refuse(console, Error(error.code, tr("Enregistrement %1 : ").arg(sampleRecord) + error.text));
+    out << tr("Enregistrement d'exemple : %1").arg(sampleRecord) << '\n';
+    out << tr("Valeur : « %1 »").arg(QString::fromLatin1(preview.value)) << '\n';
+    out << tr("Nombre de colonnes du code (W) : %1").arg(preview.width) << '\n';
+    out << tr("Nombre de lignes du code (H) : %1").arg(preview.height) << '\n';
+    out << tr("Nombre de rangées du champ encodé : %1").arg(preview.bands) << '\n';
+    out << tr("Longueur du champ encodé : %1").arg(preview.fieldLength) << '\n';
+    if (job.typeSource == BaseKind::Dbf && preview.fieldLength > kDbfReaderFieldLimit)
+        out << longCodeFieldWarning(preview.fieldLength) << '\n';
+    out << tr("Texte du code :") << '\n' << preview.previewText << '\n';
+    if (console.stdoutIsTerminal || o.draw)
+        out << '\n' << drawSymbol(preview);
+    out.flush();
+    return ExitCode::Success;
+}
 
-    GenerationJob job;
-    qint64 sampleRecord = 0;
-    QString error;
-    const int built = buildJob(o, job, &sampleRecord, &error, console.cancel);
-    if (built != ExitSuccess) {
-        err << error << '\n';
-        if (built == ExitUsage)
-            err << tr("Voir codiflux-cli --help.") << '\n';
-        err.flush();
-        return built;
-    }
-
-    if (o.command == Command::Preview) {
-        if (console.cancel && console.cancel->load()) {
-            err << interruptedText(o.command) << '\n';
-            err.flush();
-            return ExitFailure;
-        }
-        PreviewResult preview;
-        if (!previewSample(job, o.parameters, preview, &error)) {
-            err << tr("Enregistrement %1 : ").arg(sampleRecord) << error << '\n';
-            err.flush();
-            return ExitFailure;
-        }
-        out << tr("Enregistrement d'exemple : %1").arg(sampleRecord) << '\n';
-        out << tr("Valeur : « %1 »").arg(QString::fromLatin1(preview.value)) << '\n';
-        out << tr("Nombre de colonnes du code (W) : %1").arg(preview.width) << '\n';
-        out << tr("Nombre de lignes du code (H) : %1").arg(preview.height) << '\n';
-        out << tr("Nombre de rangées du champ encodé : %1").arg(preview.bands) << '\n';
-        out << tr("Longueur du champ encodé : %1").arg(preview.fieldLength) << '\n';
-        if (job.typeSource == BaseKind::Dbf && preview.fieldLength > kDbfReaderFieldLimit)
-            out << longCodeFieldWarning(preview.fieldLength) << '\n';
-        out << tr("Texte du code :") << '\n' << preview.previewText << '\n';
-        if (console.stdoutIsTerminal || o.draw)
-            out << '\n' << drawSymbol(preview);
-        out.flush();
-        return ExitSuccess;
-    }
-
-    ProgressBar bar(&err, o.progress && console.stderrIsTerminal);
-    RunControl control;
-    control.jobs = o.jobs;
-    control.verify = o.verify;
-    control.cancel = console.cancel;
-    control.abandon = console.abandon;
-    control.progress = [&bar](int permille) { bar.show(permille); };
-    RunReport report;
-    QElapsedTimer clock;
-    clock.start();
-    const bool ok = generate(job, control, &error, &report);
-    bar.finish();
-    if (!ok) {
-        err << (error.isEmpty() ? tr("La fabrication de la base encodée a échoué.") : error) << '\n'
-            << tr("Aucun fichier n'a été écrit.") << '\n';
-        err.flush();
-        return ExitFailure;
-    }
-    const double seconds = std::max(clock.elapsed(), qint64(1)) / 1000.0;
+void printReport(const Options& o, const RunReport& report, qint64 elapsedMs, QTextStream& out)
+{
+    const double seconds = std::max(elapsedMs, qint64(1)) / 1000.0;
     out << tr("Fabrication de la base encodée correcte.") << '\n';
     out << tr("%1 enregistrements, code de %2 x %3, champ de %4 caractères, %5 s (%6 enregistrements/s)%7.")
                .arg(report.records)
@@ -938,12 +954,66 @@ int runCommandLine(const QStringList& arguments, QSettings& settings, Console& c
                .arg(o.verify ? tr(", tous les codes relus") : QString())
         << '\n';
     out.flush();
+}
+
+ExitCode runGenerate(const Options& o, const GenerationJob& job, Console& console)
+{
+    QTextStream& err = *console.err;
+    ProgressBar bar(&err, o.progress && console.stderrIsTerminal);
+    RunControl control;
+    control.jobs = o.jobs;
+    control.verify = o.verify;
+    control.cancel = console.cancel;
+    control.abandon = console.abandon;
+    control.progress = [&bar](int permille) { bar.show(permille); };
+    RunReport report;
+    QElapsedTimer clock;
+    clock.start();
+    QString error;
+    const bool ok = generate(job, control, &error, &report);
+    bar.finish();
+    if (!ok) {
+        err << (error.isEmpty() ? tr("La fabrication de la base encodée a échoué.") : error) << '\n'
+            << tr("Aucun fichier n'a été écrit.") << '\n';
+        err.flush();
+        return ExitCode::Failure;
+    }
+    printReport(o, report, clock.elapsed(), *console.out);
     // Written all the same (the field's length is exact), with a warning.
     if (job.typeSource == BaseKind::Dbf && report.fieldLength > kDbfReaderFieldLimit) {
         err << longCodeFieldWarning(report.fieldLength) << '\n';
         err.flush();
     }
-    return ExitSuccess;
+    return ExitCode::Success;
+}
+
+}  // namespace
+
+ExitCode runCommandLine(const QStringList& arguments, QSettings& settings, Console& console)
+{
+    const ParseResult parsed = parseArguments(arguments, settings);
+    if (parsed.error)
+        return refuse(console, parsed.error);
+    const Options& o = parsed.options;
+    if (o.command == Command::Help || o.command == Command::Version) {
+        *console.out << parsed.message;
+        console.out->flush();
+        return ExitCode::Success;
+    }
+    if (o.command == Command::Font)
+        return runFont(o, console);
+    if (console.abandon) {
+        // Said the same whether the command stops by itself or is stopped.
+        QString stop = interruptedText(o.command) + QLatin1Char('\n');
+        if (o.command == Command::Generate)
+            stop += tr("Aucun fichier n'a été écrit.") + QLatin1Char('\n');
+        console.abandon->setStopText(stop);
+    }
+    GenerationJob job;
+    qint64 sampleRecord = 0;
+    if (const Error error = buildJob(o, job, &sampleRecord, console.cancel))
+        return refuse(console, error);
+    return o.command == Command::Preview ? runPreview(o, job, sampleRecord, console) : runGenerate(o, job, console);
 }
 
 }  // namespace codiflux::cli

@@ -4,6 +4,7 @@
 // captures one; the run codes records on several threads and writes them in
 // source order, so its output is byte for byte that of a single-thread run.
 
+#include "bases/error.h"
 #include "generation/generationcore.h"
 #include "generation/job.h"
 #include "settings/parametres.h"
@@ -24,12 +25,13 @@
 
 namespace codiflux::cli {
 
-enum ExitCode : int { ExitSuccess = 0, ExitFailure = 1, ExitUsage = 2 };
+// What the program returns (main() converts it).
+enum class ExitCode : int { Success = 0, Failure = 1, Usage = 2 };
 
 enum class Command { Help, Version, Generate, Preview, Font };
 
 // What `font` does with the user's copy of the font.
-enum class FontAction { Install_, Uninstall_ };
+enum class FontAction { Install, Uninstall };
 
 // What the command line asks for, once the preset and the options given beside
 // it are merged.
@@ -52,12 +54,12 @@ struct Options {
     qint64 sampleRecord = 0;                       // --sample; 0: the first record whose value is not blank
     bool progress = true;                          // --no-progress turns the bar off
     bool draw = false;                             // --draw: draw the symbol even when stdout is no terminal
-    FontAction fontAction = FontAction::Install_;  // font --install / --uninstall
+    FontAction fontAction = FontAction::Install;  // font --install / --uninstall
 };
 
 struct ParseResult {
-    int exitCode = -1;  // -1: go on with `options`; otherwise stop with this code
-    QString message;    // help text (exit 0) or the French error (exit 2)
+    Error error;      // a usage error (ErrorCode::Usage) and its French text
+    QString message;  // the help or the version text when the command is Help or Version
     Options options;
 };
 
@@ -81,14 +83,13 @@ QString interruptedText(Command command);
 // The job the window would capture for the same base, field or range, record
 // and parameters. `sampleRecord` receives the 1-based number of the record
 // taken as sample, searched among the records the window lists (the lines it
-// shows) unless --sample names one. Returns an exit code (ExitSuccess when the
-// job is ready) with the French text in `error` otherwise; `cancel`, when set,
-// stops the search with the cancellation text.
-int buildJob(const Options& options, GenerationJob& job, qint64* sampleRecord, QString* error,
-             const std::atomic<bool>* cancel = nullptr);
+// shows) unless --sample names one. A refusal of the arguments has the code
+// ErrorCode::Usage; `cancel`, when set, stops the search with the
+// cancellation text.
+Error buildJob(const Options& options, GenerationJob& job, qint64* sampleRecord,
+               const std::atomic<bool>* cancel = nullptr);
 // The same for a CSV base (buildJob() hands a .csv source over to it).
-int buildCsvJob(const Options& options, GenerationJob& job, qint64* sampleRecord, QString* error,
-                const std::atomic<bool>* cancel);
+Error buildCsvJob(const Options& options, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel);
 
 // ---------------------------------------------------------------------------
 // The run
@@ -110,9 +111,9 @@ public:
     QString stopText();
 
 private:
-    std::mutex mutex;
-    OutputFiles* files = nullptr;
-    QString text;
+    std::mutex mutex_;
+    OutputFiles* files_ = nullptr;
+    QString stopText_;
 };
 
 // Ends a program that does not answer an interrupt in time: once `interrupted`
@@ -131,12 +132,12 @@ public:
 
 private:
     void watch();
-    const std::atomic<bool>& interrupted;
-    RunAbandon& abandon;
-    std::chrono::milliseconds delay;
-    std::function<void()> stop;
-    std::atomic<bool> finished{false};
-    std::thread thread;
+    const std::atomic<bool>& interrupted_;
+    RunAbandon& abandon_;
+    std::chrono::milliseconds delay_;
+    std::function<void()> stop_;
+    std::atomic<bool> finished_{false};
+    std::thread thread_;
 };
 
 struct RunControl {
@@ -192,9 +193,8 @@ struct PreviewResult {
 };
 
 // The window's preview of the sample: space removal, encoding, font text.
-// false with the window's French text in `error` when the value is blank or
-// the library refuses it.
-bool previewSample(const GenerationJob& job, const ParameterSet& set, PreviewResult& result, QString* error);
+// The window's French text when the value is blank or the library refuses it.
+Error previewSample(const GenerationJob& job, const ParameterSet& set, PreviewResult& result);
 
 // The symbol drawn with half-block characters (two rows per line), with a
 // quiet zone of `quietZone` light cells; dark cells are drawn inked.
@@ -212,6 +212,6 @@ struct Console {
     RunAbandon* abandon = nullptr;
 };
 
-int runCommandLine(const QStringList& arguments, QSettings& settings, Console& console);
+ExitCode runCommandLine(const QStringList& arguments, QSettings& settings, Console& console);
 
 }  // namespace codiflux::cli

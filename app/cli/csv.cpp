@@ -32,46 +32,41 @@ QString tr(const char* text)
 
 }  // namespace
 
-int buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QString* error,
-                const std::atomic<bool>* cancel)
+Error buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
 {
-    auto fail = [error](int code, const QString& text) {
-        if (error)
-            *error = text;
-        return code;
-    };
+    auto fail = [](ErrorCode code, const QString& text) { return Error(code, text); };
     job.typeSource = BaseKind::Csv;
     job.csv = o.csv;
     if (o.hasRange)
-        return fail(ExitUsage,
+        return fail(ErrorCode::Usage,
                     tr("--range s'applique à une base texte ; pour une base CSV, choisissez la colonne "
                        "avec --field NOM ou --column N."));
     if (o.writeText)
-        return fail(ExitUsage, tr("--txt s'applique à une base DBF ; une base CSV donne une base CSV."));
+        return fail(ErrorCode::Usage, tr("--txt s'applique à une base DBF ; une base CSV donne une base CSV."));
     job.writeText = false;
 
     CsvReader reader;
     QString text;
     if (!reader.open(o.source, o.csv, &text))
-        return fail(ExitFailure, text);
+        return fail(ErrorCode::SourceUnreadable, text);
     const QStringList& columns = reader.columns();
     const QString names = columns.join(QStringLiteral(", "));
     int index = -1;
     if (!o.field.isEmpty()) {
         index = csvColumnIndex(columns, o.field);
         if (index < 0)
-            return fail(ExitUsage,
+            return fail(ErrorCode::Usage,
                         tr("Ligne 1 : l'en-tête n'a pas de colonne « %1 » (colonnes : %2).").arg(o.field, names));
     } else if (o.column > 0) {
         if (o.column > columns.size())
-            return fail(ExitUsage,
+            return fail(ErrorCode::Usage,
                         tr("Ligne 1 : l'en-tête n'a pas de colonne n°%1 (il en a %2 : %3).")
                             .arg(o.column)
                             .arg(columns.size())
                             .arg(names));
         index = o.column - 1;
     } else {
-        return fail(ExitUsage,
+        return fail(ErrorCode::Usage,
                     tr("Colonne à encoder manquante : indiquez-la avec --field NOM ou --column N "
                        "(colonnes : %1).")
                         .arg(names));
@@ -87,10 +82,10 @@ int buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QStr
     const qint64 searched = o.sampleRecord > 0 ? o.sampleRecord : qint64(kListedRecords);
     while (number < searched) {
         if (cancel && cancel->load(std::memory_order_relaxed))
-            return fail(ExitFailure, interruptedText(o.command));
+            return fail(ErrorCode::Cancelled, interruptedText(o.command));
         const CsvReader::Status status = reader.next(row);
         if (status == CsvReader::Status::Failed)
-            return fail(ExitFailure, reader.error());
+            return fail(ErrorCode::SourceMalformed, reader.error());
         if (status == CsvReader::Status::End)
             break;
         ++number;
@@ -99,18 +94,20 @@ int buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, QStr
             job.sample = value;
             if (sampleRecord)
                 *sampleRecord = number;
-            return ExitSuccess;
+            return {};
         }
     }
     if (o.sampleRecord > 0)
-        return fail(ExitUsage, tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(number));
+        return fail(ErrorCode::Usage,
+                    tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(number));
     if (number == searched && reader.next(row) == CsvReader::Status::Row)
-        return fail(ExitFailure,
+        return fail(ErrorCode::ValueRefused,
                     tr("Aucun des %1 premiers enregistrements n'a de valeur dans la colonne « %2 » : "
                        "choisissez l'enregistrement d'exemple avec --sample N.")
                         .arg(searched)
                         .arg(columns.at(index)));
-    return fail(ExitFailure, tr("Aucun enregistrement n'a de valeur dans la colonne « %1 ».").arg(columns.at(index)));
+    return fail(ErrorCode::ValueRefused,
+                tr("Aucun enregistrement n'a de valeur dans la colonne « %1 ».").arg(columns.at(index)));
 }
 
 bool runCsvRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer,

@@ -52,7 +52,7 @@ constexpr std::chrono::milliseconds kStopDelay{800};
     const QByteArray bytes = text.toUtf8();
     std::fflush(stdout);
     (void)!::write(STDERR_FILENO, bytes.constData(), std::size_t(bytes.size()));
-    ::_exit(codiflux::cli::ExitFailure);
+    ::_exit(int(codiflux::cli::ExitCode::Failure));
 }
 
 }  // namespace
@@ -80,10 +80,11 @@ int main(int argc, char* argv[])
         console.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
         console.cancel = &interrupted;
         console.abandon = &abandon;
-        const int code = codiflux::cli::runCommandLine(application.arguments().mid(1), settings, console);
+        const codiflux::cli::ExitCode code
+            = codiflux::cli::runCommandLine(application.arguments().mid(1), settings, console);
         out.flush();
         err.flush();
-        return code;
+        return int(code);
     } catch (const std::bad_alloc&) {
         // The run's files removed their temporaries on the way out.
         const QByteArray text
@@ -92,6 +93,6 @@ int main(int argc, char* argv[])
                   .toUtf8();
         std::fflush(stdout);
         std::fputs(text.constData(), stderr);
-        return codiflux::cli::ExitFailure;
+        return int(codiflux::cli::ExitCode::Failure);
     }
 }

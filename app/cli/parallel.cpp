@@ -273,69 +273,6 @@ bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter
     return true;
 }
 
-void RunAbandon::attach(OutputFiles* run)
-{
-    std::lock_guard lock(mutex);
-    files = run;
-}
-
-void RunAbandon::detach()
-{
-    std::lock_guard lock(mutex);
-    files = nullptr;
-}
-
-bool RunAbandon::abandon()
-{
-    std::lock_guard lock(mutex);
-    return !files || files->withdraw();
-}
-
-void RunAbandon::setStopText(const QString& stop)
-{
-    std::lock_guard lock(mutex);
-    text = stop;
-}
-
-QString RunAbandon::stopText()
-{
-    std::lock_guard lock(mutex);
-    return text;
-}
-
-InterruptGuard::InterruptGuard(const std::atomic<bool>& interruptFlag, RunAbandon& runAbandon,
-                               std::chrono::milliseconds stopDelay, std::function<void()> stopRun)
-    : interrupted(interruptFlag)
-    , abandon(runAbandon)
-    , delay(stopDelay)
-    , stop(std::move(stopRun))
-    , thread([this] { watch(); })
-{ }
-
-InterruptGuard::~InterruptGuard()
-{
-    finish();
-    thread.join();
-}
-
-void InterruptGuard::finish()
-{
-    finished.store(true);
-}
-
-void InterruptGuard::watch()
-{
-    using namespace std::chrono;
-    constexpr milliseconds kPoll{10};
-    while (!finished.load() && !interrupted.load())
-        std::this_thread::sleep_for(kPoll);
-    const auto deadline = steady_clock::now() + delay;
-    while (!finished.load() && steady_clock::now() < deadline)
-        std::this_thread::sleep_for(kPoll);
-    if (!finished.load() && abandon.abandon() && stop)
-        stop();
-}
-
 bool generate(const GenerationJob& job, const RunControl& control, QString* error, RunReport* report)
 {
     Feedback feedback(control);

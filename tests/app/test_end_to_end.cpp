@@ -14,6 +14,9 @@
 #include "tests/support/files.h"
 #include "ui_codiflux.h"
 
+#include <dmtx.h>
+#include <qrencode.h>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -74,12 +77,12 @@ void configure(Codiflux& w, const Setup& s)
 {
     CodifluxClass& f = *w.ui();
     if (s.qr) {
-        f.tabTypeWidget->setCurrentIndex(codiflux::SymbologyQRCode);
+        f.tabTypeWidget->setCurrentIndex(int(codiflux::Symbology::QRCode));
         f.spinBoxVersionQRCode->setValue(0);
         select(f.comboBoxECLevelQRCode, s.qrLevel);
         select(f.comboBoxModeEncodageQRCode, QR_MODE_8);
     } else {
-        f.tabTypeWidget->setCurrentIndex(codiflux::SymbologyDatamatrix);
+        f.tabTypeWidget->setCurrentIndex(int(codiflux::Symbology::Datamatrix));
         f.spinBoxModule->setValue(s.moduleSize);
         f.spinBoxMarge->setValue(s.marginSize);
         select(f.comboBoxTailleDatamatrix, DmtxSymbolSquareAuto);
@@ -265,7 +268,7 @@ private slots:
 
         // 5. Every code decodes to its record's value.
         codiflux::FieldTextDecoder decoder(width, height, options,
-                                           setup.qr ? codiflux::SymbologyQRCode : codiflux::SymbologyDatamatrix);
+                                           setup.qr ? codiflux::Symbology::QRCode : codiflux::Symbology::Datamatrix);
         int decoded = 0;
         int blanks = 0;
         auto check = [&](const QByteArray& value, const QByteArray& code, qsizetype record) {
@@ -396,7 +399,7 @@ private slots:
         QVERIFY(out.open(destination, {}, nullptr));
         QCOMPARE(in.format().delimiter, ';');
         QCOMPARE(out.columns(), in.columns() + QStringList{"Code 2D"});
-        codiflux::FieldTextDecoder decoder(width, height, optionsOf(Setup()), codiflux::SymbologyDatamatrix);
+        codiflux::FieldTextDecoder decoder(width, height, optionsOf(Setup()), codiflux::Symbology::Datamatrix);
         codiflux::CsvRow a, b;
         int decoded = 0;
         while (in.next(a) == codiflux::CsvReader::Status::Row) {

@@ -16,6 +16,9 @@
 #include "tests/support/files.h"
 #include "ui_codiflux.h"
 
+#include <dmtx.h>
+#include <qrencode.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -115,7 +118,7 @@ void select(QComboBox* box, int value)
 void useDatamatrix(Codiflux& w, int size = DmtxSymbolSquareAuto, int scheme = DmtxSchemeAutoBest)
 {
     CodifluxClass& f = *w.ui();
-    f.tabTypeWidget->setCurrentIndex(codiflux::SymbologyDatamatrix);
+    f.tabTypeWidget->setCurrentIndex(int(codiflux::Symbology::Datamatrix));
     f.spinBoxModule->setValue(1);
     f.spinBoxMarge->setValue(0);
     select(f.comboBoxTailleDatamatrix, size);
@@ -125,7 +128,7 @@ void useDatamatrix(Codiflux& w, int size = DmtxSymbolSquareAuto, int scheme = Dm
 void useQr(Codiflux& w, int mode = QR_MODE_8, int level = QR_ECLEVEL_L, int version = 0)
 {
     CodifluxClass& f = *w.ui();
-    f.tabTypeWidget->setCurrentIndex(codiflux::SymbologyQRCode);
+    f.tabTypeWidget->setCurrentIndex(int(codiflux::Symbology::QRCode));
     f.spinBoxVersionQRCode->setValue(version);
     select(f.comboBoxECLevelQRCode, level);
     select(f.comboBoxModeEncodageQRCode, mode);
@@ -214,7 +217,8 @@ quint32 le(const QByteArray& b, int at, int bytes)
 // The W x H grid of the sample's symbol, from the library directly.
 bool sampleGrid(const codiflux::EncodingParameters& p, const QByteArray& sample, int* width, int* height)
 {
-    const codiflux::EncodedSymbol symbol = codiflux::encodeSymbol(p, sample);
+    codiflux::EncodedSymbol symbol;
+    codiflux::Encoder(p).encode(sample, symbol);
     if (!symbol.isValid())
         return false;
     *width = symbol.grid().width();
@@ -339,7 +343,7 @@ private slots:
         QCOMPARE(job.sourcePath, dbfPath);
         QCOMPARE(job.outputPath, QStringLiteral("/tmp/sortie.dbf"));
         QVERIFY(job.writeText);
-        QCOMPARE(job.parameters.symbology, int(codiflux::SymbologyQRCode));
+        QCOMPARE(job.parameters.symbology, codiflux::Symbology::QRCode);
         QCOMPARE(job.parameters.moduleSize, 3);
         QCOMPARE(job.parameters.marginSize, 2);
         QCOMPARE(job.parameters.sizeRequest, int(DmtxSymbol16x48));
@@ -365,11 +369,11 @@ private slots:
 
         // No current entry: the value 0; the symbology follows the tab.
         f.comboBoxTailleDatamatrix->setCurrentIndex(-1);
-        f.tabTypeWidget->setCurrentIndex(codiflux::SymbologyDatamatrix);
+        f.tabTypeWidget->setCurrentIndex(int(codiflux::Symbology::Datamatrix));
         f.lineEditFinLigne->clear();
         job = Inspect::capture(w, QStringLiteral("x.dbf"), false);
         QCOMPARE(job.parameters.sizeRequest, 0);
-        QCOMPARE(job.parameters.symbology, int(codiflux::SymbologyDatamatrix));
+        QCOMPARE(job.parameters.symbology, codiflux::Symbology::Datamatrix);
         QCOMPARE(job.options.endOfLineCharacter, ' ');
         QVERIFY(!job.writeText);
         QVERIFY(!job.trimStart && !job.trimEnd);
@@ -882,10 +886,10 @@ private slots:
         QVERIFY(writeFile(destination, previous));
         auto release = std::make_shared<std::atomic<bool>>(false);
         QThread* gui = QThread::currentThread();
-        codiflux::setDatamatrixEncodeFunction([release, gui](DmtxEncode* encoder, int length, unsigned char* bytes) {
+        codiflux::setDatamatrixEncodeFunction([release, gui](QByteArrayView, const std::function<bool()>& library) {
             while (QThread::currentThread() != gui && !release->load())
                 QThread::msleep(5);
-            return dmtxEncodeDataMatrix(encoder, length, bytes);
+            return library();
         });
         struct Cleanup {
             std::shared_ptr<std::atomic<bool>> release;
@@ -942,13 +946,13 @@ private slots:
             std::atomic<int> inside{0};  // calls under way
         };
         auto spin = std::make_shared<Spin>();
-        codiflux::setDatamatrixEncodeFunction([spin](DmtxEncode* encoder, int length, unsigned char* bytes) {
+        codiflux::setDatamatrixEncodeFunction([spin](QByteArrayView value, const std::function<bool()>& library) {
             spin->inside.fetch_add(1);
-            if (QByteArray(reinterpret_cast<const char*>(bytes), length).trimmed() == "BLOQUE") {
+            if (value.trimmed() == "BLOQUE") {
                 spin->entered.fetch_add(1);
                 while (!spin->release.load(std::memory_order_acquire)) { }
             }
-            const int result = dmtxEncodeDataMatrix(encoder, length, bytes);
+            const bool result = library();
             spin->inside.fetch_sub(1);
             return result;
         });

@@ -14,6 +14,9 @@
 #include "modal_answer.h"
 #include "ui_codiflux.h"
 
+#include <dmtx.h>
+#include <qrencode.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -66,7 +69,7 @@ const char* const kQrText
 EncodingParameters datamatrix(int size = -2, int scheme = -1, int module = 1, int margin = 0)
 {
     EncodingParameters p;
-    p.symbology = codiflux::SymbologyDatamatrix;
+    p.symbology = codiflux::Symbology::Datamatrix;
     p.sizeRequest = size;
     p.scheme = scheme;
     p.moduleSize = module;
@@ -77,7 +80,7 @@ EncodingParameters datamatrix(int size = -2, int scheme = -1, int module = 1, in
 EncodingParameters qr(int mode = QR_MODE_8, int level = QR_ECLEVEL_L, int version = 0)
 {
     EncodingParameters p;
-    p.symbology = codiflux::SymbologyQRCode;
+    p.symbology = codiflux::Symbology::QRCode;
     p.qrMode = mode;
     p.qrLevel = level;
     p.qrVersion = version;
@@ -103,7 +106,7 @@ void configure(Codiflux& w, const EncodingParameters& p)
         QVERIFY2(index >= 0, qPrintable(QStringLiteral("no entry with data %1").arg(value)));
         box->setCurrentIndex(index);
     };
-    f.tabTypeWidget->setCurrentIndex(p.symbology);
+    f.tabTypeWidget->setCurrentIndex(int(p.symbology));
     f.spinBoxModule->setValue(p.moduleSize);
     f.spinBoxMarge->setValue(p.marginSize);
     select(f.comboBoxTailleDatamatrix, p.sizeRequest);
@@ -200,7 +203,8 @@ void checkPreview(Codiflux& w, const SeenModal& seen, const EncodingParameters& 
     QCOMPARE(seen.count, 0);
     CodifluxClass& f = *w.ui();
 
-    const codiflux::EncodedSymbol reference = codiflux::encodeSymbol(p, expected);
+    codiflux::EncodedSymbol reference;
+    codiflux::Encoder(p).encode(expected, reference);
     QVERIFY(reference.isValid());
     const codiflux::ModuleGrid& grid = reference.grid();
     const int width = grid.width();
@@ -396,7 +400,8 @@ private slots:
 
         if (left && right) {
             // The trimmed value fits a smaller symbol than the whole one.
-            const codiflux::EncodedSymbol whole = codiflux::encodeSymbol(p, QByteArray("   TEXTE A CODER      "));
+            codiflux::EncodedSymbol whole;
+            codiflux::Encoder(p).encode(QByteArray("   TEXTE A CODER      "), whole);
             QVERIFY(whole.isValid());
             QVERIFY(w.ui()->lineEditNbColonnes->text().toInt() < whole.grid().width());
         }
@@ -475,7 +480,8 @@ private slots:
         configure(w, datamatrix(-2, 0));
         const SeenModal seen = preview(w);
         QCOMPARE(seen.count, 0);
-        const codiflux::EncodedSymbol whole = codiflux::encodeSymbol(datamatrix(-2, 0), value.toLatin1());
+        codiflux::EncodedSymbol whole;
+        codiflux::Encoder(datamatrix(-2, 0)).encode(value.toLatin1(), whole);
         QVERIFY(whole.isValid());
         QCOMPARE(w.ui()->lineEditNbColonnes->text(), QString::number(whole.grid().width()));
     }
@@ -514,8 +520,8 @@ private slots:
         checkCleared(w);
 
         // The parameters stay as they were.
-        QCOMPARE(w.ui()->tabTypeWidget->currentIndex(), parameters.symbology);
-        if (parameters.symbology == 0)
+        QCOMPARE(w.ui()->tabTypeWidget->currentIndex(), int(parameters.symbology));
+        if (parameters.symbology == codiflux::Symbology::Datamatrix)
             QCOMPARE(w.ui()->comboBoxTailleDatamatrix->currentData().toInt(), parameters.sizeRequest);
         else
             QCOMPARE(w.ui()->comboBoxModeEncodageQRCode->currentData().toInt(), parameters.qrMode);
@@ -528,9 +534,9 @@ private slots:
         Codiflux& w = *window;
         CodifluxClass& f = *w.ui();
         std::atomic<int> calls{0};
-        codiflux::DmtxEncoder::setEncodeFunction([&calls](DmtxEncode* encoder, int length, unsigned char* bytes) {
+        codiflux::DmtxEncoder::setEncodeFunction([&calls](QByteArrayView, const std::function<bool()>& library) {
             ++calls;
-            return dmtxEncodeDataMatrix(encoder, length, bytes);
+            return library();
         });
         configure(w, datamatrix(-2, -1));
         setDbfRecord(w, QStringLiteral("bascule"));
@@ -632,11 +638,11 @@ private slots:
         Codiflux& w = *window;
         QSemaphore go;
         std::atomic<int> released{0};
-        codiflux::DmtxEncoder::setEncodeFunction([&go](DmtxEncode* encoder, int length, unsigned char* bytes) {
+        codiflux::DmtxEncoder::setEncodeFunction([&go](QByteArrayView, const std::function<bool()>& library) {
             go.tryAcquire(1, 20000);
-            return dmtxEncodeDataMatrix(encoder, length, bytes);
+            return library();
         });
-        codiflux::DmtxEncoder::setReleaseFunction([&released](const DmtxEncode*) { ++released; });
+        codiflux::DmtxEncoder::setReleaseFunction([&released] { ++released; });
 
         const EncodingParameters p = datamatrix(-2, -1);
         configure(w, p);

@@ -8,6 +8,9 @@
 #include "generation/csvgeneration.h"
 #include "tests/support/files.h"
 
+#include <dmtx.h>
+#include <qrencode.h>
+
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -33,7 +36,7 @@ GenerationJob csvJob(const QString& source, const QString& output, int column, c
     job.fieldIndex = column;
     job.newFieldName = QStringLiteral("Code 2D");
     job.sample = sample;
-    job.parameters.symbology = symbology;
+    job.parameters.symbology = Symbology(symbology);
     job.parameters.qrMode = QR_MODE_8;
     job.parameters.qrLevel = QR_ECLEVEL_M;
     job.options.endOfLine = true;
@@ -54,7 +57,8 @@ QString zxingText(const QByteArray& field, int width, int height, const FontText
     if (!rebuildSymbol(field.constData(), field.size(), width, height, options, 4, 4, image))
         return {};
     ZXing::DecodeHints hints;
-    hints.setFormats(symbology == SymbologyQRCode ? ZXing::BarcodeFormat::QRCode : ZXing::BarcodeFormat::DataMatrix);
+    hints.setFormats(symbology == int(Symbology::QRCode) ? ZXing::BarcodeFormat::QRCode
+                                                         : ZXing::BarcodeFormat::DataMatrix);
     const ZXing::Result result = ZXing::ReadBarcode(
         ZXing::ImageView(image.pixels.data(), image.width, image.height, ZXing::ImageFormat::Lum), hints);
     return QString::fromStdWString(result.text());
@@ -88,13 +92,13 @@ private slots:
             << QByteArrayList{"Nom;Pr\xE9nom;Ville\r\n", "Dupr\xE9;H\xE9l\xE8ne;S\xE8te\r\n",
                               "\"Martin; fils\";\"L\xE9on \"\"Le Grand\"\"\";Paris\r\n", "Vide;;Nancy\r\n",
                               "Lef\xE8vre;  Zo\xEB ;\"Saint-\r\n\xC9tienne\"\r\n"}
-            << "cp1252" << 1 << int(SymbologyDatamatrix) << QStringLiteral("Hélène") << true;
+            << "cp1252" << 1 << int(Symbology::Datamatrix) << QStringLiteral("Hélène") << true;
         // LibreOffice: commas, UTF-8 with its mark, LF, line breaks in cells, no final line end.
         QTest::newRow("comma, UTF-8 with BOM, QR")
             << QByteArray("\xEF\xBB\xBF")
             << QByteArrayList{"ref,note\n", "\xC3\x89t\xC3\xA9 2024,\"deux\nlignes\"\n", "B-17,\"a \"\"b\"\", c\"\n",
                               "C\xE2\x82\xAC,fin"}
-            << "utf-8-sig" << 0 << int(SymbologyQRCode) << QStringLiteral("Été 2024") << false;
+            << "utf-8-sig" << 0 << int(Symbology::QRCode) << QStringLiteral("Été 2024") << false;
     }
 
     void encodedCsvReadBack()
@@ -163,8 +167,8 @@ print(json.dumps({'src': rows(sys.argv[1]), 'out': rows(sys.argv[2])}))
         source.setValueRule(rule);
         QVERIFY(source.scan(path("src.csv"), {}, column, {}, &error));
         const QByteArray padded = sample.leftJustified(source.longestValue(), ' ');
-        QVERIFY(RecordCoder::measure(job.parameters, padded, &w, &h));
-        FieldTextDecoder decoder(w, h, job.options, symbology);
+        QVERIFY(!RecordCoder::measureSymbol(job.parameters, padded, &w, &h));
+        FieldTextDecoder decoder(w, h, job.options, Symbology(symbology));
         QByteArray expected = bom;
         for (int i = 0; i < rows.size(); ++i) {
             const QString code = out[i].toArray().last().toString();
@@ -225,7 +229,7 @@ print(json.dumps({'src': rows(sys.argv[1]), 'out': rows(sys.argv[2])}))
         const QString source = folder.filePath(QStringLiteral("src.csv"));
         QVERIFY(writeFile(source, bytes));
         const GenerationJob job
-            = csvJob(source, folder.filePath(QStringLiteral("out.csv")), column, "1", SymbologyDatamatrix);
+            = csvJob(source, folder.filePath(QStringLiteral("out.csv")), column, "1", int(Symbology::Datamatrix));
         QString error;
         QVERIFY(!generateOnThisThread(job, &error));
         QTEST(error, "message");

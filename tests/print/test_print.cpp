@@ -12,6 +12,9 @@
 #include "tests/support/dbf_builder.h"
 #include "tests/support/files.h"
 
+#include <dmtx.h>
+#include <qrencode.h>
+
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
@@ -52,7 +55,7 @@ struct Symbology {
 EncodingParameters datamatrix(int size)
 {
     EncodingParameters p;
-    p.symbology = SymbologyDatamatrix;
+    p.symbology = codiflux::Symbology::Datamatrix;
     p.sizeRequest = size;
     p.scheme = DmtxSchemeAutoBest;
     return p;
@@ -61,7 +64,7 @@ EncodingParameters datamatrix(int size)
 EncodingParameters qrCode()
 {
     EncodingParameters p;
-    p.symbology = SymbologyQRCode;
+    p.symbology = codiflux::Symbology::QRCode;
     p.qrLevel = QR_ECLEVEL_M;
     p.qrMode = QR_MODE_8;
     return p;
@@ -87,11 +90,12 @@ struct PlacedCode {
     QRectF symbol;
 };
 
-std::optional<QByteArray> scan(const QImage& crop, int symbology)
+std::optional<QByteArray> scan(const QImage& crop, codiflux::Symbology symbology)
 {
     const QImage gray = crop.convertToFormat(QImage::Format_Grayscale8);
     ZXing::DecodeHints hints;
-    hints.setFormats(symbology == SymbologyQRCode ? ZXing::BarcodeFormat::QRCode : ZXing::BarcodeFormat::DataMatrix);
+    hints.setFormats(symbology == codiflux::Symbology::QRCode ? ZXing::BarcodeFormat::QRCode
+                                                              : ZXing::BarcodeFormat::DataMatrix);
     hints.setTryRotate(false);
     hints.setMaxNumberOfSymbols(1);
     const ZXing::ImageView view(gray.constBits(), gray.width(), gray.height(), ZXing::ImageFormat::Lum,

@@ -153,7 +153,7 @@ private slots:
         QCOMPARE(s.childKeys().size(), 19);
 
         const EncodingParameters p = set.encodingParameters();
-        QCOMPARE(p.symbology, int(SymbologyQRCode));
+        QCOMPARE(p.symbology, Symbology::QRCode);
         QCOMPARE(p.sizeRequest, -3);
         QCOMPARE(p.qrMode, 2);
         QCOMPARE(set.fontTextOptions().endOfLineCharacter, '/');
