@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QPair>
 
 #include <cstring>
 
@@ -45,6 +46,26 @@ inline void putLe32(QByteArray& bytes, int at, quint32 value)
 {
     putLe16(bytes, at, value & 0xFFFF);
     putLe16(bytes, at + 2, value >> 16);
+}
+
+inline quint16 getLe16(const QByteArray& bytes, int at)
+{
+    return quint16(quint8(bytes[at]) | (quint8(bytes[at + 1]) << 8));
+}
+
+// A memo file: a 512-byte header holding the block size (0 reads as 512),
+// then each text at its block number.
+inline QByteArray memoBytes(const QList<QPair<qint64, QByteArray>>& blocks, unsigned blockSize = 512)
+{
+    const qint64 size = blockSize == 0 ? 512 : blockSize;
+    QByteArray out(512, '\0');
+    putLe16(out, 20, blockSize);
+    for (const auto& [number, content] : blocks) {
+        if (out.size() < number * size + content.size())
+            out.resize(number * size + content.size(), '\0');
+        out.replace(number * size, content.size(), content);
+    }
+    return out;
 }
 
 inline int dbfRecordLength(const QList<DbfField>& fields)
