@@ -1,9 +1,5 @@
 #pragma once
-// Whole-file reads and writes for the tests.
-
-#include <QByteArray>
 #include <QFile>
-#include <QString>
 #include <QTemporaryDir>
 
 namespace testsupport {

@@ -1,124 +1,86 @@
 #pragma once
-// What a modal widget showed, read from the widget itself, and the watch
-// over QApplication::activeModalWidget() on which the tests' dialog drivers
-// are built: each new modal widget is handed over once.
+// Answers the modal dialogs a window slot opens in a test: each step the next modal widget of its class; all are
+// recorded. A progress dialog no step waits for closes with its run; any other unexpected one is rejected.
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QInputDialog>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QObject>
 #include <QPointer>
 #include <QProgressDialog>
-#include <QStringList>
 #include <QTimer>
-#include <QWidget>
+#include <functional>
 
 namespace testsupport {
 
 struct SeenModal {
-    int count = 0;  // modal widgets seen so far, where a driver counts them
-    QString className;
     QString title;
-    QWidget* parentWidget = nullptr;
-    Qt::WindowModality modality = Qt::NonModal;
-    QString text;  // message box text, or input dialog label
-    // message boxes
+    QString text;  // of a message box
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-    // file dialogs
-    QString directory;
-    QStringList nameFilters;
-    QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
-    QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptOpen;
-    QFileDialog::Options options;
-    // progress dialogs
-    QString label;
-    bool autoReset = true;
-    bool autoClose = true;
-    // input dialogs
-    QInputDialog::InputMode inputMode = QInputDialog::TextInput;
-    QStringList items;
-    bool itemsEditable = false;
-    QLineEdit::EchoMode echoMode = QLineEdit::Normal;
-    QString initialText;
-    bool expected = true;  // false: not answered by a step
 };
 
-// Records into `d` what `modal` shows; the fields of the other kinds of
-// dialog are left as they were.
-inline void describeModal(SeenModal& d, QWidget* modal)
-{
-    d.className = QString::fromLatin1(modal->metaObject()->className());
-    d.title = modal->windowTitle();
-    d.parentWidget = modal->parentWidget();
-    d.modality = modal->windowModality();
-    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        d.text = box->text();
-        d.icon = box->icon();
-        d.buttons = box->standardButtons();
-        d.defaultButton = box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton;
-    }
-    if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-        d.directory = dialog->directory().absolutePath();
-        d.nameFilters = dialog->nameFilters();
-        d.fileMode = dialog->fileMode();
-        d.acceptMode = dialog->acceptMode();
-        d.options = dialog->options();
-    }
-    if (auto* dialog = qobject_cast<QProgressDialog*>(modal)) {
-        d.label = dialog->labelText();
-        d.autoReset = dialog->autoReset();
-        d.autoClose = dialog->autoClose();
-    }
-    if (auto* dialog = qobject_cast<QInputDialog*>(modal)) {
-        d.text = dialog->labelText();
-        d.inputMode = dialog->inputMode();
-        d.items = dialog->comboBoxItems();
-        d.itemsEditable = dialog->isComboBoxEditable();
-        d.echoMode = dialog->textEchoMode();
-        d.initialText = dialog->textValue();
-    }
-}
-
-inline SeenModal describeModal(QWidget* modal)
-{
-    SeenModal d;
-    describeModal(d, modal);
-    return d;
-}
-
-// Polls the active modal widget from the event loop every `intervalMs` and
-// hands each new one to onModal() once. Stops when destroyed, so no answer
-// outlives the test that asked for it.
-class ModalWatcher : public QObject {
-protected:
-    // `visibleOnly`: a modal widget not shown yet waits for the next poll.
-    explicit ModalWatcher(int intervalMs, bool visibleOnly = true)
-        : visibleOnly(visibleOnly)
+class ModalDriver : public QObject {
+public:
+    struct Step {
+        const char* className;
+        std::function<void(QWidget*)> answer;
+    };
+    explicit ModalDriver(QList<Step> steps = {})
+        : steps_(std::move(steps))
     {
-        timer.setInterval(intervalMs);
-        QObject::connect(&timer, &QTimer::timeout, this, [this]() { poll(); });
-        timer.start();
+        connect(&timer_, &QTimer::timeout, this, &ModalDriver::poll);
+        timer_.start(5);
     }
 
-    virtual void onModal(QWidget* modal) = 0;
+    const QList<SeenModal>& seen() const { return seen_; }
+    bool done() const { return next_ == steps_.size(); }
+    int unexpected() const { return unexpected_; }  // progress dialogs aside
+
+    // The whole path typed as the file name, returned as typed.
+    static Step chooseFile(const QString& path)
+    {
+        return {"QFileDialog", [path](QWidget* modal) {
+                    auto* dialog = static_cast<QFileDialog*>(modal);
+                    dialog->setOption(QFileDialog::DontConfirmOverwrite);
+                    dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+                    static_cast<QDialog*>(dialog)->accept();
+                }};
+    }
+    static Step click(QMessageBox::StandardButton which)
+    {
+        return {"QMessageBox", [which](QWidget* modal) {
+                    auto* box = static_cast<QMessageBox*>(modal);
+                    box->button(which) ? box->button(which)->click() : box->reject();  // as Escape without it
+                }};
+    }
+    static Step close() { return click(QMessageBox::Close); }
 
 private:
     void poll()
     {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || (visibleOnly && !modal->isVisible()) || modal == last)
+        if (!modal || !modal->isVisible() || handled_.contains(modal))  // or active again after a box it opened
             return;
-        last = modal;
-        onModal(modal);
+        handled_.append(modal);
+        const auto* box = qobject_cast<QMessageBox*>(modal);
+        seen_.append({modal->windowTitle(), box ? box->text() : QString(), box ? box->icon() : QMessageBox::NoIcon});
+        if (!done() && modal->inherits(steps_.at(next_).className)) {
+            // Answered from a queued call: an answer may open further modal widgets.
+            QTimer::singleShot(0, this, [answer = steps_.at(next_++).answer, target = QPointer<QWidget>(modal)]() {
+                if (target)
+                    answer(target);
+            });
+        } else if (!qobject_cast<QProgressDialog*>(modal)) {
+            ++unexpected_;
+            QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
+        }
     }
 
-    bool visibleOnly;
-    QPointer<QWidget> last;
-    QTimer timer;
+    QList<Step> steps_;
+    qsizetype next_ = 0;
+    int unexpected_ = 0;
+    QList<SeenModal> seen_;
+    QList<QPointer<QWidget>> handled_;
+    QTimer timer_;
 };
 
 }  // namespace testsupport
