@@ -133,7 +133,7 @@ private:
     // The loaded base
     codiflux::DbfTablePtr table;
     QList<codiflux::DbfFieldInfo> champs;
-    int baseKind = codiflux::BaseNone;  // codiflux::BaseKind: 0 DBF, 1 text, 2 none loaded, 3 CSV
+    codiflux::BaseKind baseKind = codiflux::BaseKind::None;
     int maxLineLength = 0;
     codiflux::CsvDisplay csvBase;  // the header and first rows of a CSV base
 

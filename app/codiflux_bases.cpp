@@ -97,18 +97,18 @@ bool Codiflux::loadFile(const QString& path)
     // CSV base, anything else text.
     const QString suffix = info.suffix();
     if (suffix.compare(QLatin1String("TXT"), Qt::CaseInsensitive) == 0)
-        baseKind = codiflux::BaseText;
+        baseKind = codiflux::BaseKind::Text;
     else if (suffix.compare(QLatin1String("DBF"), Qt::CaseInsensitive) == 0)
-        baseKind = codiflux::BaseDbf;
+        baseKind = codiflux::BaseKind::Dbf;
     else if (suffix.compare(QLatin1String("CSV"), Qt::CaseInsensitive) == 0)
-        baseKind = codiflux::BaseCsv;
+        baseKind = codiflux::BaseKind::Csv;
     else
-        baseKind = codiflux::BaseText;
+        baseKind = codiflux::BaseKind::Text;
 
-    if (baseKind == codiflux::BaseCsv)
+    if (baseKind == codiflux::BaseKind::Csv)
         return loadCsv(path);
 
-    if (baseKind == codiflux::BaseDbf) {
+    if (baseKind == codiflux::BaseKind::Dbf) {
         // The previous table is closed before the new one is opened, so that a
         // base is never held open once another one is loaded.
         table.reset();
@@ -224,7 +224,7 @@ void Codiflux::listCsvColumn(int index)
 void Codiflux::selectionnerChamp(int index)
 {
     form.comboBoxEnregistrement->clear();
-    if (baseKind == codiflux::BaseCsv) {
+    if (baseKind == codiflux::BaseKind::Csv) {
         listCsvColumn(index);
         return;
     }
@@ -233,8 +233,6 @@ void Codiflux::selectionnerChamp(int index)
 
     const codiflux::DbfFieldInfo field = champs.at(index);
     form.lineEditNomChampSortie->setText(QLatin1Char('_') + codiflux::fieldName(field));
-
-    codiflux::FieldLister lister(table.get(), static_cast<unsigned>(index), field);
 
     const unsigned count = std::min(codiflux::dbf_record_count(table.get()), kMaxListedRecords);
 
@@ -247,8 +245,9 @@ void Codiflux::selectionnerChamp(int index)
     for (unsigned i = 0; i < count; ++i) {
         // A record that cannot be loaded lists as blanks, never as the
         // previous record's value; every entry is exactly the field's length.
-        const unsigned valueLength = lister.read(i);
-        form.comboBoxEnregistrement->addItem(QString::fromLatin1(lister.entry(), lister.length()));
+        unsigned valueLength = 0;
+        const QByteArray value = codiflux::listedValue(table.get(), i, static_cast<unsigned>(index), &valueLength);
+        form.comboBoxEnregistrement->addItem(QString::fromLatin1(value));
 
         if (valueLength != 0 && !currentChosen) {
             form.comboBoxEnregistrement->setCurrentIndex(static_cast<int>(i));

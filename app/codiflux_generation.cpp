@@ -98,9 +98,9 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
     // The sample value fixes the symbol's size for the whole run: the record
     // shown for a DBF base, the selected columns of the current line for a
     // text base.
-    if (baseKind == BaseDbf || baseKind == BaseCsv) {
+    if (baseKind == BaseKind::Dbf || baseKind == BaseKind::Csv) {
         job.sample = form.comboBoxEnregistrement->currentText().toLatin1();
-    } else if (baseKind == BaseText && job.rangeStart >= 1 && job.rangeCount >= 1) {
+    } else if (baseKind == BaseKind::Text && job.rangeStart >= 1 && job.rangeCount >= 1) {
         const QString line = form.plainTextEditSelecteurPosition->textCursor().block().text();
         job.sample = line.mid(job.rangeStart - 1, job.rangeCount).toLatin1();
     }
@@ -113,11 +113,11 @@ bool Codiflux::chooseDestination(const QString& title, QString* path, bool* writ
 
     const QString folder = settings->value(QLatin1String(keys::CheminEnregistrement), QStringLiteral(".")).toString();
     QString filter;
-    if (baseKind == BaseDbf)
+    if (baseKind == BaseKind::Dbf)
         filter = tr("Base DBF (*.dbf)");
-    else if (baseKind == BaseText)
+    else if (baseKind == BaseKind::Text)
         filter = tr("Fichier texte (*.txt)");
-    else if (baseKind == BaseCsv)
+    else if (baseKind == BaseKind::Csv)
         filter = tr("Base CSV (*.csv)");
     else
         return false;
@@ -140,7 +140,7 @@ bool Codiflux::chooseDestination(const QString& title, QString* path, bool* writ
         return false;
 
     *writeText = false;
-    if (baseKind == BaseDbf) {
+    if (baseKind == BaseKind::Dbf) {
         *writeText = QMessageBox::question(this, title, tr("Souhaitez-vous également générer une base en format TXT ?"),
                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             == QMessageBox::Yes;
@@ -233,8 +233,9 @@ void Codiflux::showGenerationResult(const QString& errorText)
 {
     // A DBF whose code field most dBase readers would cut is written all the
     // same (its length is exact), with a warning.
-    const QString warning
-        = baseKind == codiflux::BaseDbf ? codiflux::longCodeFieldWarning(baseEncoder->getLongueurChamp()) : QString();
+    const QString warning = baseKind == codiflux::BaseKind::Dbf
+        ? codiflux::longCodeFieldWarning(baseEncoder->getLongueurChamp())
+        : QString();
     if (baseEncoder->getResultat() && !warning.isEmpty())
         QMessageBox::warning(this, tr("Génération base..."),
                              tr("Fabrication de la base encodée correcte.") + QLatin1String("\n\n") + warning,

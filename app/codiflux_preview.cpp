@@ -60,9 +60,9 @@ void Codiflux::onPreview()
 
     // 1. The value of the current record.
     QString value;
-    if (baseKind == BaseDbf || baseKind == BaseCsv) {
+    if (baseKind == BaseKind::Dbf || baseKind == BaseKind::Csv) {
         value = form.comboBoxEnregistrement->currentText();
-    } else if (baseKind == BaseText) {
+    } else if (baseKind == BaseKind::Text) {
         const int debut = form.spinBoxPosDebut->value();
         const int nbCar = form.spinBoxPosNbCar->value();
         if (debut >= 1 && nbCar >= 1) {
@@ -117,7 +117,7 @@ void Codiflux::onPreview()
     form.spinBoxLongueurChampSortie->setValue(int(std::min<qsizetype>(text.field.size(), 1024)));
     form.plainTextEditPreview->setPlainText(QString::fromLatin1(text.field));
     // A code field that most dBase readers would cut is said at once.
-    form.statusBar->showMessage(baseKind == BaseDbf ? longCodeFieldWarning(int(text.field.size())) : QString());
+    form.statusBar->showMessage(baseKind == BaseKind::Dbf ? longCodeFieldWarning(int(text.field.size())) : QString());
 
     const QPixmap pixmap = QPixmap::fromImage(symbolImage(grid));
     scene.clear();

@@ -36,24 +36,21 @@ QString fieldName(const DbfFieldInfo& field)
     return QString::fromLatin1(field.name, qsizetype(qstrnlen(field.name, sizeof field.name)));
 }
 
-FieldLister::FieldLister(DbfTable* table, unsigned fieldIndex, const DbfFieldInfo& field)
-    : table_(table)
-    , descriptor_(dbf_field(table, fieldIndex))
-    , type_(field.type)
-    , fieldLength_(field.length > 0 ? unsigned(field.length) : 0u)
-    , buffer_(std::size_t(fieldLength_) + 1u, '\0')
-{ }
-
-unsigned FieldLister::read(unsigned record)
+QByteArray listedValue(DbfTable* table, unsigned record, unsigned field, unsigned* valueLength)
 {
-    buffer_[0] = '\0';
-    unsigned valueLength = 0;
-    if (dbf_goto_record(table_, record))
-        valueLength = dbf_read_field(table_, descriptor_, buffer_.data(), fieldLength_ + 1u, type_);
-    valueLength = std::min(valueLength, fieldLength_);
-    std::memset(buffer_.data() + valueLength, ' ', fieldLength_ - valueLength);
-    buffer_[fieldLength_] = '\0';
-    return valueLength;
+    DbfFieldInfo info{};
+    const bool known = dbf_field_info(table, field, &info);
+    const unsigned length = known && info.length > 0 ? unsigned(info.length) : 0u;
+    QByteArray text(qsizetype(length) + 1, '\0');
+    unsigned n = 0;
+    if (known && dbf_goto_record(table, record))
+        n = dbf_read_field(table, dbf_field(table, field), text.data(), length + 1u, info.type);
+    n = std::min(n, length);
+    std::memset(text.data() + n, ' ', length - n);
+    text.truncate(qsizetype(length));
+    if (valueLength)
+        *valueLength = n;
+    return text;
 }
 
 }  // namespace codiflux

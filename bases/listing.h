@@ -7,8 +7,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <vector>
-
 namespace codiflux {
 
 // Records the window lists for a field (and lines it shows of a text base),
@@ -23,27 +21,13 @@ QString tableRefusalText(const QString& path);
 // The field's name, its bytes read as Latin-1 characters.
 QString fieldName(const DbfFieldInfo& field);
 
-// Reads one field of a table record after record into one buffer.
-class FieldLister {
-public:
-    FieldLister(DbfTable* table, unsigned fieldIndex, const DbfFieldInfo& field);
-
-    // Loads the record; the entry is then its value without leading and
-    // trailing blanks, padded with blanks to the field's length: exactly
-    // length() bytes. A record that cannot be loaded gives blanks, never the
-    // previous record's value. Returns the value's length before the padding.
-    unsigned read(unsigned record);
-
-    const char* entry() const { return buffer_.data(); }
-    qsizetype length() const { return qsizetype(fieldLength_); }
-    QByteArray entryBytes() const { return QByteArray(buffer_.data(), length()); }
-
-private:
-    DbfTable* table_;
-    const DbfField* descriptor_;
-    int type_;
-    unsigned fieldLength_;
-    std::vector<char> buffer_;  // fieldLength_ + 1 bytes
-};
+// Field `field` of record `record` (both 0-based) as the window lists it, the
+// command line picks its sample and a run takes a memo's text: the engine's
+// text (leading and trailing blanks removed) padded with blanks to exactly
+// the field's length. A record that cannot be loaded, or a field of a type
+// letter the engine does not know, gives blanks, never another record's
+// value. `valueLength`, when given, receives the text's length before the
+// padding (0 for a blank value).
+QByteArray listedValue(DbfTable* table, unsigned record, unsigned field, unsigned* valueLength = nullptr);
 
 }  // namespace codiflux

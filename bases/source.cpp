@@ -1,5 +1,6 @@
 #include "bases/source.h"
 
+#include "bases/listing.h"
 #include "bases/regularfile.h"
 #include "bases/textbase.h"
 
@@ -76,7 +77,7 @@ Source::~Source() = default;
 
 QString Source::shortRecordText(qint64 record) const
 {
-    return sourceText(layout_.kind == BaseDbf ? kTextDbfShort : kTextTextShort).arg(record);
+    return sourceText(layout_.kind == BaseKind::Dbf ? kTextDbfShort : kTextTextShort).arg(record);
 }
 
 // ---------------------------------------------------------------------------
@@ -88,7 +89,7 @@ std::unique_ptr<DbfSource> DbfSource::open(const QString& path, Error* error)
 {
     std::unique_ptr<DbfSource> source(new DbfSource);
     source->path_ = path;
-    source->layout_.kind = BaseDbf;
+    source->layout_.kind = BaseKind::Dbf;
     source->table_.reset(dbf_open(QFile::encodeName(path).constData(), nullptr, 0, 0));
     Error failure = source->table_ ? source->readHeader() : Error(ErrorCode::SourceUnreadable, cannotOpenSourceText());
     if (failure) {
@@ -171,15 +172,7 @@ Error DbfSource::readHeader()
 
 QByteArray DbfSource::value(unsigned record, unsigned field) const
 {
-    const qsizetype length = field < unsigned(layout_.fields.size()) ? layout_.fields.at(field).length : 0;
-    QByteArray text(length + 1, '\0');
-    unsigned n = 0;
-    if (dbf_goto_record(table_.get(), record))
-        n = dbf_read_field(table_.get(), dbf_field(table_.get(), field), text.data(), unsigned(length) + 1, DbfAnyType);
-    n = std::min(n, unsigned(length));
-    std::memset(text.data() + n, ' ', std::size_t(length) - n);
-    text.truncate(length);
-    return text;
+    return listedValue(table_.get(), record, field);
 }
 
 void DbfSource::setMemoValue(int fieldIndex, qint64 slot, int length)
@@ -270,7 +263,7 @@ std::unique_ptr<TextSource> TextSource::open(const QString& path, int rangeStart
     std::unique_ptr<TextSource> source(new TextSource);
     source->path_ = path;
     SourceLayout& layout = source->layout_;
-    layout.kind = BaseText;
+    layout.kind = BaseKind::Text;
     QByteArray line;
     qsizetype length = 0;  // 0 until the first non-empty line
     // Every non-empty line counts one record; once a length is known, any

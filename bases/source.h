@@ -18,7 +18,9 @@
 
 namespace codiflux {
 
-enum BaseKind : int { BaseDbf = 0, BaseText = 1, BaseNone = 2, BaseCsv = 3 };
+// The kind of a loaded base; stored as its integer (0 DBF, 1 text, 2 none
+// loaded, 3 CSV) only where a form or a setting shows it.
+enum class BaseKind : int { Dbf = 0, Text = 1, None = 2, Csv = 3 };
 
 struct SourceField {
     qint64 offset = 0;  // position in the record; the flag byte is at 0
@@ -29,11 +31,11 @@ struct SourceField {
 };
 
 struct SourceLayout {
-    int kind = BaseNone;        // BaseDbf or BaseText
-    QList<SourceField> fields;  // DBF: the table's fields; text: the column range
-    qint64 recordLength = 0;    // K: flag byte included (DBF: 1 + the fields' lengths)
-    qint64 recordCount = 0;     // DBF: header count (from the file size when 0), at most one record beyond
-                                // what the file holds; text: non-empty lines
+    BaseKind kind = BaseKind::None;  // Dbf or Text
+    QList<SourceField> fields;       // DBF: the table's fields; text: the column range
+    qint64 recordLength = 0;         // K: flag byte included (DBF: 1 + the fields' lengths)
+    qint64 recordCount = 0;          // DBF: header count (from the file size when 0), at most one record beyond
+                                     // what the file holds; text: non-empty lines
     // DBF only
     QByteArray header;      // the 32-byte header and the fields' descriptors, as stored
     qint64 dataOffset = 0;  // first record: the header length when it holds the descriptors and lies
@@ -77,8 +79,8 @@ public:
     // count would be written corrupt, so a run compares both.
     qsizetype descriptorCount() const { return descriptorCount_; }
     DbfTable* table() const { return table_.get(); }
-    // Field `field` of record `record` (0-based) as the window lists it: the
-    // engine's text padded with blanks to the field's length.
+    // Field `field` of record `record` (0-based) as the window lists it
+    // (listedValue): the engine's text padded with blanks to the field's length.
     QByteArray value(unsigned record, unsigned field) const;
 
     // Before start(): next() also puts the memo text of field `fieldIndex`

@@ -85,15 +85,15 @@ QString textOutputPathFor(const QString& dbfPath)
     return info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1String(".txt");
 }
 
-QStringList filesReadBy(int sourceKind, const QString& sourcePath)
+QStringList filesReadBy(BaseKind sourceKind, const QString& sourcePath)
 {
     QStringList files{sourcePath};
-    if (sourceKind == BaseDbf && !sourcePath.isEmpty())
+    if (sourceKind == BaseKind::Dbf && !sourcePath.isEmpty())
         files.append(QFile::decodeName(QByteArray::fromStdString(dbf_memo_path(QFile::encodeName(sourcePath)))));
     return files;
 }
 
-QString overwriteRefusal(const QString& destination, int sourceKind, const QString& sourcePath)
+QString overwriteRefusal(const QString& destination, BaseKind sourceKind, const QString& sourcePath)
 {
     const QStringList read = filesReadBy(sourceKind, sourcePath);
     for (qsizetype i = 0; i < read.size(); ++i) {
@@ -211,9 +211,9 @@ void OutputFiles::plan(const GenerationJob& job)
 {
     if (job.outputPath.isEmpty())
         plan(QString(), QString());
-    else if (job.typeSource == BaseText)
+    else if (job.typeSource == BaseKind::Text)
         plan(QString(), job.outputPath);
-    else if (job.typeSource == BaseCsv)
+    else if (job.typeSource == BaseKind::Csv)
         plan(job.outputPath, QString());  // the encoded CSV, written as it is built
     else
         plan(job.outputPath, job.writeText ? textOutputPathFor(job.outputPath) : QString());

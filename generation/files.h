@@ -40,10 +40,10 @@ QString textOutputPathFor(const QString& dbfPath);
 
 // Every file a run on this source reads: the source itself and, for a DBF
 // source, its memo file (named as the table engine names it).
-QStringList filesReadBy(int sourceKind, const QString& sourcePath);
+QStringList filesReadBy(BaseKind sourceKind, const QString& sourcePath);
 // Why writing `destination` would destroy a file the run reads (compared with
 // sameFile); empty when it would not.
-QString overwriteRefusal(const QString& destination, int sourceKind, const QString& sourcePath);
+QString overwriteRefusal(const QString& destination, BaseKind sourceKind, const QString& sourcePath);
 // Why an existing `destination` may not be replaced: it is not a regular
 // file (directory, device, FIFO, socket) or its owner may not write it.
 // Empty when it does not exist or may be replaced.

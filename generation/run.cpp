@@ -22,7 +22,7 @@ namespace {
 ValueRule valueRuleFor(const GenerationJob& job, const SourceField& field)
 {
     ValueRule rule;
-    if (job.typeSource == BaseDbf) {
+    if (job.typeSource == BaseKind::Dbf) {
         rule.kind = field.type == 'M' ? ValueKind::DbfMemo : ValueKind::DbfField;
         rule.fieldType = field.type != 'C' && field.decimals != 0 ? 'F' : field.type;
         rule.decimalPoint = dbf_decimal_point();
@@ -58,7 +58,7 @@ namespace {
 Error openSource(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, qsizetype* sampleLength)
 {
     Error error;
-    if (job.typeSource == BaseText) {
+    if (job.typeSource == BaseKind::Text) {
         feedback.progressRange(0, 0);
         feedback.progressValue(0);
         run.source = TextSource::open(
@@ -72,7 +72,7 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
             *sampleLength = job.rangeCount;
         return error;
     }
-    if (job.typeSource != BaseDbf)
+    if (job.typeSource != BaseKind::Dbf)
         return Error(ErrorCode::SourceUnreadable, generationText(kTextNoSource));
     std::unique_ptr<DbfSource> source = DbfSource::open(job.sourcePath, &error);
     if (!source)
@@ -99,9 +99,9 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
 Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype sampleLength, PreparedRun& run)
 {
     const SourceLayout& layout = run.source->layout();
-    const SourceField& field = layout.fields.at(job.typeSource == BaseDbf ? job.fieldIndex : 0);
+    const SourceField& field = layout.fields.at(job.typeSource == BaseKind::Dbf ? job.fieldIndex : 0);
     QByteArray sample = job.sample.left(sampleLength);
-    if (job.typeSource == BaseDbf && sample.size() < sampleLength)
+    if (job.typeSource == BaseKind::Dbf && sample.size() < sampleLength)
         sample.append(QByteArray(sampleLength - sample.size(), ' '));
     if (isBlankValue(sample.constData(), sample.size()))
         return Error(ErrorCode::ValueRefused, blankSampleText());
@@ -109,7 +109,7 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
     sampleRule.trimStart = rule.trimStart;
     sampleRule.trimEnd = rule.trimEnd;
     sample = encodedValue(sampleRule, sample);
-    if (job.typeSource == BaseText && field.offset + field.length > layout.recordLength)
+    if (job.typeSource == BaseKind::Text && field.offset + field.length > layout.recordLength)
         return Error(ErrorCode::Usage,
                      generationText(kTextRangeOutside)
                          .arg(field.offset)
@@ -201,7 +201,7 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     if (Error error = openSource(job, feedback, run, &sampleLength))
         return error;
     const SourceLayout& layout = run.source->layout();
-    const int slot = job.typeSource == BaseDbf ? job.fieldIndex : 0;
+    const int slot = job.typeSource == BaseKind::Dbf ? job.fieldIndex : 0;
     const SourceField& field = layout.fields.at(slot);
     const ValueRule rule = valueRuleFor(job, field);
     if (Error error = measureSample(job, rule, sampleLength, run))
@@ -235,7 +235,7 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
 
 Error prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer)
 {
-    if (job.typeSource != BaseCsv)
+    if (job.typeSource != BaseKind::Csv)
         return prepare(job, feedback, run, writer);
     QString text;
     if (!prepareCsvGeneration(job, feedback, run, writer, &text))

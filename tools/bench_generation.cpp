@@ -65,7 +65,7 @@ using bench::refValue;
 GenerationJob makeJob(const QString& source, const QString& output, int symbology)
 {
     GenerationJob job;
-    job.typeSource = BaseDbf;
+    job.typeSource = BaseKind::Dbf;
     job.sourcePath = source;
     job.outputPath = output;
     job.writeText = false;
@@ -110,7 +110,7 @@ bool buildCsvBase(const QString& path, int records)
 GenerationJob makeCsvJob(const QString& source, const QString& output, int symbology)
 {
     GenerationJob job = makeJob(source, output, symbology);
-    job.typeSource = BaseCsv;
+    job.typeSource = BaseKind::Csv;
     return job;
 }
 

@@ -651,18 +651,17 @@ void startJob(const Options& o, GenerationJob& job)
     job.trimEnd = set.supprimerEspacesDroite;
 }
 
-// The sample, as the window lists it: the value with its leading blanks
-// removed, padded with blanks to the field's length.
+// The sample, as the window lists it (listedValue): the value without its
+// leading and trailing blanks, padded with blanks to the field's length.
 Error findDbfSample(const Options& o, DbfTable* table, const DbfFieldInfo& field, GenerationJob& job,
                     qint64* sampleRecord, const std::atomic<bool>* cancel)
 {
-    FieldLister lister(table, unsigned(job.fieldIndex), field);
+    const auto fieldIndex = unsigned(job.fieldIndex);
     const unsigned count = dbf_record_count(table);
     if (o.sampleRecord > 0) {
         if (o.sampleRecord > qint64(count))
             return usageError(tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(count));
-        lister.read(unsigned(o.sampleRecord - 1));
-        job.sample = lister.entryBytes();
+        job.sample = listedValue(table, unsigned(o.sampleRecord - 1), fieldIndex);
         if (sampleRecord)
             *sampleRecord = o.sampleRecord;
         return {};
@@ -672,8 +671,10 @@ Error findDbfSample(const Options& o, DbfTable* table, const DbfFieldInfo& field
     for (unsigned i = 0; i < searched; ++i) {
         if (cancelled(cancel))
             return Error(ErrorCode::Cancelled, interruptedText(o.command));
-        if (lister.read(i) != 0) {
-            job.sample = lister.entryBytes();
+        unsigned valueLength = 0;
+        QByteArray value = listedValue(table, i, fieldIndex, &valueLength);
+        if (valueLength != 0) {
+            job.sample = std::move(value);
             if (sampleRecord)
                 *sampleRecord = qint64(i) + 1;
             return {};
@@ -691,7 +692,7 @@ Error findDbfSample(const Options& o, DbfTable* table, const DbfFieldInfo& field
 
 Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
 {
-    job.typeSource = BaseDbf;
+    job.typeSource = BaseKind::Dbf;
     if (o.hasRange)
         return usageError(tr("--range s'applique à une base texte ; pour une base DBF, choisissez le champ "
                              "avec --field."));
@@ -733,7 +734,7 @@ QString textColumnsText(const Options& o)
 
 Error buildTextJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
 {
-    job.typeSource = BaseText;
+    job.typeSource = BaseKind::Text;
     if (!o.field.isEmpty())
         return usageError(tr("--field s'applique à une base DBF ; pour une base texte, choisissez les colonnes "
                              "avec --range DEBUT:NOMBRE."));
@@ -930,7 +931,7 @@ ExitCode runPreview(const Options& o, const GenerationJob& job, qint64 sampleRec
     out << tr("Nombre de lignes du code (H) : %1").arg(preview.height) << '\n';
     out << tr("Nombre de rangées du champ encodé : %1").arg(preview.bands) << '\n';
     out << tr("Longueur du champ encodé : %1").arg(preview.fieldLength) << '\n';
-    if (job.typeSource == BaseDbf && preview.fieldLength > kDbfReaderFieldLimit)
+    if (job.typeSource == BaseKind::Dbf && preview.fieldLength > kDbfReaderFieldLimit)
         out << longCodeFieldWarning(preview.fieldLength) << '\n';
     out << tr("Texte du code :") << '\n' << preview.previewText << '\n';
     if (console.stdoutIsTerminal || o.draw)
@@ -979,7 +980,7 @@ ExitCode runGenerate(const Options& o, const GenerationJob& job, Console& consol
     }
     printReport(o, report, clock.elapsed(), *console.out);
     // Written all the same (the field's length is exact), with a warning.
-    if (job.typeSource == BaseDbf && report.fieldLength > kDbfReaderFieldLimit) {
+    if (job.typeSource == BaseKind::Dbf && report.fieldLength > kDbfReaderFieldLimit) {
         err << longCodeFieldWarning(report.fieldLength) << '\n';
         err.flush();
     }

@@ -35,7 +35,7 @@ QString tr(const char* text)
 Error buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
 {
     auto fail = [](ErrorCode code, const QString& text) { return Error(code, text); };
-    job.typeSource = BaseCsv;
+    job.typeSource = BaseKind::Csv;
     job.csv = o.csv;
     if (o.hasRange)
         return fail(ErrorCode::Usage,

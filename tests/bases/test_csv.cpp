@@ -5,7 +5,6 @@
 #include "bases/csvbase.h"
 #include "tests/support/files.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace codiflux;
@@ -17,17 +16,8 @@ using Rows = QList<QStringList>;
 class TestCsv : public QObject {
     Q_OBJECT
 
-private:
-    QTemporaryDir tmp;
-    int fileNumber = 0;
-
-    QString write(const QByteArray& bytes)
-    {
-        const QString path = tmp.filePath(QStringLiteral("base%1.csv").arg(++fileNumber));
-        if (!testsupport::writeFile(path, bytes))
-            qFatal("cannot write a CSV base");
-        return path;
-    }
+    testsupport::TempFiles files;
+    QString write(const QByteArray& bytes) { return files.write(bytes, ".csv"); }
 
 private slots:
     void read_data()

@@ -4,6 +4,7 @@
 // against its manifest.
 
 #include "bases/dbf.h"
+#include "bases/listing.h"
 #include "bases/source.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/files.h"
@@ -23,7 +24,9 @@
 
 using namespace codiflux;
 using Field = testsupport::DbfField;
+using testsupport::dbfBytes;
 using testsupport::DbfLayout;
+using testsupport::memoBytes;
 using testsupport::putLe16;
 using testsupport::putLe32;
 
@@ -31,31 +34,7 @@ namespace {
 
 DbfLayout layoutOf(quint8 version, qint64 count = -1, const QByteArray& afterTerminator = {}, bool endOfFile = true)
 {
-    DbfLayout layout;
-    layout.version = version;
-    layout.declaredCount = count;
-    layout.afterTerminator = afterTerminator;
-    layout.endOfFileByte = endOfFile;
-    return layout;
-}
-
-QByteArray table(const QList<Field>& fields, const QList<QList<QByteArray>>& rows, const DbfLayout& layout = {})
-{
-    return testsupport::dbfBytes(fields, rows, layout);
-}
-
-// A memo file: a 512-byte header holding the block size, then texts at their block numbers.
-QByteArray memoFile(const QList<QPair<qint64, QByteArray>>& blocks, unsigned blockSize = 512)
-{
-    const qint64 size = blockSize == 0 ? 512 : blockSize;
-    QByteArray out(512, '\0');
-    putLe16(out, 20, blockSize);
-    for (const auto& [number, content] : blocks) {
-        if (out.size() < number * size + content.size())
-            out.resize(number * size + content.size(), '\0');
-        out.replace(number * size, content.size(), content);
-    }
-    return out;
+    return {.version = version, .declaredCount = count, .afterTerminator = afterTerminator, .endOfFileByte = endOfFile};
 }
 
 QByteArray signedBlock(quint32 storedLength, const QByteArray& text)
@@ -98,11 +77,6 @@ QString sharedCorpusDir()
     return !shared.isEmpty() && QFileInfo::exists(dir + QStringLiteral("/MANIFEST.json")) ? dir : QString();
 }
 
-QByteArray toLatin1(const QString& s)
-{
-    return s.toLatin1();
-}
-
 }  // namespace
 
 class TestDbf : public QObject {
@@ -136,7 +110,7 @@ private slots:
             DbfLayout layout = layoutOf(version);
             layout.month = month;
             layout.day = day;
-            return table(f, {{"ABCD"}}, layout);
+            return dbfBytes(f, {{"ABCD"}}, layout);
         };
         for (int v : {0x03, 0x04, 0x30, 0x83, 0x8B})
             QTest::addRow("version %02x", v) << with(quint8(v), 12, 31) << true;
@@ -186,20 +160,20 @@ private slots:
         const QList<Field> two = {{"A", 'C', 3}, {"B", 'N', 3}};
         const QList<QList<QByteArray>> three = {{"100", "200"}, {"101", "201"}, {"102", "202"}};
         auto stored = [&](qint64 count, const QByteArray& tail = {}) {
-            return table(two, three, layoutOf(3, count, {}, false)) + tail;
+            return dbfBytes(two, three, layoutOf(3, count, {}, false)) + tail;
         };
         QTest::newRow("count stored") << stored(3) << 2u << 2 << 3u << qint64(3) << qint64(97);
         QTest::newRow("0 stored: the file's") << stored(0, "xx") << 2u << 2 << 3u << qint64(3) << qint64(97);
         QTest::newRow("2 stored, 3 held") << stored(2) << 2u << 2 << 2u << qint64(2) << qint64(97);
         QTest::newRow("4 stored, 3 held") << stored(4) << 2u << 2 << 3u << qint64(4) << qint64(97);
         QTest::newRow("2^32-1 stored") << stored(0xFFFFFFFF) << 2u << 2 << 3u << qint64(4) << qint64(97);
-        QByteArray padded = table(two, three, layoutOf(3, -1, QByteArray(7, '\0')));
+        QByteArray padded = dbfBytes(two, three, layoutOf(3, -1, QByteArray(7, '\0')));
         QTest::newRow("padded header") << padded << 2u << 2 << 3u << qint64(3) << qint64(104);
-        QByteArray vfp = table(two, three, layoutOf(0x30, -1, QByteArray(263, '\0')));
+        QByteArray vfp = dbfBytes(two, three, layoutOf(0x30, -1, QByteArray(263, '\0')));
         QTest::newRow("0x30 area") << vfp << 2u << 2 << 3u << qint64(3) << qint64(97 + 263);
         // The header length is trusted down to the terminator's own byte.
         QTest::newRow("0x30 without its area")
-            << table(two, three, layoutOf(0x30)) << 2u << 2 << 3u << qint64(3) << qint64(97);
+            << dbfBytes(two, three, layoutOf(0x30)) << 2u << 2 << 3u << qint64(3) << qint64(97);
         QByteArray beyond = stored(3);
         putLe16(beyond, 8, 5000);  // beyond the file: the records follow the descriptors
         QTest::newRow("header length beyond the file") << beyond << 2u << 2 << 0u << qint64(3) << qint64(97);
@@ -219,7 +193,7 @@ private slots:
             row.append(QByteArray(1, char('a' + i % 26)));
         }
         QTest::newRow("300 fields, no 8-bit wrap")
-            << table(wide, {row}) << 300u << 300 << 1u << qint64(1) << qint64(32 * 301 + 1);
+            << dbfBytes(wide, {row}) << 300u << 300 << 1u << qint64(1) << qint64(32 * 301 + 1);
     }
 
     void counts()
@@ -291,19 +265,26 @@ private slots:
         QFETCH(unsigned, destSize);
         QFETCH(QByteArray, expected);
         QFETCH(int, error);
-        DbfTablePtr t = openTable(write(table({{"V", letter, int(stored.size()), decimals}}, {{stored}})));
+        DbfTablePtr t = openTable(write(dbfBytes({{"V", letter, int(stored.size()), decimals}}, {{stored}})));
         QVERIFY(t && dbf_goto_record(t.get(), 0));
         const ReadResult r = readField(t.get(), 0, expectedType, destSize);
         QCOMPARE(r.text, expected);
         QCOMPARE(r.error, error);
+        // The listing reads with the field's own type, padded to its length.
+        const int own = letter == 'I' ? -1 : int(QByteArray("CNFDML").indexOf(decimals ? 'F' : letter));
+        if (destSize != 64 || expectedType != own)
+            return;
+        unsigned valueLength = 99;
+        QCOMPARE(listedValue(t.get(), 0, 0, &valueLength), expected.leftJustified(stored.size(), ' '));
+        QCOMPARE(valueLength, unsigned(expected.size()));
     }
 
     // A 'C' field's length takes bytes 16-17; other types keep byte 17 as
     // their decimal count; fields beyond the record length read nothing.
     void wideAndShortRecords()
     {
-        QByteArray bytes = table({{"LONG", 'C', 300}, {"NDEC", 'N', 10, 2}, {"AFTER", 'C', 3}},
-                                 {{QByteArray(299, 'L') + 'Z', "     12.34", "end"}});
+        QByteArray bytes = dbfBytes({{"LONG", 'C', 300}, {"NDEC", 'N', 10, 2}, {"AFTER", 'C', 3}},
+                                    {{QByteArray(299, 'L') + 'Z', "     12.34", "end"}});
         DbfTablePtr t = openTable(write(bytes));
         QVERIFY(t && dbf_goto_record(t.get(), 0));
         QCOMPARE(dbf_field(t.get(), 2)->offset, 1 + 300 + 10);
@@ -317,7 +298,7 @@ private slots:
         QCOMPARE(source->layout().fields.at(1).decimals, 2);
         QCOMPARE(source->value(0, 0).size(), 300);
 
-        QByteArray cut = table({{"A", 'C', 5}, {"B", 'C', 5}}, {{"AAAAA", "BBBBB"}});
+        QByteArray cut = dbfBytes({{"A", 'C', 5}, {"B", 'C', 5}}, {{"AAAAA", "BBBBB"}});
         putLe16(cut, 10, 10);  // the record ends one byte before B does
         t = openTable(write(cut));
         QVERIFY(t && dbf_goto_record(t.get(), 0));
@@ -333,25 +314,26 @@ private slots:
         QTest::addColumn<QByteArray>("memo");  // empty: no memo file
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<int>("error");
-        const QByteArray one = memoFile({{1, "text"}});
+        const QByteArray one = memoBytes({{1, "text"}});
         QTest::newRow("signed block") << QByteArray("        12") << 0x83
-                                      << memoFile({{12, signedBlock(5, "HELLOWORLD")}}) << QByteArray("HELLO") << 109;
+                                      << memoBytes({{12, signedBlock(5, "HELLOWORLD")}}) << QByteArray("HELLO") << 109;
         QTest::newRow("signed length counts its header")
-            << QByteArray("2") << 0x8B << memoFile({{2, signedBlock(12, "ABCDEFG")}}) << QByteArray("ABCD") << 109;
-        QTest::newRow("ended by 0x1A") << QByteArray("3") << 0x8B << memoFile({{3, "ABC\x1A\x1A"}, {4, "DEF"}})
+            << QByteArray("2") << 0x8B << memoBytes({{2, signedBlock(12, "ABCDEFG")}}) << QByteArray("ABCD") << 109;
+        QTest::newRow("ended by 0x1A") << QByteArray("3") << 0x8B << memoBytes({{3, "ABC\x1A\x1A"}, {4, "DEF"}})
                                        << QByteArray("ABC") << 109;
-        QTest::newRow("ended by NUL") << QByteArray("1") << 0x83 << memoFile({{1, QByteArray("AB\0CD", 5)}})
+        QTest::newRow("ended by NUL") << QByteArray("1") << 0x83 << memoBytes({{1, QByteArray("AB\0CD", 5)}})
                                       << QByteArray("AB") << 109;
-        QTest::newRow("block size 64") << QByteArray("3") << 0x8B << memoFile({{3, "Small"}}, 64) << QByteArray("Small")
-                                       << 109;
+        QTest::newRow("block size 64") << QByteArray("3") << 0x8B << memoBytes({{3, "Small"}}, 64)
+                                       << QByteArray("Small") << 109;
         QTest::newRow("block size 0 is 512")
-            << QByteArray("2") << 0x83 << memoFile({{2, "Two"}}, 0) << QByteArray("Two") << 109;
+            << QByteArray("2") << 0x83 << memoBytes({{2, "Two"}}, 0) << QByteArray("Two") << 109;
         QTest::newRow("OEM converted, blanks trimmed")
-            << QByteArray("1") << 0x83 << memoFile({{1, "  Caf\x82  \x1A"}}) << QByteArray("Caf\xE9") << 109;
+            << QByteArray("1") << 0x83 << memoBytes({{1, "  Caf\x82  \x1A"}}) << QByteArray("Caf\xE9") << 109;
         QTest::newRow("longer than a block")
-            << QByteArray("1") << 0x83 << memoFile({{1, QByteArray(700, 'm')}}) << QByteArray(512, 'm') << 109;
+            << QByteArray("1") << 0x83 << memoBytes({{1, QByteArray(700, 'm')}}) << QByteArray(512, 'm') << 109;
         QTest::newRow("signature cut short")
-            << QByteArray("1") << 0x8B << memoFile({{1, QByteArray("\xFF\xFF\x08\x00\x05", 5)}}) << QByteArray() << 109;
+            << QByteArray("1") << 0x8B << memoBytes({{1, QByteArray("\xFF\xFF\x08\x00\x05", 5)}}) << QByteArray()
+            << 109;
         QTest::newRow("blank number") << QByteArray("   ") << 0x83 << one << QByteArray() << 114;
         QTest::newRow("number 0") << QByteArray("0") << 0x83 << one << QByteArray() << 114;
         QTest::newRow("negative") << QByteArray("-1") << 0x83 << one << QByteArray() << 114;
@@ -370,9 +352,9 @@ private slots:
         QFETCH(QByteArray, memo);
         QFETCH(QByteArray, expected);
         QFETCH(int, error);
-        const QString path = write(
-            table({{"NOTE", 'M', int(stored.size())}, {"NAME", 'C', 3}}, {{stored, "abc"}}, layoutOf(quint8(version))),
-            memo);
+        const QString path = write(dbfBytes({{"NOTE", 'M', int(stored.size())}, {"NAME", 'C', 3}}, {{stored, "abc"}},
+                                            layoutOf(quint8(version))),
+                                   memo);
         DbfTablePtr t = openTable(path);
         QVERIFY(t && dbf_goto_record(t.get(), 0));
         const ReadResult r = readField(t.get(), 0, DbfMemo);
@@ -432,9 +414,9 @@ void TestDbf::sharedCorpus()
             QVERIFY2(dbf_field_count(table.get()) == unsigned(fieldCount), qPrintable(file));
             for (int i = 0, offset = 1; i < fieldCount; ++i) {
                 const QJsonObject d = descriptors[i].toObject();
-                const char letter = toLatin1(d.value("type").toString()).at(0);
+                const char letter = d.value("type").toString().toLatin1().at(0);
                 const int b16 = d.value("byte16").toInt(), b17 = d.value("byte17").toInt();
-                QByteArray name = QByteArray::fromHex(toLatin1(d.value("name_raw_hex").toString()));
+                QByteArray name = QByteArray::fromHex(d.value("name_raw_hex").toString().toLatin1());
                 name.truncate(qstrnlen(name.constData(), name.size()));
                 const DbfField* f = dbf_field(table.get(), unsigned(i));
                 QCOMPARE(f->type, letter == 'C' ? 'C' : b17 != 0 ? 'F' : letter);
@@ -457,7 +439,7 @@ void TestDbf::sharedCorpus()
                 QVERIFY2(dbf_goto_record(table.get(), unsigned(index)) == complete, qPrintable(file));
                 if (!complete)
                     continue;
-                const QByteArray raw = toLatin1(r.toObject().value("raw_latin1").toString());
+                const QByteArray raw = r.toObject().value("raw_latin1").toString().toLatin1();
                 QCOMPARE(raw.size(), qsizetype(recordLength));
                 ++checkedRecords;
                 for (int i = 0; i < fieldCount; ++i) {

@@ -5,7 +5,6 @@
 #include "bases/textbase.h"
 #include "tests/support/files.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace codiflux;
@@ -13,19 +12,11 @@ using namespace codiflux;
 class TestTextBase : public QObject {
     Q_OBJECT
 
-    QTemporaryDir tmp;
-    int fileNumber = 0;
-
-    QString write(const QByteArray& bytes)
-    {
-        const QString path = tmp.filePath(QStringLiteral("base%1.txt").arg(++fileNumber));
-        if (!testsupport::writeFile(path, bytes))
-            qFatal("cannot write a text base");
-        return path;
-    }
+    testsupport::TempFiles files;
+    QString write(const QByteArray& bytes) { return files.write(bytes, ".txt"); }
 
 private slots:
-    void initTestCase() { QVERIFY(tmp.isValid()); }
+    void initTestCase() { QVERIFY(files.isValid()); }
 
     // The lines, and what the source makes of them: -1 records when it refuses the base.
     void lines_data()
@@ -120,11 +111,11 @@ private slots:
         QCOMPARE(calls, 41);
         QCOMPARE(error.code, ErrorCode::Cancelled);
         QCOMPARE(error.text, QStringLiteral("Fabrication de la base encodée annulée."));
-        QVERIFY(!TextSource::open(tmp.filePath(QStringLiteral("missing.txt")), 1, 2, {}, &error));
+        QVERIFY(!TextSource::open(files.path(QStringLiteral("missing.txt")), 1, 2, {}, &error));
         QCOMPARE(error.text, QStringLiteral("Impossible d'ouvrir la base d'origine."));
         TextBaseDisplay display;
         QString text;
-        QVERIFY(!readTextBaseForDisplay(tmp.filePath(QStringLiteral("missing.txt")), display, &text));
+        QVERIFY(!readTextBaseForDisplay(files.path(QStringLiteral("missing.txt")), display, &text));
         QVERIFY(!text.isEmpty());
     }
 };

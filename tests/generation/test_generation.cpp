@@ -35,6 +35,7 @@ namespace {
 
 using FieldDef = testsupport::DbfField;
 using SourceRecord = testsupport::DbfRecord;
+using testsupport::getLe16;
 using testsupport::readFile;
 using testsupport::writeFile;
 
@@ -79,7 +80,7 @@ EncodingParameters qr8bit(int mode = QR_MODE_8)
 GenerationJob dbfJob(const QString& source, const QString& output, int fieldIndex, const QByteArray& sample)
 {
     GenerationJob job;
-    job.typeSource = BaseDbf;
+    job.typeSource = BaseKind::Dbf;
     job.sourcePath = source;
     job.outputPath = output;
     job.parameters = datamatrix10();
@@ -125,27 +126,11 @@ QStringList leftovers(const QString& folder)
                                   QDir::Files | QDir::Hidden);
 }
 
-quint16 le16(const QByteArray& b, int at)
-{
-    return quint16(quint8(b[at]) | (quint8(b[at + 1]) << 8));
-}
-
 // A value as the table engine lists it: OEM text converted to ANSI.
 QByteArray listed(QByteArray value)
 {
     oemToAnsi(value.constData(), value.data(), std::size_t(value.size()));
     return value;
-}
-
-// A dBase III memo file: the header block, then one 512-byte block a text
-// (block numbers 1, 2, ...), each ended by 0x1A 0x1A.
-QByteArray dbtBytes(const QList<QByteArray>& texts)
-{
-    QByteArray bytes(512, '\0');
-    testsupport::putLe32(bytes, 0, quint32(texts.size() + 1));
-    for (const QByteArray& t : texts)
-        bytes += (t + "\x1A\x1A").leftJustified(512, '\0', true);
-    return bytes;
 }
 
 const QList<FieldDef> kTwoFields = {{"NAME", 'C', 10, 0}, {"NUM", 'C', 5, 0}};
@@ -160,8 +145,8 @@ QList<SourceRecord> twoFieldRecords()
 void checkRecords(const QByteArray& out, const QList<FieldDef>& fields, const QList<SourceRecord>& records, int field,
                   const FontTextOptions& options = {})
 {
-    const int headerLength = le16(out, 8);
-    const int recordLength = le16(out, 10);
+    const int headerLength = getLe16(out, 8);
+    const int recordLength = getLe16(out, 10);
     const int sourceLength = testsupport::dbfRecordLength(fields);
     QCOMPARE(out.size(), headerLength + records.size() * recordLength);  // no 0x1A at the end
     for (int i = 0; i < records.size(); ++i) {
@@ -252,13 +237,13 @@ private slots:
         QVERIFY2(run.ok, qPrintable(run.error));
         const QByteArray out = readFile(path("out.dbf"));
         const int sourceLength = testsupport::dbfRecordLength(fields);
-        QCOMPARE(int(le16(out, 8)), 32 * (int(fields.size()) + 2) + 1);
-        QCOMPARE(int(le16(out, 10)), sourceLength + 30);
+        QCOMPARE(int(getLe16(out, 8)), 32 * (int(fields.size()) + 2) + 1);
+        QCOMPARE(int(getLe16(out, 10)), sourceLength + 30);
         if (fields.last().name != "TAGS")
             return checkRecords(out, fields, records, field);
         QCOMPARE(out.mid(32 * 2, 7), QByteArray("CODE2D\0", 7));  // then TAGS
-        QCOMPARE(le16(out, 32 * 3 + 12), quint16(1 + 5 + 30 + 14));
-        const QByteArray record = out.mid(le16(out, 8), le16(out, 10));
+        QCOMPARE(getLe16(out, 32 * 3 + 12), quint16(1 + 5 + 30 + 14));
+        const QByteArray record = out.mid(getLe16(out, 8), getLe16(out, 10));
         QCOMPARE(decodeFieldText(record.mid(6, 30), 10, 10, {}, Symbology::Datamatrix),
                  std::optional(QByteArray("12345")));
         QCOMPARE(record.mid(36), QByteArray("AB\0\0\0\0\0\0", 8));  // up to its first NUL
@@ -317,7 +302,7 @@ private slots:
         QVERIFY(writeFile(path("src.dbf"), source));
         GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fault == "mismatch" ? 0 : 1, "12345");
         if (fault == "kind")
-            job.typeSource = BaseNone;
+            job.typeSource = BaseKind::None;
         else if (fault == "missing")
             job.sourcePath = path("missing.dbf");
         else if (fault == "fifo")  // refused at once instead of waiting for a writer
@@ -389,8 +374,8 @@ private slots:
         QVERIFY(!RecordCoder::measureSymbol(job.parameters, job.sample, &w, &h));
         const int r = fieldLength(w, h, job.options.endOfLine);
         const QByteArray out = readFile(path("out.dbf"));
-        const int headerLength = le16(out, 8);
-        QCOMPARE(int(le16(out, 10)), 325 + r);
+        const int headerLength = getLe16(out, 8);
+        QCOMPARE(int(getLe16(out, 10)), 325 + r);
         QCOMPARE(out.size(), headerLength + records.size() * (325 + r));
         FieldTextDecoder decoder(w, h, job.options, Symbology(symbology));
         const QList<QByteArray> lines = readFile(path("out.txt")).split('\n');
@@ -619,7 +604,7 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         QList<QByteArray> lines = content.trimmed().split('\n');
         const QByteArray sample = start >= 1 ? lines.first().trimmed().mid(start - 1, count) : QByteArray();
         GenerationJob job = dbfJob(path("src.txt"), path("out.txt"), -1, sample);
-        job.typeSource = BaseText;
+        job.typeSource = BaseKind::Text;
         job.rangeStart = start;
         job.rangeCount = count;
         const RunOutcome run = runOnThread(job);
@@ -642,7 +627,8 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         const QList<FieldDef> fields = {{"REF", 'C', 4, 0}, {"NOTE", 'M', 10, 0}};
         const QByteArray source = makeDbf(
             fields, {{' ', {"A", "         1"}}, {' ', {"B", "         2"}}, {' ', {"C", "         3"}}}, 0x83);
-        const QByteArray memo = dbtBytes({"H\x82l\x8Ane", "Note 2", "Xy.Zw!Qr?P and more"});
+        const QByteArray memo = testsupport::memoBytes(
+            {{1, "H\x82l\x8Ane\x1A\x1A"}, {2, "Note 2\x1A\x1A"}, {3, "Xy.Zw!Qr?P and more\x1A\x1A"}});
         QVERIFY(writeFile(path("src.dbf"), source) && writeFile(path("src.dbt"), memo));
         const QList<QByteArray> expected = {"H\xE9l\xE8ne", "Note 2", "Xy.Zw!Qr?P"};
         GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), 1, expected[0] + "    ");
@@ -655,7 +641,7 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         QCOMPARE(quint8(out[0]), quint8(0x83));
         FieldTextDecoder decoder(16, 16, job.options, Symbology::Datamatrix);
         for (int i = 0; i < 3; ++i) {
-            const QByteArray record = out.mid(le16(out, 8) + i * le16(out, 10), le16(out, 10));
+            const QByteArray record = out.mid(getLe16(out, 8) + i * getLe16(out, 10), getLe16(out, 10));
             QCOMPARE(record.left(15), source.mid(32 * 3 + 1 + i * 15, 15));  // the block number stays
             QCOMPARE(decoder.decode(record.mid(15)), std::optional(expected[i]));
         }

@@ -2,6 +2,7 @@
 // dBase tables byte by byte: header, descriptors, 0x0D, records (flag, values padded or cut to length), 0x1A.
 
 #include <QList>
+#include <QPair>
 
 namespace testsupport {
 
@@ -50,6 +51,25 @@ inline int dbfRecordLength(const QList<DbfField>& fields)
 inline void putLe16(QByteArray& bytes, int at, quint32 value)
 {
     putLe32(bytes, at, value, 2);
+}
+
+inline quint16 getLe16(const QByteArray& bytes, int at)
+{
+    return quint16(quint8(bytes[at]) | (quint8(bytes[at + 1]) << 8));
+}
+
+// A memo file: a 512-byte header holding the block size (0 reads as 512), then each text at its block number.
+inline QByteArray memoBytes(const QList<QPair<qint64, QByteArray>>& blocks, unsigned blockSize = 512)
+{
+    const qint64 size = blockSize == 0 ? 512 : blockSize;
+    QByteArray out(512, '\0');
+    putLe16(out, 20, blockSize);
+    for (const auto& [number, content] : blocks) {
+        if (out.size() < number * size + content.size())
+            out.resize(number * size + content.size(), '\0');
+        out.replace(number * size, content.size(), content);
+    }
+    return out;
 }
 
 inline QByteArray dbfBytes(const QList<DbfField>& fields, const QList<DbfRecord>& records, const DbfLayout& layout = {})
