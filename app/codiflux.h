@@ -93,6 +93,10 @@ private:
     bool loadFile(const QString& path);
     // Loading a CSV base, and listing the first values of one of its columns.
     bool loadCsv(const QString& path);
+    // Loading a DBF base (its field list) and a text base (its lines in the
+    // position selector); false after a warning box.
+    bool loadDbf(const QString& path);
+    bool loadText(const QString& path);
     void listCsvColumn(int index);
 
     // The generation's steps on the GUI thread: the destination chosen and

@@ -108,44 +108,52 @@ bool Codiflux::loadFile(const QString& path)
     if (baseKind == codiflux::BaseKind::Csv)
         return loadCsv(path);
 
-    if (baseKind == codiflux::BaseKind::Dbf) {
-        // The previous table is closed before the new one is opened, so that a
-        // base is never held open once another one is loaded.
-        table.reset();
-        table.reset(codiflux::dbf_open(QFile::encodeName(path).constData(), nullptr, 0, 0));
+    if (baseKind == codiflux::BaseKind::Dbf)
+        return loadDbf(path);
+    return loadText(info.absoluteFilePath());
+}
 
-        // Emptying the combo box runs selectionnerChamp(-1), which empties the record list.
-        champs.clear();
-        form.comboBoxChamps->clear();
+bool Codiflux::loadDbf(const QString& path)
+{
+    // The previous table is closed before the new one is opened, so that a
+    // base is never held open once another one is loaded.
+    table.reset();
+    table.reset(codiflux::dbf_open(QFile::encodeName(path).constData(), nullptr, 0, 0));
 
-        if (!table) {
-            QMessageBox::warning(this, tr("Chargement base..."),
-                                 tr("Une erreur est survenue lors du chargement.") + QLatin1Char('\n')
-                                     + codiflux::tableRefusalText(path),
-                                 QMessageBox::Close, QMessageBox::Close);
-            return false;
-        }
+    // Emptying the combo box runs selectionnerChamp(-1), which empties the record list.
+    champs.clear();
+    form.comboBoxChamps->clear();
 
-        const unsigned fieldCount = codiflux::dbf_field_count(table.get());
-        champs.reserve(static_cast<qsizetype>(fieldCount));
-        for (unsigned i = 0; i < fieldCount; ++i) {
-            codiflux::DbfFieldInfo field{};
-            codiflux::dbf_field_info(table.get(), i, &field);
-            champs.append(field);
-        }
-        // The first item added becomes current and lists its records.
-        for (const codiflux::DbfFieldInfo& field : std::as_const(champs))
-            form.comboBoxChamps->addItem(codiflux::fieldName(field));
-
-        setLayoutVisible(form.layout_selectionChamp, true);
-        form.labelNomChampSortie->show();
-        form.lineEditNomChampSortie->show();
-        return true;
+    if (!table) {
+        QMessageBox::warning(this, tr("Chargement base..."),
+                             tr("Une erreur est survenue lors du chargement.") + QLatin1Char('\n')
+                                 + codiflux::tableRefusalText(path),
+                             QMessageBox::Close, QMessageBox::Close);
+        return false;
     }
 
+    const unsigned fieldCount = codiflux::dbf_field_count(table.get());
+    champs.reserve(static_cast<qsizetype>(fieldCount));
+    for (unsigned i = 0; i < fieldCount; ++i) {
+        codiflux::DbfFieldInfo field{};
+        codiflux::dbf_field_info(table.get(), i, &field);
+        champs.append(field);
+    }
+    // The first item added becomes current and lists its records.
+    for (const codiflux::DbfFieldInfo& field : std::as_const(champs))
+        form.comboBoxChamps->addItem(codiflux::fieldName(field));
+
+    setLayoutVisible(form.layout_selectionChamp, true);
+    form.labelNomChampSortie->show();
+    form.lineEditNomChampSortie->show();
+    return true;
+}
+
+bool Codiflux::loadText(const QString& path)
+{
     codiflux::TextBaseDisplay display;
     QString error;
-    if (!codiflux::readTextBaseForDisplay(info.absoluteFilePath(), display, &error)) {
+    if (!codiflux::readTextBaseForDisplay(path, display, &error)) {
         QMessageBox::warning(this, tr("Chargement base..."),
                              tr("Impossible d'ouvrir le fichier sélectionné.\nErreur : %1").arg(error),
                              QMessageBox::Close, QMessageBox::Close);
