@@ -47,6 +47,14 @@ private slots:
             << Rows{{"Nom", "Adresse"}, {"A", "1, rue X"}, {"B", "2, rue Y"}} << QList<qint64>{2, 3};
         QTest::newRow("forced delimiter") << QByteArray("a;b\n1;2\n") << ',' << ',' << CsvEncoding::Utf8
                                           << Rows{{"a;b"}, {"1;2"}} << QList<qint64>{2};
+        // One column: no delimiter to detect, so the encoded column is added
+        // after a comma in UTF-8 and after a semicolon in Windows-1252.
+        QTest::newRow("one column, UTF-8") << QByteArray("Code\nA1\n") << char(0) << ',' << CsvEncoding::Utf8
+                                           << Rows{{"Code"}, {"A1"}} << QList<qint64>{2};
+        QTest::newRow("one column, Windows-1252")
+            << QByteArray("Code\n\xE9"
+                          "1\n")
+            << char(0) << ';' << CsvEncoding::Windows1252 << Rows{{"Code"}, {"é1"}} << QList<qint64>{2};
         QTest::newRow("a stray CR and a quote inside an unquoted field")
             << QByteArray("a;b\nx\ry;5\"6\n") << char(0) << ';' << CsvEncoding::Utf8
             << Rows{{"a", "b"}, {"x\ry", "5\"6"}} << QList<qint64>{2};
