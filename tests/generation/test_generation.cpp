@@ -408,6 +408,21 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         }
     }
 
+    // A number with decimals is encoded as the engine lists it, whatever
+    // decimal mark the table stores.
+    void decimalNumberAsListed()
+    {
+        const QList<FieldDef> fields = {{"PRICE", 'N', 8, 2}};
+        QVERIFY(writeFile(path("n.dbf"), makeDbf(fields, {{' ', {"   12,50"}}})));
+        GenerationJob job = dbfJob(path("n.dbf"), path("n-out.dbf"), 0, "12.50   ");
+        job.parameters.sizeRequest = DmtxSymbol22x22;
+        const RunOutcome run = runOnThread(job);
+        QVERIFY2(run.ok, qPrintable(run.error));
+        const QByteArray out = readFile(path("n-out.dbf"));
+        QCOMPARE(decodeFieldText(out.mid(getLe16(out, 8) + 9), 22, 22, job.options, Symbology::Datamatrix),
+                 std::optional(QByteArray("12.50   ")));
+    }
+
     // A record the library refuses, or one the file does not hold whole,
     // stops the run: the destinations stay as they were, nothing is left.
     void failureLeavesDestination()
