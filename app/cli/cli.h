@@ -45,15 +45,15 @@ struct Options {
     bool hasRange = false;  // --range START:COUNT (text)
     int rangeStart = 0;
     int rangeCount = 0;
-    QString preset;                                // --preset; empty when none ("default" names the default set)
-    ParameterSet parameters;                       // the preset's values (or ParameterSet{}), options applied
-    QString newFieldName;                          // --new-field; empty: "_" + the field's name
-    bool writeText = false;                        // --txt
-    bool verify = false;                           // --verify
-    int jobs = 1;                                  // --jobs; QThread::idealThreadCount() when not given
-    qint64 sampleRecord = 0;                       // --sample; 0: the first record whose value is not blank
-    bool progress = true;                          // --no-progress turns the bar off
-    bool draw = false;                             // --draw: draw the symbol even when stdout is no terminal
+    QString preset;                               // --preset; empty when none ("default" names the default set)
+    ParameterSet parameters;                      // the preset's values (or ParameterSet{}), options applied
+    QString newFieldName;                         // --new-field; empty: "_" + the field's name
+    bool writeText = false;                       // --txt
+    bool verify = false;                          // --verify
+    int jobs = 1;                                 // --jobs; QThread::idealThreadCount() when not given
+    qint64 sampleRecord = 0;                      // --sample; 0: the first record whose value is not blank
+    bool progress = true;                         // --no-progress turns the bar off
+    bool draw = false;                            // --draw: draw the symbol even when stdout is no terminal
     FontAction fontAction = FontAction::Install;  // font --install / --uninstall
 };
 
