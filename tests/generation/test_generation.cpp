@@ -408,6 +408,24 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         }
     }
 
+    // A destination that turns into a folder while the run writes is
+    // refused at the commit: nothing is moved, the temporaries go.
+    void destinationCheckedAgainAtCommit()
+    {
+        OutputFiles files;
+        files.plan(path("late.dbf"), path("late.txt"));
+        QString error;
+        {
+            OutputWriter writer(files);
+            QVERIFY2(writer.open(QByteArray(33, ' '), &error), qPrintable(error));
+            QVERIFY(QDir().mkdir(path("late.txt")));
+            QVERIFY(!writer.commit(&error));
+        }
+        QVERIFY(error.contains(QStringLiteral("late.txt")));
+        QVERIFY(!QFile::exists(path("late.dbf")));
+        QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
     // A number with decimals is encoded as the engine lists it, whatever
     // decimal mark the table stores.
     void decimalNumberAsListed()
