@@ -27,7 +27,10 @@
 
 #include <atomic>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 using namespace codiflux;
 
@@ -424,6 +427,28 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         QVERIFY(error.contains(QStringLiteral("late.txt")));
         QVERIFY(!QFile::exists(path("late.dbf")));
         QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // A text output the system refuses to grow fails the record with its
+    // text (the file-size limit stands for a full disk).
+    void textWriteFailure()
+    {
+        OutputFiles files;
+        files.plan(QString(), path("big.txt"));
+        OutputWriter writer(files);
+        QString error;
+        QVERIFY2(writer.open(QByteArray(), &error), qPrintable(error));
+        QByteArray record(64 * 1024, 'x');
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit low = old;
+        low.rlim_cur = 1024;
+        setrlimit(RLIMIT_FSIZE, &low);
+        const bool written = writer.writeRecord(record.data(), record.size(), &error);
+        setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(!written);
+        QCOMPARE(error, QStringLiteral("Erreur d'écriture de la base encodée (TXT)."));
     }
 
     // A number with decimals is encoded as the engine lists it, whatever
