@@ -96,6 +96,18 @@ private slots:
         QCOMPARE(again, bytes);
     }
 
+    // The delimiter a user names on the command line.
+    void delimiterNames()
+    {
+        const QList<std::pair<QString, char>> rows = {{";", ';'},   {"point-virgule", ';'}, {",", ','}, {"Comma", ','},
+                                                      {"\t", '\t'}, {" tab ", '\t'},        {"|", 0},   {"", 0}};
+        for (const auto& [text, expected] : rows) {
+            char delimiter = 0;
+            QCOMPARE(parseCsvDelimiter(text, &delimiter), expected != 0);
+            QCOMPARE(delimiter, expected);
+        }
+    }
+
     void malformed_data()
     {
         QTest::addColumn<QByteArray>("bytes");
