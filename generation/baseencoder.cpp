@@ -79,9 +79,6 @@ bool BaseEncoder::encoderBase(const QString& cheminSortie, bool genererTxt, QStr
         fieldLength_ = run.plan.codeLength;
         failure = runRecords(run, writer, feedback, enregistrementCourant);
     }
-    if (failure && errorText)
-        *errorText = failure.text;
-    bool ok = !failure;
 
     // Closing the files and moving them into place is not interrupted by a
     // termination: both outputs are replaced, or neither.
@@ -89,11 +86,13 @@ bool BaseEncoder::encoderBase(const QString& cheminSortie, bool genererTxt, QStr
         setTerminationEnabled(false);
     if (run.source)
         run.source->stop();
-    if (ok)
-        ok = writer.commit(errorText);
-    else
+    if (failure)
         writer.discard();
-    return ok;
+    else
+        failure = writer.commit();
+    if (failure && errorText)
+        *errorText = failure.text;
+    return !failure;
 }
 
 void BaseEncoder::setMessageErreur(QString format)

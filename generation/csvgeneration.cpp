@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace codiflux {
@@ -29,35 +30,23 @@ const char kTextCsvChanged[]
 
 }  // namespace
 
-QString csvWriteErrorText()
-{
-    return generationText(kTextCsvWriteError);
-}
-
-QString csvChangedText(qint64 record)
-{
-    return generationText(kTextCsvChanged).arg(record);
-}
-
-bool CsvSource::scan(const QString& path, const CsvOptions& options, int column, const std::function<bool()>& beforeRow,
-                     QString* error)
+Error CsvSource::scan(const QString& path, const CsvOptions& options, int column,
+                      const std::function<bool()>& beforeRow)
 {
     close();
     path_ = path;
     options_ = options;
     recordCount_ = 0;
     longestValue_ = 0;
-    if (!reader_.open(path, options, error))
-        return false;
+    QString openError;
+    if (!reader_.open(path, options, &openError))
+        return Error(ErrorCode::SourceUnreadable, openError);
     format_ = reader_.format();
     columns_ = reader_.columns();
     header_ = reader_.header().raw;
     headerLineEnd_ = reader_.header().lineEndLength;
-    if (column < 0 || column >= columns_.size()) {
-        if (error)
-            *error = generationText(kTextNoColumn).arg(column + 1).arg(columns_.size());
-        return false;
-    }
+    if (column < 0 || column >= columns_.size())
+        return Error(ErrorCode::Usage, generationText(kTextNoColumn).arg(column + 1).arg(columns_.size()));
     column_ = column;
     // From here on the options are the format found, so that the record pass
     // reads the file exactly as this one did.
@@ -66,62 +55,54 @@ bool CsvSource::scan(const QString& path, const CsvOptions& options, int column,
 
     CsvRecord record;
     for (;;) {
-        if (beforeRow && !beforeRow()) {
-            if (error)
-                *error = cancelledText();
-            return false;
-        }
+        if (beforeRow && !beforeRow())
+            return Error(ErrorCode::Cancelled, cancelledText());
         const CsvReader::Status status = reader_.next(record.row);
         if (status == CsvReader::Status::End)
             break;
-        if (status == CsvReader::Status::Failed) {
-            if (error)
-                *error = reader_.error();
-            return false;
-        }
-        if (!readValue(record, error))
-            return false;
+        if (status == CsvReader::Status::Failed)
+            return Error(ErrorCode::SourceMalformed, reader_.error());
+        if (Error refused = readValue(record))
+            return refused;
         ++recordCount_;
         longestValue_ = int(std::min<qsizetype>(std::max<qsizetype>(longestValue_, record.value.size()),
                                                 std::numeric_limits<int>::max()));
     }
     reader_.close();
-    return true;
+    return {};
 }
 
-bool CsvSource::readValue(CsvRecord& record, QString* error) const
+Error CsvSource::readValue(CsvRecord& record) const
 {
-    if (csvCodeBytes(record.row.cell(column_), format_.encoding, record.value)) {
-        if (rule_.trimStart || rule_.trimEnd) {
-            const int length = int(std::min<qsizetype>(record.value.size(), std::numeric_limits<int>::max() - 1));
-            record.value.resize(qsizetype(length) + 1);
-            record.value.truncate(encodedValue(rule_, record.value.constData(), length, record.value.data()));
-        }
-        return true;
+    if (!csvCodeBytes(record.row.cell(column_), format_.encoding, record.value))
+        return Error(ErrorCode::SourceMalformed,
+                     generationText(kTextValueNotCodable)
+                         .arg(record.row.line)
+                         .arg(csvText(record.row.cell(column_), format_.encoding)));
+    if (rule_.trimStart || rule_.trimEnd) {
+        const int length = int(std::min<qsizetype>(record.value.size(), std::numeric_limits<int>::max() - 1));
+        record.value.resize(qsizetype(length) + 1);
+        record.value.truncate(encodedValue(rule_, record.value.constData(), length, record.value.data()));
     }
-    if (error)
-        *error = generationText(kTextValueNotCodable)
-                     .arg(record.row.line)
-                     .arg(csvText(record.row.cell(column_), format_.encoding));
-    return false;
+    return {};
 }
 
-bool CsvSource::open(QString* error)
+Error CsvSource::open()
 {
-    return reader_.open(path_, options_, error);
+    QString openError;
+    if (!reader_.open(path_, options_, &openError))
+        return Error(ErrorCode::SourceUnreadable, openError);
+    return {};
 }
 
-CsvSource::Read CsvSource::read(CsvRecord& record, QString* error)
+Error CsvSource::read(CsvRecord& record, qint64 number)
 {
     const CsvReader::Status status = reader_.next(record.row);
     if (status == CsvReader::Status::End)
-        return Read::End;
-    if (status == CsvReader::Status::Failed) {
-        if (error)
-            *error = reader_.error();
-        return Read::Failed;
-    }
-    return readValue(record, error) ? Read::Ok : Read::Failed;
+        return Error(ErrorCode::SourceMalformed, generationText(kTextCsvChanged).arg(number));
+    if (status == CsvReader::Status::Failed)
+        return Error(ErrorCode::SourceMalformed, reader_.error());
+    return readValue(record);
 }
 
 void CsvSource::close()
@@ -129,26 +110,20 @@ void CsvSource::close()
     reader_.close();
 }
 
-bool CsvSource::outputHeader(const QString& newName, QByteArray& out, QString* error) const
+Error CsvSource::outputHeader(const QString& newName, QByteArray& out) const
 {
-    if (newName.isEmpty()) {
-        if (error)
-            *error = generationText(kTextBadColumnName);
-        return false;
-    }
+    if (newName.isEmpty())
+        return Error(ErrorCode::Usage, generationText(kTextBadColumnName));
     QByteArray name;
-    if (!csvEncode(newName, format_.encoding, name)) {
-        if (error)
-            *error = generationText(kTextColumnNameEncoding).arg(newName);
-        return false;
-    }
+    if (!csvEncode(newName, format_.encoding, name))
+        return Error(ErrorCode::Usage, generationText(kTextColumnNameEncoding).arg(newName));
     out.clear();
     if (format_.byteOrderMark)
         out += "\xEF\xBB\xBF";
     out.append(header_.constData(), header_.size() - headerLineEnd_);
     appendCsvCell(out, format_.delimiter, name);
     out.append(header_.constData() + header_.size() - headerLineEnd_, headerLineEnd_);
-    return true;
+    return {};
 }
 
 void CsvSource::outputRow(const CsvRecord& record, const char* code, int length, QByteArray& out) const
@@ -170,105 +145,111 @@ void CsvSource::outputRow(const CsvRecord& record, const char* code, int length,
     out.append(raw.constData() + body, record.row.lineEndLength);
 }
 
-bool prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
-                          OutputWriter& writer, QString* error)
+namespace {
+
+// The record pass of a CSV source: rows vary in length, so each slot holds
+// the row as read, its value and its code text; the output row is made at the
+// write, byte for byte the source row and one more cell.
+class CsvPass final : public RecordPass {
+public:
+    CsvPass(std::unique_ptr<CsvSource> source, const RecordCoder& coder)
+        : source_(std::move(source))
+        , coder_(coder)
+        , codeLength_(std::size_t(std::max(coder.fieldLength(), 1)))
+    { }
+    void reserve(std::size_t count) override
+    {
+        records_.resize(count);
+        codes_.resize(count * codeLength_);
+    }
+    Error read(std::size_t slot, qint64 number) override { return source_->read(records_[slot], number); }
+    RecordCoder::Result code(std::size_t slot) override
+    {
+        const QByteArray& value = records_[slot].value;
+        return coder_.code(value.constData(), valueLength(value), codeText(slot));
+    }
+    char* codeText(std::size_t slot) override { return codes_.data() + slot * codeLength_; }
+    QByteArrayView encodedValue(std::size_t slot, const RecordCoder::Result&) const override
+    {
+        const QByteArray& value = records_[slot].value;
+        return QByteArrayView(value.constData(), valueLength(value));
+    }
+    QString failureText(std::size_t slot, const RecordCoder::Result& result, qint64 number) const override
+    {
+        const QByteArray& value = records_[slot].value;
+        return coder_.failureText(result, number, value.constData(), valueLength(value));
+    }
+    Error write(std::size_t slot, OutputWriter& writer) override
+    {
+        source_->outputRow(records_[slot], codes_.data() + slot * codeLength_, coder_.fieldLength(), row_);
+        if (writer.writeRecord(row_.data(), row_.size()))
+            return Error(ErrorCode::WriteFailed, generationText(kTextCsvWriteError));
+        return {};
+    }
+
+private:
+    static int valueLength(const QByteArray& value)
+    {
+        return int(std::min<qsizetype>(value.size(), std::numeric_limits<int>::max()));
+    }
+
+    std::unique_ptr<CsvSource> source_;  // open for the record pass
+    const RecordCoder& coder_;
+    const std::size_t codeLength_;
+    std::vector<CsvRecord> records_;
+    std::vector<char> codes_;
+    QByteArray row_;  // the output row being written
+};
+
+}  // namespace
+
+Error prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
+                           OutputWriter& writer)
 {
-    auto fail = [error](const QString& text) {
-        if (error)
-            *error = text;
-        return false;
-    };
-    run.csv = std::make_shared<CsvSource>();
-    CsvSource& source = *run.csv;
+    auto source = std::make_unique<CsvSource>();
     ValueRule rule;  // the cell as it is, spaces removed as the preview removes them
     rule.trimStart = job.trimStart;
     rule.trimEnd = job.trimEnd;
-    source.setValueRule(rule);
+    source->setValueRule(rule);
     feedback.progressRange(0, 0);
     feedback.progressValue(0);
-    QString text;
-    if (!source.scan(
-            job.sourcePath, job.csv, job.fieldIndex,
-            [&feedback] {
-                feedback.liveness();
-                return !feedback.cancelled();
-            },
-            &text))
-        return fail(text);
+    if (Error error = source->scan(job.sourcePath, job.csv, job.fieldIndex, [&feedback] {
+            feedback.liveness();
+            return !feedback.cancelled();
+        }))
+        return error;
 
     // The sample, padded to the longest value of the column.
     if (isBlankValue(job.sample.constData(), job.sample.size()))
-        return fail(blankSampleText());
+        return Error(ErrorCode::ValueRefused, blankSampleText());
     QByteArray sample = encodedValue(rule, job.sample);
-    if (sample.size() < source.longestValue())
-        sample.append(QByteArray(source.longestValue() - sample.size(), ' '));
-
-    int width = 0;
-    int height = 0;
-    if (const Error refused = RecordCoder::measureSymbol(job.parameters, sample, &width, &height))
-        return fail(refused.text);
-    run.width = width;
-    run.height = height;
-    run.coder.emplace(job.parameters, job.options, job.blankCodes, width, height);
+    if (sample.size() < source->longestValue())
+        sample.append(QByteArray(source->longestValue() - sample.size(), ' '));
+    if (Error refused = RecordCoder::measureSymbol(job.parameters, sample, &run.width, &run.height))
+        return refused;
+    run.coder.emplace(job.parameters, job.options, job.blankCodes, run.width, run.height);
     run.plan = RecordPlan();
     run.plan.codeLength = run.coder->fieldLength();
-    run.recordCount = source.recordCount();
+    run.recordCount = source->recordCount();
 
     if (job.outputPath.isEmpty())
-        return fail(generationText(texts::kTextNoDestination));
+        return Error(ErrorCode::Usage, generationText(texts::kTextNoDestination));
     if (sameFile(writer.files().dbfPath(), job.sourcePath))
-        return fail(sameFileText());
+        return Error(ErrorCode::DestinationRefused, sameFileText());
 
     QByteArray header;
-    if (!source.outputHeader(job.newFieldName, header, &text))
-        return fail(text);
-    if (!source.open(&text))
-        return fail(text);
-    if (!writer.open(header, &text)) {
+    if (Error error = source->outputHeader(job.newFieldName, header))
+        return error;
+    if (Error error = source->open())
+        return error;
+    if (Error error = writer.open(header)) {
         writer.discard();
-        return fail(text == cannotWriteText() ? text : csvWriteErrorText());
+        if (error.text != cannotWriteText())
+            error.text = generationText(kTextCsvWriteError);
+        return error;
     }
-    return true;
-}
-
-bool runCsvRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current,
-                   QString* error)
-{
-    auto fail = [error](const QString& text) {
-        if (error)
-            *error = text;
-        return false;
-    };
-    CsvSource& source = *run.csv;
-    const RecordCoder& coder = *run.coder;
-    const qint64 count = run.recordCount;
-    const int r = run.plan.codeLength;
-    std::vector<char> code(std::size_t(std::max(r, 1)));
-    CsvRecord record;
-    QByteArray out;
-    QString text;
-
-    RecordProgress progress(feedback, count);
-    current = 1;
-    for (qint64 number = 1; number <= count; number = ++current) {
-        if (feedback.cancelled())
-            return fail(cancelledText());
-        progress.reached(number);
-        feedback.liveness();
-        const CsvSource::Read read = source.read(record, &text);
-        if (read == CsvSource::Read::Failed)
-            return fail(text);
-        if (read == CsvSource::Read::End)
-            return fail(csvChangedText(number));
-        const int length = int(std::min<qsizetype>(record.value.size(), std::numeric_limits<int>::max()));
-        const RecordCoder::Result result = coder.code(record.value.constData(), length, code.data());
-        if (!result.ok())
-            return fail(coder.failureText(result, number, record.value.constData(), length));
-        source.outputRow(record, code.data(), r, out);
-        if (!writer.writeRecord(out.data(), out.size(), &text))
-            return fail(csvWriteErrorText());
-    }
-    return true;
+    run.pass = std::make_unique<CsvPass>(std::move(source), *run.coder);
+    return {};
 }
 
 }  // namespace codiflux

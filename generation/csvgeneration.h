@@ -11,7 +11,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <atomic>
 #include <functional>
 
 namespace codiflux {
@@ -26,9 +25,8 @@ class CsvSource {
 public:
     // First pass: reads every row, checks it and the bytes of its value, and
     // counts the records. `beforeRow` runs before every row and returns false
-    // to cancel. false with the French text (naming the line) otherwise.
-    bool scan(const QString& path, const CsvOptions& options, int column, const std::function<bool()>& beforeRow,
-              QString* error);
+    // to cancel. The French text (naming the line) of a refusal.
+    Error scan(const QString& path, const CsvOptions& options, int column, const std::function<bool()>& beforeRow);
     // Before scan(): the white space removed from every value (a CSV value
     // is taken as it is otherwise).
     void setValueRule(const ValueRule& rule) { rule_ = rule; }
@@ -39,20 +37,21 @@ public:
     int longestValue() const { return longestValue_; }  // bytes of the longest value to encode
 
     // Record pass: reopens the file at its first record.
-    bool open(QString* error);
-    enum class Read { Ok, End, Failed };
-    Read read(CsvRecord& record, QString* error);
+    Error open();
+    // The next record, number `number` (1-based); a row that no longer reads
+    // or is missing (the file changed since the first pass) is refused.
+    Error read(CsvRecord& record, qint64 number);
     void close();
 
     // The header row of the encoded CSV: the byte-order mark when the source
-    // has one, the source's header and the new name. false when the name is
+    // has one, the source's header and the new name. Refused when the name is
     // empty or the file's encoding cannot write it.
-    bool outputHeader(const QString& newName, QByteArray& out, QString* error) const;
+    Error outputHeader(const QString& newName, QByteArray& out) const;
     // The row of the encoded CSV for a record and its code text.
     void outputRow(const CsvRecord& record, const char* code, int length, QByteArray& out) const;
 
 private:
-    bool readValue(CsvRecord& record, QString* error) const;
+    Error readValue(CsvRecord& record) const;
 
     QString path_;
     CsvOptions options_;
@@ -68,20 +67,11 @@ private:
 };
 
 // The set-up of a CSV run (prepareGeneration() hands a CSV job over to it):
-// first pass, sample, trial encoding, header, output opened. The sample is
-// padded with blanks to the column's longest value, as a DBF sample is to its
-// field's length, so that the grid it fixes holds the longer values too.
-bool prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
-                          OutputWriter& writer, QString* error);
-
-// The record loop of a prepared CSV run on the calling thread (runRecords()
-// hands it over), with the same progress, liveness and cancellation.
-bool runCsvRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current,
-                   QString* error);
-
-// The text of an encoded CSV that could not be written.
-QString csvWriteErrorText();
-// The text of a source that has fewer rows at the record pass than at the first one.
-QString csvChangedText(qint64 record);
+// first pass, sample, trial encoding, header, output opened, and the run's
+// RecordPass. The sample is padded with blanks to the column's longest value,
+// as a DBF sample is to its field's length, so that the grid it fixes holds
+// the longer values too.
+Error prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
+                           OutputWriter& writer);
 
 }  // namespace codiflux

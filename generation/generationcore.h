@@ -1,8 +1,8 @@
 #pragma once
 // The generation of an encoded base, in pieces that do not depend on one
-// another's threads: the source reader (reader.h), the record coder
-// (coder.h), the output writer and its files (writer.h, files.h), and the
-// set-up and record loop of a run (run.h).
+// another's threads: the record coder (coder.h), the output writer and its
+// files (writer.h, files.h), and the set-up, record pass and record loop of a
+// run (run.h; a CSV source's in csvgeneration.h).
 
 #include "bases/source.h"
 #include "generation/coder.h"

@@ -160,11 +160,7 @@ Error planDbfHeader(const GenerationJob& job, PreparedRun& run, bool withMemo, Q
     for (const SourceField& existing : layout.fields)
         if (existing.name.compare(name, Qt::CaseInsensitive) == 0)
             return Error(ErrorCode::Usage, generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
-    QString headerError;
-    *header = buildEncodedHeader(layout, plan, run.recordCount, name, &headerError, withMemo);
-    if (header->isEmpty())
-        return Error(ErrorCode::ValueRefused, headerError);
-    return {};
+    return buildEncodedHeader(layout, plan, run.recordCount, name, withMemo, *header);
 }
 
 // Starts the record pass and opens the outputs (the memo copied beside the DBF).
@@ -176,22 +172,59 @@ Error openOutputs(GenerationFeedback& feedback, PreparedRun& run, OutputWriter& 
     const Error started = run.source->start();
     if (started)
         return started;
-    QString openError;
-    const bool opened = writer.open(header, &openError)
-        && (sourceMemo.isEmpty()
-            || writer.copyMemo(
-                sourceMemo, memoOutputPathFor(writer.files().dbfPath(), sourceMemo),
-                [&feedback] {
-                    feedback.liveness();
-                    return !feedback.cancelled();
-                },
-                &openError));
-    if (!opened) {
+    Error error = writer.open(header);
+    if (!error && !sourceMemo.isEmpty())
+        error = writer.copyMemo(sourceMemo, memoOutputPathFor(writer.files().dbfPath(), sourceMemo), [&feedback] {
+            feedback.liveness();
+            return !feedback.cancelled();
+        });
+    if (error)
         writer.discard();
-        return Error(ErrorCode::WriteFailed, openError);
-    }
-    return {};
+    return error;
 }
+
+// The record pass of a fixed-length source: each slot holds a buffer of
+// bufferLength() bytes in which the record is lengthened in place.
+class FixedPass final : public RecordPass {
+public:
+    FixedPass(Source& source, const RecordPlan& plan, const RecordCoder& coder)
+        : source_(source)
+        , plan_(plan)
+        , coder_(coder)
+        , stride_(std::size_t(plan.bufferLength()))
+    { }
+    void reserve(std::size_t count) override { buffers_.resize(count * stride_); }
+    Error read(std::size_t slot, qint64 number) override
+    {
+        if (!source_.next(buffer(slot)))
+            return Error(ErrorCode::SourceMalformed, source_.shortRecordText(number));
+        return {};
+    }
+    RecordCoder::Result code(std::size_t slot) override { return plan_.encode(coder_, buffer(slot)); }
+    char* codeText(std::size_t slot) override { return buffer(slot) + plan_.insertion; }
+    QByteArrayView encodedValue(std::size_t slot, const RecordCoder::Result& result) const override
+    {
+        return QByteArrayView(buffer(slot) + plan_.valueSlot(), result.valueLength);
+    }
+    QString failureText(std::size_t slot, const RecordCoder::Result& result, qint64 number) const override
+    {
+        return plan_.failureText(coder_, result, number, buffer(slot));
+    }
+    Error write(std::size_t slot, OutputWriter& writer) override
+    {
+        return writer.writeRecord(buffer(slot), plan_.outputLength());
+    }
+
+private:
+    char* buffer(std::size_t slot) { return buffers_.data() + slot * stride_; }
+    const char* buffer(std::size_t slot) const { return buffers_.data() + slot * stride_; }
+
+    Source& source_;
+    const RecordPlan& plan_;
+    const RecordCoder& coder_;
+    const std::size_t stride_;
+    std::vector<char> buffers_;
+};
 
 Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer)
 {
@@ -228,6 +261,7 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     if (dbf)
         if (Error error = planDbfHeader(job, run, !sourceMemo.isEmpty(), &header))
             return error;
+    run.pass = std::make_unique<FixedPass>(*run.source, run.plan, *run.coder);
     return openOutputs(feedback, run, writer, header, sourceMemo);
 }
 
@@ -235,39 +269,29 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
 
 Error prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer)
 {
-    if (job.typeSource != BaseKind::Csv)
-        return prepare(job, feedback, run, writer);
-    QString text;
-    if (!prepareCsvGeneration(job, feedback, run, writer, &text))
-        return Error(ErrorCode::SourceMalformed, text);
-    return {};
+    if (job.typeSource == BaseKind::Csv)
+        return prepareCsvGeneration(job, feedback, run, writer);
+    return prepare(job, feedback, run, writer);
 }
 
 Error runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current)
 {
-    QString text;
-    if (run.csv)
-        return runCsvRecords(run, writer, feedback, current, &text) ? Error() : Error(ErrorCode::SourceMalformed, text);
-    const RecordPlan& plan = run.plan;
-    const RecordCoder& coder = *run.coder;
-    const qint64 count = run.recordCount;
-    // One buffer, sized from the source: the record is lengthened in place.
-    std::vector<char> record(std::size_t(plan.bufferLength()));
-
-    RecordProgress progress(feedback, count);
+    RecordPass& pass = *run.pass;
+    pass.reserve(1);
+    RecordProgress progress(feedback, run.recordCount);
     current = 1;
-    for (qint64 number = 1; number <= count; number = ++current) {
+    for (qint64 number = 1; number <= run.recordCount; number = ++current) {
         if (feedback.cancelled())
             return Error(ErrorCode::Cancelled, cancelledText());
         progress.reached(number);
         feedback.liveness();
-        if (!run.source->next(record.data()))
-            return Error(ErrorCode::SourceMalformed, run.source->shortRecordText(number));
-        const RecordCoder::Result result = plan.encode(coder, record.data());
+        if (Error error = pass.read(0, number))
+            return error;
+        const RecordCoder::Result result = pass.code(0);
         if (!result.ok())
-            return Error(ErrorCode::ValueRefused, plan.failureText(coder, result, number, record.data()));
-        if (!writer.writeRecord(record.data(), plan.outputLength(), &text))
-            return Error(ErrorCode::WriteFailed, text);
+            return Error(ErrorCode::ValueRefused, pass.failureText(0, result, number));
+        if (Error error = pass.write(0, writer))
+            return error;
     }
     return {};
 }

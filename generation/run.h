@@ -12,8 +12,6 @@
 
 namespace codiflux {
 
-class CsvSource;
-
 // What a run reports while it prepares (and what the record loop uses).
 class GenerationFeedback {
 public:
@@ -24,14 +22,42 @@ public:
     virtual void progressValue(int) { }
 };
 
+// The records of a run between their read and their write, held in numbered
+// slots, so that one loop (on one thread, or windows coded on several) serves
+// every kind of source. Slots are made by reserve(); a slot's record is read,
+// then coded, then written. read() and write() are called from one thread at
+// a time, in source order; code() may run on several threads at once on
+// distinct slots, while read() fills others.
+class RecordPass {
+public:
+    virtual ~RecordPass() = default;
+    virtual void reserve(std::size_t count) = 0;
+    // Reads the next record of the source, number `number` (1-based), into the slot.
+    virtual Error read(std::size_t slot, qint64 number) = 0;
+    virtual RecordCoder::Result code(std::size_t slot) = 0;
+    // After a successful code(): its R bytes of font text (which a test hook
+    // may alter before the write), and the value the library was given.
+    virtual char* codeText(std::size_t slot) = 0;
+    virtual QByteArrayView encodedValue(std::size_t slot, const RecordCoder::Result& result) const = 0;
+    // The text of a failed code() of record `number` held in the slot.
+    virtual QString failureText(std::size_t slot, const RecordCoder::Result& result, qint64 number) const = 0;
+    virtual Error write(std::size_t slot, OutputWriter& writer) = 0;
+};
+
+// A prepared run owns its source, its coder and its pass (which refers to
+// both), so it stays where it was made.
 struct PreparedRun {
+    PreparedRun() = default;
+    PreparedRun(const PreparedRun&) = delete;
+    PreparedRun& operator=(const PreparedRun&) = delete;
+
     std::unique_ptr<Source> source;  // a DBF or text source, started for the record pass
     std::optional<RecordCoder> coder;
-    RecordPlan plan;
+    RecordPlan plan;  // a fixed-length source's record plan (a CSV run's holds R only)
+    std::unique_ptr<RecordPass> pass;
     qint64 recordCount = 0;
     int width = 0;  // W and H of the sample's symbol
     int height = 0;
-    std::shared_ptr<CsvSource> csv;  // a CSV source's rows (the record plan then holds R only)
 };
 
 // The record loop's progress: range (0, 1000) and value 0 when made, then
@@ -59,6 +85,7 @@ Error prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, 
 // (0, 1000) and value 0, then for each record the cancellation check, the
 // per-mille progress (emitted when it changes), liveness, read, code, write.
 // `current` holds the 1-based number of the record at hand. Does not commit.
+// Every kind of source goes through its run's RecordPass.
 Error runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current);
 
 }  // namespace codiflux

@@ -42,9 +42,10 @@ QString longCodeFieldWarning(int fieldLength)
     return generationText(kTextLongCodeField).arg(fieldLength).arg(kDbfReaderFieldLimit);
 }
 
-QByteArray buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan, qint64 recordCount,
-                              const QByteArray& newFieldName, QString* error, bool withMemo)
+Error buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan, qint64 recordCount,
+                         const QByteArray& newFieldName, bool withMemo, QByteArray& header)
 {
+    header.clear();
     const qint64 fieldCount = layout.fields.size();
     // A Visual FoxPro table's memo needs the table's own version and its
     // 263-byte area behind the terminator.
@@ -52,18 +53,12 @@ QByteArray buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan
     const qint64 terminator = 32 * (fieldCount + 2);
     const qint64 headerLength = terminator + 1 + (foxProArea ? 263 : 0);
     const qint64 recordLength = plan.outputLength();
-    if (headerLength > kMaxDbfLength) {
-        if (error)
-            *error = generationText(kTextHeaderTooLong).arg(headerLength).arg(fieldCount + 1);
-        return {};
-    }
-    if (recordLength > kMaxDbfLength) {
-        if (error)
-            *error = generationText(kTextRecordTooLong).arg(recordLength);
-        return {};
-    }
+    if (headerLength > kMaxDbfLength)
+        return Error(ErrorCode::ValueRefused, generationText(kTextHeaderTooLong).arg(headerLength).arg(fieldCount + 1));
+    if (recordLength > kMaxDbfLength)
+        return Error(ErrorCode::ValueRefused, generationText(kTextRecordTooLong).arg(recordLength));
 
-    QByteArray header(int(headerLength), '\0');
+    header = QByteArray(int(headerLength), '\0');
     char* h = header.data();
     std::memcpy(h, layout.header.constData(), 32);
     h[0] = withMemo ? char(layout.version) : char(0x03);
@@ -90,7 +85,7 @@ QByteArray buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan
         d[20] = 0x01;
     }
     h[terminator] = 0x0D;
-    return header;
+    return {};
 }
 
 OutputWriter::OutputWriter(OutputFiles& files)
@@ -103,131 +98,104 @@ OutputWriter::~OutputWriter()
         discard();
 }
 
-bool OutputWriter::open(const QByteArray& dbfHeader, QString* error)
+Error OutputWriter::open(const QByteArray& dbfHeader)
 {
     committed_ = false;
-    if (!files_.lock(error))
-        return false;
+    QString lockError;
+    if (!files_.lock(&lockError))
+        return Error(ErrorCode::DestinationRefused, lockError);
     for (const QString& destination : files_.destinations()) {
         const QString refusal = destinationRefusal(destination);
-        if (!refusal.isEmpty()) {
-            if (error)
-                *error = refusal;
-            return false;
-        }
+        if (!refusal.isEmpty())
+            return Error(ErrorCode::DestinationRefused, refusal);
     }
     if (!files_.dbfPath_.isEmpty()) {
         dbf_.reset(openExclusive(files_.dbfTemporary_));
-        if (!dbf_) {
-            if (error)
-                *error = generationText(kTextCannotWrite);
-            return false;
-        }
+        if (!dbf_)
+            return Error(ErrorCode::WriteFailed, generationText(kTextCannotWrite));
         files_.dbfCreated_ = true;
         std::setvbuf(dbf_.get(), nullptr, _IOFBF, kFileBuffer);
         if (std::fwrite(dbfHeader.constData(), 1, std::size_t(dbfHeader.size()), dbf_.get())
-            != std::size_t(dbfHeader.size())) {
-            if (error)
-                *error = generationText(kTextDbfWriteError);
-            return false;
-        }
+            != std::size_t(dbfHeader.size()))
+            return Error(ErrorCode::WriteFailed, generationText(kTextDbfWriteError));
     }
     if (!files_.textPath_.isEmpty()) {
         text_.reset(openExclusive(files_.textTemporary_));
-        if (!text_) {
-            if (error)
-                *error = generationText(kTextCannotWrite);
-            return false;
-        }
+        if (!text_)
+            return Error(ErrorCode::WriteFailed, generationText(kTextCannotWrite));
         files_.textCreated_ = true;
         std::setvbuf(text_.get(), nullptr, _IOFBF, kFileBuffer);
     }
-    return true;
+    return {};
 }
 
-bool OutputWriter::copyMemo(const QString& sourceMemo, const QString& destination,
-                            const std::function<bool()>& beforeChunk, QString* error)
+Error OutputWriter::copyMemo(const QString& sourceMemo, const QString& destination,
+                             const std::function<bool()>& beforeChunk)
 {
-    auto fail = [error](const QString& text) {
-        if (error)
-            *error = text;
-        return false;
-    };
     // The memo's destination is locked and checked as the others are.
-    if (!files_.lock(destination, error))
-        return false;
+    QString lockError;
+    if (!files_.lock(destination, &lockError))
+        return Error(ErrorCode::DestinationRefused, lockError);
     const QString refusal = destinationRefusal(destination);
     if (!refusal.isEmpty())
-        return fail(refusal);
+        return Error(ErrorCode::DestinationRefused, refusal);
     QFile source(sourceMemo);
     if (!source.open(QIODevice::ReadOnly))
-        return fail(cannotOpenSourceText());
+        return Error(ErrorCode::SourceUnreadable, cannotOpenSourceText());
     FilePtr out(openExclusive(files_.memoTemporary_));
     if (!out)
-        return fail(generationText(kTextCannotWrite));
+        return Error(ErrorCode::WriteFailed, generationText(kTextCannotWrite));
     files_.memoCreated_ = true;
+    const Error writeFailed(ErrorCode::WriteFailed, generationText(kTextMemoWriteError));
     std::vector<char> chunk(kFileBuffer);
     for (;;) {
         if (beforeChunk && !beforeChunk())
-            return fail(cancelledText());
+            return Error(ErrorCode::Cancelled, cancelledText());
         const qint64 got = source.read(chunk.data(), qint64(chunk.size()));
         if (got < 0)
-            return fail(sourceReadText());
+            return Error(ErrorCode::SourceUnreadable, sourceReadText());
         if (got == 0)
             break;
         if (std::fwrite(chunk.data(), 1, std::size_t(got), out.get()) != std::size_t(got))
-            return fail(generationText(kTextMemoWriteError));
+            return writeFailed;
     }
     if (!finishFile(out.release()))
-        return fail(generationText(kTextMemoWriteError));
+        return writeFailed;
     files_.memoPath_ = destination;
-    return true;
+    return {};
 }
 
-bool OutputWriter::writeRecord(char* record, qint64 length, QString* error)
+Error OutputWriter::writeRecord(char* record, qint64 length)
 {
-    if (dbf_ && qint64(std::fwrite(record, 1, std::size_t(length), dbf_.get())) != length) {
-        if (error)
-            *error = generationText(kTextDbfWriteError);
-        return false;
-    }
+    if (dbf_ && qint64(std::fwrite(record, 1, std::size_t(length), dbf_.get())) != length)
+        return Error(ErrorCode::WriteFailed, generationText(kTextDbfWriteError));
     if (text_) {
         for (qint64 i = 1; i < length; ++i)
             if (record[i] == '\r' || record[i] == '\n')
                 record[i] = ' ';
         qint64 written = qint64(std::fwrite(record + 1, 1, std::size_t(length - 1), text_.get()));
         written += qint64(std::fwrite(kLineEnd, 1, std::size_t(kLineEndLength), text_.get())) ? 1 : 0;
-        if (written < length) {
-            if (error)
-                *error = generationText(kTextTxtWriteError);
-            return false;
-        }
+        if (written < length)
+            return Error(ErrorCode::WriteFailed, generationText(kTextTxtWriteError));
     }
-    return true;
+    return {};
 }
 
-bool OutputWriter::commit(QString* error)
+Error OutputWriter::commit()
 {
-    if (dbf_ && !finishFile(dbf_.release())) {
-        if (error)
-            *error = generationText(kTextDbfWriteError);
+    // Any refusal removes the temporaries.
+    auto refuse = [this](ErrorCode code, const QString& text) {
         discard();
-        return false;
-    }
-    if (text_ && !finishFile(text_.release())) {
-        if (error)
-            *error = generationText(kTextTxtWriteError);
-        discard();
-        return false;
-    }
+        return Error(code, text);
+    };
+    if (dbf_ && !finishFile(dbf_.release()))
+        return refuse(ErrorCode::WriteFailed, generationText(kTextDbfWriteError));
+    if (text_ && !finishFile(text_.release()))
+        return refuse(ErrorCode::WriteFailed, generationText(kTextTxtWriteError));
     // A run given up by another thread moves nothing into place.
     int expected = OutputFiles::Open;
-    if (!files_.state_.compare_exchange_strong(expected, OutputFiles::Committing)) {
-        if (error)
-            *error = generationText(kTextCannotWrite);
-        discard();
-        return false;
-    }
+    if (!files_.state_.compare_exchange_strong(expected, OutputFiles::Committing))
+        return refuse(ErrorCode::Cancelled, generationText(kTextCannotWrite));
     // Every output, or none: each destination is checked before the first
     // move. The memo goes first, so that an encoded DBF never stands beside a
     // memo file that is not its own.
@@ -240,25 +208,17 @@ bool OutputWriter::commit(QString* error)
         moves.append({files_.textTemporary_, files_.textPath_});
     for (const PendingMove& move : std::as_const(moves)) {
         const QString refusal = destinationRefusal(move.destination);
-        if (!refusal.isEmpty()) {
-            if (error)
-                *error = refusal;
-            discard();
-            return false;
-        }
+        if (!refusal.isEmpty())
+            return refuse(ErrorCode::DestinationRefused, refusal);
     }
-    if (!moveAllIntoPlace(moves)) {
-        if (error)
-            *error = generationText(kTextCannotWrite);
-        discard();
-        return false;
-    }
+    if (!moveAllIntoPlace(moves))
+        return refuse(ErrorCode::WriteFailed, generationText(kTextCannotWrite));
     files_.dbfCreated_ = false;
     files_.textCreated_ = false;
     files_.memoCreated_ = false;
     committed_ = true;
     files_.unlock();
-    return true;
+    return {};
 }
 
 void OutputWriter::discard()

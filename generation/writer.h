@@ -26,14 +26,14 @@ QString longCodeFieldWarning(int fieldLength);
 
 // The encoded DBF header: the source header and descriptors with the counts
 // and lengths rewritten, the new 'C' field (name cut at 10 bytes) and, under
-// the TAGS rule, TAGS behind it; then 0x0D. Empty with `error` set when the
-// header or the record would not fit their 16-bit fields.
+// the TAGS rule, TAGS behind it; then 0x0D. Refused when the header or the
+// record would not fit their 16-bit fields (`header` is then left empty).
 // With `withMemo` (the source's memo file is copied beside it) the header keeps
 // the source's version byte, memo flag included, and a Visual FoxPro table
 // keeps its 263-byte area behind the terminator (zeroed: no database link);
 // otherwise the version byte is 0x03.
-QByteArray buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan, qint64 recordCount,
-                              const QByteArray& newFieldName, QString* error, bool withMemo = false);
+Error buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan, qint64 recordCount,
+                         const QByteArray& newFieldName, bool withMemo, QByteArray& header);
 
 class OutputWriter {
 public:
@@ -48,20 +48,19 @@ public:
     // `dbfHeader`) when files.dbfPath() is set, and the temporary text file
     // when files.textPath() is set. The locks are held until the commit or
     // the discard.
-    bool open(const QByteArray& dbfHeader, QString* error);
+    Error open(const QByteArray& dbfHeader);
     // Copies the source's memo file byte for byte to the memo's temporary
     // (after open()); commit() moves it to `destination` with the other
     // outputs. `beforeChunk` runs before every megabyte and returns false to
     // cancel.
-    bool copyMemo(const QString& sourceMemo, const QString& destination, const std::function<bool()>& beforeChunk,
-                  QString* error);
+    Error copyMemo(const QString& sourceMemo, const QString& destination, const std::function<bool()>& beforeChunk);
     // One output record of `length` bytes (flag byte first): all of it to the
     // DBF; bytes 1 .. length-1 to the text file with CR and LF replaced by
     // spaces (in place), then the line end.
-    bool writeRecord(char* record, qint64 length, QString* error);
+    Error writeRecord(char* record, qint64 length);
     // Flushes, closes, checks every destination again and moves the files
     // into place (replacing what is there), all or none (moveAllIntoPlace).
-    bool commit(QString* error);
+    Error commit();
     // Closes and removes the temporaries.
     void discard();
 

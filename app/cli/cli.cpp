@@ -969,11 +969,10 @@ ExitCode runGenerate(const Options& o, const GenerationJob& job, Console& consol
     RunReport report;
     QElapsedTimer clock;
     clock.start();
-    QString error;
-    const bool ok = generate(job, control, &error, &report);
+    const Error error = generate(job, control, &report);
     bar.finish();
-    if (!ok) {
-        err << (error.isEmpty() ? tr("La fabrication de la base encodée a échoué.") : error) << '\n'
+    if (error) {
+        err << (error.text.isEmpty() ? tr("La fabrication de la base encodée a échoué.") : error.text) << '\n'
             << tr("Aucun fichier n'a été écrit.") << '\n';
         err.flush();
         return ExitCode::Failure;

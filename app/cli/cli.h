@@ -161,20 +161,17 @@ struct RunReport {
 
 // The whole generation: preparation, records, commit of the outputs. On
 // failure nothing is left on disk beside the source (the temporaries are
-// removed) and `error` gets the text. With one job, no check and no hook this
-// is BaseEncoder's own single-thread loop.
-bool generate(const GenerationJob& job, const RunControl& control, QString* error, RunReport* report = nullptr);
+// removed). With one job, no check and no hook this is BaseEncoder's own
+// single-thread loop.
+Error generate(const GenerationJob& job, const RunControl& control, RunReport* report = nullptr);
 
 // The record loop of a prepared run on `control.jobs` threads, in windows of
 // jobs x batch records: read in order, coded (and checked) in parallel,
 // written in order. The first failing record in source order decides the
 // failure and its text, as in the single-thread loop. Does not commit.
 // `job` is the one the run was prepared from.
-bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
-                        const RunControl& control, QString* error);
-// The same loop for a CSV source (runRecordsParallel() hands it over).
-bool runCsvRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer,
-                           GenerationFeedback& feedback, const RunControl& control, QString* error);
+Error runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
+                         const RunControl& control);
 
 // The text of a failed check of record `record` (`read` empty: nothing read).
 QString verifyFailureText(qint64 record, const QByteArray& expected, const std::optional<QByteArray>& read);

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,18 +23,18 @@ namespace {
 
 class Feedback : public GenerationFeedback {
 public:
-    explicit Feedback(const RunControl& runControl)
-        : control(runControl)
+    explicit Feedback(const RunControl& control)
+        : control_(control)
     { }
-    bool cancelled() override { return control.cancel && control.cancel->load(std::memory_order_relaxed); }
+    bool cancelled() override { return control_.cancel && control_.cancel->load(std::memory_order_relaxed); }
     void progressValue(int value) override
     {
-        if (control.progress)
-            control.progress(value);
+        if (control_.progress)
+            control_.progress(value);
     }
 
 private:
-    const RunControl& control;
+    const RunControl& control_;
 };
 
 // A failed record of a window.
@@ -46,9 +45,10 @@ struct Failure {
     std::optional<QByteArray> read;  // what the decoder gave
 };
 
+// A window of records held in the pass's slots [base, base + count).
 struct Window {
-    std::vector<char> data;  // count records of `stride` bytes
-    qint64 first = 1;        // number of the first record
+    std::size_t base = 0;
+    qint64 first = 1;  // number of the first record
     int count = 0;
     std::atomic<int> nextChunk{0};
     int active = 0;  // coding threads still at work (under the pool's lock)
@@ -60,41 +60,43 @@ class CodingPool {
 public:
     CodingPool(int threads, const GenerationJob& generationJob, const PreparedRun& preparedRun,
                const RunControl& runControl)
-        : job(generationJob)
-        , run(preparedRun)
-        , control(runControl)
+        : job_(generationJob)
+        , run_(preparedRun)
+        , control_(runControl)
     {
         for (int i = 0; i < threads; ++i)
-            workers.emplace_back([this] { work(); });
+            workers_.emplace_back([this] { work(); });
     }
     ~CodingPool()
     {
         {
-            std::unique_lock lock(mutex);
-            done.wait(lock, [this] { return !current || current->active == 0; });
-            stopping = true;
+            std::unique_lock lock(mutex_);
+            done_.wait(lock, [this] { return !current_ || current_->active == 0; });
+            stopping_ = true;
         }
-        wake.notify_all();
-        for (std::thread& t : workers)
+        wake_.notify_all();
+        for (std::thread& t : workers_)
             t.join();
     }
+    CodingPool(const CodingPool&) = delete;
+    CodingPool& operator=(const CodingPool&) = delete;
 
     void submit(Window& window)
     {
         {
-            std::lock_guard lock(mutex);
+            std::lock_guard lock(mutex_);
             window.nextChunk = 0;
-            window.active = int(workers.size());
-            current = &window;
-            ++generation;
+            window.active = int(workers_.size());
+            current_ = &window;
+            ++generation_;
         }
-        wake.notify_all();
+        wake_.notify_all();
     }
 
     void wait(Window& window)
     {
-        std::unique_lock lock(mutex);
-        done.wait(lock, [&window] { return window.active == 0; });
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [&window] { return window.active == 0; });
     }
 
 private:
@@ -103,19 +105,19 @@ private:
     void work()
     {
         std::unique_ptr<FieldTextDecoder> decoder;
-        if (control.verify)
-            decoder = std::make_unique<FieldTextDecoder>(run.width, run.height, job.options, job.parameters.symbology);
-        QByteArray value;
+        if (control_.verify)
+            decoder
+                = std::make_unique<FieldTextDecoder>(run_.width, run_.height, job_.options, job_.parameters.symbology);
         std::uint64_t seen = 0;
         for (;;) {
             Window* window = nullptr;
             {
-                std::unique_lock lock(mutex);
-                wake.wait(lock, [&] { return stopping || generation != seen; });
-                if (stopping)
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+                if (stopping_)
                     return;
-                seen = generation;
-                window = current;
+                seen = generation_;
+                window = current_;
             }
             for (;;) {
                 const int begin = window->nextChunk.fetch_add(1, std::memory_order_relaxed) * kChunk;
@@ -123,53 +125,110 @@ private:
                     break;
                 const int end = std::min(window->count, begin + kChunk);
                 for (int i = begin; i < end; ++i)
-                    code(*window, i, decoder.get(), value);
+                    code(*window, i, decoder.get());
             }
             {
-                std::lock_guard lock(mutex);
+                std::lock_guard lock(mutex_);
                 if (--window->active == 0)
-                    done.notify_all();
+                    done_.notify_all();
             }
         }
     }
 
-    void code(Window& window, int index, FieldTextDecoder* decoder, QByteArray& value)
+    void code(Window& window, int index, FieldTextDecoder* decoder)
     {
-        const RecordPlan& plan = run.plan;
-        char* record = window.data.data() + std::size_t(index) * std::size_t(plan.bufferLength());
-        const RecordCoder::Result result = plan.encode(*run.coder, record);
+        RecordPass& pass = *run_.pass;
+        const std::size_t slot = window.base + std::size_t(index);
+        const RecordCoder::Result result = pass.code(slot);
         if (!result.ok()) {
             std::lock_guard lock(window.failuresLock);
             window.failures[index] = Failure{true, result, {}, {}};
             return;
         }
-        char* codeText = record + plan.insertion;
-        if (control.tamper)
-            control.tamper(window.first + index, codeText, plan.codeLength);
-        // The value encoded stays behind the record: what the code must give back.
-        const char* encoded = record + plan.valueSlot();
-        if (!decoder || isBlankValue(encoded, result.valueLength))
+        char* codeText = pass.codeText(slot);
+        const int codeLength = run_.plan.codeLength;
+        if (control_.tamper)
+            control_.tamper(window.first + index, codeText, codeLength);
+        const QByteArrayView encoded = pass.encodedValue(slot, result);
+        if (!decoder || isBlankValue(encoded.data(), encoded.size()))
             return;
         // What the library was given: Datamatrix the whole value, QR the bytes before a NUL.
-        value = QByteArray(encoded, run.coder->inputLength(encoded, result.valueLength));
-        std::optional<QByteArray> read = decoder->decode(codeText, plan.codeLength);
+        QByteArray value(encoded.data(), run_.coder->inputLength(encoded.data(), int(encoded.size())));
+        std::optional<QByteArray> read = decoder->decode(codeText, codeLength);
         if (!read || *read != value) {
             std::lock_guard lock(window.failuresLock);
-            window.failures[index] = Failure{false, result, value, std::move(read)};
+            window.failures[index] = Failure{false, result, std::move(value), std::move(read)};
         }
     }
 
-    const GenerationJob& job;
-    const PreparedRun& run;
-    const RunControl& control;
-    std::vector<std::thread> workers;
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::condition_variable done;
-    Window* current = nullptr;
-    std::uint64_t generation = 0;
-    bool stopping = false;
+    const GenerationJob& job_;
+    const PreparedRun& run_;
+    const RunControl& control_;
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    Window* current_ = nullptr;
+    std::uint64_t generation_ = 0;
+    bool stopping_ = false;
 };
+
+// Reads the next records in source order into a window, up to its room; the
+// first record that cannot be read (or the cancellation) ends the reading.
+class WindowFiller {
+public:
+    WindowFiller(RecordPass& pass, GenerationFeedback& feedback, qint64 count, int room)
+        : pass_(pass)
+        , feedback_(feedback)
+        , count_(count)
+        , room_(room)
+    { }
+    void fill(Window& window)
+    {
+        window.first = next_;
+        window.count = 0;
+        window.failures.clear();
+        while (window.count < room_ && next_ <= count_ && !stopped_) {
+            if (feedback_.cancelled()) {
+                stopped_ = Error(ErrorCode::Cancelled, cancelledText());
+                break;
+            }
+            stopped_ = pass_.read(window.base + std::size_t(window.count), next_);
+            if (stopped_)
+                break;
+            ++window.count;
+            ++next_;
+        }
+    }
+    const Error& stopped() const { return stopped_; }  // reported once every record before it is written
+
+private:
+    RecordPass& pass_;
+    GenerationFeedback& feedback_;
+    const qint64 count_;
+    const int room_;
+    qint64 next_ = 1;
+    Error stopped_;
+};
+
+// Writes the records of a coded window in order, up to its first failure.
+Error drain(Window& window, RecordPass& pass, OutputWriter& writer, RecordProgress& progress)
+{
+    const int firstFailure = window.failures.empty() ? window.count : window.failures.begin()->first;
+    for (int i = 0; i < firstFailure; ++i) {
+        progress.reached(window.first + i);
+        if (Error error = pass.write(window.base + std::size_t(i), writer))
+            return error;
+    }
+    if (firstFailure == window.count)
+        return {};
+    const Failure& f = window.failures.begin()->second;
+    const qint64 number = window.first + firstFailure;
+    if (f.coding)
+        return Error(ErrorCode::ValueRefused,
+                     pass.failureText(window.base + std::size_t(firstFailure), f.result, number));
+    return Error(ErrorCode::VerifyFailed, verifyFailureText(number, f.expected, f.read));
+}
 
 }  // namespace
 
@@ -187,93 +246,38 @@ QString verifyFailureText(qint64 record, const QByteArray& expected, const std::
         .arg(QString::number(record), value, QString::fromLatin1(*read));
 }
 
-bool runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
-                        const RunControl& control, QString* error)
+Error runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
+                         const RunControl& control)
 {
-    if (run.csv)
-        return runCsvRecordsParallel(job, run, writer, feedback, control, error);
-    auto fail = [error](const QString& text) {
-        if (error)
-            *error = text;
-        return false;
-    };
-    const RecordPlan& plan = run.plan;
-    const qint64 count = run.recordCount;
+    RecordPass& pass = *run.pass;
     const int jobs = std::max(1, control.jobs);
-    const int capacity = std::max(1, control.batch) * jobs;
-    const std::size_t stride = std::size_t(plan.bufferLength());
-
-    RecordProgress progress(feedback, count);
+    const int room
+        = int(std::min<qint64>(qint64(std::max(1, control.batch)) * jobs, std::max<qint64>(run.recordCount, 1)));
+    pass.reserve(2 * std::size_t(room));
+    RecordProgress progress(feedback, run.recordCount);
+    WindowFiller filler(pass, feedback, run.recordCount, room);
 
     Window windows[2];
-    for (Window& w : windows)
-        w.data.resize(stride * std::size_t(std::min<qint64>(capacity, std::max<qint64>(count, 1))));
-    const int room = int(windows[0].data.size() / stride);
-
-    qint64 next = 1;         // next record to read
-    qint64 shortRecord = 0;  // the record that could not be read whole
-    bool cancelled = false;
-    auto fill = [&](Window& w) {
-        w.first = next;
-        w.count = 0;
-        w.failures.clear();
-        while (w.count < room && next <= count && !shortRecord && !cancelled) {
-            if (feedback.cancelled()) {
-                cancelled = true;
-                break;
-            }
-            if (!run.source->next(w.data.data() + std::size_t(w.count) * stride)) {
-                shortRecord = next;
-                break;
-            }
-            ++w.count;
-            ++next;
-        }
-    };
-
-    // Writes the records of a coded window in order, up to its first failure.
-    auto drain = [&](Window& w) -> bool {
-        const int firstFailure = w.failures.empty() ? w.count : w.failures.begin()->first;
-        for (int i = 0; i < firstFailure; ++i) {
-            const qint64 number = w.first + i;
-            progress.reached(number);
-            if (!writer.writeRecord(w.data.data() + std::size_t(i) * stride, plan.outputLength(), error))
-                return false;
-        }
-        if (firstFailure == w.count)
-            return true;
-        const Failure& f = w.failures.begin()->second;
-        const qint64 number = w.first + firstFailure;
-        if (f.coding) {
-            const char* record = w.data.data() + std::size_t(firstFailure) * stride;
-            return fail(plan.failureText(*run.coder, f.result, number, record));
-        }
-        return fail(verifyFailureText(number, f.expected, f.read));
-    };
-
+    windows[1].base = std::size_t(room);
     CodingPool pool(jobs, job, run, control);
     Window* coding = &windows[0];
     Window* reading = &windows[1];
-    fill(*coding);
+    filler.fill(*coding);
     if (coding->count > 0)
         pool.submit(*coding);
     while (coding->count > 0) {
-        fill(*reading);  // while the pool codes the other window
+        filler.fill(*reading);  // while the pool codes the other window
         pool.wait(*coding);
         if (reading->count > 0)
             pool.submit(*reading);
-        if (!drain(*coding))
-            return false;  // the pool finishes the other window before it goes
+        if (Error error = drain(*coding, pass, writer, progress))
+            return error;  // the pool finishes the other window before it goes
         std::swap(coding, reading);
     }
-    if (cancelled)
-        return fail(cancelledText());
-    if (shortRecord)
-        return fail(run.source->shortRecordText(shortRecord));
-    return true;
+    return filler.stopped();
 }
 
-bool generate(const GenerationJob& job, const RunControl& control, QString* error, RunReport* report)
+Error generate(const GenerationJob& job, const RunControl& control, RunReport* report)
 {
     Feedback feedback(control);
     OutputFiles files;
@@ -281,11 +285,11 @@ bool generate(const GenerationJob& job, const RunControl& control, QString* erro
     // Detached before the files go, whichever way the run ends.
     struct Attachment {
         RunAbandon* abandon;
-        Attachment(RunAbandon* runAbandon, OutputFiles* files)
+        Attachment(RunAbandon* runAbandon, OutputFiles* outputs)
             : abandon(runAbandon)
         {
             if (abandon)
-                abandon->attach(files);
+                abandon->attach(outputs);
         }
         ~Attachment()
         {
@@ -296,38 +300,28 @@ bool generate(const GenerationJob& job, const RunControl& control, QString* erro
     OutputWriter writer(files);  // removes its temporaries unless committed
     PreparedRun run;
     Error failure = prepareGeneration(job, feedback, run, writer);
-    if (failure && error)
-        *error = failure.text;
-    bool ok = !failure;
-    if (ok) {
+    if (!failure) {
         if (report) {
             report->records = run.recordCount;
             report->width = run.width;
             report->height = run.height;
             report->fieldLength = run.plan.codeLength;
         }
-        if (control.jobs <= 1 && !control.verify && !control.tamper) {
-            std::atomic<qint64> current{0};
+        std::atomic<qint64> current{0};
+        if (control.jobs <= 1 && !control.verify && !control.tamper)
             failure = runRecords(run, writer, feedback, current);
-            if (failure && error)
-                *error = failure.text;
-            ok = !failure;
-        } else {
-            ok = runRecordsParallel(job, run, writer, feedback, control, error);
-        }
+        else
+            failure = runRecordsParallel(job, run, writer, feedback, control);
     }
     if (run.source)
         run.source->stop();
-    if (ok && feedback.cancelled()) {
-        ok = false;
-        if (error)
-            *error = cancelledText();
-    }
-    if (ok)
-        ok = writer.commit(error);
-    else
+    if (!failure && feedback.cancelled())
+        failure = Error(ErrorCode::Cancelled, cancelledText());
+    if (failure) {
         writer.discard();
-    return ok;
+        return failure;
+    }
+    return writer.commit();
 }
 
 }  // namespace codiflux::cli

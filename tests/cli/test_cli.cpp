@@ -364,9 +364,7 @@ void TestCli::sameBytesForEveryJobCount()
             QFile::remove(path("keep.txt"));
             RunControl control;
             std::tie(control.jobs, control.batch, control.verify) = std::tuple(jobs, batch, jobs == 2);
-            QString text;
-            QCOMPARE(generate(job, control, &text), error.isEmpty());
-            QCOMPARE(text, error);
+            QCOMPARE(generate(job, control).text, error);
             const QByteArray written = readFile(out) + readFile(path("keep.txt")) + readFile(path("keep.dbt"));
             expected = expected.isEmpty() ? written : expected;
             QCOMPARE(written, expected);
@@ -394,12 +392,12 @@ void TestCli::verifyCatchesACorruptedCode()
             for (int i = 0; (record == 123 || record == 200) && i < length; ++i)
                 code[i] = swap ? first.at(i) : code[i] >= 'A' && code[i] <= 'P' ? 'P' : code[i];
         };
-        QString error;
-        QVERIFY(generate(job, control, &error));  // without the check the corruption reaches the file
+        QVERIFY(!generate(job, control));  // without the check the corruption reaches the file
         const QMap<QString, QByteArray> before = contents(dir_.path());
         control.verify = true;
-        QVERIFY(!generate(job, control, &error));
-        QCOMPARE(error,
+        const Error error = generate(job, control);
+        QCOMPARE(error.code, ErrorCode::VerifyFailed);
+        QCOMPARE(error.text,
                  swap ? head + "ne redonne pas sa valeur." + value + "\nValeur relue : « CF20240000    »"
                       : head + "ne se relit pas." + value);
         QCOMPARE(contents(dir_.path()), before);
@@ -447,8 +445,7 @@ void TestCli::interruptGuardGivesTheRunUp()
         OutputFiles files;
         files.plan(folder + QStringLiteral("/o.dbf"), folder + QStringLiteral("/o.txt"));
         OutputWriter writer(files);
-        QString error;
-        QVERIFY(writer.open(QByteArray(33, ' '), &error));
+        QVERIFY(!writer.open(QByteArray(33, ' ')));
         const auto temporaries = [&folder] { return entries(folder).filter(QRegularExpression("(?<!\\.lock)$")); };
         QCOMPARE(temporaries().size(), 2);
         RunAbandon abandon;
@@ -470,7 +467,7 @@ void TestCli::interruptGuardGivesTheRunUp()
         QCOMPARE(bool(stopped), !answers);
         QCOMPARE(temporaries().size(), answers ? 2 : 0);
         QVERIFY(answers || clock.elapsed() >= 300);
-        QVERIFY(answers || !writer.commit(&error));  // a run given up moves nothing into place
+        QVERIFY(answers || writer.commit());  // a run given up moves nothing into place
     }
 }
 

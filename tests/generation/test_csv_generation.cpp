@@ -166,7 +166,7 @@ print(json.dumps({'src': rows(sys.argv[1]), 'out': rows(sys.argv[2])}))
         ValueRule rule;
         rule.trimStart = rule.trimEnd = trim;
         source.setValueRule(rule);
-        QVERIFY(source.scan(path("src.csv"), {}, column, {}, &error));
+        QVERIFY(!source.scan(path("src.csv"), {}, column, {}));
         const QByteArray padded = sample.leftJustified(source.longestValue(), ' ');
         QVERIFY(!RecordCoder::measureSymbol(job.parameters, padded, &w, &h));
         FieldTextDecoder decoder(w, h, job.options, Symbology(symbology));

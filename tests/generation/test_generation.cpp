@@ -417,14 +417,15 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
     {
         OutputFiles files;
         files.plan(path("late.dbf"), path("late.txt"));
-        QString error;
+        Error error;
         {
             OutputWriter writer(files);
-            QVERIFY2(writer.open(QByteArray(33, ' '), &error), qPrintable(error));
+            QVERIFY(!writer.open(QByteArray(33, ' ')));
             QVERIFY(QDir().mkdir(path("late.txt")));
-            QVERIFY(!writer.commit(&error));
+            error = writer.commit();
         }
-        QVERIFY(error.contains(QStringLiteral("late.txt")));
+        QCOMPARE(error.code, ErrorCode::DestinationRefused);
+        QVERIFY(error.text.contains(QStringLiteral("late.txt")));
         QVERIFY(!QFile::exists(path("late.dbf")));
         QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
@@ -436,8 +437,7 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         OutputFiles files;
         files.plan(QString(), path("big.txt"));
         OutputWriter writer(files);
-        QString error;
-        QVERIFY2(writer.open(QByteArray(), &error), qPrintable(error));
+        QVERIFY(!writer.open(QByteArray()));
         QByteArray record(64 * 1024, 'x');
         rlimit old{};
         getrlimit(RLIMIT_FSIZE, &old);
@@ -445,10 +445,9 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         rlimit low = old;
         low.rlim_cur = 1024;
         setrlimit(RLIMIT_FSIZE, &low);
-        const bool written = writer.writeRecord(record.data(), record.size(), &error);
+        const Error error = writer.writeRecord(record.data(), record.size());
         setrlimit(RLIMIT_FSIZE, &old);
-        QVERIFY(!written);
-        QCOMPARE(error, QStringLiteral("Erreur d'écriture de la base encodée (TXT)."));
+        QCOMPARE(error.text, QStringLiteral("Erreur d'écriture de la base encodée (TXT)."));
     }
 
     // A number with decimals is encoded as the engine lists it, whatever
