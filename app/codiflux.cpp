@@ -72,6 +72,19 @@ int twoLineWidth(const QFontMetrics& metrics, const QString& text)
     return best;
 }
 
+// A new menu of `window` on `action`: its button in `toolBar` becomes a split
+// button, its menu entry a sub-menu.
+QMenu* attachMenu(QWidget* window, QToolBar* toolBar, QAction* action)
+{
+    auto* menu = new QMenu(window);
+    if (auto* button = qobject_cast<QToolButton*>(toolBar->widgetForAction(action))) {
+        button->setMenu(menu);
+        button->setPopupMode(QToolButton::MenuButtonPopup);
+    }
+    action->setMenu(menu);
+    return menu;
+}
+
 }  // namespace
 
 Codiflux::Codiflux(QWidget* parent, Qt::WindowFlags flags)
@@ -131,22 +144,11 @@ Codiflux::Codiflux(QWidget* parent, Qt::WindowFlags flags)
     actionSupprimer = new QAction(tr("Supprimer..."), this);
 
     // 9. The load menu: a split button in the tool bar, a sub-menu in "&Préférences".
-    menuChargerParametres = new QMenu(this);
-    if (auto* button
-        = qobject_cast<QToolButton*>(form.mainToolBar->widgetForAction(form.actionChargerParamParDefaut))) {
-        button->setMenu(menuChargerParametres);
-        button->setPopupMode(QToolButton::MenuButtonPopup);
-    }
-    form.actionChargerParamParDefaut->setMenu(menuChargerParametres);
+    menuChargerParametres = attachMenu(this, form.mainToolBar, form.actionChargerParamParDefaut);
     connect(menuChargerParametres, SIGNAL(triggered(QAction*)), this, SLOT(onChargerParametres(QAction*)));
 
     // 10. The save menu, likewise.
-    menuSauverParametres = new QMenu(this);
-    if (auto* button = qobject_cast<QToolButton*>(form.mainToolBar->widgetForAction(form.actionSauverParamParDefaut))) {
-        button->setMenu(menuSauverParametres);
-        button->setPopupMode(QToolButton::MenuButtonPopup);
-    }
-    form.actionSauverParamParDefaut->setMenu(menuSauverParametres);
+    menuSauverParametres = attachMenu(this, form.mainToolBar, form.actionSauverParamParDefaut);
     connect(menuSauverParametres, SIGNAL(triggered(QAction*)), this, SLOT(onSauverParametres(QAction*)));
 
     // 11. Both menus from the stored parameter sets.
