@@ -322,6 +322,11 @@ void TestCli::previewIsTheGeneratedCode()
     const QStringList read = QString::fromUtf8(python.readAllStandardOutput()).trimmed().split(QLatin1Char(' '));
     QCOMPARE(read.mid(0, 2), QStringList({"299", "_NOM"}));
     QCOMPARE(read.value(2), lines.mid(0, lines.indexOf(QString())).join(QString()));
+
+    // On a terminal: two rows of cells per line, inside a light quiet zone.
+    PreviewResult column;
+    std::tie(column.width, column.height, column.dark) = std::tuple(1, 3, std::vector<bool>{true, false, true});
+    QCOMPARE(drawSymbol(column, 1), QStringLiteral(" \u2584 \n \u2584 \n   \n"));
 }
 
 void TestCli::sameBytesForEveryJobCount_data()

@@ -450,6 +450,13 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         QCOMPARE(error.text, QStringLiteral("Erreur d'écriture de la base encodée (TXT)."));
     }
 
+    // Readers that take byte 16 alone read a code field of up to 254 characters whole.
+    void longCodeFieldWarned()
+    {
+        QVERIFY(longCodeFieldWarning(254).isEmpty());
+        QVERIFY(longCodeFieldWarning(255).contains(QStringLiteral("255")));
+    }
+
     // A number with decimals is encoded as the engine lists it, whatever
     // decimal mark the table stores.
     void decimalNumberAsListed()
@@ -637,6 +644,7 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         QTest::addColumn<QString>("error");  // empty: success, the values are the range's
         QTest::newRow("range 2:3, CR LF") << QByteArray("a123b\r\nc456d\r\ne789f") << 2 << 3 << QString();
         QTest::newRow("whole line") << QByteArray("12345\n67890\n") << 1 << 5 << QString();
+        QTest::newRow("one column") << QByteArray("a1b\nc2d\n") << 2 << 1 << QString();
         QTest::newRow("trailing empty line")
             << QByteArray("123\n456\n\n") << 1 << 3
             << QStringLiteral("Les enregistrements du fichier source n'ont pas tous la même longueur.");
