@@ -258,42 +258,35 @@ ParseStatus parseRow(CsvParser& p, char delimiter, QByteArray& raw, QByteArray& 
     }
 }
 
-bool openParser(CsvParser& p, const QString& path, QString* error)
+Error openParser(CsvParser& p, const QString& path)
 {
     p.file.setFileName(path);
-    if (!p.file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = tr(kTextCannotOpen).arg(p.file.errorString());
-        return false;
-    }
-    return true;
+    if (!p.file.open(QIODevice::ReadOnly))
+        return Error(ErrorCode::SourceUnreadable, tr(kTextCannotOpen).arg(p.file.errorString()));
+    return {};
 }
 
-enum class Utf8Scan { Valid, Invalid, Unreadable };
-
 // Whether the whole file is valid UTF-8 (read up to its first invalid byte).
-Utf8Scan scanUtf8(const QString& path, QString* error)
+Error scanUtf8(const QString& path, bool& valid)
 {
+    valid = false;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = tr(kTextCannotOpen).arg(file.errorString());
-        return Utf8Scan::Unreadable;
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return Error(ErrorCode::SourceUnreadable, tr(kTextCannotOpen).arg(file.errorString()));
     std::vector<char> buffer(static_cast<std::size_t>(kBufferSize));
     Utf8Check check;
     for (;;) {
         const qint64 got = file.read(buffer.data(), kBufferSize);
-        if (got < 0) {
-            *error = tr(kTextReadError).arg(file.errorString());
-            return Utf8Scan::Unreadable;
-        }
+        if (got < 0)
+            return Error(ErrorCode::SourceUnreadable, tr(kTextReadError).arg(file.errorString()));
         if (got == 0)
             break;
         for (qint64 i = 0; i < got; ++i)
             if (!check.feed(static_cast<unsigned char>(buffer[std::size_t(i)])))
-                return Utf8Scan::Invalid;
+                return {};
     }
-    return check.complete() ? Utf8Scan::Valid : Utf8Scan::Invalid;
+    valid = check.complete();
+    return {};
 }
 
 }  // namespace
@@ -307,15 +300,13 @@ bool CsvReader::fail(const QString& text)
     return false;
 }
 
-bool CsvReader::open(const QString& path, const CsvOptions& options, QString* error)
+Error CsvReader::open(const QString& path, const CsvOptions& options)
 {
     close();
     error_.clear();
-    auto failed = [this, error](const QString& text) {
+    auto failed = [this](ErrorCode code, const QString& text) {
         error_ = text;
-        if (error)
-            *error = text;
-        return false;
+        return Error(code, text);
     };
     format_ = CsvFormat();
 
@@ -323,7 +314,7 @@ bool CsvReader::open(const QString& path, const CsvOptions& options, QString* er
     {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
-            return failed(tr(kTextCannotOpen).arg(file.errorString()));
+            return failed(ErrorCode::SourceUnreadable, tr(kTextCannotOpen).arg(file.errorString()));
         format_.byteOrderMark = file.peek(3) == QByteArrayLiteral("\xEF\xBB\xBF");
     }
     // Encoding: the mark, else UTF-8 when every byte of the file is valid UTF-8.
@@ -332,11 +323,10 @@ bool CsvReader::open(const QString& path, const CsvOptions& options, QString* er
         if (format_.byteOrderMark) {
             format_.encoding = CsvEncoding::Utf8;
         } else {
-            QString text;
-            const Utf8Scan scan = scanUtf8(path, &text);
-            if (scan == Utf8Scan::Unreadable)
-                return failed(text);
-            format_.encoding = scan == Utf8Scan::Valid ? CsvEncoding::Utf8 : CsvEncoding::Windows1252;
+            bool utf8 = false;
+            if (const Error error = scanUtf8(path, utf8))
+                return failed(error.code, error.text);
+            format_.encoding = utf8 ? CsvEncoding::Utf8 : CsvEncoding::Windows1252;
         }
     }
 
@@ -350,9 +340,9 @@ bool CsvReader::open(const QString& path, const CsvOptions& options, QString* er
         bool bestSteady = false;
         for (const char candidate : {';', ',', '\t'}) {
             CsvParser p;
+            if (const Error error = openParser(p, path))
+                return failed(error.code, error.text);
             QString text;
-            if (!openParser(p, path, &text))
-                return failed(text);
             if (format_.byteOrderMark)
                 p.file.skip(3);
             p.limit = kDetectionBytes;
@@ -383,20 +373,19 @@ bool CsvReader::open(const QString& path, const CsvOptions& options, QString* er
     }
 
     parser_ = std::make_unique<CsvParser>();
-    QString text;
-    if (!openParser(*parser_, path, &text))
-        return failed(text);
+    if (const Error error = openParser(*parser_, path))
+        return failed(error.code, error.text);
     if (format_.byteOrderMark)
         parser_->file.skip(3);
     const Status status = parse(header_, false);
     if (status == Status::Failed)
-        return failed(error_);
+        return failed(parser_->readError ? ErrorCode::SourceUnreadable : ErrorCode::SourceMalformed, error_);
     if (status == Status::End)
-        return failed(tr(kTextEmpty));
+        return failed(ErrorCode::SourceMalformed, tr(kTextEmpty));
     columns_.clear();
     for (int i = 0; i < header_.cellCount(); ++i)
         columns_.append(csvText(header_.cell(i), format_.encoding));
-    return true;
+    return {};
 }
 
 CsvReader::Status CsvReader::parse(CsvRow& row, bool checkCount)
@@ -521,12 +510,12 @@ void appendCsvCell(QByteArray& out, char delimiter, QByteArrayView bytes)
     out.append('"');
 }
 
-bool readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDisplay& display, QString* error, int maxRows)
+Error readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDisplay& display, int maxRows)
 {
     display = CsvDisplay();
     CsvReader reader;
-    if (!reader.open(path, options, error))
-        return false;
+    if (Error error = reader.open(path, options))
+        return error;
     display.format = reader.format();
     display.columns = reader.columns();
     CsvRow row;
@@ -535,11 +524,8 @@ bool readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDispla
         const CsvReader::Status status = reader.next(row);
         if (status == CsvReader::Status::End)
             break;
-        if (status == CsvReader::Status::Failed) {
-            if (error)
-                *error = reader.error();
-            return false;
-        }
+        if (status == CsvReader::Status::Failed)
+            return Error(ErrorCode::SourceMalformed, reader.error());
         QList<QByteArray> cells;
         cells.reserve(row.cellCount());
         for (int i = 0; i < row.cellCount(); ++i) {
@@ -548,7 +534,7 @@ bool readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDispla
         }
         display.rows.append(std::move(cells));
     }
-    return true;
+    return {};
 }
 
 int csvColumnIndex(const QStringList& columns, const QString& name)

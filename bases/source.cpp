@@ -258,7 +258,7 @@ std::unique_ptr<TextSource> TextSource::open(const QString& path, int rangeStart
         return nullptr;
     };
     TextLineReader reader;
-    if (!reader.open(path))
+    if (reader.open(path))
         return fail(ErrorCode::SourceUnreadable, cannotOpenSourceText());
     std::unique_ptr<TextSource> source(new TextSource);
     source->path_ = path;
@@ -296,7 +296,7 @@ Error TextSource::start()
 {
     stop();
     state_ = std::make_unique<State>();
-    if (!state_->reader.open(path_)) {
+    if (state_->reader.open(path_)) {
         state_.reset();
         return Error(ErrorCode::SourceUnreadable, cannotOpenSourceText());
     }

@@ -47,8 +47,11 @@ bool CsvSource::scan(const QString& path, const CsvOptions& options, int column,
     options_ = options;
     recordCount_ = 0;
     longestValue_ = 0;
-    if (!reader_.open(path, options, error))
+    if (const Error opened = reader_.open(path, options)) {
+        if (error)
+            *error = opened.text;
         return false;
+    }
     format_ = reader_.format();
     columns_ = reader_.columns();
     header_ = reader_.header().raw;
@@ -108,7 +111,10 @@ bool CsvSource::readValue(CsvRecord& record, QString* error) const
 
 bool CsvSource::open(QString* error)
 {
-    return reader_.open(path_, options_, error);
+    const Error opened = reader_.open(path_, options_);
+    if (opened && error)
+        *error = opened.text;
+    return !opened;
 }
 
 CsvSource::Read CsvSource::read(CsvRecord& record, QString* error)

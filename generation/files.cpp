@@ -240,15 +240,15 @@ QString OutputFiles::lockPathFor(const QString& destination)
     return target.path() + QLatin1String("/.") + target.fileName() + QLatin1String(".lock");
 }
 
-bool OutputFiles::lock(QString* error)
+Error OutputFiles::lock()
 {
     for (const QString& destination : destinations())
-        if (!lock(destination, error))
-            return false;
-    return true;
+        if (Error error = lock(destination))
+            return error;
+    return {};
 }
 
-bool OutputFiles::lock(const QString& destination, QString* error)
+Error OutputFiles::lock(const QString& destination)
 {
     const std::lock_guard<std::mutex> guard(locksMutex_);
     auto lockFile = std::make_unique<QLockFile>(lockPathFor(destination));
@@ -256,15 +256,14 @@ bool OutputFiles::lock(const QString& destination, QString* error)
     // died is taken over.
     lockFile->setStaleLockTime(0);
     if (!lockFile->tryLock(0)) {
-        if (error)
-            *error = lockFile->error() == QLockFile::LockFailedError
-                ? generationText(kTextLocked).arg(QDir::toNativeSeparators(destination))
-                : generationText(kTextCannotWrite);
+        const QString text = lockFile->error() == QLockFile::LockFailedError
+            ? generationText(kTextLocked).arg(QDir::toNativeSeparators(destination))
+            : generationText(kTextCannotWrite);
         locks_.clear();
-        return false;
+        return Error(ErrorCode::DestinationRefused, text);
     }
     locks_.push_back(std::move(lockFile));
-    return true;
+    return {};
 }
 
 void OutputFiles::unlock()

@@ -3,6 +3,7 @@
 // replace, the temporaries it writes and their locks, and the all-or-none
 // move of the finished files into place.
 
+#include "bases/error.h"
 #include "generation/job.h"
 
 #include <QList>
@@ -104,10 +105,11 @@ public:
 
 private:
     friend class OutputWriter;
-    // Takes the lock of every destination, or of the one given; false, with
-    // the text, when another run holds one of them.
-    bool lock(QString* error);
-    bool lock(const QString& destination, QString* error);
+    // Takes the lock of every destination, or of the one given;
+    // DestinationRefused when another run holds one of them or its lock
+    // cannot be made.
+    Error lock();
+    Error lock(const QString& destination);
     void unlock();
 
     QString dbfPath_, textPath_, dbfTemporary_, textTemporary_;

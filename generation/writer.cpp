@@ -106,8 +106,11 @@ OutputWriter::~OutputWriter()
 bool OutputWriter::open(const QByteArray& dbfHeader, QString* error)
 {
     committed_ = false;
-    if (!files_.lock(error))
+    if (const Error locked = files_.lock()) {
+        if (error)
+            *error = locked.text;
         return false;
+    }
     for (const QString& destination : files_.destinations()) {
         const QString refusal = destinationRefusal(destination);
         if (!refusal.isEmpty()) {
@@ -154,8 +157,8 @@ bool OutputWriter::copyMemo(const QString& sourceMemo, const QString& destinatio
         return false;
     };
     // The memo's destination is locked and checked as the others are.
-    if (!files_.lock(destination, error))
-        return false;
+    if (const Error locked = files_.lock(destination))
+        return fail(locked.text);
     const QString refusal = destinationRefusal(destination);
     if (!refusal.isEmpty())
         return fail(refusal);

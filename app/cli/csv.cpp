@@ -47,8 +47,8 @@ Error buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, co
 
     CsvReader reader;
     QString text;
-    if (!reader.open(o.source, o.csv, &text))
-        return fail(ErrorCode::SourceUnreadable, text);
+    if (const Error opened = reader.open(o.source, o.csv))
+        return opened;
     const QStringList& columns = reader.columns();
     const QString names = columns.join(QStringLiteral(", "));
     int index = -1;

@@ -67,8 +67,8 @@ private slots:
         QFETCH(Rows, rows);
         QFETCH(QList<qint64>, lines);
         CsvReader reader;
-        QString error;
-        QVERIFY2(reader.open(write(bytes), {forcedDelimiter, CsvEncoding::Detect}, &error), qPrintable(error));
+        const Error error = reader.open(write(bytes), {forcedDelimiter, CsvEncoding::Detect});
+        QVERIFY2(!error, qPrintable(error.text));
         QTEST(reader.format().delimiter, "delimiter");
         QTEST(reader.format().encoding, "encoding");
         QCOMPARE(reader.format().byteOrderMark, bytes.startsWith("\xEF\xBB\xBF"));
@@ -136,8 +136,8 @@ private slots:
         QFETCH(CsvEncoding, encoding);
         QFETCH(QString, message);
         CsvReader reader;
-        QString error;
-        if (reader.open(write(bytes), {';', encoding}, &error)) {
+        QString error = reader.open(write(bytes), {';', encoding}).text;
+        if (error.isEmpty()) {
             CsvRow row;
             CsvReader::Status status;
             while ((status = reader.next(row)) == CsvReader::Status::Row) { }
@@ -178,8 +178,8 @@ private slots:
         for (int i = 0; i < 1500; ++i)
             bytes += QByteArray::number(i) + ";N" + QByteArray::number(i) + "\n";
         CsvDisplay display;
-        QString error;
-        QVERIFY2(readCsvForDisplay(write(bytes), {}, display, &error), qPrintable(error));
+        const Error error = readCsvForDisplay(write(bytes), {}, display);
+        QVERIFY2(!error, qPrintable(error.text));
         QCOMPARE(display.columns, QStringList({"Code", "Nom"}));
         QCOMPARE(display.rows.size(), 1000);
         QCOMPARE(display.rows.at(999), QList<QByteArray>({"999", "N999"}));
