@@ -83,6 +83,7 @@ public:
     void close();
 
 private:
+    Error readHeader(const QString& path);
     Status parse(CsvRow& row, bool checkCount);
     bool fail(const QString& text);
 

@@ -291,6 +291,35 @@ void attachMemo(DbfTable* table, void* memo)
     }
 }
 
+// The 32 bytes at the start of `file`, when they are a table's: a version
+// the engine reads, a month in 1-12 and a day in 1-31.
+bool readMainHeader(const DbfIoFunctions* io, void* file, unsigned char (&header)[32])
+{
+    return io->seek(io->user, file, 0, 0) == 0 && io->read(io->user, file, header, sizeof header) == sizeof header
+        && acceptedVersion(header[0]) && header[2] >= 1 && header[2] <= 12 && header[3] >= 1 && header[3] <= 31;
+}
+
+// A table on `file` as `header` describes it, with its record buffer; none
+// when memory runs out.
+DbfTable* newTable(const DbfIoFunctions* io, void* file, const unsigned char* header)
+{
+    auto* table = new (std::nothrow) DbfTable;
+    if (!table)
+        return nullptr;
+    table->io = *io;
+    table->file = file;
+    table->version = header[0];
+    table->recordCount = readU32(header + 4);
+    table->headerLength = readU16(header + 8);
+    table->recordLength = readU16(header + 10);
+    table->record = static_cast<unsigned char*>(std::calloc(table->recordLength + 1u, 1));
+    if (!table->record) {
+        delete table;
+        return nullptr;
+    }
+    return table;
+}
+
 }  // namespace
 
 DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int textAsIs)
@@ -310,47 +339,20 @@ DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int
     const std::string memoName = memoPath(path);
     void* memo = memoName.empty() ? nullptr : io->open(io->user, memoName.c_str(), mode);
 
-    auto closeFiles = [&] {
+    unsigned char header[32];
+    DbfTable* table = readMainHeader(io, file, header) ? newTable(io, file, header) : nullptr;
+    if (!table) {
         if (memo)
             io->close(io->user, memo);
         io->close(io->user, file);
-    };
-
-    unsigned char header[32];
-    if (io->seek(io->user, file, 0, 0) != 0 || io->read(io->user, file, header, sizeof header) != sizeof header
-        || !acceptedVersion(header[0]) || header[2] < 1 || header[2] > 12 || header[3] < 1 || header[3] > 31) {
-        closeFiles();
         return nullptr;
     }
-
-    auto* table = new (std::nothrow) DbfTable;
-    if (!table) {
-        closeFiles();
-        return nullptr;
-    }
-    table->io = *io;
-    table->file = file;
-    table->version = header[0];
-    table->recordCount = readU32(header + 4);
-    table->headerLength = readU16(header + 8);
-    table->recordLength = readU16(header + 10);
-
     boundRecordCount(table);
 
     // The header holds 32 bytes, the descriptors and the terminator; a header
     // length below 33 leaves no room for any descriptor, and a 16-bit one
     // holds at most kMaxFields: the count needs no wrap to fit.
     const unsigned fieldCount = table->headerLength >= 33 ? (table->headerLength - 33u) / 32u : 0u;
-
-    table->record = static_cast<unsigned char*>(std::calloc(table->recordLength + 1u, 1));
-    if (!table->record) {
-        table->setError(DbfErrorOutOfMemory, "Out of memory");
-        table->file = nullptr;
-        delete table;
-        closeFiles();
-        return nullptr;
-    }
-
     readFields(table, fieldCount);
     table->writable = writable;
     table->textAsIs = textAsIs;
