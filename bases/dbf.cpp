@@ -173,6 +173,13 @@ struct DbfTable {
     unsigned headerLength = 0;
     DbfField fields[kMaxFields]{};
     unsigned fieldCount = 0;
+    // The header as stored: its first 32 bytes, the descriptors scanned up to
+    // the terminator, and the byte after the terminator (-1 beyond the file).
+    unsigned char mainHeader[32]{};
+    unsigned char descriptors[32 * kMaxFields]{};
+    unsigned descriptorCount = 0;
+    int afterTerminator = -1;
+    std::int64_t fileSize = -1;
     unsigned char* record = nullptr;  // recordLength + 1 bytes
     void* memo = nullptr;
     unsigned char memoBlock[kMemoBlockBytes]{};
@@ -229,6 +236,7 @@ void boundRecordCount(DbfTable* table)
     std::int64_t size = -1;
     if (io->seek(io->user, table->file, 0, 2) == 0)
         size = io->tell(io->user, table->file);
+    table->fileSize = size;
     std::uint64_t held = 0;
     if (size > static_cast<std::int64_t>(table->headerLength))
         held = table->recordLength > 0 ? static_cast<std::uint64_t>(size - table->headerLength) / table->recordLength
@@ -271,6 +279,34 @@ void readFields(DbfTable* table, unsigned fieldCount)
     table->fieldCount = count;
 }
 
+// The length a descriptor gives its field: a 'C' field takes bytes 16-17 as
+// an unsigned 16-bit length, every other type keeps byte 16.
+unsigned descriptorLength(const unsigned char* d)
+{
+    return d[11] == 'C' ? readU16(d + 16) : d[16];
+}
+
+// Keeps the descriptors as stored, from byte 32 up to the 0x0D terminator, a
+// descriptor of length 0 or the end of the file (at most kMaxFields), and the
+// byte after the terminator's position.
+void scanDescriptors(DbfTable* table)
+{
+    const DbfIoFunctions* io = &table->io;
+    if (io->seek(io->user, table->file, 32, 0) != 0)
+        return;
+    for (;;) {
+        unsigned char d[32];
+        const std::size_t got = io->read(io->user, table->file, d, sizeof d);
+        if (table->descriptorCount == kMaxFields || got < sizeof d || d[0] == 0x0D || descriptorLength(d) == 0) {
+            if (got >= 2)
+                table->afterTerminator = d[1];
+            return;
+        }
+        std::memcpy(table->descriptors + 32 * table->descriptorCount, d, sizeof d);
+        ++table->descriptorCount;
+    }
+}
+
 // Keeps the memo file of a dBase III or IV table with memo (0x83, 0x8B) and
 // its header block; closes any other.
 void attachMemo(DbfTable* table, void* memo)
@@ -308,6 +344,7 @@ DbfTable* newTable(const DbfIoFunctions* io, void* file, const unsigned char* he
         return nullptr;
     table->io = *io;
     table->file = file;
+    std::memcpy(table->mainHeader, header, sizeof table->mainHeader);
     table->version = header[0];
     table->recordCount = readU32(header + 4);
     table->headerLength = readU16(header + 8);
@@ -354,6 +391,7 @@ DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int
     // holds at most kMaxFields: the count needs no wrap to fit.
     const unsigned fieldCount = table->headerLength >= 33 ? (table->headerLength - 33u) / 32u : 0u;
     readFields(table, fieldCount);
+    scanDescriptors(table);
     table->writable = writable;
     table->textAsIs = textAsIs;
 
@@ -364,6 +402,31 @@ DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int
 unsigned dbf_field_count(const DbfTable* table)
 {
     return table ? table->fieldCount : 0;
+}
+
+const unsigned char* dbf_header_bytes(const DbfTable* table)
+{
+    return table ? table->mainHeader : nullptr;
+}
+
+unsigned dbf_descriptor_count(const DbfTable* table)
+{
+    return table ? table->descriptorCount : 0;
+}
+
+const unsigned char* dbf_descriptors(const DbfTable* table)
+{
+    return table ? table->descriptors : nullptr;
+}
+
+int dbf_byte_after_terminator(const DbfTable* table)
+{
+    return table ? table->afterTerminator : -1;
+}
+
+std::int64_t dbf_file_size(const DbfTable* table)
+{
+    return table ? table->fileSize : -1;
 }
 
 bool dbf_field_info(const DbfTable* table, unsigned index, DbfFieldInfo* info)
