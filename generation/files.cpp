@@ -35,6 +35,16 @@ QString temporaryFor(const QString& destination)
     return hiddenBeside(destination, ".tmp");
 }
 
+// Both paths name one folder and, but for case, one name.
+bool sameNameButCase(const QString& a, const QString& b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    const QFileInfo first(canonicalTarget(a));
+    const QFileInfo second(canonicalTarget(b));
+    return first.path() == second.path() && first.fileName().compare(second.fileName(), Qt::CaseInsensitive) == 0;
+}
+
 std::filesystem::path fsPath(const QString& path)
 {
     return std::filesystem::path(QFile::encodeName(path).toStdString());
@@ -85,19 +95,22 @@ QString textOutputPathFor(const QString& dbfPath)
     return info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1String(".txt");
 }
 
-QStringList filesReadBy(BaseKind sourceKind, const QString& sourcePath)
+QStringList filesReadBy(BaseKind sourceKind, const QString& sourcePath, const QString& copiedMemo)
 {
     QStringList files{sourcePath};
     if (sourceKind == BaseKind::Dbf && !sourcePath.isEmpty())
         files.append(QFile::decodeName(QByteArray::fromStdString(dbf_memo_path(QFile::encodeName(sourcePath)))));
+    if (!copiedMemo.isEmpty())
+        files.append(copiedMemo);
     return files;
 }
 
-QString overwriteRefusal(const QString& destination, BaseKind sourceKind, const QString& sourcePath)
+QString overwriteRefusal(const QString& destination, BaseKind sourceKind, const QString& sourcePath,
+                         const QString& copiedMemo)
 {
-    const QStringList read = filesReadBy(sourceKind, sourcePath);
+    const QStringList read = filesReadBy(sourceKind, sourcePath, copiedMemo);
     for (qsizetype i = 0; i < read.size(); ++i) {
-        if (sameFile(destination, read.at(i)))
+        if (sameFile(destination, read.at(i)) || sameNameButCase(destination, read.at(i)))
             return i == 0 ? generationText(kTextSameFile)
                           : generationText(kTextSameMemo).arg(QDir::toNativeSeparators(read.at(i)));
     }
