@@ -125,9 +125,9 @@ private slots:
         QTest::newRow("not UTF-8 under forced UTF-8")
             << QByteArray("a;b\n1;2\n\"x\n\xE9t\xE9\";2\n") << CsvEncoding::Utf8
             << "Ligne 4 : octets invalides pour l'encodage UTF-8.";
-        QTest::newRow("character after a closing quote")
-            << QByteArray("a;b\n\"x\"y;2\n") << CsvEncoding::Detect
-            << "Ligne 2 : caractère inattendu après un guillemet fermant (un guillemet dans un champ se double).";
+        QTest::newRow("character after a closing quote in the header")
+            << QByteArray("a;\"b\"c\n1;2\n") << CsvEncoding::Detect
+            << "Ligne 1 : caractère inattendu après un guillemet fermant (un guillemet dans un champ se double).";
     }
 
     void malformed()
@@ -136,8 +136,11 @@ private slots:
         QFETCH(CsvEncoding, encoding);
         QFETCH(QString, message);
         CsvReader reader;
-        QString error = reader.open(write(bytes), {';', encoding}).text;
-        if (error.isEmpty()) {
+        const Error opened = reader.open(write(bytes), {';', encoding});
+        QString error = opened.text;
+        if (opened) {
+            QCOMPARE(opened.code, ErrorCode::SourceMalformed);
+        } else {
             CsvRow row;
             CsvReader::Status status;
             while ((status = reader.next(row)) == CsvReader::Status::Row) { }
