@@ -7,6 +7,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace codiflux;
 
 class TestTextBase : public QObject {
@@ -116,7 +118,11 @@ private slots:
         TextBaseDisplay display;
         error = readTextBaseForDisplay(files.path(QStringLiteral("missing.txt")), display);
         QCOMPARE(error.code, ErrorCode::SourceUnreadable);
-        QVERIFY(!error.text.isEmpty());
+        QCOMPARE(error.text, qt_error_string(ENOENT));
+        // A FIFO is refused before it is opened, which would wait for a writer.
+        const QString fifo = files.path(QStringLiteral("fifo"));
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0644) == 0);
+        QCOMPARE(readTextBaseForDisplay(fifo, display).text, QStringLiteral("Ce n'est pas un fichier ordinaire."));
     }
 };
 
