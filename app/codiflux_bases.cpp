@@ -152,10 +152,9 @@ bool Codiflux::loadDbf(const QString& path)
 bool Codiflux::loadText(const QString& path)
 {
     codiflux::TextBaseDisplay display;
-    QString error;
-    if (!codiflux::readTextBaseForDisplay(path, display, &error)) {
+    if (const codiflux::Error error = codiflux::readTextBaseForDisplay(path, display)) {
         QMessageBox::warning(this, tr("Chargement base..."),
-                             tr("Impossible d'ouvrir le fichier sélectionné.\nErreur : %1").arg(error),
+                             tr("Impossible d'ouvrir le fichier sélectionné.\nErreur : %1").arg(error.text),
                              QMessageBox::Close, QMessageBox::Close);
         return false;
     }
@@ -194,11 +193,10 @@ bool Codiflux::loadCsv(const QString& path)
     table.reset();
     champs.clear();
     form.comboBoxChamps->clear();
-    QString error;
-    if (!codiflux::readCsvForDisplay(path, codiflux::CsvOptions(), csvBase, &error)) {
+    if (const codiflux::Error error = codiflux::readCsvForDisplay(path, codiflux::CsvOptions(), csvBase)) {
         csvBase = codiflux::CsvDisplay();
         QMessageBox::warning(this, tr("Chargement base..."),
-                             tr("Une erreur est survenue lors du chargement.") + QLatin1Char('\n') + error,
+                             tr("Une erreur est survenue lors du chargement.") + QLatin1Char('\n') + error.text,
                              QMessageBox::Close, QMessageBox::Close);
         return false;
     }

@@ -49,6 +49,56 @@ QImage symbolImage(const codiflux::ModuleGrid& grid)
     return image;
 }
 
+// The value of the current record: the one listed, or for a text base the
+// selected columns of the line under the cursor.
+QString currentRecordValue(const CodifluxClass& form, codiflux::BaseKind kind)
+{
+    if (kind == codiflux::BaseKind::Dbf || kind == codiflux::BaseKind::Csv)
+        return form.comboBoxEnregistrement->currentText();
+    if (kind != codiflux::BaseKind::Text)
+        return {};
+    const int debut = form.spinBoxPosDebut->value();
+    const int nbCar = form.spinBoxPosNbCar->value();
+    if (debut < 1 || nbCar < 1)
+        return {};
+    const QString line = form.plainTextEditSelecteurPosition->textCursor().block().text();
+    return line.mid(debut - 1, nbCar);
+}
+
+// Why a value gives no symbol: the box's title and text.
+struct PreviewRefusal {
+    QString title;
+    QString text;
+};
+
+// The symbol of a value: nothing but white space is not encoded; otherwise
+// the spaces are removed on request, one byte per character, then encoded (a
+// Datamatrix call that does not return in time is given up).
+codiflux::EncodedSymbol encodePreview(const codiflux::Encoder& encoder, const CodifluxClass& form, QString value,
+                                      PreviewRefusal& refusal)
+{
+    using namespace codiflux;
+    EncodedSymbol symbol;
+    if (isBlankText(value)) {
+        refusal = {Codiflux::tr("Enregistrement vide"), blankValueText()};
+        return symbol;
+    }
+    value = trimWhiteSpace(value, form.checkBoxSupprimerGauche->isChecked(), form.checkBoxSupprimerDroite->isChecked());
+    if (const Error refused = encoder.encodeWithTimeLimit(value.toLatin1(), symbol))
+        refusal = {Codiflux::tr("Erreur lors de l'encodage"), refused.text};
+    return symbol;
+}
+
+// The dimensions of the symbol and its field text, all 0 and empty without one.
+void showDimensions(CodifluxClass& form, int width, int height, int bands, const QByteArray& field)
+{
+    form.lineEditNbColonnes->setText(QString::number(width));
+    form.lineEditNbLignes->setText(QString::number(height));
+    form.lineEditNbRangees->setText(QString::number(bands));
+    form.spinBoxLongueurChampSortie->setValue(int(std::min<qsizetype>(field.size(), 1024)));
+    form.plainTextEditPreview->setPlainText(QString::fromLatin1(field));
+}
+
 }  // namespace
 
 void Codiflux::onPreview()
@@ -57,65 +107,27 @@ void Codiflux::onPreview()
 
     const ParameterSet shown = shownParameters();
     const Encoder encoder(shown.encodingParameters());
-
-    // 1. The value of the current record.
-    QString value;
-    if (baseKind == BaseKind::Dbf || baseKind == BaseKind::Csv) {
-        value = form.comboBoxEnregistrement->currentText();
-    } else if (baseKind == BaseKind::Text) {
-        const int debut = form.spinBoxPosDebut->value();
-        const int nbCar = form.spinBoxPosNbCar->value();
-        if (debut >= 1 && nbCar >= 1) {
-            const QString line = form.plainTextEditSelecteurPosition->textCursor().block().text();
-            value = line.mid(debut - 1, nbCar);
-        }
-    }
-
-    QString errorTitle;
-    QString errorText;
-    EncodedSymbol symbol;
-    if (isBlankText(value)) {
-        // 2. Nothing but white space: not encoded.
-        errorTitle = tr("Enregistrement vide");
-        errorText = blankValueText();
-    } else {
-        // 3. Spaces removed on request, one byte per character, then the
-        // encoding (a Datamatrix call that does not return in time is given up).
-        value = trimWhiteSpace(value, form.checkBoxSupprimerGauche->isChecked(),
-                               form.checkBoxSupprimerDroite->isChecked());
-        if (const Error refused = encoder.encodeWithTimeLimit(value.toLatin1(), symbol)) {
-            errorTitle = tr("Erreur lors de l'encodage");
-            errorText = refused.text;
-        }
-    }
+    PreviewRefusal refusal;
+    const EncodedSymbol symbol = encodePreview(encoder, form, currentRecordValue(form, baseKind), refusal);
     const ModuleGrid& grid = symbol.grid();
 
     if (grid.isNull()) {
         // Failure: nothing is shown.
-        form.lineEditNbColonnes->setText(QStringLiteral("0"));
-        form.lineEditNbLignes->setText(QStringLiteral("0"));
-        form.lineEditNbRangees->setText(QStringLiteral("0"));
-        form.spinBoxLongueurChampSortie->setValue(0);
-        form.plainTextEditPreview->clear();
+        showDimensions(form, 0, 0, 0, QByteArray());
         form.statusBar->clearMessage();
         scene.clear();
         bitmapItem = nullptr;
         textItem = nullptr;
-        QMessageBox::information(this, errorTitle, errorText, QMessageBox::Close, QMessageBox::Close);
+        QMessageBox::information(this, refusal.title, refusal.text, QMessageBox::Close, QMessageBox::Close);
         return;
     }
 
-    // 4. The font text of the symbol, with the options as they are now.
+    // The font text of the symbol, with the options as they are now; the
+    // dimensions, the field text, then the scene.
     const int width = grid.width();
     const int height = grid.height();
     const FontText text = toFontText(grid, width, height, shown.fontTextOptions(), false);
-
-    // 5. The dimensions, the field text, then the scene.
-    form.lineEditNbColonnes->setText(QString::number(width));
-    form.lineEditNbLignes->setText(QString::number(height));
-    form.lineEditNbRangees->setText(QString::number(bandCount(height)));
-    form.spinBoxLongueurChampSortie->setValue(int(std::min<qsizetype>(text.field.size(), 1024)));
-    form.plainTextEditPreview->setPlainText(QString::fromLatin1(text.field));
+    showDimensions(form, width, height, bandCount(height), text.field);
     // A code field that most dBase readers would cut is said at once.
     form.statusBar->showMessage(baseKind == BaseKind::Dbf ? longCodeFieldWarning(int(text.field.size())) : QString());
 

@@ -258,42 +258,125 @@ ParseStatus parseRow(CsvParser& p, char delimiter, QByteArray& raw, QByteArray& 
     }
 }
 
-bool openParser(CsvParser& p, const QString& path, QString* error)
+Error openParser(CsvParser& p, const QString& path)
 {
     p.file.setFileName(path);
-    if (!p.file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = tr(kTextCannotOpen).arg(p.file.errorString());
-        return false;
-    }
-    return true;
+    if (!p.file.open(QIODevice::ReadOnly))
+        return Error(ErrorCode::SourceUnreadable, tr(kTextCannotOpen).arg(p.file.errorString()));
+    return {};
 }
 
-enum class Utf8Scan { Valid, Invalid, Unreadable };
-
 // Whether the whole file is valid UTF-8 (read up to its first invalid byte).
-Utf8Scan scanUtf8(const QString& path, QString* error)
+Error scanUtf8(const QString& path, bool& valid)
 {
+    valid = false;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = tr(kTextCannotOpen).arg(file.errorString());
-        return Utf8Scan::Unreadable;
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return Error(ErrorCode::SourceUnreadable, tr(kTextCannotOpen).arg(file.errorString()));
     std::vector<char> buffer(static_cast<std::size_t>(kBufferSize));
     Utf8Check check;
     for (;;) {
         const qint64 got = file.read(buffer.data(), kBufferSize);
-        if (got < 0) {
-            *error = tr(kTextReadError).arg(file.errorString());
-            return Utf8Scan::Unreadable;
-        }
+        if (got < 0)
+            return Error(ErrorCode::SourceUnreadable, tr(kTextReadError).arg(file.errorString()));
         if (got == 0)
             break;
         for (qint64 i = 0; i < got; ++i)
             if (!check.feed(static_cast<unsigned char>(buffer[std::size_t(i)])))
-                return Utf8Scan::Invalid;
+                return {};
     }
-    return check.complete() ? Utf8Scan::Valid : Utf8Scan::Invalid;
+    valid = check.complete();
+    return {};
+}
+
+// Whether the file starts with the UTF-8 byte-order mark.
+Error readByteOrderMark(const QString& path, bool& mark)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Error(ErrorCode::SourceUnreadable, tr(kTextCannotOpen).arg(file.errorString()));
+    mark = file.peek(3) == QByteArrayLiteral("\xEF\xBB\xBF");
+    return {};
+}
+
+// How the first rows split at `candidate`: the header's field count, and
+// whether every following row complete within the limit has as many.
+struct DelimiterTrial {
+    int headerCount = 0;
+    bool steady = true;
+};
+
+Error tryDelimiter(const QString& path, bool byteOrderMark, char candidate, DelimiterTrial& trial)
+{
+    CsvParser p;
+    if (Error error = openParser(p, path))
+        return error;
+    if (byteOrderMark)
+        p.file.skip(3);
+    p.limit = kDetectionBytes;
+    QByteArray raw, cells;
+    std::vector<qsizetype> bounds;
+    int lineEnd = 0;
+    qint64 line = 0;
+    QString text;
+    trial = DelimiterTrial();
+    for (int row = 0; row < kDetectionRows; ++row) {
+        if (parseRow(p, candidate, raw, cells, bounds, lineEnd, line, text) != ParseStatus::Row)
+            break;
+        const int count = int(bounds.size()) - 1;
+        if (row == 0)
+            trial.headerCount = count;
+        else if (lineEnd > 0 && count != trial.headerCount)  // a row cut by the limit does not count
+            trial.steady = false;
+    }
+    return {};
+}
+
+// Delimiter: among ';', ',' and tab, the one that splits the header into
+// the most fields while every following row of the first ones has as
+// many; else the one that splits the header the most; else the usual one
+// of the encoding.
+Error detectDelimiter(const QString& path, CsvFormat& format)
+{
+    char best = 0;
+    int bestCount = 1;
+    bool bestSteady = false;
+    for (const char candidate : {';', ',', '\t'}) {
+        DelimiterTrial trial;
+        if (Error error = tryDelimiter(path, format.byteOrderMark, candidate, trial))
+            return error;
+        const bool better = trial.headerCount > 1
+            && ((trial.steady && !bestSteady) || (trial.steady == bestSteady && trial.headerCount > bestCount));
+        if (better) {
+            best = candidate;
+            bestCount = trial.headerCount;
+            bestSteady = trial.steady;
+        }
+    }
+    format.delimiter = best != 0 ? best : (format.encoding == CsvEncoding::Utf8 ? ',' : ';');
+    return {};
+}
+
+// The byte-order mark, then what `options` leaves to detection: the
+// encoding (the mark, else UTF-8 when every byte of the file is valid UTF-8)
+// and the delimiter.
+Error settleFormat(const QString& path, const CsvOptions& options, CsvFormat& format)
+{
+    if (Error error = readByteOrderMark(path, format.byteOrderMark))
+        return error;
+    format.encoding = options.encoding;
+    if (format.encoding == CsvEncoding::Detect) {
+        bool utf8 = format.byteOrderMark;
+        if (!utf8) {
+            if (Error error = scanUtf8(path, utf8))
+                return error;
+        }
+        format.encoding = utf8 ? CsvEncoding::Utf8 : CsvEncoding::Windows1252;
+    }
+    format.delimiter = options.delimiter;
+    if (format.delimiter == 0)
+        return detectDelimiter(path, format);
+    return {};
 }
 
 }  // namespace
@@ -307,96 +390,35 @@ bool CsvReader::fail(const QString& text)
     return false;
 }
 
-bool CsvReader::open(const QString& path, const CsvOptions& options, QString* error)
+Error CsvReader::open(const QString& path, const CsvOptions& options)
 {
     close();
     error_.clear();
-    auto failed = [this, error](const QString& text) {
-        error_ = text;
-        if (error)
-            *error = text;
-        return false;
-    };
     format_ = CsvFormat();
+    Error error = settleFormat(path, options, format_);
+    if (!error)
+        error = readHeader(path);
+    if (error)
+        error_ = error.text;
+    return error;
+}
 
-    // Byte-order mark.
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return failed(tr(kTextCannotOpen).arg(file.errorString()));
-        format_.byteOrderMark = file.peek(3) == QByteArrayLiteral("\xEF\xBB\xBF");
-    }
-    // Encoding: the mark, else UTF-8 when every byte of the file is valid UTF-8.
-    format_.encoding = options.encoding;
-    if (format_.encoding == CsvEncoding::Detect) {
-        if (format_.byteOrderMark) {
-            format_.encoding = CsvEncoding::Utf8;
-        } else {
-            QString text;
-            const Utf8Scan scan = scanUtf8(path, &text);
-            if (scan == Utf8Scan::Unreadable)
-                return failed(text);
-            format_.encoding = scan == Utf8Scan::Valid ? CsvEncoding::Utf8 : CsvEncoding::Windows1252;
-        }
-    }
-
-    // Delimiter: among ';', ',' and tab, the one that splits the header into
-    // the most fields while every following row of the first ones has as
-    // many; else the one that splits the header the most.
-    format_.delimiter = options.delimiter;
-    if (format_.delimiter == 0) {
-        char best = 0;
-        int bestCount = 1;
-        bool bestSteady = false;
-        for (const char candidate : {';', ',', '\t'}) {
-            CsvParser p;
-            QString text;
-            if (!openParser(p, path, &text))
-                return failed(text);
-            if (format_.byteOrderMark)
-                p.file.skip(3);
-            p.limit = kDetectionBytes;
-            QByteArray raw, cells;
-            std::vector<qsizetype> bounds;
-            int lineEnd = 0;
-            qint64 line = 0;
-            int headerCount = 0;
-            bool steady = true;
-            for (int row = 0; row < kDetectionRows; ++row) {
-                if (parseRow(p, candidate, raw, cells, bounds, lineEnd, line, text) != ParseStatus::Row)
-                    break;
-                const int count = int(bounds.size()) - 1;
-                if (row == 0)
-                    headerCount = count;
-                else if (lineEnd > 0 && count != headerCount)  // a row cut by the limit does not count
-                    steady = false;
-            }
-            const bool better
-                = headerCount > 1 && ((steady && !bestSteady) || (steady == bestSteady && headerCount > bestCount));
-            if (better) {
-                best = candidate;
-                bestCount = headerCount;
-                bestSteady = steady;
-            }
-        }
-        format_.delimiter = best != 0 ? best : (format_.encoding == CsvEncoding::Utf8 ? ',' : ';');
-    }
-
+Error CsvReader::readHeader(const QString& path)
+{
     parser_ = std::make_unique<CsvParser>();
-    QString text;
-    if (!openParser(*parser_, path, &text))
-        return failed(text);
+    if (Error error = openParser(*parser_, path))
+        return error;
     if (format_.byteOrderMark)
         parser_->file.skip(3);
     const Status status = parse(header_, false);
     if (status == Status::Failed)
-        return failed(error_);
+        return Error(parser_->readError ? ErrorCode::SourceUnreadable : ErrorCode::SourceMalformed, error_);
     if (status == Status::End)
-        return failed(tr(kTextEmpty));
+        return Error(ErrorCode::SourceMalformed, tr(kTextEmpty));
     columns_.clear();
     for (int i = 0; i < header_.cellCount(); ++i)
         columns_.append(csvText(header_.cell(i), format_.encoding));
-    return true;
+    return {};
 }
 
 CsvReader::Status CsvReader::parse(CsvRow& row, bool checkCount)
@@ -521,12 +543,12 @@ void appendCsvCell(QByteArray& out, char delimiter, QByteArrayView bytes)
     out.append('"');
 }
 
-bool readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDisplay& display, QString* error, int maxRows)
+Error readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDisplay& display, int maxRows)
 {
     display = CsvDisplay();
     CsvReader reader;
-    if (!reader.open(path, options, error))
-        return false;
+    if (Error error = reader.open(path, options))
+        return error;
     display.format = reader.format();
     display.columns = reader.columns();
     CsvRow row;
@@ -535,11 +557,8 @@ bool readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDispla
         const CsvReader::Status status = reader.next(row);
         if (status == CsvReader::Status::End)
             break;
-        if (status == CsvReader::Status::Failed) {
-            if (error)
-                *error = reader.error();
-            return false;
-        }
+        if (status == CsvReader::Status::Failed)
+            return Error(ErrorCode::SourceMalformed, reader.error());
         QList<QByteArray> cells;
         cells.reserve(row.cellCount());
         for (int i = 0; i < row.cellCount(); ++i) {
@@ -548,7 +567,7 @@ bool readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDispla
         }
         display.rows.append(std::move(cells));
     }
-    return true;
+    return {};
 }
 
 int csvColumnIndex(const QStringList& columns, const QString& name)

@@ -7,6 +7,8 @@
 // Every row is also kept exactly as it stands in the file, line end included,
 // so that an encoded base can copy it byte for byte.
 
+#include "bases/error.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QFile>
@@ -62,9 +64,10 @@ public:
     CsvReader& operator=(const CsvReader&) = delete;
 
     // Opens the file, settles its format (what `options` leaves to detection)
-    // and reads the header. false with a French text naming the line when the
-    // file cannot be read, is empty or its header is malformed.
-    bool open(const QString& path, const CsvOptions& options, QString* error);
+    // and reads the header. SourceUnreadable when the file cannot be read,
+    // SourceMalformed (the text naming the line) when it is empty or its
+    // header is malformed.
+    Error open(const QString& path, const CsvOptions& options);
 
     const CsvFormat& format() const { return format_; }
     const QStringList& columns() const { return columns_; }  // the header's names, decoded
@@ -80,6 +83,7 @@ public:
     void close();
 
 private:
+    Error readHeader(const QString& path);
     Status parse(CsvRow& row, bool checkCount);
     bool fail(const QString& text);
 
@@ -114,10 +118,9 @@ struct CsvDisplay {
     QList<QList<QByteArray>> rows;  // the first rows' cells as code bytes (csvCodeBytes)
 };
 
-// Reads the header and at most `maxRows` rows. false with the French text
-// when the file cannot be read or one of those rows is malformed.
-bool readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDisplay& display, QString* error,
-                       int maxRows = 1000);
+// Reads the header and at most `maxRows` rows; fails as CsvReader::open does,
+// or with SourceMalformed when one of those rows is malformed.
+Error readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDisplay& display, int maxRows = 1000);
 
 // The index of a column by name (exact, else ignoring case), -1 when none.
 int csvColumnIndex(const QStringList& columns, const QString& name);

@@ -173,6 +173,13 @@ struct DbfTable {
     unsigned headerLength = 0;
     DbfField fields[kMaxFields]{};
     unsigned fieldCount = 0;
+    // The header as stored: its first 32 bytes, the descriptors scanned up to
+    // the terminator, and the byte after the terminator (-1 beyond the file).
+    unsigned char mainHeader[32]{};
+    unsigned char descriptors[32 * kMaxFields]{};
+    unsigned descriptorCount = 0;
+    int afterTerminator = -1;
+    std::int64_t fileSize = -1;
     unsigned char* record = nullptr;  // recordLength + 1 bytes
     void* memo = nullptr;
     unsigned char memoBlock[kMemoBlockBytes]{};
@@ -229,6 +236,7 @@ void boundRecordCount(DbfTable* table)
     std::int64_t size = -1;
     if (io->seek(io->user, table->file, 0, 2) == 0)
         size = io->tell(io->user, table->file);
+    table->fileSize = size;
     std::uint64_t held = 0;
     if (size > static_cast<std::int64_t>(table->headerLength))
         held = table->recordLength > 0 ? static_cast<std::uint64_t>(size - table->headerLength) / table->recordLength
@@ -271,6 +279,34 @@ void readFields(DbfTable* table, unsigned fieldCount)
     table->fieldCount = count;
 }
 
+// The length a descriptor gives its field: a 'C' field takes bytes 16-17 as
+// an unsigned 16-bit length, every other type keeps byte 16.
+unsigned descriptorLength(const unsigned char* d)
+{
+    return d[11] == 'C' ? readU16(d + 16) : d[16];
+}
+
+// Keeps the descriptors as stored, from byte 32 up to the 0x0D terminator, a
+// descriptor of length 0 or the end of the file (at most kMaxFields), and the
+// byte after the terminator's position.
+void scanDescriptors(DbfTable* table)
+{
+    const DbfIoFunctions* io = &table->io;
+    if (io->seek(io->user, table->file, 32, 0) != 0)
+        return;
+    for (;;) {
+        unsigned char d[32];
+        const std::size_t got = io->read(io->user, table->file, d, sizeof d);
+        if (table->descriptorCount == kMaxFields || got < sizeof d || d[0] == 0x0D || descriptorLength(d) == 0) {
+            if (got >= 2)
+                table->afterTerminator = d[1];
+            return;
+        }
+        std::memcpy(table->descriptors + 32 * table->descriptorCount, d, sizeof d);
+        ++table->descriptorCount;
+    }
+}
+
 // Keeps the memo file of a dBase III or IV table with memo (0x83, 0x8B) and
 // its header block; closes any other.
 void attachMemo(DbfTable* table, void* memo)
@@ -289,6 +325,36 @@ void attachMemo(DbfTable* table, void* memo)
     } else if (memo) {
         io->close(io->user, memo);
     }
+}
+
+// The 32 bytes at the start of `file`, when they are a table's: a version
+// the engine reads, a month in 1-12 and a day in 1-31.
+bool readMainHeader(const DbfIoFunctions* io, void* file, unsigned char (&header)[32])
+{
+    return io->seek(io->user, file, 0, 0) == 0 && io->read(io->user, file, header, sizeof header) == sizeof header
+        && acceptedVersion(header[0]) && header[2] >= 1 && header[2] <= 12 && header[3] >= 1 && header[3] <= 31;
+}
+
+// A table on `file` as `header` describes it, with its record buffer; none
+// when memory runs out.
+DbfTable* newTable(const DbfIoFunctions* io, void* file, const unsigned char* header)
+{
+    auto* table = new (std::nothrow) DbfTable;
+    if (!table)
+        return nullptr;
+    table->io = *io;
+    table->file = file;
+    std::memcpy(table->mainHeader, header, sizeof table->mainHeader);
+    table->version = header[0];
+    table->recordCount = readU32(header + 4);
+    table->headerLength = readU16(header + 8);
+    table->recordLength = readU16(header + 10);
+    table->record = static_cast<unsigned char*>(std::calloc(table->recordLength + 1u, 1));
+    if (!table->record) {
+        delete table;
+        return nullptr;
+    }
+    return table;
 }
 
 }  // namespace
@@ -310,48 +376,22 @@ DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int
     const std::string memoName = memoPath(path);
     void* memo = memoName.empty() ? nullptr : io->open(io->user, memoName.c_str(), mode);
 
-    auto closeFiles = [&] {
+    unsigned char header[32];
+    DbfTable* table = readMainHeader(io, file, header) ? newTable(io, file, header) : nullptr;
+    if (!table) {
         if (memo)
             io->close(io->user, memo);
         io->close(io->user, file);
-    };
-
-    unsigned char header[32];
-    if (io->seek(io->user, file, 0, 0) != 0 || io->read(io->user, file, header, sizeof header) != sizeof header
-        || !acceptedVersion(header[0]) || header[2] < 1 || header[2] > 12 || header[3] < 1 || header[3] > 31) {
-        closeFiles();
         return nullptr;
     }
-
-    auto* table = new (std::nothrow) DbfTable;
-    if (!table) {
-        closeFiles();
-        return nullptr;
-    }
-    table->io = *io;
-    table->file = file;
-    table->version = header[0];
-    table->recordCount = readU32(header + 4);
-    table->headerLength = readU16(header + 8);
-    table->recordLength = readU16(header + 10);
-
     boundRecordCount(table);
 
     // The header holds 32 bytes, the descriptors and the terminator; a header
     // length below 33 leaves no room for any descriptor, and a 16-bit one
     // holds at most kMaxFields: the count needs no wrap to fit.
     const unsigned fieldCount = table->headerLength >= 33 ? (table->headerLength - 33u) / 32u : 0u;
-
-    table->record = static_cast<unsigned char*>(std::calloc(table->recordLength + 1u, 1));
-    if (!table->record) {
-        table->setError(DbfErrorOutOfMemory, "Out of memory");
-        table->file = nullptr;
-        delete table;
-        closeFiles();
-        return nullptr;
-    }
-
     readFields(table, fieldCount);
+    scanDescriptors(table);
     table->writable = writable;
     table->textAsIs = textAsIs;
 
@@ -362,6 +402,31 @@ DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int
 unsigned dbf_field_count(const DbfTable* table)
 {
     return table ? table->fieldCount : 0;
+}
+
+const unsigned char* dbf_header_bytes(const DbfTable* table)
+{
+    return table ? table->mainHeader : nullptr;
+}
+
+unsigned dbf_descriptor_count(const DbfTable* table)
+{
+    return table ? table->descriptorCount : 0;
+}
+
+const unsigned char* dbf_descriptors(const DbfTable* table)
+{
+    return table ? table->descriptors : nullptr;
+}
+
+int dbf_byte_after_terminator(const DbfTable* table)
+{
+    return table ? table->afterTerminator : -1;
+}
+
+std::int64_t dbf_file_size(const DbfTable* table)
+{
+    return table ? table->fileSize : -1;
 }
 
 bool dbf_field_info(const DbfTable* table, unsigned index, DbfFieldInfo* info)

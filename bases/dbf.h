@@ -70,6 +70,21 @@ DbfTable* dbf_open(const char* path, const DbfIoFunctions* io, int writable, int
 // The memo file dbf_open opens beside the table at `path`.
 std::string dbf_memo_path(const char* path);
 unsigned dbf_field_count(const DbfTable* table);
+
+// The header as stored, for a copy of the table: its first 32 bytes, and the
+// descriptors found from byte 32 up to the 0x0D terminator, a descriptor that
+// gives its field a length of 0 ('C': bytes 16-17), or the end of the file
+// (at most 2046), 32 bytes each. Their count may differ from dbf_field_count,
+// which the header length bounds and a descriptor starting with a byte of
+// 0x20 or less ends.
+const unsigned char* dbf_header_bytes(const DbfTable* table);
+unsigned dbf_descriptor_count(const DbfTable* table);
+const unsigned char* dbf_descriptors(const DbfTable* table);
+// The byte after the terminator, at 32 x (dbf_descriptor_count + 1) + 1; -1
+// beyond the file.
+int dbf_byte_after_terminator(const DbfTable* table);
+// The length of the table's file in bytes, -1 when it cannot be told.
+std::int64_t dbf_file_size(const DbfTable* table);
 bool dbf_field_info(const DbfTable* table, unsigned index, DbfFieldInfo* info);
 unsigned dbf_record_count(const DbfTable* table);
 bool dbf_goto_record(DbfTable* table, unsigned index);

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -17,8 +18,6 @@ namespace codiflux {
 
 namespace {
 
-constexpr qint64 kMaxDbfLength = 65535;                         // header and record lengths are 16-bit fields
-constexpr qsizetype kMaxDbfFields = (kMaxDbfLength - 33) / 32;  // the descriptors a 16-bit header length holds
 constexpr std::size_t kReadBuffer = std::size_t(1) << 20;
 
 const char kTextCannotOpenSource[] = QT_TRANSLATE_NOOP("BaseEncoder", "Impossible d'ouvrir la base d'origine.");
@@ -30,26 +29,6 @@ const char kTextDbfShort[] = QT_TRANSLATE_NOOP(
     "BaseEncoder", "Erreur de lecture de la base DBF à encoder. L'enregistrement n°%1 est trop court.");
 const char kTextTextShort[] = QT_TRANSLATE_NOOP(
     "BaseEncoder", "Erreur de lecture de la base texte à encoder. L'enregistrement n°%1 est trop court.");
-
-quint32 read32(const char* p)
-{
-    quint32 v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | static_cast<unsigned char>(p[i]);
-    return v;
-}
-
-qint64 read16(const char* p)
-{
-    return qint64(static_cast<unsigned char>(p[0])) | (qint64(static_cast<unsigned char>(p[1])) << 8);
-}
-
-// The length a descriptor gives its field: a 'C' field takes bytes 16-17 as
-// an unsigned 16-bit length, every other type keeps byte 16.
-qint64 descriptorLength(const char* d)
-{
-    return d[11] == 'C' ? read16(d + 16) : qint64(static_cast<unsigned char>(d[16]));
-}
 
 }  // namespace
 
@@ -89,71 +68,59 @@ std::unique_ptr<DbfSource> DbfSource::open(const QString& path, Error* error)
 {
     std::unique_ptr<DbfSource> source(new DbfSource);
     source->path_ = path;
-    source->layout_.kind = BaseKind::Dbf;
     source->table_.reset(dbf_open(QFile::encodeName(path).constData(), nullptr, 0, 0));
-    Error failure = source->table_ ? source->readHeader() : Error(ErrorCode::SourceUnreadable, cannotOpenSourceText());
-    if (failure) {
+    if (!source->table_) {
         if (error)
-            *error = failure;
+            *error = Error(ErrorCode::SourceUnreadable, cannotOpenSourceText());
         return nullptr;
     }
+    source->readLayout();
     return source;
 }
 
 // The fields are the engine's; the descriptors are kept as stored for the
-// encoded header, and counted up to the terminator. The records start at the
-// header length, as every reader of the table finds them, when that length
-// holds the descriptors and lies within the file (a Visual FoxPro table's
-// area after the terminator, a padded header); otherwise they are found by
-// counting the descriptors.
-Error DbfSource::readHeader()
+// encoded header, and counted up to the terminator.
+void DbfSource::readLayout()
 {
-    std::unique_ptr<std::FILE, FileCloser> file(fopenRegular(QFile::encodeName(path_).constData()));
-    char block[32];
-    if (!file)
-        return Error(ErrorCode::SourceUnreadable, cannotOpenSourceText());
-    if (std::fread(block, 1, 32, file.get()) != 32)
-        return Error(ErrorCode::SourceUnreadable, sourceReadText());
-    layout_.header = QByteArray(block, 32);
-    layout_.version = static_cast<unsigned char>(block[0]);
-    const quint32 count = read32(block + 4);
-    const qint64 headerLength = read16(block + 8);
-    while (descriptorCount_ < kMaxDbfFields) {
-        const std::size_t got = std::fread(block, 1, 32, file.get());
-        if (got < 32 || static_cast<unsigned char>(block[0]) == 0x0D || descriptorLength(block) == 0)
-            break;
-        if (descriptorCount_ < qsizetype(dbf_field_count(table_.get())))
-            layout_.header.append(block, 32);
-        ++descriptorCount_;
-    }
+    DbfTable* table = table_.get();
+    const unsigned char* header = dbf_header_bytes(table);
+    const unsigned fieldCount = dbf_field_count(table);
+    descriptorCount_ = qsizetype(dbf_descriptor_count(table));
+    const qsizetype kept = std::min(qsizetype(fieldCount), descriptorCount_);
+    layout_.kind = BaseKind::Dbf;
+    layout_.header = QByteArray(reinterpret_cast<const char*>(header), 32);
+    layout_.header.append(reinterpret_cast<const char*>(dbf_descriptors(table)), 32 * kept);
+    layout_.version = header[0];
     layout_.recordLength = 1;
-    for (unsigned i = 0; i < dbf_field_count(table_.get()); ++i) {
-        const DbfField* engineField = dbf_field(table_.get(), i);
+    for (unsigned i = 0; i < fieldCount; ++i) {
+        const DbfField* engineField = dbf_field(table, i);
         SourceField field;
         field.offset = engineField->offset;
         field.length = engineField->length;
         field.type = engineField->type;
         field.decimals = engineField->decimals;
-        if (32 * (qsizetype(i) + 2) <= layout_.header.size()) {  // the letter as stored, before 'F' stood for it
-            const char* d = layout_.header.constData() + 32 * (i + 1);
-            field.type = d[11];
-        }
+        if (qsizetype(i) < kept)  // the letter as stored, before 'F' stood for it
+            field.type = layout_.header.at(32 * (qsizetype(i) + 1) + 11);
         field.name = QByteArray(engineField->name, qsizetype(qstrnlen(engineField->name, 11)));
         layout_.fields.append(field);
         layout_.recordLength += field.length;
     }
+    locateRecords(qFromLittleEndian<quint16>(header + 8), qFromLittleEndian<quint32>(header + 4));
+}
 
-    qint64 size = -1;
-    if (std::fseek(file.get(), 0, SEEK_END) == 0)
-        size = std::ftell(file.get());
+// The records start at the header length, as every reader of the table finds
+// them, when that length holds the descriptors and lies within the file (a
+// Visual FoxPro table's area after the terminator, a padded header);
+// otherwise they are found by counting the descriptors.
+void DbfSource::locateRecords(qint64 headerLength, quint32 storedCount)
+{
+    const qint64 size = dbf_file_size(table_.get());
     const qint64 terminator = 32 * (qint64(descriptorCount_) + 1);
     qint64 dataOffset = terminator + 1;
     if (headerLength >= terminator + 1 && headerLength <= size) {
         dataOffset = headerLength;
     } else {
-        unsigned char after = 0xFF;
-        if (std::fseek(file.get(), long(terminator + 1), SEEK_SET) == 0 && std::fread(&after, 1, 1, file.get()) == 1
-            && after == 0x00)
+        if (dbf_byte_after_terminator(table_.get()) == 0x00)
             ++dataOffset;
         if (layout_.version == 0x30)
             dataOffset += 262;
@@ -165,9 +132,8 @@ Error DbfSource::readHeader()
     // promises more records than there are keeps one beyond the file, whose
     // read then fails as too short.
     const qint64 held = size > dataOffset ? (size - dataOffset) / layout_.recordLength : 0;
-    layout_.recordCount
-        = count == 0 ? std::min<qint64>(held, std::numeric_limits<quint32>::max()) : std::min<qint64>(count, held + 1);
-    return {};
+    layout_.recordCount = storedCount == 0 ? std::min<qint64>(held, std::numeric_limits<quint32>::max())
+                                           : std::min<qint64>(storedCount, held + 1);
 }
 
 QByteArray DbfSource::value(unsigned record, unsigned field) const
@@ -258,7 +224,7 @@ std::unique_ptr<TextSource> TextSource::open(const QString& path, int rangeStart
         return nullptr;
     };
     TextLineReader reader;
-    if (!reader.open(path))
+    if (reader.open(path))
         return fail(ErrorCode::SourceUnreadable, cannotOpenSourceText());
     std::unique_ptr<TextSource> source(new TextSource);
     source->path_ = path;
@@ -296,7 +262,7 @@ Error TextSource::start()
 {
     stop();
     state_ = std::make_unique<State>();
-    if (!state_->reader.open(path_)) {
+    if (state_->reader.open(path_)) {
         state_.reset();
         return Error(ErrorCode::SourceUnreadable, cannotOpenSourceText());
     }

@@ -98,7 +98,8 @@ public:
 
 private:
     DbfSource() = default;
-    Error readHeader();
+    void readLayout();
+    void locateRecords(qint64 headerLength, quint32 storedCount);
 
     struct FileCloser {
         void operator()(std::FILE* f) const noexcept { std::fclose(f); }

@@ -25,35 +25,32 @@ QString lineTooLongText(qint64 line)
         .arg(kMaxTextRecordLength);
 }
 
-bool TextLineReader::open(const QString& path, QString* error)
+Error TextLineReader::open(const QString& path)
 {
     close();
     file.setFileName(path);
+    auto failed = [](const QString& text) { return Error(ErrorCode::SourceUnreadable, text); };
 #ifndef Q_OS_WIN
     // Only a regular file: a FIFO would block the open, a device never end.
     const int fd = openRegularFile(QFile::encodeName(path).constData());
     if (fd < 0) {
-        if (errno == ENODEV && !QFileInfo(path).isDir()) {
-            if (error)
-                *error = QCoreApplication::translate("TextBase", "Ce n'est pas un fichier ordinaire.");
-            return false;
-        }
+        if (errno == ENODEV && !QFileInfo(path).isDir())
+            return failed(QCoreApplication::translate("TextBase", "Ce n'est pas un fichier ordinaire."));
         // Missing, unreadable or a folder: the file's own text (opening it does not wait).
-        if (!file.open(QIODevice::ReadOnly) && error)
-            *error = file.errorString();
+        const QString system = qt_error_string(errno);
+        const bool opened = file.open(QIODevice::ReadOnly);
+        const QString text = opened ? system : file.errorString();
         file.close();
-        return false;
+        return failed(text);
     }
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
 #else
     if (!file.open(QIODevice::ReadOnly)) {
 #endif
-        if (error)
-            *error = file.errorString();
-        return false;
+        return failed(file.errorString());
     }
-    return true;
+    return {};
 }
 
 bool TextLineReader::next(QByteArray& line)
@@ -124,13 +121,13 @@ void TextLineReader::close()
     lines = 0;
 }
 
-bool readTextBaseForDisplay(const QString& path, TextBaseDisplay& display, QString* error, int maxLines)
+Error readTextBaseForDisplay(const QString& path, TextBaseDisplay& display, int maxLines)
 {
     display.lines.clear();
     display.maxLineLength = 0;
     TextLineReader reader;
-    if (!reader.open(path, error))
-        return false;
+    if (Error error = reader.open(path))
+        return error;
     QByteArray line;
     while (display.lines.size() < maxLines && reader.next(line)) {
         const qsizetype length = line.size();
@@ -142,11 +139,9 @@ bool readTextBaseForDisplay(const QString& path, TextBaseDisplay& display, QStri
     if (reader.lineTooLong()) {
         display.lines.clear();
         display.maxLineLength = 0;
-        if (error)
-            *error = lineTooLongText(reader.lineNumber());
-        return false;
+        return Error(ErrorCode::SourceMalformed, lineTooLongText(reader.lineNumber()));
     }
-    return true;
+    return {};
 }
 
 }  // namespace codiflux

@@ -3,6 +3,8 @@
 // byte (each byte one Latin-1 character); a line ends at LF or CR LF; a UTF-8
 // byte-order mark at the start of the file is skipped.
 
+#include "bases/error.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QList>
@@ -18,9 +20,10 @@ struct TextBaseDisplay {
     int maxLineLength = 0;    // longest of those lines, in bytes
 };
 
-// false when the file cannot be opened, `error` then holding the system's text,
-// or when a line shown is longer than kMaxTextRecordLength (lineTooLongText).
-bool readTextBaseForDisplay(const QString& path, TextBaseDisplay& display, QString* error, int maxLines = 1000);
+// SourceUnreadable when the file cannot be opened (the system's text), or
+// SourceMalformed when a line shown is longer than kMaxTextRecordLength
+// (lineTooLongText).
+Error readTextBaseForDisplay(const QString& path, TextBaseDisplay& display, int maxLines = 1000);
 
 // The longest record of a text base, in bytes, as for a DBF record.
 constexpr qsizetype kMaxTextRecordLength = 65535;
@@ -31,7 +34,9 @@ QString lineTooLongText(qint64 line);
 // Streams the lines of a text base, one at a time.
 class TextLineReader {
 public:
-    bool open(const QString& path, QString* error = nullptr);
+    // SourceUnreadable, with the system's text, when the file cannot be
+    // opened or is not a regular file.
+    Error open(const QString& path);
     // Next line without its line end; false at the end of the file, on a read
     // error, or for a line longer than kMaxTextRecordLength, which is refused
     // before it is read whole (never more than twice that is held).

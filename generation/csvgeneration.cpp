@@ -38,9 +38,8 @@ Error CsvSource::scan(const QString& path, const CsvOptions& options, int column
     options_ = options;
     recordCount_ = 0;
     longestValue_ = 0;
-    QString openError;
-    if (!reader_.open(path, options, &openError))
-        return Error(ErrorCode::SourceUnreadable, openError);
+    if (Error error = reader_.open(path, options))
+        return error;
     format_ = reader_.format();
     columns_ = reader_.columns();
     header_ = reader_.header().raw;
@@ -89,10 +88,7 @@ Error CsvSource::readValue(CsvRecord& record) const
 
 Error CsvSource::open()
 {
-    QString openError;
-    if (!reader_.open(path_, options_, &openError))
-        return Error(ErrorCode::SourceUnreadable, openError);
-    return {};
+    return reader_.open(path_, options_);
 }
 
 Error CsvSource::read(CsvRecord& record, qint64 number)

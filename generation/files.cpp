@@ -35,6 +35,16 @@ QString temporaryFor(const QString& destination)
     return hiddenBeside(destination, ".tmp");
 }
 
+// Both paths name one folder and, but for case, one name.
+bool sameNameButCase(const QString& a, const QString& b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    const QFileInfo first(canonicalTarget(a));
+    const QFileInfo second(canonicalTarget(b));
+    return first.path() == second.path() && first.fileName().compare(second.fileName(), Qt::CaseInsensitive) == 0;
+}
+
 std::filesystem::path fsPath(const QString& path)
 {
     return std::filesystem::path(QFile::encodeName(path).toStdString());
@@ -85,19 +95,23 @@ QString textOutputPathFor(const QString& dbfPath)
     return info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1String(".txt");
 }
 
-QStringList filesReadBy(BaseKind sourceKind, const QString& sourcePath)
+QStringList filesReadBy(BaseKind sourceKind, const QString& sourcePath, const QString& copiedMemo)
 {
     QStringList files{sourcePath};
     if (sourceKind == BaseKind::Dbf && !sourcePath.isEmpty())
         files.append(QFile::decodeName(QByteArray::fromStdString(dbf_memo_path(QFile::encodeName(sourcePath)))));
+    if (!copiedMemo.isEmpty())
+        files.append(copiedMemo);
     return files;
 }
 
-QString overwriteRefusal(const QString& destination, BaseKind sourceKind, const QString& sourcePath)
+QString overwriteRefusal(const QString& destination, BaseKind sourceKind, const QString& sourcePath,
+                         const QString& copiedMemo)
 {
-    const QStringList read = filesReadBy(sourceKind, sourcePath);
+    const QStringList read = filesReadBy(sourceKind, sourcePath, copiedMemo);
     for (qsizetype i = 0; i < read.size(); ++i) {
-        if (sameFile(destination, read.at(i)))
+        // The engine finds a memo whatever the case of its name.
+        if (sameFile(destination, read.at(i)) || (i > 0 && sameNameButCase(destination, read.at(i))))
             return i == 0 ? generationText(kTextSameFile)
                           : generationText(kTextSameMemo).arg(QDir::toNativeSeparators(read.at(i)));
     }
@@ -116,67 +130,83 @@ QString destinationRefusal(const QString& destination)
     return {};
 }
 
+namespace {
+
+namespace fs = std::filesystem;
+
+// One move of moveAllIntoPlace, and how far it went.
+struct MoveStep {
+    fs::path temporary, destination, backup;
+    bool existed = false;   // the destination was there before: its backup holds it
+    bool detached = false;  // the backup was made by moving the destination away
+    bool moved = false;
+};
+
+// Puts every destination back as it was, last step first.
+void rollBack(std::vector<MoveStep>& steps)
+{
+    std::error_code ignored;
+    for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+        if (it->existed && (it->moved || it->detached))
+            fs::rename(it->backup, it->destination, ignored);
+        else if (it->moved)
+            fs::remove(it->destination, ignored);
+        else if (it->existed)
+            fs::remove(it->backup, ignored);
+    }
+}
+
+// Keeps the destination of `step` under a backup name when it exists: a hard
+// link where the file system has them (the destination never goes missing),
+// else moved away. The temporary takes the destination's mode. false when
+// the destination is not a regular file or cannot be kept.
+bool keepDestination(MoveStep& step, const QString& destination)
+{
+    std::error_code ec;
+    const fs::file_status status = fs::status(step.destination, ec);
+    if (ec || !fs::exists(status))
+        return true;
+    if (!fs::is_regular_file(status))  // only a regular file is ever replaced
+        return false;
+    fs::permissions(step.temporary, status.permissions(), ec);
+    step.backup = fsPath(hiddenBeside(destination, ".old"));
+    fs::create_hard_link(step.destination, step.backup, ec);
+    if (ec) {
+        fs::rename(step.destination, step.backup, ec);
+        if (ec)
+            return false;
+        step.detached = true;
+    }
+    step.existed = true;
+    return true;
+}
+
+}  // namespace
+
 bool moveAllIntoPlace(const QList<PendingMove>& moves)
 {
-    namespace fs = std::filesystem;
-    struct Step {
-        fs::path temporary, destination, backup;
-        bool existed = false;   // the destination was there before: its backup holds it
-        bool detached = false;  // the backup was made by moving the destination away
-        bool moved = false;
-    };
-    std::vector<Step> steps;
+    std::vector<MoveStep> steps;
     steps.reserve(std::size_t(moves.size()));
     for (const PendingMove& move : moves)
         steps.push_back({fsPath(move.temporary), fsPath(move.destination), {}, false, false, false});
 
-    auto rollBack = [&steps] {
-        std::error_code ignored;
-        for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
-            if (it->existed && (it->moved || it->detached))
-                fs::rename(it->backup, it->destination, ignored);
-            else if (it->moved)
-                fs::remove(it->destination, ignored);
-            else if (it->existed)
-                fs::remove(it->backup, ignored);
-        }
-    };
-
-    // Every existing destination is kept first: a hard link where the file
-    // system has them (the destination never goes missing), else moved away.
+    // Every existing destination is kept first.
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        Step& step = steps[i];
-        std::error_code ec;
-        const fs::file_status status = fs::status(step.destination, ec);
-        if (ec || !fs::exists(status))
-            continue;
-        if (!fs::is_regular_file(status)) {  // only a regular file is ever replaced
-            rollBack();
+        if (!keepDestination(steps[i], moves.at(qsizetype(i)).destination)) {
+            rollBack(steps);
             return false;
         }
-        fs::permissions(step.temporary, status.permissions(), ec);
-        step.backup = fsPath(hiddenBeside(moves.at(qsizetype(i)).destination, ".old"));
-        fs::create_hard_link(step.destination, step.backup, ec);
-        if (ec) {
-            fs::rename(step.destination, step.backup, ec);
-            if (ec) {
-                rollBack();
-                return false;
-            }
-            step.detached = true;
-        }
-        step.existed = true;
     }
-    for (Step& step : steps) {
+    for (MoveStep& step : steps) {
         std::error_code ec;
         fs::rename(step.temporary, step.destination, ec);
         if (ec) {
-            rollBack();
+            rollBack(steps);
             return false;
         }
         step.moved = true;
     }
-    for (const Step& step : steps) {
+    for (const MoveStep& step : steps) {
         std::error_code ignored;
         if (step.existed)
             fs::remove(step.backup, ignored);
@@ -240,15 +270,15 @@ QString OutputFiles::lockPathFor(const QString& destination)
     return target.path() + QLatin1String("/.") + target.fileName() + QLatin1String(".lock");
 }
 
-bool OutputFiles::lock(QString* error)
+Error OutputFiles::lock()
 {
     for (const QString& destination : destinations())
-        if (!lock(destination, error))
-            return false;
-    return true;
+        if (Error error = lock(destination))
+            return error;
+    return {};
 }
 
-bool OutputFiles::lock(const QString& destination, QString* error)
+Error OutputFiles::lock(const QString& destination)
 {
     const std::lock_guard<std::mutex> guard(locksMutex_);
     auto lockFile = std::make_unique<QLockFile>(lockPathFor(destination));
@@ -256,15 +286,14 @@ bool OutputFiles::lock(const QString& destination, QString* error)
     // died is taken over.
     lockFile->setStaleLockTime(0);
     if (!lockFile->tryLock(0)) {
-        if (error)
-            *error = lockFile->error() == QLockFile::LockFailedError
-                ? generationText(kTextLocked).arg(QDir::toNativeSeparators(destination))
-                : generationText(kTextCannotWrite);
+        const QString text = lockFile->error() == QLockFile::LockFailedError
+            ? generationText(kTextLocked).arg(QDir::toNativeSeparators(destination))
+            : generationText(kTextCannotWrite);
         locks_.clear();
-        return false;
+        return Error(ErrorCode::DestinationRefused, text);
     }
     locks_.push_back(std::move(lockFile));
-    return true;
+    return {};
 }
 
 void OutputFiles::unlock()

@@ -3,6 +3,7 @@
 // replace, the temporaries it writes and their locks, and the all-or-none
 // move of the finished files into place.
 
+#include "bases/error.h"
 #include "generation/job.h"
 
 #include <QList>
@@ -39,11 +40,15 @@ bool sameFile(const QString& a, const QString& b);
 QString textOutputPathFor(const QString& dbfPath);
 
 // Every file a run on this source reads: the source itself and, for a DBF
-// source, its memo file (named as the table engine names it).
-QStringList filesReadBy(BaseKind sourceKind, const QString& sourcePath);
-// Why writing `destination` would destroy a file the run reads (compared with
-// sameFile); empty when it would not.
-QString overwriteRefusal(const QString& destination, BaseKind sourceKind, const QString& sourcePath);
+// source, its memo file (named as the table engine names it) and the memo it
+// copies, when one is given.
+QStringList filesReadBy(BaseKind sourceKind, const QString& sourcePath, const QString& copiedMemo = {});
+// Why writing `destination` would destroy a file the run reads: the same file
+// (sameFile), or one of the same folder whose name differs only in case (the
+// memo is looked up in either case, and a base is often moved to a file
+// system that ignores case). Empty when it would not.
+QString overwriteRefusal(const QString& destination, BaseKind sourceKind, const QString& sourcePath,
+                         const QString& copiedMemo = {});
 // Why an existing `destination` may not be replaced: it is not a regular
 // file (directory, device, FIFO, socket) or its owner may not write it.
 // Empty when it does not exist or may be replaced.
@@ -104,10 +109,11 @@ public:
 
 private:
     friend class OutputWriter;
-    // Takes the lock of every destination, or of the one given; false, with
-    // the text, when another run holds one of them.
-    bool lock(QString* error);
-    bool lock(const QString& destination, QString* error);
+    // Takes the lock of every destination, or of the one given;
+    // DestinationRefused when another run holds one of them or its lock
+    // cannot be made.
+    Error lock();
+    Error lock(const QString& destination);
     void unlock();
 
     QString dbfPath_, textPath_, dbfTemporary_, textTemporary_;

@@ -125,18 +125,19 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
 // (the source, the memo the engine reads, the memo copied), nor one another.
 Error checkDestinations(const GenerationJob& job, const OutputFiles& files, const QString& sourceMemo)
 {
-    QStringList read = filesReadBy(job.typeSource, job.sourcePath);
     QStringList destinations = files.destinations();
-    if (!sourceMemo.isEmpty()) {
-        read.append(sourceMemo);
-        destinations.append(memoOutputPathFor(files.dbfPath(), sourceMemo));
+    const QString memo = sourceMemo.isEmpty() ? QString() : memoOutputPathFor(files.dbfPath(), sourceMemo);
+    if (!memo.isEmpty())
+        destinations.append(memo);
+    for (const QString& destination : std::as_const(destinations)) {
+        const QString refusal = overwriteRefusal(destination, job.typeSource, job.sourcePath, sourceMemo);
+        if (!refusal.isEmpty())
+            return Error(ErrorCode::DestinationRefused, refusal);
     }
-    for (const QString& destination : std::as_const(destinations))
-        for (qsizetype i = 0; i < read.size(); ++i)
-            if (sameFile(destination, read.at(i)))
-                return Error(ErrorCode::DestinationRefused,
-                             i == 0 ? generationText(kTextSameFile)
-                                    : generationText(kTextSameMemo).arg(QDir::toNativeSeparators(read.at(i))));
+    // named with the memo's suffix
+    if (!memo.isEmpty() && QFileInfo(memo).absoluteFilePath() == QFileInfo(files.dbfPath()).absoluteFilePath())
+        return Error(ErrorCode::DestinationRefused,
+                     generationText(kTextMemoSameAsBase).arg(QDir::toNativeSeparators(memo)));
     if (sameFile(files.dbfPath(), files.textPath()))
         return Error(ErrorCode::DestinationRefused,
                      generationText(kTextSameOutputs).arg(QDir::toNativeSeparators(files.textPath())));

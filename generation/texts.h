@@ -29,6 +29,10 @@ inline constexpr char kTextSameOutputs[]
     = QT_TRANSLATE_NOOP("BaseEncoder",
                         "La base encodée et sa forme texte auraient le même chemin : %1. Choisissez un "
                         "autre nom pour la base encodée.");
+inline constexpr char kTextMemoSameAsBase[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "La base encodée et son fichier mémo auraient le même chemin : %1. Choisissez un "
+                        "autre nom pour la base encodée.");
 inline constexpr char kTextSymbolTooLarge[]
     = QT_TRANSLATE_NOOP("BaseEncoder",
                         "Le code de l'enregistrement n°%1 (%2 x %3) dépasse les dimensions fixées par "

@@ -101,9 +101,8 @@ OutputWriter::~OutputWriter()
 Error OutputWriter::open(const QByteArray& dbfHeader)
 {
     committed_ = false;
-    QString lockError;
-    if (!files_.lock(&lockError))
-        return Error(ErrorCode::DestinationRefused, lockError);
+    if (Error error = files_.lock())
+        return error;
     for (const QString& destination : files_.destinations()) {
         const QString refusal = destinationRefusal(destination);
         if (!refusal.isEmpty())
@@ -133,9 +132,8 @@ Error OutputWriter::copyMemo(const QString& sourceMemo, const QString& destinati
                              const std::function<bool()>& beforeChunk)
 {
     // The memo's destination is locked and checked as the others are.
-    QString lockError;
-    if (!files_.lock(destination, &lockError))
-        return Error(ErrorCode::DestinationRefused, lockError);
+    if (Error error = files_.lock(destination))
+        return error;
     const QString refusal = destinationRefusal(destination);
     if (!refusal.isEmpty())
         return Error(ErrorCode::DestinationRefused, refusal);

@@ -744,10 +744,9 @@ Error buildTextJob(const Options& o, GenerationJob& job, qint64* sampleRecord, c
     job.rangeCount = o.rangeCount;
 
     TextLineReader reader;
-    QString openError;
-    if (!reader.open(o.source, &openError))
+    if (const Error openError = reader.open(o.source))
         return Error(ErrorCode::SourceUnreadable,
-                     tr("Impossible d'ouvrir la base d'origine.") + QLatin1Char(' ') + openError);
+                     tr("Impossible d'ouvrir la base d'origine.") + QLatin1Char(' ') + openError.text);
     QByteArray line;
     qint64 number = 0;
     // The lines the window shows, and no more, unless a line is named.

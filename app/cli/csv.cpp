@@ -102,9 +102,8 @@ Error buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, co
     job.writeText = false;
 
     CsvReader reader;
-    QString text;
-    if (!reader.open(o.source, o.csv, &text))
-        return Error(ErrorCode::SourceUnreadable, text);
+    if (Error error = reader.open(o.source, o.csv))
+        return error;
     int index = -1;
     if (Error error = chooseColumn(o, reader.columns(), &index))
         return error;

@@ -34,8 +34,9 @@ private slots:
             << CsvEncoding::Windows1252 << Rows{{"Nom", "Ville"}, {"Hélène", "Sète"}, {"€uro", ""}}
             << QList<qint64>{2, 3};
         QTest::newRow("comma, UTF-8 with its mark, quotes")
-            << QByteArray("\xEF\xBB\xBFname,city\n\"Smith, J\",\"Zo\xC3\xAB \"\"Z\"\"\"\n\"\",x\n") << char(0) << ','
-            << CsvEncoding::Utf8 << Rows{{"name", "city"}, {"Smith, J", "Zoë \"Z\""}, {"", "x"}} << QList<qint64>{2, 3};
+            << QByteArray("\xEF\xBB\xBFname,city\n\"Smith, J\",\"Zo\xC3\xAB \"\"Z\"\"\"\n\"\",\xE4\xBA\xAC\n")
+            << char(0) << ',' << CsvEncoding::Utf8 << Rows{{"name", "city"}, {"Smith, J", "Zoë \"Z\""}, {"", "京"}}
+            << QList<qint64>{2, 3};
         QTest::newRow("tab, plain ASCII, no final line end")
             << QByteArray("a\tb\n1\t2") << char(0) << '\t' << CsvEncoding::Utf8 << Rows{{"a", "b"}, {"1", "2"}}
             << QList<qint64>{2};
@@ -67,8 +68,8 @@ private slots:
         QFETCH(Rows, rows);
         QFETCH(QList<qint64>, lines);
         CsvReader reader;
-        QString error;
-        QVERIFY2(reader.open(write(bytes), {forcedDelimiter, CsvEncoding::Detect}, &error), qPrintable(error));
+        const Error error = reader.open(write(bytes), {forcedDelimiter, CsvEncoding::Detect});
+        QVERIFY2(!error, qPrintable(error.text));
         QTEST(reader.format().delimiter, "delimiter");
         QTEST(reader.format().encoding, "encoding");
         QCOMPARE(reader.format().byteOrderMark, bytes.startsWith("\xEF\xBB\xBF"));
@@ -125,9 +126,9 @@ private slots:
         QTest::newRow("not UTF-8 under forced UTF-8")
             << QByteArray("a;b\n1;2\n\"x\n\xE9t\xE9\";2\n") << CsvEncoding::Utf8
             << "Ligne 4 : octets invalides pour l'encodage UTF-8.";
-        QTest::newRow("character after a closing quote")
-            << QByteArray("a;b\n\"x\"y;2\n") << CsvEncoding::Detect
-            << "Ligne 2 : caractère inattendu après un guillemet fermant (un guillemet dans un champ se double).";
+        QTest::newRow("character after a closing quote in the header")
+            << QByteArray("a;\"b\"c\n1;2\n") << CsvEncoding::Detect
+            << "Ligne 1 : caractère inattendu après un guillemet fermant (un guillemet dans un champ se double).";
     }
 
     void malformed()
@@ -136,8 +137,11 @@ private slots:
         QFETCH(CsvEncoding, encoding);
         QFETCH(QString, message);
         CsvReader reader;
-        QString error;
-        if (reader.open(write(bytes), {';', encoding}, &error)) {
+        const Error opened = reader.open(write(bytes), {';', encoding});
+        QString error = opened.text;
+        if (opened) {
+            QCOMPARE(opened.code, ErrorCode::SourceMalformed);
+        } else {
             CsvRow row;
             CsvReader::Status status;
             while ((status = reader.next(row)) == CsvReader::Status::Row) { }
@@ -178,8 +182,8 @@ private slots:
         for (int i = 0; i < 1500; ++i)
             bytes += QByteArray::number(i) + ";N" + QByteArray::number(i) + "\n";
         CsvDisplay display;
-        QString error;
-        QVERIFY2(readCsvForDisplay(write(bytes), {}, display, &error), qPrintable(error));
+        const Error error = readCsvForDisplay(write(bytes), {}, display);
+        QVERIFY2(!error, qPrintable(error.text));
         QCOMPARE(display.columns, QStringList({"Code", "Nom"}));
         QCOMPARE(display.rows.size(), 1000);
         QCOMPARE(display.rows.at(999), QList<QByteArray>({"999", "N999"}));

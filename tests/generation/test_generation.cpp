@@ -568,10 +568,10 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         const QString notRegular = QStringLiteral("« %1 » n'est pas un fichier ordinaire : il ne sera pas remplacé.");
         QTest::newRow("the source") << "sub/../src.dbf" << kSameFile << "";
         QTest::newRow("a link to it") << "link.dbf" << kSameFile << "";
-        QTest::newRow("its memo") << "src.dbt"
-                                  << "Le fichier de destination doit être différent du fichier mémo de la base "
-                                     "d'origine (%1)."
-                                  << "src.dbt";
+        const QString sameMemo = QStringLiteral(
+            "Le fichier de destination doit être différent du fichier mémo de la base d'origine (%1).");
+        QTest::newRow("its memo") << "src.dbt" << sameMemo << "src.dbt";
+        QTest::newRow("its memo in capitals") << "sub/../src.DBT" << sameMemo << "src.dbt";
         QTest::newRow("a folder") << "folder" << notRegular << "folder";
         QTest::newRow("a FIFO") << "fifo" << notRegular << "fifo";
         QTest::newRow("read-only") << "readonly.dbf"
@@ -716,6 +716,12 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         QVERIFY2(run.error.startsWith(QStringLiteral("Le code de l'enregistrement n°3 (")), qPrintable(run.error));
         QVERIFY(!QFile::exists(path("failed.dbf")) && !QFile::exists(path("failed.dbt")));
         QVERIFY(leftovers(dir->path()).isEmpty());
+        job.outputPath = dir->path() + "/sub/../out.DBT";  // the base would be its own memo
+        QCOMPARE(runOnThread(job).error,
+                 QStringLiteral("La base encodée et son fichier mémo auraient le même chemin : "
+                                "%1. Choisissez un autre nom pour la base encodée.")
+                     .arg(job.outputPath));
+        QVERIFY(!QFile::exists(path("out.DBT")) && leftovers(dir->path()).isEmpty());
     }
 };
 
