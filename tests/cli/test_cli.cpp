@@ -122,7 +122,7 @@ void TestCli::initTestCase()
     }
     QVERIFY(writeFile(path("lying.dbf"), codeTable({{""}, {""}}, 0xFFFFFFFF)));
     QVERIFY(writeFile(path("late.dbf"), testsupport::dbfBytes({{"V", 'C', 6}}, {{""}, {"   "}, {"  ab"}, {"cd"}})));
-    QVERIFY(writeFile(path("two.csv"), "CODE,Nom\n1,a\n"));
+    QVERIFY(writeFile(path("two.csv"), "CODE,Nom,Vide\n1,a,\n"));
     for (const char* folder : {"no-tools", "r.txt"})
         QVERIFY(QDir().mkpath(path(QLatin1String(folder))));
     QVERIFY(::mkfifo(QFile::encodeName(path("pipe.dbf")).constData(), 0644) == 0);
@@ -198,7 +198,8 @@ const CommandCase kCommands[] = {
     {"field for a text", "preview @/adresses.txt -f A", 2, "--field s'applique à une base DBF"},
     {"no range for a text", "preview @/adresses.txt", 2, "Colonnes à encoder manquantes"},
     {"CSV option for a DBF", "dbf --delimiter ;", 2, "s'appliquent à une base CSV"},
-    {"CSV column 3 of 2", "preview @/two.csv -c 3", 2, "pas de colonne n°3 (il en a 2"},
+    {"CSV column 4 of 3", "preview @/two.csv -c 4", 2, "pas de colonne n°4 (il en a 3"},
+    {"blank CSV column", "preview @/two.csv -c 3", 1, "Aucun enregistrement n'a de valeur dans la colonne « Vide »"},
     {"font, no action", "font", 2, "--install ou --uninstall"},
     {"font, two actions", "font --install --uninstall", 2, "--install ou --uninstall"},
     {"help", "--help", 0, "codiflux-cli generate SOURCE -o DESTINATION|2 erreur d'utilisation"},
@@ -325,8 +326,8 @@ void TestCli::previewIsTheGeneratedCode()
 
     // On a terminal: two rows of cells per line, inside a light quiet zone.
     PreviewResult column;
-    std::tie(column.width, column.height, column.dark) = std::tuple(1, 3, std::vector<bool>{true, false, true});
-    QCOMPARE(drawSymbol(column, 1), QStringLiteral(" \u2584 \n \u2584 \n   \n"));
+    std::tie(column.width, column.height, column.dark) = std::tuple(1, 2, std::vector<bool>{false, true});
+    QCOMPARE(drawSymbol(column, 1), QStringLiteral("   \n \u2580 \n"));
 }
 
 void TestCli::sameBytesForEveryJobCount_data()
