@@ -69,6 +69,7 @@ private slots:
     void sameBytesForEveryJobCount_data();
     void sameBytesForEveryJobCount();
     void verifyCatchesACorruptedCode();
+    void csvReadFailingInTheRecordPass();
     void interruptLeavesNoPartialFile();
     void interruptGuardGivesTheRunUp();
     void sameOutputUnderAFrenchLocale();
@@ -404,6 +405,25 @@ void TestCli::verifyCatchesACorruptedCode()
                       : head + "ne se relit pas." + value);
         QCOMPARE(contents(dir_.path()), before);
     }
+}
+
+// A CSV row that fails after the first pass (its last row grows a field) fails the
+// run with the reader's text, not as a file that got shorter.
+void TestCli::csvReadFailingInTheRecordPass()
+{
+    QVERIFY(writeFile(path("grows.csv"), "CODE;X\nA1;x\nA2;x\nA3;x"));
+    const GenerationJob job = jobFor(QStringLiteral("generate @/grows.csv -o @/grows-out.csv -f CODE"));
+    RunControl control;
+    std::tie(control.jobs, control.batch) = std::tuple(2, 1);
+    control.tamper = [&](qint64 record, char*, int) {
+        QFile file(path("grows.csv"));
+        if (record == 1 && file.open(QIODevice::Append))
+            file.write(";y");
+    };
+    QString error;
+    QVERIFY(!generate(job, control, &error));
+    QCOMPARE(error, QStringLiteral("Ligne 4 : 3 champ(s) au lieu des 2 de l'en-tête."));
+    QVERIFY(!QFile::exists(path("grows-out.csv")));
 }
 
 void TestCli::interruptLeavesNoPartialFile()
