@@ -152,8 +152,8 @@ private slots:
     void codeBytesAndCells()
     {
         QByteArray out;
-        QVERIFY(csvCodeBytes("Z\xC3\xA9ro \xE2\x82\xAC", CsvEncoding::Utf8, out));
-        QCOMPARE(out, QByteArray("Z\xE9ro \x80"));
+        QVERIFY(csvCodeBytes(QByteArray("Z\xC3\xA9ro\0\xE2\x82\xAC", 9), CsvEncoding::Utf8, out));
+        QCOMPARE(out, QByteArray("Z\xE9ro\0\x80", 6));
         QVERIFY(csvCodeBytes("Z\xE9ro \x80", CsvEncoding::Windows1252, out));
         QCOMPARE(out, QByteArray("Z\xE9ro \x80"));
         QVERIFY(!csvCodeBytes("\xC5\x81\xC3\xB3"
