@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -92,7 +93,13 @@ ProcessResult TestCli::run(const QStringList& arguments, const QList<QPair<QStri
     for (const auto& [name, value] : variables)
         env.insert(name, value);
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(CODIFLUX_CLI_EXE), QStringList(arguments).replaceInStrings("@", dir_.path()));
+    QString program = QStringLiteral(CODIFLUX_CLI_EXE);
+    QStringList all = QStringList(arguments).replaceInStrings("@", dir_.path());
+    if (all.value(0).startsWith(QLatin1String("--fsize="))) {  // a file-size limit: run under prlimit
+        all.insert(1, program);
+        program = QStandardPaths::findExecutable(QStringLiteral("prlimit"));
+    }
+    process.start(program, all);
     ProcessResult r;
     if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit)
         r = {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
@@ -236,6 +243,8 @@ const CommandCase kCommands[] = {
     {"memo as destination", "generate @/clients.dbf -f CODE -o @/clients.dbt", 1, "différent du fichier mémo"},
     {"text form's name a folder", "gen --txt -o @/r.dbf", 1, "r.txt » n'est pas un fichier ordinaire"},
     {"new field named as a field", "gen --new-field nom -o @/r.dbf", 1, "a déjà un champ nommé « nom »"},
+    {"file-size limit", "--fsize=20000 generate @/clients.dbf -o @/r.dbf -f CODE", 1,
+     "Erreur d'écriture du fichier mémo de la base encodée.\nAucun fichier n'a été écrit."},
 };
 
 void TestCli::commands_data()
