@@ -139,6 +139,8 @@ private slots:
         const bool opened = bool(openTable(path));
         ::setfsuid(::geteuid());
         QCOMPARE(opened, opens);
+        // What a refused file is told: nothing against the header of one that opens.
+        QCOMPARE(tableRefusalText(path) == QStringLiteral("La table ne peut être lue."), opens);
     }
 
     void refusesWhatIsNotAFile()
