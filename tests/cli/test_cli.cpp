@@ -130,7 +130,7 @@ void TestCli::initTestCase()
     }
     QVERIFY(writeFile(path("lying.dbf"), codeTable({{""}, {""}}, 0xFFFFFFFF)));
     QVERIFY(writeFile(path("late.dbf"), testsupport::dbfBytes({{"V", 'C', 6}}, {{""}, {"   "}, {"  ab"}, {"cd"}})));
-    QVERIFY(writeFile(path("two.csv"), "CODE,Nom\n1,a\n"));
+    QVERIFY(writeFile(path("two.csv"), "CODE,Nom\n1,a\n") && writeFile(path("codes.asc"), "A1\nB2\n"));
     for (const char* folder : {"no-tools", "r.txt"})
         QVERIFY(QDir().mkpath(path(QLatin1String(folder))));
     QVERIFY(::mkfifo(QFile::encodeName(path("pipe.dbf")).constData(), 0644) == 0);
@@ -210,6 +210,7 @@ const CommandCase kCommands[] = {
     {"CSV field in other letters", "preview @/two.csv -f nom --encoding Windows_1252", 0, "Valeur : « a »"},
     {"CSV unknown field", "preview @/two.csv -f Prix", 2, "pas de colonne « Prix » (colonnes : CODE, Nom)"},
     {"CSV unknown encoding", "preview @/two.csv -c 1 --encoding latin-1", 2, "--encoding : « latin-1 »"},
+    {"text base has no memo", "generate @/codes.asc -r 1:2 -o @/codes.ast", 0, "correcte|2 enregistrements"},
     {"font, no action", "font", 2, "--install ou --uninstall"},
     {"font, two actions", "font --install --uninstall", 2, "--install ou --uninstall"},
     {"help", "--help", 0, "codiflux-cli generate SOURCE -o DESTINATION|2 erreur d'utilisation"},
@@ -287,7 +288,7 @@ void TestCli::commands()
     // A refused or failed command leaves every file as it was, and no other.
     if (exitCode != 0)
         QCOMPARE(contents(dir_.path()), before);
-    for (const char* name : {"x.dbf", "x.dbt"})
+    for (const char* name : {"x.dbf", "x.dbt", "codes.ast"})
         QFile::remove(path(QLatin1String(name)));
 }
 
