@@ -33,9 +33,10 @@ private slots:
             << QByteArray("Nom;Ville\r\nH\xE9l\xE8ne;S\xE8te\r\n\x80uro;\r\n") << char(0) << ';'
             << CsvEncoding::Windows1252 << Rows{{"Nom", "Ville"}, {"Hélène", "Sète"}, {"€uro", ""}}
             << QList<qint64>{2, 3};
-        QTest::newRow("comma, UTF-8 with its mark, quotes")
-            << QByteArray("\xEF\xBB\xBFname,city\n\"Smith, J\",\"Zo\xC3\x80\xC2\xBF \"\"Z\"\"\"\n\"\",x\n") << char(0)
-            << ',' << CsvEncoding::Utf8 << Rows{{"name", "city"}, {"Smith, J", "ZoÀ¿ \"Z\""}, {"", "x"}}
+        QTest::newRow("comma, UTF-8 with its mark, quotes")  // continuation bytes at the ends of their ranges
+            << QByteArray("\xEF\xBB\xBFname,city\n\"Smith, J\",\"Zo\xC3\x80\xC2\xBF\xE2\x82\xAC\xE4\xB8\xAD "
+                          "\"\"Z\"\"\"\n\"\",x\n")
+            << char(0) << ',' << CsvEncoding::Utf8 << Rows{{"name", "city"}, {"Smith, J", "ZoÀ¿€中 \"Z\""}, {"", "x"}}
             << QList<qint64>{2, 3};
         QTest::newRow("tab, plain ASCII, no final line end")
             << QByteArray("a\tb\n1\t2") << char(0) << '\t' << CsvEncoding::Utf8 << Rows{{"a", "b"}, {"1", "2"}}
