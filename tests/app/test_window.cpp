@@ -527,6 +527,28 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".*.tmp")}, QDir::Files | QDir::Hidden), QStringList());
     }
 
+    // A run whose coding hangs is stopped by the watchdog, with its text; the destination stays.
+    void watchdogStopsAHungRun()
+    {
+        QThread* gui = QThread::currentThread();
+        codiflux::setDatamatrixEncodeFunction([gui](QByteArrayView, const std::function<bool()>& library) {
+            while (QThread::currentThread() != gui)
+                QThread::msleep(5);  // a cancellation point: the termination takes effect here
+            return library();
+        });
+        const QString destination = write(QStringLiteral("garde.dbf"), "ancienne base");
+        Codiflux w;
+        load(w, clients(QStringLiteral("garde-source.dbf")));
+        useDatamatrix(w);
+        const QList<SeenModal> seen
+            = drive(w.ui()->actionGenererBase,
+                    {ModalDriver::chooseFile(destination), ModalDriver::click(QMessageBox::No), ModalDriver::close()});
+        codiflux::setDatamatrixEncodeFunction({});
+        QCOMPARE(seen.value(seen.size() - 1).text,
+                 QStringLiteral("Une erreur est survenue lors de l'encodage. L'enregistrement courant est le n°0"));
+        QCOMPARE(readFile(destination), QByteArray("ancienne base"));
+    }
+
     // The run ends while the cancel question is open: No then closes the
     // progress dialog on the success box, as the run's end would have.
     void runEndsDuringQuestion()

@@ -81,12 +81,12 @@ private slots:
         // Each record is a blank and the line, read from the top: an empty
         // line there is a short record. None beyond the last line.
         QVERIFY(!source->start());
-        QByteArray record(source->layout().recordLength, '\0');
+        QByteArray record(source->layout().recordLength + 1, '#');  // a guard byte after the record
         for (const QByteArray& line : lines) {
             QCOMPARE(source->next(record.data()), !line.isEmpty());
             if (line.isEmpty())
                 return;
-            QCOMPARE(record, ' ' + line);
+            QCOMPARE(record, ' ' + line + '#');
         }
         QVERIFY(!source->next(record.data()));
     }

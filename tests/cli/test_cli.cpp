@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -69,6 +70,7 @@ private slots:
     void sameBytesForEveryJobCount_data();
     void sameBytesForEveryJobCount();
     void verifyCatchesACorruptedCode();
+    void csvReadFailingInTheRecordPass();
     void interruptLeavesNoPartialFile();
     void interruptGuardGivesTheRunUp();
     void sameOutputUnderAFrenchLocale();
@@ -91,7 +93,13 @@ ProcessResult TestCli::run(const QStringList& arguments, const QList<QPair<QStri
     for (const auto& [name, value] : variables)
         env.insert(name, value);
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(CODIFLUX_CLI_EXE), QStringList(arguments).replaceInStrings("@", dir_.path()));
+    QString program = QStringLiteral(CODIFLUX_CLI_EXE);
+    QStringList all = QStringList(arguments).replaceInStrings("@", dir_.path());
+    if (all.value(0).startsWith(QLatin1String("--fsize="))) {  // a file-size limit: run under prlimit
+        all.insert(1, program);
+        program = QStandardPaths::findExecutable(QStringLiteral("prlimit"));
+    }
+    process.start(program, all);
     ProcessResult r;
     if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit)
         r = {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
@@ -122,7 +130,7 @@ void TestCli::initTestCase()
     }
     QVERIFY(writeFile(path("lying.dbf"), codeTable({{""}, {""}}, 0xFFFFFFFF)));
     QVERIFY(writeFile(path("late.dbf"), testsupport::dbfBytes({{"V", 'C', 6}}, {{""}, {"   "}, {"  ab"}, {"cd"}})));
-    QVERIFY(writeFile(path("two.csv"), "CODE,Nom,Vide\n1,a,\n"));
+    QVERIFY(writeFile(path("two.csv"), "CODE,Nom,Vide\n1,a,\n") && writeFile(path("codes.asc"), "A1\nB2\n"));
     for (const char* folder : {"no-tools", "r.txt"})
         QVERIFY(QDir().mkpath(path(QLatin1String(folder))));
     QVERIFY(::mkfifo(QFile::encodeName(path("pipe.dbf")).constData(), 0644) == 0);
@@ -200,6 +208,10 @@ const CommandCase kCommands[] = {
     {"CSV option for a DBF", "dbf --delimiter ;", 2, "s'appliquent à une base CSV"},
     {"CSV column 4 of 3", "preview @/two.csv -c 4", 2, "pas de colonne n°4 (il en a 3"},
     {"blank CSV column", "preview @/two.csv -c 3", 1, "Aucun enregistrement n'a de valeur dans la colonne « Vide »"},
+    {"CSV field in other letters", "preview @/two.csv -f nom --encoding Windows_1252", 0, "Valeur : « a »"},
+    {"CSV unknown field", "preview @/two.csv -f Prix", 2, "pas de colonne « Prix » (colonnes : CODE, Nom, Vide)"},
+    {"CSV unknown encoding", "preview @/two.csv -c 1 --encoding latin-1", 2, "--encoding : « latin-1 »"},
+    {"text base has no memo", "generate @/codes.asc -r 1:2 -o @/codes.ast", 0, "correcte|2 enregistrements"},
     {"font, no action", "font", 2, "--install ou --uninstall"},
     {"font, two actions", "font --install --uninstall", 2, "--install ou --uninstall"},
     {"help", "--help", 0, "codiflux-cli generate SOURCE -o DESTINATION|2 erreur d'utilisation"},
@@ -236,6 +248,8 @@ const CommandCase kCommands[] = {
     {"memo as destination", "generate @/clients.dbf -f CODE -o @/clients.dbt", 1, "différent du fichier mémo"},
     {"text form's name a folder", "gen --txt -o @/r.dbf", 1, "r.txt » n'est pas un fichier ordinaire"},
     {"new field named as a field", "gen --new-field nom -o @/r.dbf", 1, "a déjà un champ nommé « nom »"},
+    {"file-size limit", "--fsize=20000 generate @/clients.dbf -o @/r.dbf -f CODE", 1,
+     "Erreur d'écriture du fichier mémo de la base encodée.\nAucun fichier n'a été écrit."},
 };
 
 void TestCli::commands_data()
@@ -275,7 +289,7 @@ void TestCli::commands()
     // A refused or failed command leaves every file as it was, and no other.
     if (exitCode != 0)
         QCOMPARE(contents(dir_.path()), before);
-    for (const char* name : {"x.dbf", "x.dbt"})
+    for (const char* name : {"x.dbf", "x.dbt", "codes.ast"})
         QFile::remove(path(QLatin1String(name)));
 }
 
@@ -408,6 +422,25 @@ void TestCli::verifyCatchesACorruptedCode()
                       : head + "ne se relit pas." + value);
         QCOMPARE(contents(dir_.path()), before);
     }
+}
+
+// A CSV row that fails after the first pass (its last row grows a field, beyond
+// what the reader holds when the first record is coded) fails the run with the
+// reader's text, not as a file that got shorter.
+void TestCli::csvReadFailingInTheRecordPass()
+{
+    const QByteArray row = "A1;" + QByteArray(2000, 'x');
+    QVERIFY(writeFile(path("grows.csv"), "CODE;X\n" + (row + '\n').repeated(700) + row));
+    const GenerationJob job = jobFor(QStringLiteral("generate @/grows.csv -o @/grows-out.csv -f CODE"));
+    RunControl control;
+    std::tie(control.jobs, control.batch) = std::tuple(2, 1);
+    control.tamper = [&](qint64 record, char*, int) {
+        QFile file(path("grows.csv"));
+        if (record == 1 && file.open(QIODevice::Append))
+            file.write(";y");
+    };
+    QCOMPARE(generate(job, control).text, QStringLiteral("Ligne 702 : 3 champ(s) au lieu des 2 de l'en-tête."));
+    QVERIFY(!QFile::exists(path("grows-out.csv")));
 }
 
 void TestCli::interruptLeavesNoPartialFile()
