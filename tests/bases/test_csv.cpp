@@ -152,6 +152,19 @@ private slots:
         QCOMPARE(error, message);
     }
 
+    // A quoted value holds up to 16 MiB of row less its opening quote; one
+    // byte more and the quote is taken as never closed.
+    void longestQuotedValue()
+    {
+        for (const qsizetype extra : {0, 1}) {
+            CsvReader reader;
+            const QByteArray value((qsizetype(1) << 24) - 1 + extra, 'x');
+            QVERIFY(!reader.open(write("a\n\"" + value + "\"\n"), {';', CsvEncoding::Utf8}));
+            CsvRow row;
+            QCOMPARE(reader.next(row), extra ? CsvReader::Status::Failed : CsvReader::Status::Row);
+        }
+    }
+
     // What a code carries: Windows-1252 bytes, from either encoding; and the
     // cell appended to a row, quoted only when it must be.
     void codeBytesAndCells()
