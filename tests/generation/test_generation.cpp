@@ -450,6 +450,15 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         QCOMPARE(error.text, QStringLiteral("Erreur d'écriture de la base encodée (TXT)."));
     }
 
+    // White space, as the preview trims it: 0x09 to 0x0D, the space, 0x85 and 0xA0.
+    void whiteSpace()
+    {
+        ValueRule rule;
+        rule.trimStart = rule.trimEnd = true;
+        QCOMPARE(encodedValue(rule, QByteArray("\x09\x0D\x85\xA0 a\x0E\x08 \x0D")), QByteArray("a\x0E\x08"));
+        QVERIFY(isBlankValue("\x0D\x09 ", 3) && !isBlankValue("\x0E", 1) && !isBlankValue("\x08", 1));
+    }
+
     // Readers that take byte 16 alone read a code field of up to 254 characters whole.
     void longCodeFieldWarned()
     {
