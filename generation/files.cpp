@@ -35,16 +35,6 @@ QString temporaryFor(const QString& destination)
     return hiddenBeside(destination, ".tmp");
 }
 
-// Both paths name one folder and, but for case, one name.
-bool sameNameButCase(const QString& a, const QString& b)
-{
-    if (a.isEmpty() || b.isEmpty())
-        return false;
-    const QFileInfo first(canonicalTarget(a));
-    const QFileInfo second(canonicalTarget(b));
-    return first.path() == second.path() && first.fileName().compare(second.fileName(), Qt::CaseInsensitive) == 0;
-}
-
 std::filesystem::path fsPath(const QString& path)
 {
     return std::filesystem::path(QFile::encodeName(path).toStdString());
@@ -110,8 +100,7 @@ QString overwriteRefusal(const QString& destination, BaseKind sourceKind, const 
 {
     const QStringList read = filesReadBy(sourceKind, sourcePath, copiedMemo);
     for (qsizetype i = 0; i < read.size(); ++i) {
-        // The engine finds a memo whatever the case of its name.
-        if (sameFile(destination, read.at(i)) || (i > 0 && sameNameButCase(destination, read.at(i))))
+        if (sameFile(destination, read.at(i)))
             return i == 0 ? generationText(kTextSameFile)
                           : generationText(kTextSameMemo).arg(QDir::toNativeSeparators(read.at(i)));
     }
