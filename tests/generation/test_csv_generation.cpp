@@ -199,6 +199,21 @@ print(json.dumps({'src': rows(sys.argv[1]), 'out': rows(sys.argv[2])}))
         QCOMPARE(readFile(path("out.csv")), expected);
     }
 
+    // A UTF-8 file writes the code text's Latin-1 bytes as their characters,
+    // from 0x80 ('€' in Windows-1252) up; a Windows-1252 file as they are.
+    void codeTextInTheFileEncoding()
+    {
+        for (const bool utf8 : {true, false}) {
+            QVERIFY(writeFile(path("src.csv"), utf8 ? "a,b\nx,\xC3\xA9\n" : "a,b\nx,\xE9\n"));
+            CsvSource source;
+            CsvRecord record;
+            QByteArray out;
+            QVERIFY(!source.scan(path("src.csv"), {}, 0, {}) && !source.open() && !source.read(record, 1));
+            source.outputRow(record, "A\x80\x7F", 3, out);
+            QCOMPARE(out, utf8 ? QByteArray("x,\xC3\xA9,A\xE2\x82\xAC\x7F\n") : QByteArray("x,\xE9,A\x80\x7F\n"));
+        }
+    }
+
     // A malformed source stops the run at its first pass: the line is named,
     // nothing is written and no temporary file is left.
     void malformedSourceWritesNothing_data()
