@@ -177,7 +177,7 @@ public:
     }
     Error write(std::size_t slot, OutputWriter& writer) override
     {
-        source_->outputRow(records_[slot], codes_.data() + slot * codeLength_, coder_.fieldLength(), row_);
+        source_->outputRow(records_[slot], codeText(slot), coder_.fieldLength(), row_);
         if (writer.writeRecord(row_.data(), row_.size()))
             return Error(ErrorCode::WriteFailed, generationText(kTextCsvWriteError));
         return {};
