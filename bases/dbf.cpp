@@ -247,6 +247,13 @@ void boundRecordCount(DbfTable* table)
         table->recordCount = static_cast<std::uint32_t>(held);
 }
 
+// The length a descriptor gives its field: a 'C' field takes bytes 16-17 as
+// an unsigned 16-bit length, every other type keeps byte 16.
+unsigned descriptorLength(const unsigned char* d)
+{
+    return d[11] == 'C' ? readU16(d + 16) : d[16];
+}
+
 // Reads at most `fieldCount` descriptors, up to one starting with a byte of
 // 0x20 or less.
 void readFields(DbfTable* table, unsigned fieldCount)
@@ -262,28 +269,15 @@ void readFields(DbfTable* table, unsigned fieldCount)
             DbfField& field = table->fields[count];
             std::memcpy(field.name, d, 11);
             field.name[11] = '\0';
-            if (d[11] == 'C') {
-                // Long character fields keep the high byte of their length in byte 17.
-                field.type = 'C';
-                field.length = readU16(d + 16);
-                field.decimals = 0;
-            } else {
-                field.length = d[16];
-                field.decimals = d[17];
-                field.type = d[17] != 0 ? 'F' : static_cast<char>(d[11]);
-            }
+            // Long character fields keep the high byte of their length in byte 17.
+            field.length = int(descriptorLength(d));
+            field.decimals = d[11] == 'C' ? 0 : d[17];
+            field.type = field.decimals != 0 ? 'F' : static_cast<char>(d[11]);
             field.offset = offset;
             offset += field.length;
         }
     }
     table->fieldCount = count;
-}
-
-// The length a descriptor gives its field: a 'C' field takes bytes 16-17 as
-// an unsigned 16-bit length, every other type keeps byte 16.
-unsigned descriptorLength(const unsigned char* d)
-{
-    return d[11] == 'C' ? readU16(d + 16) : d[16];
 }
 
 // Keeps the descriptors as stored, from byte 32 up to the 0x0D terminator, a
