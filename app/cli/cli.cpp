@@ -1,5 +1,7 @@
 #include "app/cli/cli.h"
 
+#include "app/cli/proof.h"
+
 #include "bases/dbf.h"
 #include "bases/error.h"
 #include "bases/listing.h"
@@ -446,6 +448,7 @@ QString helpText()
               "  codiflux-cli generate SOURCE -o DESTINATION [options]\n"
               "  codiflux-cli preview SOURCE [options]\n"
               "  codiflux-cli font --install | --uninstall\n"
+              "  codiflux-cli proof BASE_ENCODEE -o EPREUVE.pdf [options]\n"
               "  codiflux-cli --help | --version\n"
               "\n"
               "generate fabrique la base encodée : une copie de SOURCE dont chaque enregistrement\n"
@@ -507,6 +510,23 @@ QString helpText()
               "\n"
               "Prévisualisation :\n"
               "  --draw                   dessine le symbole même hors d'un terminal\n"
+              "\n"
+              "Épreuve d'impression (proof) : les codes de la base encodée mis en page dans la police\n"
+              "Quadrex en PDF A4, tramés comme par l'imprimante (Ghostscript 1 bit, sinon Qt 1 bit)\n"
+              "et relus étiquette par étiquette ; 0 quand tous se relisent, 1 sinon.\n"
+              "  --code-field NOM         champ du code (par défaut : le seul champ fait de codes) ;\n"
+              "                           base texte : ses colonnes DEBUT:NOMBRE\n"
+              "  --check-field NOM        champ dont chaque code doit redonner la valeur\n"
+              "  --value MODELE           ou la valeur attendue, {CHAMP} remplacé par le champ\n"
+              "  --label-field NOM        texte imprimé à côté de chaque code\n"
+              "  --size PT                taille en points (par défaut 6), ou une plage 3-12 par\n"
+              "                           demi-points\n"
+              "  --dpi N                  résolution de l'imprimante (par défaut 300 ; 203,300,600)\n"
+              "  --records CHOIX          1-50, all ou sample:N (par défaut sample:48)\n"
+              "  --trim-left, --trim-right  espaces retirés par la fabrication\n"
+              "  --code-width W           largeur d'un code sans caractère de fin de ligne\n"
+              "  --raster gs|qt           tramage (par défaut Ghostscript s'il est installé)\n"
+              "  --font FICHIER           police du code (par défaut RES/Quadrex.ttf)\n"
               "\n"
               "Codes de sortie : 0 succès, 1 échec de la fabrication, 2 erreur d'utilisation.\n"
               "Une fabrication interrompue (Ctrl+C) ou en échec ne laisse aucun fichier partiel.\n");
@@ -989,6 +1009,8 @@ ExitCode runGenerate(const Options& o, const GenerationJob& job, Console& consol
 
 ExitCode runCommandLine(const QStringList& arguments, QSettings& settings, Console& console)
 {
+    if (isProofCommand(arguments))
+        return runProof(arguments.mid(1), console);
     const ParseResult parsed = parseArguments(arguments, settings);
     if (parsed.error)
         return refuse(console, parsed.error);

@@ -1,8 +1,10 @@
 // codiflux-cli: generation of an encoded base from the command line.
 
 #include "app/cli/cli.h"
+#include "app/cli/proof.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QSettings>
 #include <QTextStream>
 
@@ -11,6 +13,7 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <new>
 
 #include <unistd.h>
@@ -61,7 +64,17 @@ int main(int argc, char* argv[])
 {
     installInterruptHandlers();
     try {
-        QCoreApplication application(argc, argv);
+        // A proof lays out text and writes a PDF: that needs the GUI library,
+        // without a display.
+        std::unique_ptr<QCoreApplication> app;
+        if (argc > 1 && codiflux::cli::isProofCommand({QString::fromLocal8Bit(argv[1])})) {
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            app = std::make_unique<QGuiApplication>(argc, argv);
+        } else {
+            app = std::make_unique<QCoreApplication>(argc, argv);
+        }
+        QCoreApplication& application = *app;
         // The application object adopts the user's locale for the C library too;
         // numbers keep the full stop as their decimal point whatever the locale.
         std::setlocale(LC_NUMERIC, "C");
