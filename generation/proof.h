@@ -15,6 +15,7 @@
 #include <QList>
 #include <QRectF>
 #include <QString>
+#include <QTextLayout>
 
 #include <atomic>
 #include <functional>
@@ -23,7 +24,6 @@
 
 class QPaintDevice;
 class QPainter;
-class QTextLayout;
 
 namespace codiflux::proof {
 

@@ -6,72 +6,40 @@
 // scanner would. Every code from 3 pt up must give back its record's value;
 // the sizes below that are measured only.
 
+#include "tests/print/printsheet.h"
 #include "tests/support/files.h"
 
 #include <QFontDatabase>
 #include <QImage>
 #include <QImageReader>
-#include <QPainter>
-#include <QPdfWriter>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTextLayout>
 #include <QtTest>
-
-#define ZX_USE_UTF8 1
-#include <ZXing/ReadBarcode.h>
 
 namespace {
 
 // Point sizes of the sweep; those from kRequiredSize up must all scan.
 const QList<double> kSizes = {2.5, 3, 7.2};
 constexpr double kRequiredSize = 3;
-// Each size is printed this many times, shifted by a fraction of a 300 dpi
-// pixel each time: where a glyph edge falls inside a pixel decides a seam.
+// Each size is printed this many times, each a fraction of a pixel apart.
 constexpr int kPlacements = 4;
 constexpr char kFamily[] = "QuadrexPrintTest";
-constexpr int kPdfDpi = 1200;  // QPdfWriter's device units
-constexpr int kQuietModules = 5;
 
 struct Symbology {
     const char* name;
-    bool qr;
     QStringList options;  // of codiflux-cli
 };
 
 const Symbology kSymbologies[] = {
-    {"Datamatrix 18x18", false, {"--symbology", "dm", "--dm-size", "18x18", "--dm-scheme", "AutoBest"}},
-    {"Datamatrix 16x36", false, {"--symbology", "dm", "--dm-size", "16x36", "--dm-scheme", "AutoBest"}},
-    {"QR code", true, {"--symbology", "qr", "--qr-level", "M", "--qr-mode", "8-bit data", "--qr-version", "0"}},
+    {"Datamatrix 18x18", {"--symbology", "dm", "--dm-size", "18x18", "--dm-scheme", "AutoBest"}},
+    {"Datamatrix 16x36", {"--symbology", "dm", "--dm-size", "16x36", "--dm-scheme", "AutoBest"}},
+    {"QR code", {"--symbology", "qr", "--qr-level", "M", "--qr-mode", "8-bit data", "--qr-version", "0"}},
 };
 
 QByteArray recordValue(int symbology, int index)
 {
     return QByteArray("CF2024-") + QByteArray::number(symbology) + '-'
         + QByteArray::number(index).rightJustified(3, '0');
-}
-
-struct PlacedCode {
-    int symbology;
-    double size;
-    QByteArray value;
-    QRectF symbol;  // on the page, in PDF device units
-};
-
-std::optional<QByteArray> scan(const QImage& crop, bool qr)
-{
-    const QImage gray = crop.convertToFormat(QImage::Format_Grayscale8);
-    ZXing::DecodeHints hints;
-    hints.setFormats(qr ? ZXing::BarcodeFormat::QRCode : ZXing::BarcodeFormat::DataMatrix);
-    hints.setTryRotate(false);
-    hints.setMaxNumberOfSymbols(1);
-    const ZXing::ImageView view(gray.constBits(), gray.width(), gray.height(), ZXing::ImageFormat::Lum,
-                                int(gray.bytesPerLine()));
-    const ZXing::Result result = ZXing::ReadBarcode(view, hints);
-    if (!result.isValid())
-        return std::nullopt;
-    const ZXing::ByteArray& bytes = result.bytes();
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 
 }  // namespace
@@ -81,7 +49,7 @@ class TestPrint : public QObject {
 
     QTemporaryDir dir;
     QString pdf;
-    QList<PlacedCode> codes;
+    QList<printsheet::PlacedCode> codes;
 
     // The code fields of a text base, one record a printed code, from codiflux-cli.
     QList<QByteArray> encodedFields(int symbology)
@@ -116,20 +84,18 @@ class TestPrint : public QObject {
     // Renders the PDF's pages with one rasterizer.
     QList<QImage> rasterize(const QString& rasterizer, int dpi)
     {
+        if (rasterizer == QLatin1String("gs"))
+            return printsheet::ghostscriptPages(pdf, dpi);  // as the proof sheet does it
         const QString prefix = dir.filePath(QStringLiteral("%1-%2").arg(rasterizer).arg(dpi));
-        const bool gs = rasterizer == QLatin1String("gs");
         QProcess process;
-        process.start(
-            rasterizer,
-            gs ? QStringList{"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pngmono",
-                             QStringLiteral("-r%1").arg(dpi), "-sOutputFile=" + prefix + "-%d.png", pdf}
-               : QStringList{"-mono", "-aa", "no", "-aaVector", "no", "-r", QString::number(dpi), pdf, prefix});
+        process.start(rasterizer,
+                      QStringList{"-mono", "-aa", "no", "-aaVector", "no", "-r", QString::number(dpi), pdf, prefix});
         if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
             qWarning() << rasterizer << process.readAllStandardError();
         QImageReader::setAllocationLimit(0);  // a 600 dpi A4 page is beyond the default limit
         QList<QImage> pages;
         for (int page = 1; page <= 3; ++page)
-            pages.append(QImage(prefix + QStringLiteral("-%1").arg(page) + QLatin1String(gs ? ".png" : ".pbm")));
+            pages.append(QImage(prefix + QStringLiteral("-%1.pbm").arg(page)));
         return pages;
     }
 
@@ -141,51 +107,16 @@ private slots:
         QCOMPARE(QFontDatabase::applicationFontFamilies(fontId), QStringList{QLatin1String(kFamily)});
 
         pdf = dir.filePath(QStringLiteral("labels.pdf"));
-        QPdfWriter writer(pdf);
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-        writer.setResolution(kPdfDpi);
-        QPainter painter(&writer);
+        QList<QList<QByteArray>> fields, values;
         for (int symbology = 0; symbology < 3; ++symbology) {
-            const QList<QByteArray> fields = encodedFields(symbology);
-            QCOMPARE(fields.size(), kSizes.size() * kPlacements);
-            if (symbology > 0)
-                writer.newPage();
-            for (int i = 0; i < fields.size(); ++i) {
-                const double size = kSizes.at(i / kPlacements);
-                const double shift = (i % kPlacements) * (kPdfDpi / 300.0) / kPlacements;
-                // With a space as the end-of-line character, a frame between W
-                // and 2W modules wide breaks the text into the symbol's bands.
-                const QString text = QString::fromLatin1(fields.at(i));
-                const int width = int(text.indexOf(QLatin1Char(' ')));
-                const int bands = int(text.size()) / (width + 1);
-                QFont font{QString::fromLatin1(kFamily)};
-                font.setPointSizeF(size);
-                const double module = size / 4 * kPdfDpi / 72;
-                QTextLayout layout(text, font, &writer);
-                QTextOption option;
-                option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-                layout.setTextOption(option);
-                layout.beginLayout();
-                double y = 0;
-                for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-                    line.setLineWidth(1.5 * width * module);
-                    line.setPosition(QPointF(0, y));
-                    y += line.height();
-                }
-                layout.endLayout();
-                QCOMPARE(layout.lineCount(), bands);
-
-                // One row a size, one column a placement: a cell holds the
-                // largest symbol (36 modules at 7.2 pt) and its quiet zone.
-                const QSizeF symbol(width * module, 4 * bands * module);
-                const QPointF origin
-                    = QPointF(i % kPlacements + 0.25, i / kPlacements + 0.25) * 1.5 * kPdfDpi + QPointF(shift, shift);
-                layout.draw(&painter, origin);
-                codes.append({symbology, size, recordValue(symbology, i), QRectF(origin, symbol)});
-            }
+            fields.append(encodedFields(symbology));
+            QCOMPARE(fields.last().size(), kSizes.size() * kPlacements);
+            values.append(QList<QByteArray>());
+            for (int i = 0; i < fields.last().size(); ++i)
+                values.last().append(recordValue(symbology, i));
         }
-        QVERIFY(painter.end());
+        codes = printsheet::writeSheet(pdf, fields, values, kSizes, kPlacements, QLatin1String(kFamily));
+        QCOMPARE(codes.size(), 3 * kSizes.size() * kPlacements);
     }
 
     void codesScan_data()
@@ -203,20 +134,17 @@ private slots:
         QFETCH(int, dpi);
         const QList<QImage> pages = rasterize(rasterizer, dpi);
         QVERIFY(!pages.contains(QImage()));
-        const double scale = double(dpi) / kPdfDpi;
+        QVERIFY(pages.size() == 3);
         QStringList failures;
         int count[2] = {}, read[2] = {};  // below the required size, from it
-        for (const PlacedCode& code : codes) {
-            const double margin = kQuietModules * code.size / 4 * kPdfDpi / 72;
-            const QRectF area = code.symbol.adjusted(-margin, -margin, margin, margin);
-            const QRect crop = QRectF(area.topLeft() * scale, area.bottomRight() * scale).toRect();
-            const bool ok = scan(pages.at(code.symbology).copy(crop), kSymbologies[code.symbology].qr) == code.value;
+        for (const printsheet::PlacedCode& code : codes) {
+            const bool ok = printsheet::reads(code, pages.at(code.page), dpi);
             const bool required = code.size >= kRequiredSize;
             ++count[required];
             read[required] += ok ? 1 : 0;
             if (required && !ok)
                 failures
-                    << QStringLiteral("%1 %2 pt").arg(QLatin1String(kSymbologies[code.symbology].name)).arg(code.size);
+                    << QStringLiteral("%1 %2 pt").arg(QLatin1String(kSymbologies[code.page].name)).arg(code.size);
         }
         qInfo("%s %d dpi: %d of %d codes from %g pt read, %d of %d below", qPrintable(rasterizer), dpi, read[1],
               count[1], kRequiredSize, read[0], count[0]);
