@@ -106,6 +106,7 @@ Codiflux::Codiflux(QWidget* parent, Qt::WindowFlags flags)
     connect(form.actionAboutLibdmtx, SIGNAL(triggered()), this, SLOT(onAboutLibdmtx()));
     connect(form.actionAboutQrencode, SIGNAL(triggered()), this, SLOT(onAboutQrencode()));
     connect(form.actionInstallerPolice, SIGNAL(triggered()), this, SLOT(onInstallerPolice()));
+    connect(form.actionEpreuveImpression, SIGNAL(triggered()), this, SLOT(onEpreuveImpression()));
 
     // 4. The settings store.
     QCoreApplication::setOrganizationDomain(QString::fromLatin1(organisationDomain));

@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -186,11 +187,15 @@ void Codiflux::genererBase()
     // destination itself was never touched. After a run that ended by itself
     // there is nothing left to remove.
     baseEncoder->supprimerFichiersTemporaires();
-    showGenerationResult(*errorText);
+    if (baseEncoder->getResultat())
+        lastEncodedBase = path;
+    const bool proof = showGenerationResult(*errorText);
 
     delete baseEncoder;
     baseEncoder = nullptr;
     generatorInterrupted = false;
+    if (proof)
+        epreuveImpression(path);
 }
 
 bool Codiflux::runGenerator(const QString& title)
@@ -229,22 +234,27 @@ bool Codiflux::runGenerator(const QString& title)
     return ended;
 }
 
-void Codiflux::showGenerationResult(const QString& errorText)
+bool Codiflux::showGenerationResult(const QString& errorText)
 {
     // A DBF whose code field most dBase readers would cut is written all the
     // same (its length is exact), with a warning.
     const QString warning = baseKind == codiflux::BaseKind::Dbf
         ? codiflux::longCodeFieldWarning(baseEncoder->getLongueurChamp())
         : QString();
-    if (baseEncoder->getResultat() && !warning.isEmpty())
-        QMessageBox::warning(this, tr("Génération base..."),
-                             tr("Fabrication de la base encodée correcte.") + QLatin1String("\n\n") + warning,
-                             QMessageBox::Close, QMessageBox::Close);
-    else if (baseEncoder->getResultat())
-        QMessageBox::information(this, tr("Génération base..."), tr("Fabrication de la base encodée correcte."),
-                                 QMessageBox::Close, QMessageBox::Close);
-    else
+    if (!baseEncoder->getResultat()) {
         QMessageBox::warning(this, tr("Génération base..."), errorText, QMessageBox::Close, QMessageBox::Close);
+        return false;
+    }
+    // Beside Close, the proof sheet of the base just written.
+    QMessageBox box(warning.isEmpty() ? QMessageBox::Information : QMessageBox::Warning, tr("Génération base..."),
+                    warning.isEmpty() ? tr("Fabrication de la base encodée correcte.")
+                                      : tr("Fabrication de la base encodée correcte.") + QLatin1String("\n\n") + warning,
+                    QMessageBox::Close, this);
+    box.setDefaultButton(QMessageBox::Close);
+    QPushButton* proof = box.addButton(tr("Épreuve d'impression…"), QMessageBox::ActionRole);
+    proof->setObjectName(QStringLiteral("pushButtonEpreuve"));
+    box.exec();
+    return box.clickedButton() == proof;
 }
 
 void Codiflux::annulerGenererBase()

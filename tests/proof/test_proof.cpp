@@ -1,9 +1,14 @@
 // The proof sheet from the command line: encoded bases made by codiflux-cli,
-// their codes printed into a PDF, rasterized and read back from the page.
+// their codes printed into a PDF, rasterized and read back from the page; and
+// the window's, which must be the same sheet.
 
+#include "app/codiflux.h"
 #include "tests/print/printsheet.h"
 #include "tests/support/files.h"
+#include "tests/support/modal.h"
 
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFontDatabase>
 #include <QProcess>
 #include <QRegularExpression>
@@ -19,6 +24,22 @@ struct Run {
 };
 
 }  // namespace
+
+// The window shows its sheet with a viewer of the test's own.
+struct CodifluxInspector {
+    static QList<QUrl>& opened()
+    {
+        static QList<QUrl> urls;
+        return urls;
+    }
+    static void watchViewer(Codiflux& w)
+    {
+        w.openUrl = [](const QUrl& url) {
+            opened().append(url);
+            return true;
+        };
+    }
+};
 
 class TestProof : public QObject {
     Q_OBJECT
@@ -76,7 +97,11 @@ class TestProof : public QObject {
     }
 
 private slots:
-    void initTestCase() { QVERIFY(dir.isValid()); }
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.filePath(QStringLiteral("settings")));
+    }
 
     // Every code of the example bases reads at 6 pt, 300 dpi; the code field
     // is found without being named, and the PDF opens with poppler.
@@ -204,6 +229,45 @@ private slots:
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.err.contains(text), qPrintable(run.err));
         QVERIFY(!QFile::exists(pdf));
+    }
+
+    // "Épreuve d'impression…" in the window, asked for 4.5 pt at 600 dpi, makes
+    // page for page the sheet the command line makes with those options, and
+    // shows it.
+    void windowMakesTheSameSheet()
+    {
+        const QString base = generate(QStringLiteral("clients.dbf"), QStringLiteral("window.dbf"),
+                                      {"--field", "CODE", "--dm-size", "16x16"});
+        QVERIFY(!base.isEmpty());
+        QCOMPARE(QFontDatabase::applicationFontFamilies(QFontDatabase::addApplicationFont(QStringLiteral(CODIFLUX_FONT_FILE))),
+                 QStringList{QStringLiteral("Quadrex")});
+        Codiflux w;
+        CodifluxInspector::watchViewer(w);
+        testsupport::ModalDriver driver(
+            {testsupport::ModalDriver::chooseFile(base), {"QDialog", [](QWidget* modal) {
+                 modal->findChild<QDoubleSpinBox*>(QStringLiteral("doubleSpinBoxTailleEpreuve"))->setValue(4.5);
+                 auto* dpi = modal->findChild<QComboBox*>(QStringLiteral("comboBoxResolutionEpreuve"));
+                 dpi->setCurrentIndex(dpi->findData(600));
+                 static_cast<QDialog*>(modal)->accept();
+             }}});
+        w.ui()->actionEpreuveImpression->trigger();
+        QVERIFY(driver.done());
+        QCOMPARE(driver.unexpected(), 0);
+        const QString windowPdf = dir.filePath(QStringLiteral("window-epreuve.pdf"));
+        QCOMPARE(CodifluxInspector::opened(), QList<QUrl>{QUrl::fromLocalFile(windowPdf)});
+        QVERIFY(w.statusBar()->currentMessage().endsWith(QStringLiteral("48/48 codes relus à 4,5 pt, 600 dpi")));
+
+        const QString cliPdf = dir.filePath(QStringLiteral("cli.pdf"));
+        const Run run = cli({"proof", base, "-o", cliPdf, "--size", "4.5", "--dpi", "600", "--font",
+                             QStringLiteral(CODIFLUX_FONT_FILE)});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(pdfPages(windowPdf), pdfPages(cliPdf));
+        for (const QString& pdf : {windowPdf, cliPdf})
+            QCOMPARE(QProcess::execute(QStringLiteral("pdftoppm"), {"-r", "40", "-gray", pdf, pdf}), 0);
+        for (int page = 1; page <= pdfPages(cliPdf); ++page)
+            QVERIFY2(testsupport::readFile(windowPdf + QStringLiteral("-%1.pgm").arg(page))
+                         == testsupport::readFile(cliPdf + QStringLiteral("-%1.pgm").arg(page)),
+                     qPrintable(QStringLiteral("page %1 differs").arg(page)));
     }
 };
 
