@@ -39,6 +39,21 @@ bool isBlank(const QByteArray& value)
     return isBlankValue(value.constData(), value.size());
 }
 
+// Spaces, or a blank code: every module of the symbol alike, so one and the
+// same code character throughout.
+bool isBlankCode(const QByteArray& code)
+{
+    char seen = 0;
+    for (char c : code) {
+        if (c < 'A' || c > 'P')
+            continue;
+        if (seen != 0 && c != seen)
+            return false;
+        seen = c;
+    }
+    return true;
+}
+
 QByteArray trimmed(QByteArray value)
 {
     while (!value.isEmpty() && (value.back() == ' ' || value.back() == '\0'))
@@ -446,8 +461,8 @@ Error readProofRecords(const ProofOptions& o, BaseRecords& base, const std::atom
         ProofRecord record;
         record.number = number;
         record.code = rows->value(codeIndex);
-        if (isBlank(record.code))
-            continue;  // a blank value that got no code
+        if (isBlankCode(record.code))
+            continue;  // a blank value: no code, or a blank one (--verify skips them too)
         if (checkIndex >= 0) {
             record.expected = encodedValue(trim, rows->value(checkIndex));
             record.checked = true;
