@@ -554,19 +554,16 @@ void drawSummaryPage(QPainter& painter, QPaintDevice* device, const Sheet& sheet
     QString records;
     switch (o.records.kind) {
     case RecordChoiceKind::All:
-        records = tr("tous");
+        records = tr("tous les %1 de la base").arg(sheet.base.count);
         break;
     case RecordChoiceKind::Range:
-        records = tr("%1 à %2").arg(o.records.first).arg(o.records.last);
+        records = tr("%1 à %2 sur les %3 de la base").arg(o.records.first).arg(o.records.last).arg(sheet.base.count);
         break;
     case RecordChoiceKind::Sample:
-        records = tr("%1 répartis sur la base").arg(o.records.count);
+        records = tr("%1 répartis sur les %2 de la base").arg(o.records.count).arg(sheet.base.count);
         break;
     }
-    line(tr("Enregistrements : %1 sur %2 ; %3 codes imprimés par taille")
-             .arg(records)
-             .arg(sheet.base.count)
-             .arg(sheet.base.records.size()),
+    line(tr("Enregistrements : %1 ; %2 codes imprimés à chaque taille").arg(records).arg(sheet.base.records.size()),
          body);
     QStringList sizes, dpis;
     for (double s : o.sizes)
