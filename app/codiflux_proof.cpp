@@ -117,7 +117,8 @@ void Codiflux::epreuveImpression(const QString& encodedBase)
     control.cancel = &cancel;
     QProgressDialog* target = &dialog;
     control.progress = [target](int permille) {
-        QMetaObject::invokeMethod(target, [target, permille]() { target->setValue(permille); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            target, [target, permille]() { target->setValue(permille); }, Qt::QueuedConnection);
     };
     std::unique_ptr<QThread> worker(
         QThread::create([&options, &report, &error, &control]() { error = makeProof(options, report, control); }));
@@ -150,7 +151,7 @@ void Codiflux::epreuveImpression(const QString& encodedBase)
     if (failures > 0)
         QMessageBox::warning(this, title, lines.join(QLatin1Char('\n')), QMessageBox::Close, QMessageBox::Close);
     if (!openUrl(QUrl::fromLocalFile(options.pdfPath)))
-        QMessageBox::warning(this, title, tr("L'épreuve « %1 » est écrite, mais aucune visionneuse ne l'ouvre.")
-                                              .arg(options.pdfPath),
-                             QMessageBox::Close, QMessageBox::Close);
+        QMessageBox::warning(
+            this, title, tr("L'épreuve « %1 » est écrite, mais aucune visionneuse ne l'ouvre.").arg(options.pdfPath),
+            QMessageBox::Close, QMessageBox::Close);
 }

@@ -184,8 +184,7 @@ QString rasterizerName(Rasterizer rasterizer)
         gs.kill();
         gs.waitForFinished(1000);
     }
-    return version.isEmpty() ? tr("Ghostscript (pngmono, 1 bit)")
-                             : tr("Ghostscript %1 (pngmono, 1 bit)").arg(version);
+    return version.isEmpty() ? tr("Ghostscript (pngmono, 1 bit)") : tr("Ghostscript %1 (pngmono, 1 bit)").arg(version);
 }
 
 Error rasterizeWithGhostscript(const QString& pdf, int dpi, int timeoutMs, const std::atomic<bool>* cancel,
@@ -196,13 +195,15 @@ Error rasterizeWithGhostscript(const QString& pdf, int dpi, int timeoutMs, const
         return Error(ErrorCode::SourceUnreadable, tr("Ghostscript (gs) n'est pas installé."));
     QTemporaryDir dir;
     if (!dir.isValid())
-        return Error(ErrorCode::WriteFailed, tr("Impossible de créer un dossier temporaire : %1").arg(dir.errorString()));
+        return Error(ErrorCode::WriteFailed,
+                     tr("Impossible de créer un dossier temporaire : %1").arg(dir.errorString()));
     QProcess gs;
     gs.setProcessChannelMode(QProcess::SeparateChannels);
     gs.setStandardOutputFile(QProcess::nullDevice());
-    gs.start(program, {QStringLiteral("-q"), QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"),
-                       QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=pngmono"), QStringLiteral("-r%1").arg(dpi),
-                       QStringLiteral("-sOutputFile=") + dir.filePath(QStringLiteral("page-%d.png")), pdf});
+    gs.start(program,
+             {QStringLiteral("-q"), QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"), QStringLiteral("-dNOPAUSE"),
+              QStringLiteral("-sDEVICE=pngmono"), QStringLiteral("-r%1").arg(dpi),
+              QStringLiteral("-sOutputFile=") + dir.filePath(QStringLiteral("page-%d.png")), pdf});
     if (!gs.waitForStarted(10000))
         return Error(ErrorCode::SourceUnreadable, tr("Ghostscript ne démarre pas : %1").arg(gs.errorString()));
     QElapsedTimer clock;
@@ -212,14 +213,15 @@ Error rasterizeWithGhostscript(const QString& pdf, int dpi, int timeoutMs, const
         if (stop || clock.elapsed() > timeoutMs) {
             gs.kill();
             gs.waitForFinished(5000);
-            return stop ? cancelledError()
-                        : Error(ErrorCode::SourceUnreadable,
-                                tr("Ghostscript n'a pas fini en %1 s : le tramage est abandonné.").arg(timeoutMs / 1000));
+            return stop
+                ? cancelledError()
+                : Error(ErrorCode::SourceUnreadable,
+                        tr("Ghostscript n'a pas fini en %1 s : le tramage est abandonné.").arg(timeoutMs / 1000));
         }
     }
     if (gs.exitStatus() != QProcess::NormalExit || gs.exitCode() != 0)
-        return Error(ErrorCode::SourceUnreadable, tr("Ghostscript a échoué : %1")
-                                                      .arg(QString::fromLocal8Bit(gs.readAllStandardError()).trimmed()));
+        return Error(ErrorCode::SourceUnreadable,
+                     tr("Ghostscript a échoué : %1").arg(QString::fromLocal8Bit(gs.readAllStandardError()).trimmed()));
     // A 600 dpi A4 page is beyond the reader's default limit once unpacked.
     const int limit = QImageReader::allocationLimit();
     QImageReader::setAllocationLimit(std::max(limit, 1024));
@@ -230,7 +232,8 @@ Error rasterizeWithGhostscript(const QString& pdf, int dpi, int timeoutMs, const
             return {};
         const QImage image(file);
         if (image.isNull())
-            return Error(ErrorCode::SourceUnreadable, tr("La page %1 tramée par Ghostscript est illisible.").arg(page + 1));
+            return Error(ErrorCode::SourceUnreadable,
+                         tr("La page %1 tramée par Ghostscript est illisible.").arg(page + 1));
         if (cancelled(cancel))
             return cancelledError();
         if (!pageDone(page, image))
@@ -428,7 +431,9 @@ QRect cropArea(const Label& label, const CodeGeometry& g, int dpi, const QSize& 
     const double quiet = kQuietModules * label.module;
     const QRectF area = symbolRect(label, g).adjusted(-quiet, -quiet, quiet, quiet);
     const double scale = dpi / 72.0;
-    return QRectF(area.topLeft() * scale, area.bottomRight() * scale).toAlignedRect().intersected(QRect(QPoint(), page));
+    return QRectF(area.topLeft() * scale, area.bottomRight() * scale)
+        .toAlignedRect()
+        .intersected(QRect(QPoint(), page));
 }
 
 struct Sheet {
@@ -484,8 +489,8 @@ void drawLabelPage(QPainter& painter, QPaintDevice* device, const Sheet& sheet, 
         QByteArray code = record.code;
         while (code.endsWith(' '))
             code.chop(1);
-        const LaidOutCode laid
-            = layOutCode(code, sheet.base.geometry, sheet.options.fontFamily, sheet.options.sizes.at(label.size), device);
+        const LaidOutCode laid = layOutCode(code, sheet.base.geometry, sheet.options.fontFamily,
+                                            sheet.options.sizes.at(label.size), device);
         painter.setPen(Qt::black);
         laid.layout->draw(&painter, label.symbol * unit);
 
@@ -497,7 +502,8 @@ void drawLabelPage(QPainter& painter, QPaintDevice* device, const Sheet& sheet, 
             painter.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, elided(text, font, r.width(), device));
             y += kLineHeight;
         };
-        line(tr("Enr. n°%1").arg(record.number) + (record.label.isEmpty() ? QString() : QStringLiteral("  ") + record.label),
+        line(tr("Enr. n°%1").arg(record.number)
+                 + (record.label.isEmpty() ? QString() : QStringLiteral("  ") + record.label),
              bold, Qt::black);
         line(record.checked ? tr("Attendu : « %1 »").arg(shown(record.expected)) : tr("Aucune valeur attendue"), small,
              Qt::black);
@@ -570,7 +576,8 @@ void drawSummaryPage(QPainter& painter, QPaintDevice* device, const Sheet& sheet
         sizes << frenchNumber(s);
     for (int d : o.resolutions)
         dpis << QString::number(d);
-    line(tr("Taille : %1 pt ; résolution : %2 dpi").arg(sizes.join(QStringLiteral(", ")), dpis.join(QStringLiteral(", "))),
+    line(tr("Taille : %1 pt ; résolution : %2 dpi")
+             .arg(sizes.join(QStringLiteral(", ")), dpis.join(QStringLiteral(", "))),
          body);
     line(tr("Tramage : %1 ; lecture : zxing-cpp").arg(rasterizerName(report.rasterizer)), body);
     y += 8;
@@ -585,8 +592,8 @@ void drawSummaryPage(QPainter& painter, QPaintDevice* device, const Sheet& sheet
         const double module = size / 4;  // points
         const double mm = 25.4 / 72;
         line(tr("à %1 pt : %2 × %3 mm, module de %4 mm")
-                 .arg(frenchNumber(size), frenchNumber(g.width * module * mm, 1), frenchNumber(g.height() * module * mm, 1),
-                      frenchNumber(module * mm, 3)),
+                 .arg(frenchNumber(size), frenchNumber(g.width * module * mm, 1),
+                      frenchNumber(g.height() * module * mm, 1), frenchNumber(module * mm, 3)),
              body);
         for (int dpi : o.resolutions) {
             const double dots = module / 72 * dpi;
@@ -670,7 +677,8 @@ Error writeDraft(const QString& path, const Sheet& sheet, const std::atomic<bool
 // A label page painted by Qt itself at `dpi`, in one bit.
 QImage qtRaster(const Sheet& sheet, int page, int dpi)
 {
-    QImage image(int(std::lround(kPageWidth / 72 * dpi)), int(std::lround(kPageHeight / 72 * dpi)), QImage::Format_RGB32);
+    QImage image(int(std::lround(kPageWidth / 72 * dpi)), int(std::lround(kPageHeight / 72 * dpi)),
+                 QImage::Format_RGB32);
     image.setDotsPerMeterX(int(std::lround(dpi / 0.0254)));
     image.setDotsPerMeterY(int(std::lround(dpi / 0.0254)));
     image.fill(Qt::white);
@@ -738,19 +746,20 @@ Error makeProof(const ProofOptions& o, ProofReport& report, const ProofControl& 
     QTemporaryDir work;
     if (report.rasterizer == Rasterizer::Ghostscript) {
         if (!work.isValid())
-            return Error(ErrorCode::WriteFailed, tr("Impossible de créer un dossier temporaire : %1").arg(work.errorString()));
+            return Error(ErrorCode::WriteFailed,
+                         tr("Impossible de créer un dossier temporaire : %1").arg(work.errorString()));
         const QString draft = work.filePath(QStringLiteral("labels.pdf"));
         if (Error error = writeDraft(draft, sheet, control.cancel))
             return error;
         progress(200);
         for (int d = 0; d < o.resolutions.size(); ++d) {
-            Error error = rasterizeWithGhostscript(draft, o.resolutions.at(d), control.rasterTimeoutMs, control.cancel,
-                                                   [&](int page, const QImage& image) {
-                                                       readPage(page, image, d);
-                                                       progress(200 + 700 * (d * plan.pages + page + 1)
-                                                                    / int(o.resolutions.size() * plan.pages));
-                                                       return !cancelled(control.cancel);
-                                                   });
+            Error error = rasterizeWithGhostscript(
+                draft, o.resolutions.at(d), control.rasterTimeoutMs, control.cancel,
+                [&](int page, const QImage& image) {
+                    readPage(page, image, d);
+                    progress(200 + 700 * (d * plan.pages + page + 1) / int(o.resolutions.size() * plan.pages));
+                    return !cancelled(control.cancel);
+                });
             if (error)
                 return error;
         }
@@ -771,7 +780,8 @@ Error makeProof(const ProofOptions& o, ProofReport& report, const ProofControl& 
     sheet.report = &report;
     QSaveFile file(o.pdfPath);
     if (!file.open(QIODevice::WriteOnly))
-        return Error(ErrorCode::WriteFailed, tr("L'épreuve « %1 » ne peut être écrite : %2").arg(o.pdfPath, file.errorString()));
+        return Error(ErrorCode::WriteFailed,
+                     tr("L'épreuve « %1 » ne peut être écrite : %2").arg(o.pdfPath, file.errorString()));
     {
         QPdfWriter writer(&file);
         preparePdf(writer);
@@ -792,7 +802,8 @@ Error makeProof(const ProofOptions& o, ProofReport& report, const ProofControl& 
             return Error(ErrorCode::WriteFailed, tr("L'épreuve « %1 » ne peut être écrite.").arg(o.pdfPath));
     }
     if (!file.commit())
-        return Error(ErrorCode::WriteFailed, tr("L'épreuve « %1 » ne peut être écrite : %2").arg(o.pdfPath, file.errorString()));
+        return Error(ErrorCode::WriteFailed,
+                     tr("L'épreuve « %1 » ne peut être écrite : %2").arg(o.pdfPath, file.errorString()));
     progress(1000);
     return {};
 }

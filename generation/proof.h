@@ -32,11 +32,11 @@ namespace codiflux::proof {
 
 // How the code text of a base breaks into the symbol's bands.
 struct CodeGeometry {
-    int width = 0;             // W: characters of a band (modules across)
-    int bands = 0;             // B: bands of four modules
-    bool endOfLine = false;    // a character ends each band
+    int width = 0;           // W: characters of a band (modules across)
+    int bands = 0;           // B: bands of four modules
+    bool endOfLine = false;  // a character ends each band
     char endOfLineCharacter = ' ';
-    int height() const;        // H: the symbol's rows (W when square, else 4 x B)
+    int height() const;  // H: the symbol's rows (W when square, else 4 x B)
     int fieldLength() const { return bands * (endOfLine ? width + 1 : width); }
 };
 

@@ -67,8 +67,8 @@ QByteArray trimmed(QByteArray value)
 class Rows {
 public:
     virtual ~Rows() = default;
-    QStringList names;                 // DBF fields, CSV columns; none for a text base
-    virtual Error start() = 0;         // before the first row
+    QStringList names;                    // DBF fields, CSV columns; none for a text base
+    virtual Error start() = 0;            // before the first row
     virtual bool next(Error* error) = 0;  // false at the end, or with the error
     virtual QByteArray value(int field) const = 0;
     // A text base's columns, as a field of their own.
@@ -220,9 +220,9 @@ Error resolveField(Rows& rows, bool text, const char* option, const QString& nam
     }
     int found = int(rows.names.indexOf(name));
     if (found < 0)
-        found = int(rows.names.indexOf(QRegularExpression(
-            QRegularExpression::anchoredPattern(QRegularExpression::escape(name)),
-            QRegularExpression::CaseInsensitiveOption)));
+        found = int(
+            rows.names.indexOf(QRegularExpression(QRegularExpression::anchoredPattern(QRegularExpression::escape(name)),
+                                                  QRegularExpression::CaseInsensitiveOption)));
     if (found < 0)
         return usage(tr("--%1 : champ inconnu « %2 » (champs : %3).")
                          .arg(QLatin1String(option), name, rows.names.join(QStringLiteral(", "))));
@@ -484,8 +484,8 @@ Error readProofRecords(const ProofOptions& o, BaseRecords& base, const std::atom
         base.records.append(std::move(record));
     }
     if (base.records.isEmpty())
-        return Error(ErrorCode::ValueRefused, tr("Aucun des enregistrements choisis n'a de code dans « %1 ».")
-                                                   .arg(base.codeField));
+        return Error(ErrorCode::ValueRefused,
+                     tr("Aucun des enregistrements choisis n'a de code dans « %1 ».").arg(base.codeField));
     if (base.geometry.width == 0)
         return usage(tr("Le texte du code du champ « %1 » n'a pas la forme d'un code (des bandes de lettres A à P) ; "
                         "sans caractère de fin de ligne, indiquez la largeur du code avec --code-width W.")

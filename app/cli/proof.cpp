@@ -44,22 +44,10 @@ Error readProofArguments(const QStringList& arguments, ProofArguments& a)
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     // Names and value names (none for a switch).
     const std::pair<QStringList, const char*> options[] = {
-        {{"h", "help"}, nullptr},
-        {{"o", "output"}, "FICHIER"},
-        {{"code-field"}, "NOM"},
-        {{"check-field"}, "NOM"},
-        {{"value"}, "MODELE"},
-        {{"label-field"}, "NOM"},
-        {{"size"}, "PT"},
-        {{"dpi"}, "N"},
-        {{"records"}, "CHOIX"},
-        {{"code-width"}, "W"},
-        {{"trim-left"}, nullptr},
-        {{"trim-right"}, nullptr},
-        {{"delimiter"}, "D"},
-        {{"encoding"}, "E"},
-        {{"raster"}, "gs|qt"},
-        {{"font"}, "FICHIER"},
+        {{"h", "help"}, nullptr}, {{"o", "output"}, "FICHIER"}, {{"code-field"}, "NOM"},  {{"check-field"}, "NOM"},
+        {{"value"}, "MODELE"},    {{"label-field"}, "NOM"},     {{"size"}, "PT"},         {{"dpi"}, "N"},
+        {{"records"}, "CHOIX"},   {{"code-width"}, "W"},        {{"trim-left"}, nullptr}, {{"trim-right"}, nullptr},
+        {{"delimiter"}, "D"},     {{"encoding"}, "E"},          {{"raster"}, "gs|qt"},    {{"font"}, "FICHIER"},
     };
     for (const auto& [names, value] : options) {
         QCommandLineOption option(names);
@@ -69,10 +57,11 @@ Error readProofArguments(const QStringList& arguments, ProofArguments& a)
     }
     if (!parser.parse(QStringList{QStringLiteral("codiflux-cli")} + arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
-        return usage(unknown.isEmpty() ? parser.errorText()
-                                       : tr("Option inconnue pour proof : %1")
-                                             .arg((unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--"))
-                                                  + unknown.first()));
+        return usage(unknown.isEmpty()
+                         ? parser.errorText()
+                         : tr("Option inconnue pour proof : %1")
+                               .arg((unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--"))
+                                    + unknown.first()));
     }
     if (parser.isSet(QStringLiteral("help"))) {
         a.help = true;
@@ -94,8 +83,7 @@ Error readProofArguments(const QStringList& arguments, ProofArguments& a)
     o.labelField = parser.value(QStringLiteral("label-field"));
     if (!o.checkField.isEmpty() && !o.valueTemplate.isEmpty())
         return usage(tr("--check-field et --value s'excluent."));
-    if (parser.isSet(QStringLiteral("size"))
-        && !proof::parseSizes(parser.value(QStringLiteral("size")), &o.sizes))
+    if (parser.isSet(QStringLiteral("size")) && !proof::parseSizes(parser.value(QStringLiteral("size")), &o.sizes))
         return usage(tr("Valeur invalide pour --size : « %1 » (une taille en points, ou une plage comme 3-12, "
                         "de 1 à 72).")
                          .arg(parser.value(QStringLiteral("size"))));
@@ -120,7 +108,8 @@ Error readProofArguments(const QStringList& arguments, ProofArguments& a)
         bool ok = false;
         o.codeWidth = parser.value(QStringLiteral("code-width")).toInt(&ok);
         if (!ok || o.codeWidth < 1)
-            return usage(tr("Valeur invalide pour --code-width : « %1 ».").arg(parser.value(QStringLiteral("code-width"))));
+            return usage(
+                tr("Valeur invalide pour --code-width : « %1 ».").arg(parser.value(QStringLiteral("code-width"))));
     }
     o.trimStart = parser.isSet(QStringLiteral("trim-left"));
     o.trimEnd = parser.isSet(QStringLiteral("trim-right"));
@@ -146,8 +135,8 @@ Error readProofArguments(const QStringList& arguments, ProofArguments& a)
 // The 2D-code font the proof prints with: the one given, else the program's own.
 Error registerFont(const QString& given, QString* family)
 {
-    const QString file = given.isEmpty() ? codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath())
-                                         : given;
+    const QString file
+        = given.isEmpty() ? codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()) : given;
     if (file.isEmpty())
         return Error(ErrorCode::SourceUnreadable,
                      tr("La police Quadrex est introuvable (RES/Quadrex.ttf) : indiquez-la avec --font FICHIER."));
@@ -190,6 +179,8 @@ ExitCode runProof(const QStringList& arguments, Console& console)
     }
     if (Error error = registerFont(a.fontFile, &a.options.fontFamily))
         return refuseProof(console, error);
+    if (console.abandon)  // said the same whether the proof stops by itself or is stopped
+        console.abandon->setStopText(QCoreApplication::translate("Proof", "Épreuve annulée.") + QLatin1Char('\n'));
 
     QTextStream& out = *console.out;
     QTextStream& err = *console.err;
@@ -213,7 +204,10 @@ ExitCode runProof(const QStringList& arguments, Console& console)
 
     const proof::ProofOptions& o = a.options;
     out << tr("Tramage : %1").arg(proof::rasterizerName(report.rasterizer)) << '\n';
-    out << tr("Champ du code : %1 (%2 x %3 modules)").arg(report.codeField).arg(report.geometry.width).arg(report.geometry.height())
+    out << tr("Champ du code : %1 (%2 x %3 modules)")
+               .arg(report.codeField)
+               .arg(report.geometry.width)
+               .arg(report.geometry.height())
         << '\n';
     out << tr("Épreuve écrite : %1 (%2 pages)").arg(QDir::toNativeSeparators(o.pdfPath)).arg(report.pages) << '\n';
     const bool sweep = o.sizes.size() > 1;

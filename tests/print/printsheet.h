@@ -21,7 +21,7 @@ struct PlacedCode {
     int page = 0;
     double size = 0;
     QByteArray value;
-    QRectF symbol;  // inches
+    QRectF symbol;      // inches
     double module = 0;  // inches
 };
 
@@ -47,14 +47,15 @@ inline QList<PlacedCode> writeSheet(const QString& pdf, const QList<QList<QByteA
                 return {};
             const double size = sizes.at(i / placements);
             const double shift = (i % placements) * (kPdfDpi / 300.0) / placements;
-            const codiflux::proof::LaidOutCode laid = codiflux::proof::layOutCode(text, *geometry, family, size, &writer);
+            const codiflux::proof::LaidOutCode laid
+                = codiflux::proof::layOutCode(text, *geometry, family, size, &writer);
             if (laid.lines != geometry->bands)
                 return {};
             const QPointF origin
                 = QPointF(i % placements + 0.25, i / placements + 0.25) * 1.5 * kPdfDpi + QPointF(shift, shift);
             laid.layout->draw(&painter, origin);
-            codes.append({page, size, values.at(page).at(i),
-                          QRectF(origin / kPdfDpi, laid.symbol / kPdfDpi), size / 4 / 72});
+            codes.append(
+                {page, size, values.at(page).at(i), QRectF(origin / kPdfDpi, laid.symbol / kPdfDpi), size / 4 / 72});
         }
     }
     painter.end();
@@ -74,11 +75,11 @@ inline bool reads(const PlacedCode& code, const QImage& page, int dpi)
 inline QList<QImage> ghostscriptPages(const QString& pdf, int dpi)
 {
     QList<QImage> pages;
-    const codiflux::Error error = codiflux::proof::rasterizeWithGhostscript(pdf, dpi, 120000, nullptr,
-                                                                            [&pages](int, const QImage& image) {
-                                                                                pages.append(image);
-                                                                                return true;
-                                                                            });
+    const codiflux::Error error
+        = codiflux::proof::rasterizeWithGhostscript(pdf, dpi, 120000, nullptr, [&pages](int, const QImage& image) {
+              pages.append(image);
+              return true;
+          });
     return error ? QList<QImage>() : pages;
 }
 

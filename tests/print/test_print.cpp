@@ -143,8 +143,7 @@ private slots:
             ++count[required];
             read[required] += ok ? 1 : 0;
             if (required && !ok)
-                failures
-                    << QStringLiteral("%1 %2 pt").arg(QLatin1String(kSymbologies[code.page].name)).arg(code.size);
+                failures << QStringLiteral("%1 %2 pt").arg(QLatin1String(kSymbologies[code.page].name)).arg(code.size);
         }
         qInfo("%s %d dpi: %d of %d codes from %g pt read, %d of %d below", qPrintable(rasterizer), dpi, read[1],
               count[1], kRequiredSize, read[0], count[0]);

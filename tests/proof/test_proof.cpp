@@ -74,7 +74,8 @@ class TestProof : public QObject {
         if (!source.contains(QLatin1Char('/'))) {
             path = dir.filePath(source);
             for (const QString& suffix : {QStringLiteral(""), QStringLiteral(".dbt")}) {
-                const QString from = QStringLiteral(CODIFLUX_SOURCE_DIR "/examples/") + QFileInfo(source).completeBaseName()
+                const QString from = QStringLiteral(CODIFLUX_SOURCE_DIR "/examples/")
+                    + QFileInfo(source).completeBaseName()
                     + (suffix.isEmpty() ? QLatin1Char('.') + QFileInfo(source).suffix() : suffix);
                 QFile::remove(QFileInfo(path).path() + QLatin1Char('/') + QFileInfo(from).fileName());
                 QFile::copy(from, QFileInfo(path).path() + QLatin1Char('/') + QFileInfo(from).fileName());
@@ -91,8 +92,8 @@ class TestProof : public QObject {
         info.start(QStringLiteral("pdfinfo"), {pdf});
         if (!info.waitForFinished(30000) || info.exitCode() != 0)
             return -1;
-        const QRegularExpressionMatch m
-            = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(QString::fromLatin1(info.readAllStandardOutput()));
+        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)"))
+                                              .match(QString::fromLatin1(info.readAllStandardOutput()));
         return m.hasMatch() ? m.captured(1).toInt() : -1;
     }
 
@@ -199,7 +200,8 @@ private slots:
         const QList<printsheet::PlacedCode> codes
             = printsheet::writeSheet(sheet, {fields}, {values}, sizes, kPlacements, family);
         QCOMPARE(codes.size(), 12);
-        const std::optional<double> expected = printsheet::smallestSize(codes, printsheet::ghostscriptPages(sheet, 300), 300);
+        const std::optional<double> expected
+            = printsheet::smallestSize(codes, printsheet::ghostscriptPages(sheet, 300), 300);
         QVERIFY(expected);
         QCOMPARE(found, *expected);
         QCOMPARE(run.exitCode, 0);
@@ -223,7 +225,8 @@ private slots:
         QFile::remove(source);
         QVERIFY(QFile::copy(QStringLiteral(CODIFLUX_SOURCE_DIR "/examples/clients.dbf"), source));
         QFile::remove(dir.filePath(QStringLiteral("plain.dbt")));
-        QVERIFY(QFile::copy(QStringLiteral(CODIFLUX_SOURCE_DIR "/examples/clients.dbt"), dir.filePath(QStringLiteral("plain.dbt"))));
+        QVERIFY(QFile::copy(QStringLiteral(CODIFLUX_SOURCE_DIR "/examples/clients.dbt"),
+                            dir.filePath(QStringLiteral("plain.dbt"))));
         const QString pdf = dir.filePath(QStringLiteral("refused.pdf"));
         const Run run = proof(source, pdf, options);
         QCOMPARE(run.exitCode, 2);
@@ -239,17 +242,19 @@ private slots:
         const QString base = generate(QStringLiteral("clients.dbf"), QStringLiteral("window.dbf"),
                                       {"--field", "CODE", "--dm-size", "16x16"});
         QVERIFY(!base.isEmpty());
-        QCOMPARE(QFontDatabase::applicationFontFamilies(QFontDatabase::addApplicationFont(QStringLiteral(CODIFLUX_FONT_FILE))),
+        QCOMPARE(QFontDatabase::applicationFontFamilies(
+                     QFontDatabase::addApplicationFont(QStringLiteral(CODIFLUX_FONT_FILE))),
                  QStringList{QStringLiteral("Quadrex")});
         Codiflux w;
         CodifluxInspector::watchViewer(w);
         testsupport::ModalDriver driver(
-            {testsupport::ModalDriver::chooseFile(base), {"QDialog", [](QWidget* modal) {
-                 modal->findChild<QDoubleSpinBox*>(QStringLiteral("doubleSpinBoxTailleEpreuve"))->setValue(4.5);
-                 auto* dpi = modal->findChild<QComboBox*>(QStringLiteral("comboBoxResolutionEpreuve"));
-                 dpi->setCurrentIndex(dpi->findData(600));
-                 static_cast<QDialog*>(modal)->accept();
-             }}});
+            {testsupport::ModalDriver::chooseFile(base),
+             {"QDialog", [](QWidget* modal) {
+                  modal->findChild<QDoubleSpinBox*>(QStringLiteral("doubleSpinBoxTailleEpreuve"))->setValue(4.5);
+                  auto* dpi = modal->findChild<QComboBox*>(QStringLiteral("comboBoxResolutionEpreuve"));
+                  dpi->setCurrentIndex(dpi->findData(600));
+                  static_cast<QDialog*>(modal)->accept();
+              }}});
         w.ui()->actionEpreuveImpression->trigger();
         QVERIFY(driver.done());
         QCOMPARE(driver.unexpected(), 0);
