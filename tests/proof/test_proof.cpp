@@ -11,6 +11,7 @@
 #include <QDoubleSpinBox>
 #include <QFontDatabase>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -102,6 +103,10 @@ private slots:
     {
         QVERIFY(dir.isValid());
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.filePath(QStringLiteral("settings")));
+        // The window's font, as its start-up registers it.
+        QCOMPARE(QFontDatabase::applicationFontFamilies(
+                     QFontDatabase::addApplicationFont(QStringLiteral(CODIFLUX_FONT_FILE))),
+                 QStringList{QStringLiteral("Quadrex")});
     }
 
     // Every code of the example bases reads at 6 pt, 300 dpi; the code field
@@ -120,9 +125,9 @@ private slots:
             << "clients.csv" << QStringList{"--field", "CODE", "--eol", "--eol-char", "lf"}
             << QStringList{"--check-field", "CODE", "--records", "all", "--raster", "qt"}
             << "298/298 codes relus à 6 pt, 300 dpi" << 11;
-        QTest::addRow("text, QR code, 600 dpi")
+        QTest::addRow("text, QR code, a template, 600 dpi")
             << "adresses.txt" << QStringList{"--range", "1:10", "--symbology", "qr", "--qr-mode", "8-bit"}
-            << QStringList{"--check-field", "1:10", "--records", "1-20", "--dpi", "600"}
+            << QStringList{"--value", "{1:10}", "--records", "1-20", "--dpi", "600"}
             << "20/20 codes relus à 6 pt, 600 dpi" << 2;
     }
 
@@ -242,9 +247,6 @@ private slots:
         const QString base = generate(QStringLiteral("clients.dbf"), QStringLiteral("window.dbf"),
                                       {"--field", "CODE", "--dm-size", "16x16"});
         QVERIFY(!base.isEmpty());
-        QCOMPARE(QFontDatabase::applicationFontFamilies(
-                     QFontDatabase::addApplicationFont(QStringLiteral(CODIFLUX_FONT_FILE))),
-                 QStringList{QStringLiteral("Quadrex")});
         Codiflux w;
         CodifluxInspector::watchViewer(w);
         testsupport::ModalDriver driver(
@@ -273,6 +275,37 @@ private slots:
             QVERIFY2(testsupport::readFile(windowPdf + QStringLiteral("-%1.pgm").arg(page))
                          == testsupport::readFile(cliPdf + QStringLiteral("-%1.pgm").arg(page)),
                      qPrintable(QStringLiteral("page %1 differs").arg(page)));
+    }
+
+    // After a generation the result box offers the proof of the base just
+    // written, at the size and resolution asked.
+    void proofFromTheResultBox()
+    {
+        const QString source = dir.filePath(QStringLiteral("box.dbf"));
+        QVERIFY(QFile::copy(QStringLiteral(CODIFLUX_SOURCE_DIR "/examples/clients.dbf"), source));
+        QVERIFY(QFile::copy(QStringLiteral(CODIFLUX_SOURCE_DIR "/examples/clients.dbt"), dir.filePath("box.dbt")));
+        Codiflux w;
+        CodifluxInspector::watchViewer(w);
+        CodifluxInspector::opened().clear();
+        using testsupport::ModalDriver;
+        {
+            ModalDriver load({ModalDriver::chooseFile(source)});
+            w.ui()->actionChargerBase->trigger();
+            QVERIFY(load.done());
+        }
+        const QString encoded = dir.filePath(QStringLiteral("box_code.dbf"));
+        ModalDriver driver(
+            {ModalDriver::chooseFile(encoded),
+             ModalDriver::click(QMessageBox::No),
+             {"QMessageBox",
+              [](QWidget* box) { box->findChild<QPushButton*>(QStringLiteral("pushButtonEpreuve"))->click(); }},
+             {"QDialog", [](QWidget* modal) { static_cast<QDialog*>(modal)->accept(); }}});
+        w.ui()->actionGenererBase->trigger();
+        QVERIFY(driver.done());
+        QCOMPARE(driver.unexpected(), 0);
+        QCOMPARE(CodifluxInspector::opened(), QList<QUrl>{QUrl::fromLocalFile(dir.filePath("box_code-epreuve.pdf"))});
+        QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("48/48 codes relus à 6 pt, 300 dpi"));
+        QCOMPARE(pdfPages(dir.filePath("box_code-epreuve.pdf")), 3);
     }
 };
 
