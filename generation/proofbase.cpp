@@ -477,7 +477,7 @@ Error readProofRecords(const ProofOptions& o, BaseRecords& base, const std::atom
         if (record.checked && isBlank(record.expected))
             continue;  // a blank value: its code is blank too, and --verify skips it
         if (labelIndex >= 0)
-            record.label = QString::fromLatin1(withoutBlanks(rows->value(labelIndex)));
+            record.label = csvText(withoutBlanks(rows->value(labelIndex)), CsvEncoding::Windows1252);
         if (base.geometry.width == 0)
             if (const std::optional<CodeGeometry> g = codeGeometry(trimmed(record.code), o.codeWidth))
                 base.geometry = *g;
