@@ -244,9 +244,9 @@ Error rasterizeWithGhostscript(const QString& pdf, int dpi, int timeoutMs, const
 // ---------------------------------------------------------------------------
 // Options
 
-bool parseRecordChoice(const QString& spec, RecordChoice* choice)
+bool parseRecordChoice(const QString& given, RecordChoice* choice)
 {
-    const QString text = spec.trimmed().toLower();
+    const QString text = given.trimmed().toLower();
     RecordChoice c;
     bool ok = false;
     if (text == QLatin1String("all") || text == QLatin1String("tous")) {
@@ -269,9 +269,9 @@ bool parseRecordChoice(const QString& spec, RecordChoice* choice)
     return ok;
 }
 
-bool parseSizes(const QString& spec, QList<double>* sizes)
+bool parseSizes(const QString& given, QList<double>* sizes)
 {
-    const QStringList parts = QString(spec).replace(QLatin1Char(','), QLatin1Char('.')).split(QLatin1Char('-'));
+    const QStringList parts = QString(given).replace(QLatin1Char(','), QLatin1Char('.')).split(QLatin1Char('-'));
     bool ok1 = false, ok2 = true;
     const double low = parts.value(0).trimmed().toDouble(&ok1);
     const double high = parts.size() == 2 ? parts.at(1).trimmed().toDouble(&ok2) : low;
