@@ -4,6 +4,7 @@
 
 #include "bases/source.h"
 #include "generation/coder.h"
+#include "generation/valuetemplate.h"
 #include "generation/writer.h"
 
 #include <atomic>
@@ -53,6 +54,7 @@ struct PreparedRun {
 
     std::unique_ptr<Source> source;  // a DBF or text source, started for the record pass
     std::optional<RecordCoder> coder;
+    std::unique_ptr<ValueTemplate> valueTemplate;  // the job's value template, when it has one
     RecordPlan plan;  // a fixed-length source's record plan (a CSV run's holds R only)
     std::unique_ptr<RecordPass> pass;
     qint64 recordCount = 0;
