@@ -1,5 +1,6 @@
 #include "generation/run.h"
 
+#include "bases/listing.h"
 #include "bases/textbase.h"
 #include "codes/gs1.h"
 #include "generation/csvgeneration.h"
@@ -123,6 +124,14 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
     const bool composed = run.valueTemplate != nullptr;
     const SourceField& field = layout.fields.at(job.typeSource == BaseKind::Dbf && !composed ? job.fieldIndex : 0);
     QByteArray sample = job.sample.left(sampleLength);
+    // A template job without a sample (the window's) takes the longest value
+    // among the listed records.
+    if (composed && sample.isEmpty()) {
+        qint64 record = 0;
+        if (Error error = templateSample(job.sourcePath, job.typeSource, *run.valueTemplate, 0, kListedRecords,
+                                         &sample, &record))
+            return error;
+    }
     if (job.typeSource == BaseKind::Dbf && !composed && sample.size() < sampleLength)
         sample.append(QByteArray(sampleLength - sample.size(), ' '));
     if (isBlankValue(sample.constData(), sample.size()))
