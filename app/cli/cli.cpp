@@ -583,6 +583,11 @@ Error readCommandOptions(const QCommandLineParser& parser, const QStringList& po
     o.source = positionals.at(1);
     if (Error e = applyOptions(given, settings, o))
         return e;
+    // A preset's value template gives way to a field or a range given here.
+    const bool valueGiven = std::any_of(given.cbegin(), given.cend(),
+                                        [](const GivenOption& g) { return qstrcmp(g.known->name, "value") == 0; });
+    if (!valueGiven && (!o.field.isEmpty() || o.hasRange || o.column > 0))
+        o.parameters.modeleValeur.clear();
     if (o.command == Command::Generate && o.output.isEmpty())
         return usageError(tr("Base encodée manquante : indiquez-la avec -o FICHIER."));
     if (!o.field.isEmpty() && o.hasRange)
