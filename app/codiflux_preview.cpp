@@ -93,8 +93,9 @@ codiflux::Error composedValue(const CodifluxClass& form, codiflux::BaseKind kind
         ValueTemplate parsed;
         if (Error refused = ValueTemplate::parse(text, source->layout(), parsed))
             return refused;
-        const qint64 record = kind == BaseKind::Dbf ? form.comboBoxEnregistrement->currentIndex() + 1
-                                                    : form.plainTextEditSelecteurPosition->textCursor().blockNumber() + 1;
+        const qint64 record = kind == BaseKind::Dbf
+            ? form.comboBoxEnregistrement->currentIndex() + 1
+            : form.plainTextEditSelecteurPosition->textCursor().blockNumber() + 1;
         qint64 found = 0;
         if (Error refused = templateSample(path, kind, parsed, std::max<qint64>(record, 1), 0, &bytes, &found))
             return refused;

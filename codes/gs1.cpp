@@ -19,9 +19,9 @@ QString tr(const char* text)
 enum class Set : unsigned char { N, X, C39 };
 
 struct Spec {
-    const char* ai;       // an 'n' stands for any digit
+    const char* ai;  // an 'n' stands for any digit
     Set set;
-    unsigned char min;    // data length
+    unsigned char min;  // data length
     unsigned char max;
     unsigned char checked;  // leading digits closed by a mod-10 check digit, 0 when none
     unsigned char digits;   // leading characters that must be digits (N3+X..)
@@ -33,39 +33,55 @@ constexpr Set X = Set::X;
 
 // Looked up in this order: the first matching entry wins.
 constexpr Spec kTable[] = {
-    {"00", N, 18, 18, 18, 0, false},   {"01", N, 14, 14, 14, 0, false},   {"02", N, 14, 14, 14, 0, false},
-    {"10", X, 1, 20, 0, 0, false},     {"11", N, 6, 6, 0, 0, true},       {"12", N, 6, 6, 0, 0, true},
-    {"13", N, 6, 6, 0, 0, true},       {"15", N, 6, 6, 0, 0, true},       {"16", N, 6, 6, 0, 0, true},
-    {"17", N, 6, 6, 0, 0, true},       {"20", N, 2, 2, 0, 0, false},      {"21", X, 1, 20, 0, 0, false},
-    {"22", X, 1, 20, 0, 0, false},     {"235", X, 1, 28, 0, 0, false},    {"240", X, 1, 30, 0, 0, false},
-    {"241", X, 1, 30, 0, 0, false},    {"242", N, 1, 6, 0, 0, false},     {"250", X, 1, 30, 0, 0, false},
-    {"251", X, 1, 30, 0, 0, false},    {"253", X, 13, 30, 13, 13, false}, {"254", X, 1, 20, 0, 0, false},
-    {"30", N, 1, 8, 0, 0, false},      {"31nn", N, 6, 6, 0, 0, false},    {"32nn", N, 6, 6, 0, 0, false},
-    {"33nn", N, 6, 6, 0, 0, false},    {"34nn", N, 6, 6, 0, 0, false},    {"35nn", N, 6, 6, 0, 0, false},
-    {"36nn", N, 6, 6, 0, 0, false},    {"37", N, 1, 8, 0, 0, false},      {"390n", N, 1, 15, 0, 0, false},
-    {"391n", N, 4, 18, 0, 3, false},   {"392n", N, 1, 15, 0, 0, false},   {"393n", N, 4, 18, 0, 3, false},
-    {"394n", N, 4, 4, 0, 0, false},    {"395n", N, 6, 6, 0, 0, false},    {"400", X, 1, 30, 0, 0, false},
-    {"401", X, 1, 30, 0, 0, false},    {"402", N, 17, 17, 17, 0, false},  {"403", X, 1, 30, 0, 0, false},
-    {"410", N, 13, 13, 13, 0, false},  {"411", N, 13, 13, 13, 0, false},  {"412", N, 13, 13, 13, 0, false},
-    {"413", N, 13, 13, 13, 0, false},  {"414", N, 13, 13, 13, 0, false},  {"415", N, 13, 13, 13, 0, false},
-    {"416", N, 13, 13, 13, 0, false},  {"417", N, 13, 13, 13, 0, false},  {"420", X, 1, 20, 0, 0, false},
-    {"421", X, 4, 12, 0, 3, false},    {"422", N, 3, 3, 0, 0, false},     {"423", N, 3, 15, 0, 0, false},
-    {"424", N, 3, 3, 0, 0, false},     {"425", N, 3, 15, 0, 0, false},    {"426", N, 3, 3, 0, 0, false},
-    {"427", X, 1, 3, 0, 0, false},     {"7001", N, 13, 13, 0, 0, false},  {"7002", X, 1, 30, 0, 0, false},
-    {"7003", N, 10, 10, 0, 0, true},   {"7004", N, 1, 4, 0, 0, false},    {"7005", X, 1, 12, 0, 0, false},
-    {"7006", N, 6, 6, 0, 0, true},     {"7007", N, 6, 12, 0, 0, true},    {"7008", X, 1, 3, 0, 0, false},
-    {"7009", X, 1, 10, 0, 0, false},   {"7010", X, 1, 2, 0, 0, false},    {"7020", X, 1, 20, 0, 0, false},
-    {"7021", X, 1, 20, 0, 0, false},   {"7022", X, 1, 20, 0, 0, false},   {"7023", X, 1, 30, 0, 0, false},
-    {"703n", X, 4, 30, 0, 3, false},   {"710", X, 1, 20, 0, 0, false},    {"711", X, 1, 20, 0, 0, false},
-    {"712", X, 1, 20, 0, 0, false},    {"713", X, 1, 20, 0, 0, false},    {"714", X, 1, 20, 0, 0, false},
-    {"715", X, 1, 20, 0, 0, false},    {"716", X, 1, 20, 0, 0, false},    {"717", X, 1, 20, 0, 0, false},
-    {"8001", N, 14, 14, 0, 0, false},  {"8002", X, 1, 20, 0, 0, false},   {"8003", X, 14, 30, 14, 14, false},
-    {"8004", X, 1, 30, 0, 0, false},   {"8005", N, 6, 6, 0, 0, false},    {"8006", N, 18, 18, 14, 0, false},
-    {"8007", X, 1, 34, 0, 0, false},   {"8008", N, 8, 12, 0, 0, true},    {"8009", X, 1, 50, 0, 0, false},
-    {"8010", Set::C39, 1, 30, 0, 0, false}, {"8011", N, 1, 12, 0, 0, false}, {"8012", X, 1, 20, 0, 0, false},
-    {"8013", X, 1, 25, 0, 0, false},   {"8017", N, 18, 18, 18, 0, false}, {"8018", N, 18, 18, 18, 0, false},
-    {"8019", N, 1, 10, 0, 0, false},   {"8020", X, 1, 25, 0, 0, false},   {"8200", X, 1, 70, 0, 0, false},
-    {"90", X, 1, 30, 0, 0, false},     {"9n", X, 1, 90, 0, 0, false},
+    {"00", N, 18, 18, 18, 0, false},    {"01", N, 14, 14, 14, 0, false},
+    {"02", N, 14, 14, 14, 0, false},    {"10", X, 1, 20, 0, 0, false},
+    {"11", N, 6, 6, 0, 0, true},        {"12", N, 6, 6, 0, 0, true},
+    {"13", N, 6, 6, 0, 0, true},        {"15", N, 6, 6, 0, 0, true},
+    {"16", N, 6, 6, 0, 0, true},        {"17", N, 6, 6, 0, 0, true},
+    {"20", N, 2, 2, 0, 0, false},       {"21", X, 1, 20, 0, 0, false},
+    {"22", X, 1, 20, 0, 0, false},      {"235", X, 1, 28, 0, 0, false},
+    {"240", X, 1, 30, 0, 0, false},     {"241", X, 1, 30, 0, 0, false},
+    {"242", N, 1, 6, 0, 0, false},      {"250", X, 1, 30, 0, 0, false},
+    {"251", X, 1, 30, 0, 0, false},     {"253", X, 13, 30, 13, 13, false},
+    {"254", X, 1, 20, 0, 0, false},     {"30", N, 1, 8, 0, 0, false},
+    {"31nn", N, 6, 6, 0, 0, false},     {"32nn", N, 6, 6, 0, 0, false},
+    {"33nn", N, 6, 6, 0, 0, false},     {"34nn", N, 6, 6, 0, 0, false},
+    {"35nn", N, 6, 6, 0, 0, false},     {"36nn", N, 6, 6, 0, 0, false},
+    {"37", N, 1, 8, 0, 0, false},       {"390n", N, 1, 15, 0, 0, false},
+    {"391n", N, 4, 18, 0, 3, false},    {"392n", N, 1, 15, 0, 0, false},
+    {"393n", N, 4, 18, 0, 3, false},    {"394n", N, 4, 4, 0, 0, false},
+    {"395n", N, 6, 6, 0, 0, false},     {"400", X, 1, 30, 0, 0, false},
+    {"401", X, 1, 30, 0, 0, false},     {"402", N, 17, 17, 17, 0, false},
+    {"403", X, 1, 30, 0, 0, false},     {"410", N, 13, 13, 13, 0, false},
+    {"411", N, 13, 13, 13, 0, false},   {"412", N, 13, 13, 13, 0, false},
+    {"413", N, 13, 13, 13, 0, false},   {"414", N, 13, 13, 13, 0, false},
+    {"415", N, 13, 13, 13, 0, false},   {"416", N, 13, 13, 13, 0, false},
+    {"417", N, 13, 13, 13, 0, false},   {"420", X, 1, 20, 0, 0, false},
+    {"421", X, 4, 12, 0, 3, false},     {"422", N, 3, 3, 0, 0, false},
+    {"423", N, 3, 15, 0, 0, false},     {"424", N, 3, 3, 0, 0, false},
+    {"425", N, 3, 15, 0, 0, false},     {"426", N, 3, 3, 0, 0, false},
+    {"427", X, 1, 3, 0, 0, false},      {"7001", N, 13, 13, 0, 0, false},
+    {"7002", X, 1, 30, 0, 0, false},    {"7003", N, 10, 10, 0, 0, true},
+    {"7004", N, 1, 4, 0, 0, false},     {"7005", X, 1, 12, 0, 0, false},
+    {"7006", N, 6, 6, 0, 0, true},      {"7007", N, 6, 12, 0, 0, true},
+    {"7008", X, 1, 3, 0, 0, false},     {"7009", X, 1, 10, 0, 0, false},
+    {"7010", X, 1, 2, 0, 0, false},     {"7020", X, 1, 20, 0, 0, false},
+    {"7021", X, 1, 20, 0, 0, false},    {"7022", X, 1, 20, 0, 0, false},
+    {"7023", X, 1, 30, 0, 0, false},    {"703n", X, 4, 30, 0, 3, false},
+    {"710", X, 1, 20, 0, 0, false},     {"711", X, 1, 20, 0, 0, false},
+    {"712", X, 1, 20, 0, 0, false},     {"713", X, 1, 20, 0, 0, false},
+    {"714", X, 1, 20, 0, 0, false},     {"715", X, 1, 20, 0, 0, false},
+    {"716", X, 1, 20, 0, 0, false},     {"717", X, 1, 20, 0, 0, false},
+    {"8001", N, 14, 14, 0, 0, false},   {"8002", X, 1, 20, 0, 0, false},
+    {"8003", X, 14, 30, 14, 14, false}, {"8004", X, 1, 30, 0, 0, false},
+    {"8005", N, 6, 6, 0, 0, false},     {"8006", N, 18, 18, 14, 0, false},
+    {"8007", X, 1, 34, 0, 0, false},    {"8008", N, 8, 12, 0, 0, true},
+    {"8009", X, 1, 50, 0, 0, false},    {"8010", Set::C39, 1, 30, 0, 0, false},
+    {"8011", N, 1, 12, 0, 0, false},    {"8012", X, 1, 20, 0, 0, false},
+    {"8013", X, 1, 25, 0, 0, false},    {"8017", N, 18, 18, 18, 0, false},
+    {"8018", N, 18, 18, 18, 0, false},  {"8019", N, 1, 10, 0, 0, false},
+    {"8020", X, 1, 25, 0, 0, false},    {"8200", X, 1, 70, 0, 0, false},
+    {"90", X, 1, 30, 0, 0, false},      {"9n", X, 1, 90, 0, 0, false},
 };
 
 bool isDigit(char c)
@@ -120,8 +136,10 @@ QString shown(char c)
 {
     const auto u = static_cast<unsigned char>(c);
     if (u < 0x20 || u == 0x7F)
-        return QStringLiteral("0x%1").arg(u, 2, 16, QLatin1Char('0')).toUpper().replace(QLatin1String("0X"),
-                                                                                      QLatin1String("0x"));
+        return QStringLiteral("0x%1")
+            .arg(u, 2, 16, QLatin1Char('0'))
+            .toUpper()
+            .replace(QLatin1String("0X"), QLatin1String("0x"));
     return QString(QChar(u));
 }
 
@@ -166,9 +184,10 @@ QString check(const Spec& spec, const QByteArray& ai, const QByteArray& data)
             if (!isDigit(char(c)))
                 return head + tr("« %1 » n'est pas un chiffre (position %2)").arg(shown(char(c))).arg(i + 1);
         } else if (spec.set == Set::X ? !inSet82(c) : !inSet39(c)) {
-            return head + tr("le caractère « %1 » n'appartient pas au jeu de caractères GS1 (position %2)")
-                              .arg(shown(char(c)))
-                              .arg(i + 1);
+            return head
+                + tr("le caractère « %1 » n'appartient pas au jeu de caractères GS1 (position %2)")
+                      .arg(shown(char(c)))
+                      .arg(i + 1);
         }
     }
     if (spec.checked > 0) {
@@ -180,7 +199,8 @@ QString check(const Spec& spec, const QByteArray& ai, const QByteArray& data)
     }
     if (spec.date) {
         const bool second = n == 12 && ai == "7007";
-        if (n < 6 || !validDate(QByteArrayView(data).first(6)) || (second && !validDate(QByteArrayView(data).sliced(6))))
+        if (n < 6 || !validDate(QByteArrayView(data).first(6))
+            || (second && !validDate(QByteArrayView(data).sliced(6))))
             return head + tr("date « %1 » invalide (AAMMJJ attendu)").arg(QString::fromLatin1(data));
     }
     return {};

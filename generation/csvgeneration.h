@@ -6,8 +6,8 @@
 // that a malformed row stops the run before any record is coded.
 
 #include "bases/csvbase.h"
-#include "generation/valuetemplate.h"
 #include "generation/generationcore.h"
+#include "generation/valuetemplate.h"
 
 #include <QByteArray>
 #include <QString>

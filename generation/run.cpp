@@ -128,8 +128,8 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
     // among the listed records.
     if (composed && sample.isEmpty()) {
         qint64 record = 0;
-        if (Error error = templateSample(job.sourcePath, job.typeSource, *run.valueTemplate, 0, kListedRecords,
-                                         &sample, &record))
+        if (Error error
+            = templateSample(job.sourcePath, job.typeSource, *run.valueTemplate, 0, kListedRecords, &sample, &record))
             return error;
     }
     if (job.typeSource == BaseKind::Dbf && !composed && sample.size() < sampleLength)

@@ -193,10 +193,10 @@ Error ValueTemplate::parse(const QString& text, const QStringList& columns, Valu
             const QString name = (colon < 0 ? inside : inside.left(colon)).trimmed();
             qsizetype index = columns.indexOf(name);
             if (index < 0)
-                return refusal(tr("colonne inconnue « %1 » (colonnes : %2).")
-                                   .arg(name, columns.join(QStringLiteral(", "))));
+                return refusal(
+                    tr("colonne inconnue « %1 » (colonnes : %2).").arg(name, columns.join(QStringLiteral(", "))));
             part.field = int(index);
-            part.length = 64;
+            part.length = 0;  // a CSV value has no length of its own: maxLength() is not a bound
             return colon < 0 ? Error() : readFormat(inside.mid(colon + 1), part);
         },
         out);
@@ -245,8 +245,6 @@ bool ValueTemplate::compose(const std::function<QByteArrayView(const Part&)>& va
         }
         }
     }
-    if (out.size() > maxLength_)
-        out.truncate(maxLength_);
     return true;
 }
 
@@ -293,6 +291,7 @@ Error templateSample(const QString& path, BaseKind kind, const ValueTemplate& tm
     QByteArray value;
     QString fault;
     sample->clear();
+    *record = 0;
     for (qint64 n = 1; n <= last; ++n) {
         if (!source->next(buffer.data()))
             return Error(ErrorCode::SourceMalformed, source->shortRecordText(n));

@@ -29,8 +29,8 @@ public:
         int decimals = 0;
         Format format = Format::None;
         QString dateFormat;
-        int width = 0;     // ZeroPad
-        QString written;   // "{EXP:yyMMdd}" as the template writes it
+        int width = 0;    // ZeroPad
+        QString written;  // "{EXP:yyMMdd}" as the template writes it
     };
 
     // Reads `text` against a DBF's fields (or a text base's line of
@@ -42,7 +42,7 @@ public:
     static Error parse(const QString& text, const QStringList& columns, ValueTemplate& out);
 
     const QList<Part>& parts() const { return parts_; }
-    // The longest value compose() can give.
+    // The longest value compose() can give from fixed-length records.
     int maxLength() const { return maxLength_; }
 
     // The value of one record: `value(part)` gives the part's field as it is

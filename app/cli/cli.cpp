@@ -700,8 +700,8 @@ Error buildTemplateJob(const Options& o, GenerationJob& job, qint64* sampleRecor
     if (job.typeSource == BaseKind::Dbf && job.newFieldName.isEmpty())
         job.newFieldName = o.newFieldName.isEmpty() ? QStringLiteral("_CODE") : o.newFieldName;
     qint64 record = 0;
-    if (Error refused = templateSample(o.source, job.typeSource, parsed, o.sampleRecord, kListedRecords, &job.sample,
-                                       &record))
+    if (Error refused
+        = templateSample(o.source, job.typeSource, parsed, o.sampleRecord, kListedRecords, &job.sample, &record))
         return refused;
     if (sampleRecord)
         *sampleRecord = record;

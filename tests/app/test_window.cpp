@@ -363,9 +363,10 @@ private slots:
         QTest::newRow("datamatrix") << false << example
                                     << "Texte lisible : (01) 03453120000080 (17) 280229 (10) L7647T (21) 00811081";
         QTest::newRow("qr") << true << example << "libqrencode 4.1.1";
-        QTest::newRow("unknown field") << false << "(01){GTIN}{NOPE}" << "champ inconnu « NOPE »";
+        QTest::newRow("unknown field") << false << "(01){GTIN}{NOPE}"
+                                       << "champ inconnu « NOPE »";
         QTest::newRow("length") << false << "(01){GTIN}7"
-                                     << "(01) : 14 caractères attendus, 15 trouvés";
+                                << "(01) : 14 caractères attendus, 15 trouvés";
     }
     void gs1Preview()
     {
@@ -380,15 +381,19 @@ private slots:
         f.lineEditModeleValeur->setText(pattern);
         f.comboBoxEnregistrement->setCurrentIndex(999);
         const bool refused = !expected.startsWith(QLatin1String("Texte"));
-        const QList<SeenModal> seen = drive(
-            f.actionPrevisualisation, refused ? QList<ModalDriver::Step>{ModalDriver::close()} : QList<ModalDriver::Step>{});
+        const QList<SeenModal> seen
+            = drive(f.actionPrevisualisation,
+                    refused ? QList<ModalDriver::Step>{ModalDriver::close()} : QList<ModalDriver::Step>{});
         if (refused) {
             QVERIFY2(seen.size() == 1 && seen.at(0).text.contains(expected), qPrintable(seen.value(0).text));
             return;
         }
         QCOMPARE(seen.size(), 0);
         QCOMPARE(f.statusBar->currentMessage(), expected);
-        QCOMPARE(readPreview(w), std::optional(QByteArray("0103453120000080172802291" "0L7647T\x1D" "2100811081")));
+        QCOMPARE(readPreview(w),
+                 std::optional(QByteArray("0103453120000080172802291"
+                                          "0L7647T\x1D"
+                                          "2100811081")));
     }
 
     // A code field longer than most dBase readers take is said at once, and after the run.

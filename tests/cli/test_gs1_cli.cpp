@@ -80,18 +80,26 @@ void TestGs1Cli::templates_data()
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("expected");  // the preview's value of record 1, or the refusal of the run
     const QList<testsupport::DbfField> fields{{"REF", 'C', 6}, {"DATE", 'D', 8}, {"NUM", 'N', 5}};
-    const QByteArray dbf = testsupport::dbfBytes(fields, {{" AB12", "20250131", "   42"}, {"CD34", "20240229", "    7"}});
+    const QByteArray dbf
+        = testsupport::dbfBytes(fields, {{" AB12", "20250131", "   42"}, {"CD34", "20240229", "    7"}});
     const QByteArray dbfGap = testsupport::dbfBytes(fields, {{"AB12", "20250131", "   42"}, {"CD34", "", "    7"}});
     const QByteArray text("AB12  20250131   42\nCD34  20240229    7\n");
     const QByteArray csv("REF;DATE;NUM\r\nAB12;31/01/2025;42\r\nCD34;2024-02-29;7\r\n");
     const QByteArray csvGap("REF;DATE;NUM\r\nAB12;31/01/2025;42\r\nCD34;;7\r\n");
-    QTest::newRow("dbf") << "t.dbf" << dbf << "A{{{REF}}}-{DATE:yyMMdd}-{num:06}" << "A{AB12}-250131-000042";
-    QTest::newRow("text") << "t.txt" << text << "{1:6}/{7:8:dd.MM.yy}/{15:5:03}" << "AB12/31.01.25/042";
-    QTest::newRow("csv") << "t.csv" << csv << "{REF}|{DATE:yyMMdd}|{NUM:04}" << "AB12|250131|0042";
-    QTest::newRow("dbf unknown") << "t.dbf" << dbf << "{REF}{LOT}" << "champ inconnu « LOT »";
-    QTest::newRow("csv unknown") << "t.csv" << csv << "{REF}{LOT}" << "colonne inconnue « LOT »";
-    QTest::newRow("text outside") << "t.txt" << text << "{15:6}" << "les colonnes 15 à 20 sortent";
-    QTest::newRow("lone brace") << "t.dbf" << dbf << "{REF}}" << "« } » isolée en position 6";
+    QTest::newRow("dbf") << "t.dbf" << dbf << "A{{{REF}}}-{DATE:yyMMdd}-{num:06}"
+                         << "A{AB12}-250131-000042";
+    QTest::newRow("text") << "t.txt" << text << "{1:6}/{7:8:dd.MM.yy}/{15:5:03}"
+                          << "AB12/31.01.25/042";
+    QTest::newRow("csv") << "t.csv" << csv << "{REF}|{DATE:yyMMdd}|{NUM:04}"
+                         << "AB12|250131|0042";
+    QTest::newRow("dbf unknown") << "t.dbf" << dbf << "{REF}{LOT}"
+                                 << "champ inconnu « LOT »";
+    QTest::newRow("csv unknown") << "t.csv" << csv << "{REF}{LOT}"
+                                 << "colonne inconnue « LOT »";
+    QTest::newRow("text outside") << "t.txt" << text << "{15:6}"
+                                  << "les colonnes 15 à 20 sortent";
+    QTest::newRow("lone brace") << "t.dbf" << dbf << "{REF}}"
+                                << "« } » isolée en position 6";
     QTest::newRow("dbf empty date") << "t.dbf" << dbfGap << "{REF}{DATE:yyMMdd}"
                                     << "Enregistrement 2 : valeur impossible à former, {DATE:yyMMdd} : date vide.";
     QTest::newRow("csv empty date") << "t.csv" << csvGap << "{DATE:yyMMdd}"
@@ -112,12 +120,12 @@ void TestGs1Cli::templates()
     const QString source = write(file, bytes);
     const QString output = dir_.filePath(QStringLiteral("out.") + QFileInfo(file).suffix());
     const bool refusal = !expected.contains(QLatin1Char('|')) && !expected.startsWith(QLatin1Char('A'));
-    const Run preview = run({QStringLiteral("preview"), source, QStringLiteral("--value"), pattern,
-                             QStringLiteral("--sample"), QStringLiteral("1"), QStringLiteral("--dm-size"),
-                             QStringLiteral("auto")});
-    const Run generated = run({QStringLiteral("generate"), source, QStringLiteral("-o"), output,
-                               QStringLiteral("--value"), pattern, QStringLiteral("--dm-size"),
-                               QStringLiteral("auto"), QStringLiteral("--verify")});
+    const Run preview
+        = run({QStringLiteral("preview"), source, QStringLiteral("--value"), pattern, QStringLiteral("--sample"),
+               QStringLiteral("1"), QStringLiteral("--dm-size"), QStringLiteral("auto")});
+    const Run generated
+        = run({QStringLiteral("generate"), source, QStringLiteral("-o"), output, QStringLiteral("--value"), pattern,
+               QStringLiteral("--dm-size"), QStringLiteral("auto"), QStringLiteral("--verify")});
     if (!refusal) {
         QCOMPARE(preview.exitCode, 0);
         QVERIFY2(preview.out.contains(QStringLiteral("Valeur : « %1 »").arg(expected)), qPrintable(preview.out));
@@ -168,15 +176,17 @@ void TestGs1Cli::wrongCheckDigitStopsTheRun()
 // lot, and one after the fixed-length GTIN that GS1 allows): one code.
 void TestGs1Cli::rawAndBracketedGiveOneCode()
 {
-    const QString source = write(
-        QStringLiteral("forms.dbf"),
-        testsupport::dbfBytes({{"VAL", 'C', 60}}, {{"(01)09506000134352(10)ABC123(17)251231(21)X9"},
-                                                   {"0109506000134352\x1D" "10ABC123\x1D" "1725123121X9"}}));
+    const QString source = write(QStringLiteral("forms.dbf"),
+                                 testsupport::dbfBytes({{"VAL", 'C', 60}},
+                                                       {{"(01)09506000134352(10)ABC123(17)251231(21)X9"},
+                                                        {"0109506000134352\x1D"
+                                                         "10ABC123\x1D"
+                                                         "1725123121X9"}}));
     const QString output = dir_.filePath(QStringLiteral("forms_out.dbf"));
-    const Run r = run({QStringLiteral("generate"), source, QStringLiteral("-o"), output, QStringLiteral("--gs1"),
-                       QStringLiteral("--field"), QStringLiteral("VAL"), QStringLiteral("--dm-size"),
-                       QStringLiteral("auto"), QStringLiteral("--verify"), QStringLiteral("--hri-field"),
-                       QStringLiteral("HRI")});
+    const Run r
+        = run({QStringLiteral("generate"), source, QStringLiteral("-o"), output, QStringLiteral("--gs1"),
+               QStringLiteral("--field"), QStringLiteral("VAL"), QStringLiteral("--dm-size"), QStringLiteral("auto"),
+               QStringLiteral("--verify"), QStringLiteral("--hri-field"), QStringLiteral("HRI")});
     QCOMPARE(r.exitCode, 0);
     DbfTablePtr table(dbf_open(QFile::encodeName(output).constData(), nullptr, 0, 0));
     QVERIFY(table);

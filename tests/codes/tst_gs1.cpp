@@ -96,24 +96,24 @@ void TestGs1::separators_data()
     QTest::addColumn<QByteArray>("library");
     QTest::addColumn<QByteArray>("hri");
     QTest::newRow("variable last") << QByteArray("(01)03453120000011(17)250101(10)LOT42")
-                                   << QByteArray("010345312000001117250101" "10LOT42")
-                                   << gs("|010345312000001117250101" "10LOT42")
+                                   << QByteArray("010345312000001117250101"
+                                                 "10LOT42")
+                                   << gs("|010345312000001117250101"
+                                         "10LOT42")
                                    << QByteArray("(01) 03453120000011 (17) 250101 (10) LOT42");
-    QTest::newRow("variable in the middle") << QByteArray("(10)ABC123(21)XYZ(17)251231")
-                                            << gs("10ABC123|21XYZ|17251231")
-                                            << gs("|10ABC123|21XYZ|17251231")
-                                            << QByteArray("(10) ABC123 (21) XYZ (17) 251231");
-    QTest::newRow("GS after a fixed length") << QByteArray("(01)09506000134352(21)S1")
-                                             << gs("|0109506000134352|21S1")
-                                             << gs("|010950600013435221S1")
-                                             << QByteArray("(01) 09506000134352 (21) S1");
-    QTest::newRow("fixed, not predefined") << QByteArray("(422)250(10)A")
-                                           << gs("422250|10A")
-                                           << gs("|422250|10A")
-                                           << QByteArray("(422) 250 (10) A");
+    QTest::newRow("variable in the middle")
+        << QByteArray("(10)ABC123(21)XYZ(17)251231") << gs("10ABC123|21XYZ|17251231") << gs("|10ABC123|21XYZ|17251231")
+        << QByteArray("(10) ABC123 (21) XYZ (17) 251231");
+    QTest::newRow("GS after a fixed length")
+        << QByteArray("(01)09506000134352(21)S1") << gs("|0109506000134352|21S1") << gs("|010950600013435221S1")
+        << QByteArray("(01) 09506000134352 (21) S1");
+    QTest::newRow("fixed, not predefined")
+        << QByteArray("(422)250(10)A") << gs("422250|10A") << gs("|422250|10A") << QByteArray("(422) 250 (10) A");
     QTest::newRow("decimal weight") << QByteArray("(3103)000189(400)PO-1(7003)2501011230")
-                                    << gs("310300018940" "0PO-1|70032501011230")
-                                    << gs("|310300018940" "0PO-1|70032501011230")
+                                    << gs("310300018940"
+                                          "0PO-1|70032501011230")
+                                    << gs("|310300018940"
+                                          "0PO-1|70032501011230")
                                     << QByteArray("(3103) 000189 (400) PO-1 (7003) 2501011230");
 }
 

@@ -26,7 +26,7 @@ private slots:
     {
         QTest::addColumn<ParameterSet>("set");
         QTest::addColumn<int>("keys");  // a set without template nor GS1 keeps the 19 keys it always had
-        const ParameterSet changed{3,    2,    -3,   4,    7,     3,     0,    2, 1, false, QStringLiteral("\n"),
+        const ParameterSet changed{3,    2,    -3,   4,    7,     3,     0,     2,  1,    false, QStringLiteral("\n"),
                                    true, true, true, true, false, false, false, {}, false};
         ParameterSet gs1 = changed;
         gs1.modeleValeur = QStringLiteral("(01){GTIN}(17){EXP:yyMMdd}");
