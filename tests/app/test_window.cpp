@@ -213,6 +213,7 @@ private slots:
         CodifluxClass& f = *w.ui();
         load(w, write(QStringLiteral("lignes.txt"), "AB0001 Paris\nAB0002 Lyon\nAB0003 Nice\n"));
         QVERIFY(f.spinBoxPosDebut->isVisibleTo(&w) && !f.comboBoxChamps->isVisibleTo(&w));
+        QVERIFY(f.lineEditModeleValeur->isVisibleTo(&w));  // a template of columns
         QVERIFY(!f.lineEditNomChampSortie->isVisibleTo(&w));
         f.spinBoxPosDebut->setValue(3);
         f.spinBoxPosNbCar->setValue(4);
