@@ -49,6 +49,8 @@ private slots:
     void wrongCheckDigitStopsTheRun_data();
     void wrongCheckDigitStopsTheRun();
     void rawAndBracketedGiveOneCode();
+    void humanReadableAfterTheCode_data();
+    void humanReadableAfterTheCode();
     void readmeExample();
 
 private:
@@ -193,6 +195,46 @@ void TestGs1Cli::rawAndBracketedGiveOneCode()
     QCOMPARE(listedValue(table.get(), 0, 1), listedValue(table.get(), 1, 1));
     QCOMPARE(listedValue(table.get(), 1, 2), QByteArray("(01) 09506000134352 (10) ABC123 (17) 251231 (21) X9"));
     QVERIFY(QFile::remove(output));
+}
+
+// A CSV base gets a column, a text base the text after the code; without
+// the GS1 mode the field is refused.
+void TestGs1Cli::humanReadableAfterTheCode_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("tail");  // the end of an output line, or the refusal
+    const QStringList gs1{QStringLiteral("--gs1"), QStringLiteral("--value"), QStringLiteral("(01){GTIN}(10){LOT}")};
+    QTest::newRow("csv") << "h.csv" << QByteArray("GTIN;LOT\r\n09506000134352;A1\r\n03453120000011;B22\r\n") << gs1
+                         << QByteArray(";(01) 03453120000011 (10) B22\r\n");
+    QTest::newRow("text") << "h.txt" << QByteArray("010950600013435210A1 \n010345312000001110B22\n")
+                          << QStringList{QStringLiteral("--gs1"), QStringLiteral("--range"), QStringLiteral("1:21")}
+                          << QByteArray("(01) 09506000134352 (10) A1 \n");  // padded to the longest
+    QTest::newRow("no gs1") << "h.txt" << QByteArray("0950600013435210A1 \n")
+                            << QStringList{QStringLiteral("--range"), QStringLiteral("1:19")}
+                            << QByteArray("ne s'écrit qu'en mode GS1");
+}
+
+void TestGs1Cli::humanReadableAfterTheCode()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, tail);
+    const QString output = dir_.filePath(QStringLiteral("hri_out.") + QFileInfo(file).suffix());
+    const Run r = run(QStringList{QStringLiteral("generate"), write(file, bytes), QStringLiteral("-o"), output,
+                                  QStringLiteral("--hri-field"), QStringLiteral("HRI"), QStringLiteral("--dm-size"),
+                                  QStringLiteral("auto"), QStringLiteral("--verify")}
+                      + options);
+    if (r.exitCode != 0) {
+        QVERIFY2(r.err.toUtf8().contains(tail), qPrintable(r.err));
+        QVERIFY(!QFile::exists(output));
+        return;
+    }
+    const QByteArray written = readFile(output);
+    QVERIFY(QFile::remove(output));
+    QVERIFY2(written.contains(tail), written.constData());
 }
 
 // The README's command: every record read back as "]d2" and its element
