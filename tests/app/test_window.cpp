@@ -6,6 +6,7 @@
 // go through the settings file. The value tables are the lower layers' tests.
 
 #include "app/codiflux.h"
+#include "bases/listing.h"
 #include "codes/verify.h"
 #include "codiflux_version.h"
 #include "settings/parametres.h"
@@ -395,6 +396,16 @@ private slots:
                  std::optional(QByteArray("0103453120000080172802291"
                                           "0L7647T\x1D"
                                           "2100811081")));
+        // The run: the template's longest value fixes the size, the HRI field follows the code.
+        const QString destination = dir.filePath(QStringLiteral("gs1_encodee.dbf"));
+        f.lineEditChampHRI->setText(QStringLiteral("HRI"));
+        const QList<SeenModal> run
+            = drive(f.actionGenererBase,
+                    {ModalDriver::chooseFile(destination), ModalDriver::click(QMessageBox::No), ModalDriver::close()});
+        QCOMPARE(run.value(run.size() - 1).text, kSuccess);
+        codiflux::DbfTablePtr table(codiflux::dbf_open(QFile::encodeName(destination).constData(), nullptr, 0, 0));
+        QVERIFY(table);
+        QCOMPARE(codiflux::listedValue(table.get(), 999, 6), expected.mid(16).toLatin1());
     }
 
     // A code field longer than most dBase readers take is said at once, and after the run.
