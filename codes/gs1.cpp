@@ -325,6 +325,10 @@ QString parameterRefusal(const EncodingParameters& parameters)
     if (parameters.symbology == Symbology::QRCode)
         return tr("Le mode GS1 ne s'applique qu'au Datamatrix : libqrencode 4.1.1 ne sait pas produire un QR code "
                   "GS1 (QRinput_setFNC1First est accepté, mais QRcode_encodeInput échoue ensuite).");
+    // libdmtx 0.7.7 writes FNC1 in Ascii and AutoBest as codeword 232, in C40
+    // and Text through their shift 2 set, and in X12 and Base256 it returns
+    // to ASCII for it by itself (then latches back). In Edifact it fails
+    // whenever a separator is needed, so the scheme is refused outright.
     if (parameters.scheme == DmtxSchemeEdifact)
         return tr("Le mode d'encodage Edifact ne peut pas porter le séparateur FNC1 d'un code GS1 (libdmtx 0.7.7 "
                   "refuse alors l'encodage) : choisissez Ascii, C40, Text, X12, Base256 ou AutoBest.");
