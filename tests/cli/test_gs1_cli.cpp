@@ -35,6 +35,12 @@ QByteArray gtin(int item)
     return body + char('0' + (10 - sum % 10) % 10);
 }
 
+// Arguments written as one line (no path or template holds a space).
+QStringList words(const QString& line)
+{
+    return line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
 // The README's worked example.
 const char kExampleTemplate[] = "(01){GTIN}(17){EXP:yyMMdd}(10){LOT}(21){SERIAL:08}";
 
@@ -123,11 +129,9 @@ void TestGs1Cli::templates()
     const QString output = dir_.filePath(QStringLiteral("out.") + QFileInfo(file).suffix());
     const bool refusal = !expected.contains(QLatin1Char('|')) && !expected.startsWith(QLatin1Char('A'));
     const Run preview
-        = run({QStringLiteral("preview"), source, QStringLiteral("--value"), pattern, QStringLiteral("--sample"),
-               QStringLiteral("1"), QStringLiteral("--dm-size"), QStringLiteral("auto")});
-    const Run generated
-        = run({QStringLiteral("generate"), source, QStringLiteral("-o"), output, QStringLiteral("--value"), pattern,
-               QStringLiteral("--dm-size"), QStringLiteral("auto"), QStringLiteral("--verify")});
+        = run(words(QStringLiteral("preview %1 --value %2 --sample 1 --dm-size auto").arg(source, pattern)));
+    const Run generated = run(
+        words(QStringLiteral("generate %1 -o %2 --value %3 --dm-size auto --verify").arg(source, output, pattern)));
     if (!refusal) {
         QCOMPARE(preview.exitCode, 0);
         QVERIFY2(preview.out.contains(QStringLiteral("Valeur : « %1 »").arg(expected)), qPrintable(preview.out));
@@ -142,17 +146,16 @@ void TestGs1Cli::templates()
 
 void TestGs1Cli::wrongCheckDigitStopsTheRun_data()
 {
-    QTest::addColumn<QStringList>("options");
-    QTest::newRow("one job") << QStringList{QStringLiteral("--jobs"), QStringLiteral("1")};
-    QTest::newRow("four jobs, verified") << QStringList{QStringLiteral("--jobs"), QStringLiteral("4"),
-                                                        QStringLiteral("--verify")};
-    QTest::newRow("HRI field") << QStringList{QStringLiteral("--hri-field"), QStringLiteral("HRI")};
+    QTest::addColumn<QString>("options");
+    QTest::newRow("one job") << "--jobs 1";
+    QTest::newRow("four jobs, verified") << "--jobs 4 --verify";
+    QTest::newRow("HRI field") << "--hri-field HRI";
 }
 
 // 1,000 records, one of them with a GTIN whose check digit is wrong.
 void TestGs1Cli::wrongCheckDigitStopsTheRun()
 {
-    QFETCH(QStringList, options);
+    QFETCH(QString, options);
     QList<QList<QByteArray>> rows;
     for (int i = 0; i < 1000; ++i)
         rows.append({i == 636 ? gtin(i).chopped(1) + char('0' + (gtin(i).back() - '0' + 1) % 10) : gtin(i),
@@ -160,11 +163,9 @@ void TestGs1Cli::wrongCheckDigitStopsTheRun()
     QTemporaryDir folder;
     const QString source = folder.filePath(QStringLiteral("packs.dbf"));
     writeFile(source, testsupport::dbfBytes({{"GTIN", 'C', 14}, {"LOT", 'C', 20}}, rows));
-    const Run r = run(QStringList{QStringLiteral("generate"), source, QStringLiteral("-o"),
-                                  folder.filePath(QStringLiteral("out.dbf")), QStringLiteral("--gs1"),
-                                  QStringLiteral("--value"), QStringLiteral("(01){GTIN}(10){LOT}"),
-                                  QStringLiteral("--dm-size"), QStringLiteral("auto"), QStringLiteral("--txt")}
-                      + options);
+    const Run r = run(words(QStringLiteral("generate %1 -o %2 --gs1 --value (01){GTIN}(10){LOT} --dm-size auto --txt ")
+                                .arg(source, folder.filePath(QStringLiteral("out.dbf")))
+                            + options));
     QCOMPARE(r.exitCode, 1);
     const QByteArray wrong = rows.at(636).at(0);
     QVERIFY2(r.err.contains(QStringLiteral("Enregistrement 637 : valeur GS1 refusée, (01) : chiffre de contrôle %1 "
@@ -186,9 +187,8 @@ void TestGs1Cli::rawAndBracketedGiveOneCode()
                                                          "1725123121X9"}}));
     const QString output = dir_.filePath(QStringLiteral("forms_out.dbf"));
     const Run r
-        = run({QStringLiteral("generate"), source, QStringLiteral("-o"), output, QStringLiteral("--gs1"),
-               QStringLiteral("--field"), QStringLiteral("VAL"), QStringLiteral("--dm-size"), QStringLiteral("auto"),
-               QStringLiteral("--verify"), QStringLiteral("--hri-field"), QStringLiteral("HRI")});
+        = run(words(QStringLiteral("generate %1 -o %2 --gs1 --field VAL --dm-size auto --verify --hri-field HRI")
+                        .arg(source, output)));
     QCOMPARE(r.exitCode, 0);
     DbfTablePtr table(dbf_open(QFile::encodeName(output).constData(), nullptr, 0, 0));
     QVERIFY(table);
@@ -198,21 +198,20 @@ void TestGs1Cli::rawAndBracketedGiveOneCode()
 }
 
 // A CSV base gets a column, a text base the text after the code; without
-// the GS1 mode the field is refused.
+// the GS1 mode the field is refused, and so is Edifact in the GS1 mode.
 void TestGs1Cli::humanReadableAfterTheCode_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("options");
     QTest::addColumn<QByteArray>("tail");  // the end of an output line, or the refusal
-    const QStringList gs1{QStringLiteral("--gs1"), QStringLiteral("--value"), QStringLiteral("(01){GTIN}(10){LOT}")};
-    QTest::newRow("csv") << "h.csv" << QByteArray("GTIN;LOT\r\n09506000134352;A1\r\n03453120000011;B22\r\n") << gs1
-                         << QByteArray(";(01) 03453120000011 (10) B22\r\n");
+    QTest::newRow("csv") << "h.csv" << QByteArray("GTIN;LOT\r\n09506000134352;A1\r\n03453120000011;B22\r\n")
+                         << "--gs1 --value (01){GTIN}(10){LOT}" << QByteArray(";(01) 03453120000011 (10) B22\r\n");
     QTest::newRow("text") << "h.txt" << QByteArray("010950600013435210A1 \n010345312000001110B22\n")
-                          << QStringList{QStringLiteral("--gs1"), QStringLiteral("--range"), QStringLiteral("1:21")}
-                          << QByteArray("(01) 09506000134352 (10) A1 \n");  // padded to the longest
-    QTest::newRow("no gs1") << "h.txt" << QByteArray("0950600013435210A1 \n")
-                            << QStringList{QStringLiteral("--range"), QStringLiteral("1:19")}
+                          << "--gs1 --range 1:21" << QByteArray("(01) 09506000134352 (10) A1 \n");  // padded
+    QTest::newRow("edifact") << "h.txt" << QByteArray("0109506000134352\n") << "--gs1 --range 1:16 --dm-scheme edifact"
+                             << QByteArray("Edifact ne peut pas porter le séparateur FNC1");
+    QTest::newRow("no gs1") << "h.txt" << QByteArray("0950600013435210A1 \n") << "--range 1:19"
                             << QByteArray("ne s'écrit qu'en mode GS1");
 }
 
@@ -220,13 +219,11 @@ void TestGs1Cli::humanReadableAfterTheCode()
 {
     QFETCH(QString, file);
     QFETCH(QByteArray, bytes);
-    QFETCH(QStringList, options);
+    QFETCH(QString, options);
     QFETCH(QByteArray, tail);
     const QString output = dir_.filePath(QStringLiteral("hri_out.") + QFileInfo(file).suffix());
-    const Run r = run(QStringList{QStringLiteral("generate"), write(file, bytes), QStringLiteral("-o"), output,
-                                  QStringLiteral("--hri-field"), QStringLiteral("HRI"), QStringLiteral("--dm-size"),
-                                  QStringLiteral("auto"), QStringLiteral("--verify")}
-                      + options);
+    const Run r = run(words(QStringLiteral("generate %1 -o %2 --hri-field HRI --dm-size auto --verify %3")
+                                .arg(write(file, bytes), output, options)));
     if (r.exitCode != 0) {
         QVERIFY2(r.err.toUtf8().contains(tail), qPrintable(r.err));
         QVERIFY(!QFile::exists(output));
@@ -243,10 +240,9 @@ void TestGs1Cli::readmeExample()
 {
     const QString source = QStringLiteral(CODIFLUX_SOURCE_DIR "/examples/produits_gs1.dbf");
     const QString output = dir_.filePath(QStringLiteral("produits_gs1_code.dbf"));
-    const Run r = run({QStringLiteral("generate"), source, QStringLiteral("-o"), output, QStringLiteral("--gs1"),
-                       QStringLiteral("--value"), QLatin1String(kExampleTemplate), QStringLiteral("--dm-size"),
-                       QStringLiteral("auto"), QStringLiteral("--new-field"), QStringLiteral("CODE"),
-                       QStringLiteral("--hri-field"), QStringLiteral("HRI"), QStringLiteral("--verify")});
+    const Run r = run(words(QStringLiteral("generate %1 --gs1 --dm-size auto --dm-scheme ascii --value %2 "
+                                           "--new-field CODE --hri-field HRI -o %3 --verify")
+                                .arg(source, QLatin1String(kExampleTemplate), output)));
     QCOMPARE(r.exitCode, 0);
     QVERIFY2(r.out.contains(QStringLiteral("1000 enregistrements")), qPrintable(r.out));
     DbfTablePtr table(dbf_open(QFile::encodeName(output).constData(), nullptr, 0, 0));

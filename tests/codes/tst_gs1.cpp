@@ -31,7 +31,6 @@ private slots:
     void separators();
     void readBack_data();
     void readBack();
-    void refusedParameters();
 };
 
 // An empty fault: the element string is accepted.
@@ -95,26 +94,20 @@ void TestGs1::separators_data()
     QTest::addColumn<QByteArray>("raw");
     QTest::addColumn<QByteArray>("library");
     QTest::addColumn<QByteArray>("hri");
-    QTest::newRow("variable last") << QByteArray("(01)03453120000011(17)250101(10)LOT42")
-                                   << QByteArray("010345312000001117250101"
-                                                 "10LOT42")
-                                   << gs("|010345312000001117250101"
-                                         "10LOT42")
-                                   << QByteArray("(01) 03453120000011 (17) 250101 (10) LOT42");
-    QTest::newRow("variable in the middle")
-        << QByteArray("(10)ABC123(21)XYZ(17)251231") << gs("10ABC123|21XYZ|17251231") << gs("|10ABC123|21XYZ|17251231")
-        << QByteArray("(10) ABC123 (21) XYZ (17) 251231");
-    QTest::newRow("GS after a fixed length")
-        << QByteArray("(01)09506000134352(21)S1") << gs("|0109506000134352|21S1") << gs("|010950600013435221S1")
-        << QByteArray("(01) 09506000134352 (21) S1");
-    QTest::newRow("fixed, not predefined")
-        << QByteArray("(422)250(10)A") << gs("422250|10A") << gs("|422250|10A") << QByteArray("(422) 250 (10) A");
-    QTest::newRow("decimal weight") << QByteArray("(3103)000189(400)PO-1(7003)2501011230")
-                                    << gs("310300018940"
-                                          "0PO-1|70032501011230")
-                                    << gs("|310300018940"
-                                          "0PO-1|70032501011230")
-                                    << QByteArray("(3103) 000189 (400) PO-1 (7003) 2501011230");
+    const char* const rows[][5] = {
+        // '|' stands for GS
+        {"variable last", "(01)03453120000011(17)250101(10)LOT42", "01034531200000111725010110LOT42",
+         "|01034531200000111725010110LOT42", "(01) 03453120000011 (17) 250101 (10) LOT42"},
+        {"variable in the middle", "(10)ABC123(21)XYZ(17)251231", "10ABC123|21XYZ|17251231", "|10ABC123|21XYZ|17251231",
+         "(10) ABC123 (21) XYZ (17) 251231"},
+        {"GS after a fixed length", "(01)09506000134352(21)S1", "|0109506000134352|21S1", "|010950600013435221S1",
+         "(01) 09506000134352 (21) S1"},
+        {"fixed, not predefined", "(422)250(10)A", "422250|10A", "|422250|10A", "(422) 250 (10) A"},
+        {"decimal weight", "(3103)000189(400)PO-1(7003)2501011230", "3103000189400PO-1|70032501011230",
+         "|3103000189400PO-1|70032501011230", "(3103) 000189 (400) PO-1 (7003) 2501011230"},
+    };
+    for (const auto& row : rows)
+        QTest::newRow(row[0]) << QByteArray(row[1]) << gs(row[2]) << gs(row[3]) << QByteArray(row[4]);
 }
 
 void TestGs1::separators()
@@ -171,19 +164,6 @@ void TestGs1::readBack()
     QVERIFY(read);
     QCOMPARE(decoder.symbologyIdentifier(), QByteArray(gs1::kSymbologyIdentifier));
     QCOMPARE(*read, gs1::elementString(elements));  // the GS separators included
-}
-
-void TestGs1::refusedParameters()
-{
-    EncodingParameters parameters;
-    QVERIFY(gs1::parameterRefusal(parameters).isEmpty());
-    parameters.fnc1 = gs1::kFnc1Byte;
-    QVERIFY(gs1::parameterRefusal(parameters).isEmpty());
-    parameters.scheme = DmtxSchemeEdifact;
-    QVERIFY(gs1::parameterRefusal(parameters).contains(QLatin1String("Edifact")));
-    parameters.scheme = DmtxSchemeAscii;
-    parameters.symbology = Symbology::QRCode;
-    QVERIFY(gs1::parameterRefusal(parameters).contains(QLatin1String("libqrencode 4.1.1")));
 }
 
 QTEST_GUILESS_MAIN(TestGs1)
