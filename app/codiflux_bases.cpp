@@ -184,6 +184,7 @@ bool Codiflux::loadText(const QString& path)
     view->setTextCursor(cursor);
 
     setLayoutVisible(form.layout_selectionPosition, true);
+    form.lineEditModeleValeur->show();  // a text base's template names its columns: {1:10}
     return true;
 }
 

@@ -92,6 +92,9 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
 
     job.fieldIndex = form.comboBoxChamps->currentIndex();
     job.newFieldName = form.lineEditNomChampSortie->text();
+    // A value template: the run takes its sample among the listed records.
+    job.valueTemplate = shown.modeleValeur;
+    job.hriFieldName = form.lineEditChampHRI->text();
 
     job.rangeStart = form.spinBoxPosDebut->value();
     job.rangeCount = form.spinBoxPosNbCar->value();
@@ -99,7 +102,9 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
     // The sample value fixes the symbol's size for the whole run: the record
     // shown for a DBF base, the selected columns of the current line for a
     // text base.
-    if (baseKind == BaseKind::Dbf || baseKind == BaseKind::Csv) {
+    if (!job.valueTemplate.isEmpty()) {
+        // left empty
+    } else if (baseKind == BaseKind::Dbf || baseKind == BaseKind::Csv) {
         job.sample = form.comboBoxEnregistrement->currentText().toLatin1();
     } else if (baseKind == BaseKind::Text && job.rangeStart >= 1 && job.rangeCount >= 1) {
         const QString line = form.plainTextEditSelecteurPosition->textCursor().block().text();

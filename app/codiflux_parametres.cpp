@@ -106,6 +106,8 @@ void Codiflux::lireJeuParametres()
     else
         form.radioButtoEmptySpaces->setChecked(true);
     form.tabTypeWidget->setCurrentIndex(set.typeEncodage);
+    form.lineEditModeleValeur->setText(set.modeleValeur);
+    form.checkBoxGS1->setChecked(set.gs1);
 }
 
 codiflux::ParameterSet Codiflux::shownParameters() const
@@ -129,6 +131,8 @@ codiflux::ParameterSet Codiflux::shownParameters() const
     set.inversionBits = form.checkBoxInvBits->isChecked();
     set.inversionPixels = form.checkBoxInvPixels->isChecked();
     set.genererCodeVide = form.radioButtonEmptyGenCode->isChecked();
+    set.modeleValeur = form.lineEditModeleValeur->text();
+    set.gs1 = form.checkBoxGS1->isChecked();
     return set;
 }
 

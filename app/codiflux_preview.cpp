@@ -6,7 +6,10 @@
 
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
+#include "codes/gs1.h"
+#include "generation/csvgeneration.h"
 #include "generation/generationcore.h"
+#include "generation/valuetemplate.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -65,6 +68,42 @@ QString currentRecordValue(const CodifluxClass& form, codiflux::BaseKind kind)
     return line.mid(debut - 1, nbCar);
 }
 
+// The value a template makes for the current record (a CSV base: the
+// longest one, the run's sample), or the refusal's text.
+codiflux::Error composedValue(const CodifluxClass& form, codiflux::BaseKind kind, const QString& text, QString* value)
+{
+    using namespace codiflux;
+    const QString path = form.lineEditBaseSource->text();
+    QByteArray bytes;
+    if (kind == BaseKind::Csv) {
+        CsvSource source;
+        source.setValueTemplate(text);
+        if (Error error = source.scan(path, CsvOptions(), 0, {}))
+            return error;
+        bytes = source.longestComposed();
+    } else if (kind == BaseKind::Dbf || kind == BaseKind::Text) {
+        Error error;
+        std::unique_ptr<Source> source;
+        if (kind == BaseKind::Dbf)
+            source = DbfSource::open(path, &error);
+        else
+            source = TextSource::open(path, 1, 1, {}, &error);
+        if (!source)
+            return error;
+        ValueTemplate parsed;
+        if (Error refused = ValueTemplate::parse(text, source->layout(), parsed))
+            return refused;
+        const qint64 record = kind == BaseKind::Dbf
+            ? form.comboBoxEnregistrement->currentIndex() + 1
+            : form.plainTextEditSelecteurPosition->textCursor().blockNumber() + 1;
+        qint64 found = 0;
+        if (Error refused = templateSample(path, kind, parsed, std::max<qint64>(record, 1), 0, &bytes, &found))
+            return refused;
+    }
+    *value = QString::fromLatin1(bytes);
+    return {};
+}
+
 // Why a value gives no symbol: the box's title and text.
 struct PreviewRefusal {
     QString title;
@@ -74,8 +113,10 @@ struct PreviewRefusal {
 // The symbol of a value: nothing but white space is not encoded; otherwise
 // the spaces are removed on request, one byte per character, then encoded (a
 // Datamatrix call that does not return in time is given up).
+// In GS1 mode the value is checked, encoded as an element string, and its
+// human-readable text goes to `hri`.
 codiflux::EncodedSymbol encodePreview(const codiflux::Encoder& encoder, const CodifluxClass& form, QString value,
-                                      PreviewRefusal& refusal)
+                                      PreviewRefusal& refusal, QByteArray* hri)
 {
     using namespace codiflux;
     EncodedSymbol symbol;
@@ -84,7 +125,20 @@ codiflux::EncodedSymbol encodePreview(const codiflux::Encoder& encoder, const Co
         return symbol;
     }
     value = trimWhiteSpace(value, form.checkBoxSupprimerGauche->isChecked(), form.checkBoxSupprimerDroite->isChecked());
-    if (const Error refused = encoder.encodeWithTimeLimit(value.toLatin1(), symbol))
+    QByteArray bytes = value.toLatin1();
+    if (gs1::enabled(encoder.parameters())) {
+        std::vector<gs1::Element> elements;
+        QString fault = gs1::parameterRefusal(encoder.parameters());
+        if (fault.isEmpty())
+            fault = gs1::parse(bytes, elements);
+        if (!fault.isEmpty()) {
+            refusal = {Codiflux::tr("Valeur GS1 refusée"), fault};
+            return symbol;
+        }
+        bytes = gs1::libraryBytes(elements);
+        *hri = gs1::humanReadable(elements);
+    }
+    if (const Error refused = encoder.encodeWithTimeLimit(bytes, symbol))
         refusal = {Codiflux::tr("Erreur lors de l'encodage"), refused.text};
     return symbol;
 }
@@ -108,7 +162,15 @@ void Codiflux::onPreview()
     const ParameterSet shown = shownParameters();
     const Encoder encoder(shown.encodingParameters());
     PreviewRefusal refusal;
-    const EncodedSymbol symbol = encodePreview(encoder, form, currentRecordValue(form, baseKind), refusal);
+    QString value = currentRecordValue(form, baseKind);
+    QByteArray hri;
+    EncodedSymbol symbol;
+    if (shown.modeleValeur.isEmpty())
+        symbol = encodePreview(encoder, form, value, refusal, &hri);
+    else if (const Error refused = composedValue(form, baseKind, shown.modeleValeur, &value))
+        refusal = {tr("Modèle de valeur"), refused.text};
+    else
+        symbol = encodePreview(encoder, form, value, refusal, &hri);
     const ModuleGrid& grid = symbol.grid();
 
     if (grid.isNull()) {
@@ -129,7 +191,11 @@ void Codiflux::onPreview()
     const FontText text = toFontText(grid, width, height, shown.fontTextOptions(), false);
     showDimensions(form, width, height, bandCount(height), text.field);
     // A code field that most dBase readers would cut is said at once.
-    form.statusBar->showMessage(baseKind == BaseKind::Dbf ? longCodeFieldWarning(int(text.field.size())) : QString());
+    QString message = baseKind == BaseKind::Dbf ? longCodeFieldWarning(int(text.field.size())) : QString();
+    if (!hri.isEmpty())  // what the label prints near the symbol
+        message = tr("Texte lisible : %1").arg(QString::fromLatin1(hri))
+            + (message.isEmpty() ? QString() : QStringLiteral("  ") + message);
+    form.statusBar->showMessage(message);
 
     const QPixmap pixmap = QPixmap::fromImage(symbolImage(grid));
     scene.clear();

@@ -161,6 +161,8 @@ DmtxEncodePtr createDatamatrixEncoder(const EncodingParameters& parameters)
     dmtxEncodeSetProp(encoder.get(), DmtxPropMarginSize, parameters.marginSize);
     dmtxEncodeSetProp(encoder.get(), DmtxPropSizeRequest, parameters.sizeRequest);
     dmtxEncodeSetProp(encoder.get(), DmtxPropScheme, parameters.scheme);
+    if (parameters.fnc1 >= 0)
+        dmtxEncodeSetProp(encoder.get(), DmtxPropFnc1, parameters.fnc1);
     return encoder;
 }
 

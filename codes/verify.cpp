@@ -90,12 +90,15 @@ using DmtxDecodePtr = std::unique_ptr<DmtxDecode, DmtxDestroy<DmtxDecode, dmtxDe
 using DmtxRegionPtr = std::unique_ptr<DmtxRegion, DmtxDestroy<DmtxRegion, dmtxRegionDestroy>>;
 using DmtxMessagePtr = std::unique_ptr<DmtxMessage, DmtxDestroy<DmtxMessage, dmtxMessageDestroy>>;
 
-std::optional<QByteArray> readWithZxing(const SymbolImage& image, const ZXing::DecodeHints& hints)
+std::optional<QByteArray> readWithZxing(const SymbolImage& image, const ZXing::DecodeHints& hints,
+                                        QByteArray* identifier)
 {
     const ZXing::ImageView view(image.pixels.data(), image.width, image.height, ZXing::ImageFormat::Lum);
     const ZXing::Result result = ZXing::ReadBarcode(view, hints);
     if (!result.isValid())
         return std::nullopt;
+    if (identifier)
+        *identifier = QByteArray::fromStdString(result.symbologyIdentifier());
     const ZXing::ByteArray& bytes = result.bytes();
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
@@ -103,7 +106,7 @@ std::optional<QByteArray> readWithZxing(const SymbolImage& image, const ZXing::D
 // libdmtx's own reader, for the 144x144 Datamatrix: zxing-cpp 1.4 expects
 // another interleaving of that symbol's error-correction blocks than the one
 // libdmtx writes, and refuses every such symbol.
-std::optional<QByteArray> readWithLibdmtx(const SymbolImage& image)
+std::optional<QByteArray> readWithLibdmtx(const SymbolImage& image, bool gs1, QByteArray* identifier)
 {
     // The library reads the buffer without writing it. Without a flip its
     // first buffer row is the top of the picture, as here.
@@ -114,33 +117,41 @@ std::optional<QByteArray> readWithLibdmtx(const SymbolImage& image)
     DmtxDecodePtr decoder(dmtxDecodeCreate(picture.get(), 1));
     if (!decoder)
         return std::nullopt;
+    // A FNC1 codeword comes out as GS: a leading one marks a GS1 symbol.
+    if (gs1)
+        dmtxDecodeSetProp(decoder.get(), DmtxPropFnc1, 0x1D);
     DmtxRegionPtr region(dmtxRegionFindNext(decoder.get(), nullptr));
     if (!region)
         return std::nullopt;
     DmtxMessagePtr message(dmtxDecodeMatrixRegion(decoder.get(), region.get(), DmtxUndefined));
     if (!message || message->outputIdx < 0)
         return std::nullopt;
-    return QByteArray(reinterpret_cast<const char*>(message->output), message->outputIdx);
+    QByteArray bytes(reinterpret_cast<const char*>(message->output), message->outputIdx);
+    if (identifier)
+        *identifier = gs1 && bytes.startsWith('\x1D') ? QByteArrayLiteral("]d2") : QByteArrayLiteral("]d1");
+    if (gs1 && bytes.startsWith('\x1D'))
+        bytes.remove(0, 1);
+    return bytes;
 }
 
 // Smallest square, in cells, that a 144x144 symbol can take.
 constexpr int kLargestDatamatrix = 144;
 
 std::optional<QByteArray> decodeWith(const SymbolImage& image, Symbology symbology, const ZXing::DecodeHints& hints,
-                                     SymbolReader* reader)
+                                     SymbolReader* reader, QByteArray* identifier, bool gs1)
 {
     if (reader)
         *reader = SymbolReader::None;
     if (image.width <= 0 || image.height <= 0)
         return std::nullopt;
-    if (std::optional<QByteArray> bytes = readWithZxing(image, hints)) {
+    if (std::optional<QByteArray> bytes = readWithZxing(image, hints, identifier)) {
         if (reader)
             *reader = SymbolReader::Zxing;
         return bytes;
     }
     const int cells = image.width / image.scale - 2 * image.quietZone;
     if (symbology == Symbology::Datamatrix && image.width == image.height && cells >= kLargestDatamatrix) {
-        if (std::optional<QByteArray> bytes = readWithLibdmtx(image)) {
+        if (std::optional<QByteArray> bytes = readWithLibdmtx(image, gs1, identifier)) {
             if (reader)
                 *reader = SymbolReader::Libdmtx;
             return bytes;
@@ -162,9 +173,10 @@ int pixelsPerCell(Symbology symbology)
 
 }  // namespace
 
-std::optional<QByteArray> decodeSymbolImage(const SymbolImage& image, Symbology symbology, SymbolReader* reader)
+std::optional<QByteArray> decodeSymbolImage(const SymbolImage& image, Symbology symbology, SymbolReader* reader,
+                                            QByteArray* identifier)
 {
-    return decodeWith(image, symbology, makeHints(symbology), reader);
+    return decodeWith(image, symbology, makeHints(symbology), reader, identifier, identifier != nullptr);
 }
 
 FieldTextDecoder::FieldTextDecoder(int width, int height, const FontTextOptions& options, Symbology symbology)
@@ -180,9 +192,10 @@ FieldTextDecoder::~FieldTextDecoder() = default;
 std::optional<QByteArray> FieldTextDecoder::decode(const char* field, qsizetype size)
 {
     reader_ = SymbolReader::None;
+    identifier_.clear();
     if (!rebuildSymbol(field, size, width_, height_, options_, kQuietZone, pixelsPerCell(symbology_), image_))
         return std::nullopt;
-    return decodeWith(image_, symbology_, hints_->hints, &reader_);
+    return decodeWith(image_, symbology_, hints_->hints, &reader_, &identifier_, gs1_);
 }
 
 std::optional<QByteArray> decodeFieldText(const QByteArray& field, int width, int height,

@@ -52,8 +52,11 @@ enum class SymbolReader { None, Zxing, Libdmtx };
 // content (no character set conversion: Latin-1 values compare byte for byte).
 // A square Datamatrix of 144 cells or more that zxing-cpp refuses is read with
 // libdmtx's own decoder: zxing-cpp 1.4 does not read libdmtx's 144x144 symbol.
+// `identifier`, when given, receives the symbology identifier the reader
+// reports ("]d1", "]d2" for GS1, "]Q1"...) and the symbol is read as a GS1
+// one may be: its bytes leave the leading FNC1 out and give GS for the others.
 std::optional<QByteArray> decodeSymbolImage(const SymbolImage& image, Symbology symbology,
-                                            SymbolReader* reader = nullptr);
+                                            SymbolReader* reader = nullptr, QByteArray* identifier = nullptr);
 
 // Rebuilds and decodes many fields of one W x H layout, reusing its buffer.
 class FieldTextDecoder {
@@ -69,6 +72,11 @@ public:
     const SymbolImage& image() const { return image_; }
     // The decoder that read the last field.
     SymbolReader reader() const { return reader_; }
+    // The symbology identifier of the last field read ("]d2" for GS1).
+    const QByteArray& symbologyIdentifier() const { return identifier_; }
+    // GS1 symbols: libdmtx's own reader (144x144) then also gives a FNC1 as
+    // GS and the identifier "]d2" for a leading one.
+    void setGs1(bool gs1) { gs1_ = gs1; }
 
 private:
     struct Hints;
@@ -78,6 +86,8 @@ private:
     Symbology symbology_;
     SymbolImage image_;
     SymbolReader reader_ = SymbolReader::None;
+    QByteArray identifier_;
+    bool gs1_ = false;
     std::unique_ptr<Hints> hints_;
 };
 

@@ -1,6 +1,8 @@
 #include "generation/coder.h"
 
+#include "codes/gs1.h"
 #include "generation/texts.h"
+#include "generation/valuetemplate.h"
 
 #include <cstring>
 
@@ -41,6 +43,7 @@ RecordCoder::RecordCoder(const EncodingParameters& parameters, const FontTextOpt
     : encoder_(parameters)
     , options_(options)
     , blankCodes_(blankCodes)
+    , gs1_(gs1::enabled(parameters))
     , width_(width)
     , height_(height)
     , fieldLength_(codiflux::fieldLength(width, height, options.endOfLine))
@@ -62,7 +65,17 @@ RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) 
         return result;
     }
     EncodedSymbol symbol;
-    if (encoder_.encode(value, length, symbol)) {
+    if (gs1_) {
+        std::vector<gs1::Element> elements;
+        if (!gs1::parse(QByteArrayView(value, length), elements).isEmpty()) {
+            result.status = Status::ValueInvalid;
+            return result;
+        }
+        if (encoder_.encode(gs1::libraryBytes(elements), symbol)) {
+            result.status = Status::EncodingFailed;
+            return result;
+        }
+    } else if (encoder_.encode(value, length, symbol)) {
         result.status = Status::EncodingFailed;
         return result;
     }
@@ -76,8 +89,40 @@ RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) 
     return result;
 }
 
+QByteArray RecordCoder::expectedReading(const char* value, int length) const
+{
+    if (!gs1_)
+        return QByteArray(value, inputLength(value, length));
+    std::vector<gs1::Element> elements;
+    if (!gs1::parse(QByteArrayView(value, length), elements).isEmpty())
+        return {};
+    return gs1::kSymbologyIdentifier + gs1::elementString(elements);
+}
+
+QByteArray RecordCoder::humanReadable(const char* value, int valueLength) const
+{
+    std::vector<gs1::Element> elements;
+    if (isBlankValue(value, valueLength) || !gs1::parse(QByteArrayView(value, valueLength), elements).isEmpty())
+        return {};
+    return gs1::humanReadable(elements);
+}
+
+void RecordCoder::writeHumanReadable(const char* value, int valueLength, char* out, int length) const
+{
+    const QByteArray text = humanReadable(value, valueLength);
+    const int n = int(std::min<qsizetype>(text.size(), length));
+    std::memcpy(out, text.constData(), std::size_t(n));
+    std::memset(out + n, ' ', std::size_t(length - n));
+}
+
 QString RecordCoder::failureText(const Result& result, qint64 record, const char* value, int length) const
 {
+    if (result.status == Status::ValueInvalid) {
+        std::vector<gs1::Element> elements;
+        return generationText(kTextGs1Invalid)
+            .arg(QString::number(record), gs1::parse(QByteArrayView(value, length), elements),
+                 QString::fromLatin1(value, boundedLength(value, length)));
+    }
     if (result.status == Status::SymbolTooLarge)
         return generationText(kTextSymbolTooLarge)
             .arg(QString::number(record), QString::number(result.symbolWidth), QString::number(result.symbolHeight),
@@ -90,8 +135,17 @@ Error RecordCoder::measureSymbol(const EncodingParameters& parameters, const QBy
                                  int* height)
 {
     EncodedSymbol symbol;
-    if (Error error = Encoder(parameters).encode(sample, symbol))
+    if (gs1::enabled(parameters)) {
+        if (const QString refusal = gs1::parameterRefusal(parameters); !refusal.isEmpty())
+            return Error(ErrorCode::Usage, refusal);
+        std::vector<gs1::Element> elements;
+        if (const QString fault = gs1::parse(sample, elements); !fault.isEmpty())
+            return Error(ErrorCode::ValueRefused, generationText(kTextGs1SampleInvalid).arg(fault));
+        if (Error error = Encoder(parameters).encode(gs1::libraryBytes(elements), symbol))
+            return error;
+    } else if (Error error = Encoder(parameters).encode(sample, symbol)) {
         return error;
+    }
     *width = symbol.grid().width();
     *height = symbol.grid().height();
     return {};
@@ -131,6 +185,23 @@ QByteArray encodedValue(const ValueRule& rule, const QByteArray& stored)
     return value;
 }
 
+int RecordPlan::value(char* buffer) const
+{
+    char* valueText = buffer + valueSlot();
+    if (!valueTemplate) {
+        const char* stored = valueRule.kind == ValueKind::DbfMemo ? valueText : buffer + valueOffset;
+        return encodedValue(valueRule, stored, valueLength, valueText);
+    }
+    QByteArray composed;
+    if (!valueTemplate->composeRecord(buffer, composed, nullptr))
+        return -1;
+    ValueRule spaces;
+    spaces.trimStart = valueRule.trimStart;
+    spaces.trimEnd = valueRule.trimEnd;
+    return encodedValue(spaces, composed.constData(), int(std::min<qsizetype>(composed.size(), valueLength)),
+                        valueText);
+}
+
 RecordCoder::Result RecordPlan::encode(const RecordCoder& coder, char* buffer) const
 {
     char tags[8] = {};
@@ -139,19 +210,32 @@ RecordCoder::Result RecordPlan::encode(const RecordCoder& coder, char* buffer) c
         for (int i = 0; i < 8 && source[i] != 0; ++i)
             tags[i] = source[i];
     }
-    char* valueText = buffer + valueSlot();
-    const char* stored = value.kind == ValueKind::DbfMemo ? valueText : buffer + valueOffset;
-    const int length = encodedValue(value, stored, valueLength, valueText);
+    const int length = value(buffer);
+    if (length < 0) {
+        RecordCoder::Result failed;
+        failed.status = RecordCoder::Status::ValueInvalid;
+        failed.valueLength = -1;
+        return failed;
+    }
+    const char* valueText = buffer + valueSlot();
     RecordCoder::Result result = coder.code(valueText, length, buffer + insertion);
     result.valueLength = length;
+    if (result.ok() && hriLength > 0)
+        coder.writeHumanReadable(valueText, length, buffer + insertion + codeLength, hriLength);
     if (result.ok() && tagsRule)
-        std::memcpy(buffer + insertion + codeLength, tags, 8);
+        std::memcpy(buffer + insertion + codeLength + hriLength, tags, 8);
     return result;
 }
 
 QString RecordPlan::failureText(const RecordCoder& coder, const RecordCoder::Result& result, qint64 record,
                                 const char* buffer) const
 {
+    if (valueTemplate && result.valueLength < 0) {
+        QByteArray composed;
+        QString fault;
+        valueTemplate->composeRecord(buffer, composed, &fault);
+        return templateRecordFault(record, fault);
+    }
     return coder.failureText(result, record, buffer + valueSlot(), result.valueLength);
 }
 

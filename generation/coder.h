@@ -10,6 +10,8 @@
 
 namespace codiflux {
 
+class ValueTemplate;
+
 // True when the value (its bytes up to the first NUL, at most `length`) is
 // empty after trimming white space.
 bool isBlankValue(const char* value, qsizetype length);
@@ -24,7 +26,9 @@ public:
     int height() const { return height_; }
     int fieldLength() const { return fieldLength_; }  // R
 
-    enum class Status { Ok, EncodingFailed, SymbolTooLarge };
+    // ValueInvalid: the GS1 element string does not pass its checks, or a
+    // value template could not format the record's value.
+    enum class Status { Ok, EncodingFailed, SymbolTooLarge, ValueInvalid };
     struct Result {
         Status status = Status::Ok;
         int symbolWidth = 0;  // the record's own symbol (0 for a blank value)
@@ -49,14 +53,29 @@ public:
     // them for Datamatrix, those before the first NUL for QR.
     int inputLength(const char* value, int length) const;
 
+    // What a reader of the code gives back for the value: the bytes given to
+    // the library; in GS1 mode "]d2" followed by the element string (GS
+    // separators). Empty for a GS1 value that does not pass its checks.
+    QByteArray expectedReading(const char* value, int length) const;
+    bool gs1() const { return gs1_; }
+
+    // GS1: the human-readable text of the value, padded with blanks (cut) to
+    // `length` bytes at `out`; blanks for a blank value or one that does not
+    // pass its checks.
+    void writeHumanReadable(const char* value, int valueLength, char* out, int length) const;
+    // The same unpadded: empty for a blank value or one that does not pass.
+    QByteArray humanReadable(const char* value, int valueLength) const;
+
     // Trial encoding that fixes the grid: Datamatrix takes all the bytes, QR
-    // those before the first NUL. The library's refusal with its text.
+    // those before the first NUL; in GS1 mode the sample is checked and
+    // encoded as an element string. The library's refusal with its text.
     static Error measureSymbol(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height);
 
 private:
     Encoder encoder_;
     FontTextOptions options_;
     bool blankCodes_;
+    bool gs1_;
     int width_;
     int height_;
     int fieldLength_;
@@ -93,18 +112,29 @@ struct RecordPlan {
     int valueLength = 0;
     bool tagsRule = false;  // the last field "TAGS" (8 bytes) stays behind the code
     qint64 insertion = 0;   // Z: K, or K - 8 under the TAGS rule
-    ValueRule value;
+    ValueRule valueRule;
+    // A value made from several fields (valueLength is then the longest it
+    // can be); none: the field at valueOffset.
+    const ValueTemplate* valueTemplate = nullptr;
+    // GS1: the human-readable text's field behind the code (0: none).
+    int hriLength = 0;
+    QByteArray hriFieldName;
 
-    qint64 outputLength() const { return sourceLength + codeLength; }  // K + R: the output record
+    // K + R (+ the HRI field): the output record
+    qint64 outputLength() const { return sourceLength + codeLength + hriLength; }
     // The value to encode sits behind the output record, in G + 1 bytes.
     qint64 valueSlot() const { return outputLength(); }
     qint64 bufferLength() const { return outputLength() + valueLength + 1; }  // the buffer size needed
     // Lengthens the record held in buffer[0 .. K-1] (bufferLength() bytes of
     // room) in place to K + R bytes: the code of the value at Z and, under the
-    // TAGS rule, the TAGS value (up to its first NUL, NUL-filled) behind it.
+    // TAGS rule, the TAGS value (up to its first NUL, NUL-filled) behind it;
+    // the HRI field, when there is one, between the two.
     // The value encoded is left at valueSlot(), its length in the result. On
     // failure the first K bytes keep the source record.
     RecordCoder::Result encode(const RecordCoder& coder, char* buffer) const;
+    // The value to encode of the record in `buffer`, written at valueSlot();
+    // its length, or -1 when the value template cannot make it.
+    int value(char* buffer) const;
     // The text of a failed encode() of record `record` held in `buffer`.
     QString failureText(const RecordCoder& coder, const RecordCoder::Result& result, qint64 record,
                         const char* buffer) const;

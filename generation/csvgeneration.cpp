@@ -1,5 +1,6 @@
 #include "generation/csvgeneration.h"
 
+#include "codes/gs1.h"
 #include "generation/texts.h"
 
 #include <QDir>
@@ -44,6 +45,13 @@ Error CsvSource::scan(const QString& path, const CsvOptions& options, int column
     columns_ = reader_.columns();
     header_ = reader_.header().raw;
     headerLineEnd_ = reader_.header().lineEndLength;
+    longestComposed_.clear();
+    longestRecord_ = 0;
+    if (!templateText_.isEmpty()) {
+        if (Error error = ValueTemplate::parse(templateText_, columns_, template_))
+            return error;
+        column = 0;
+    }
     if (column < 0 || column >= columns_.size())
         return Error(ErrorCode::Usage, generationText(kTextNoColumn).arg(column + 1).arg(columns_.size()));
     column_ = column;
@@ -61,9 +69,13 @@ Error CsvSource::scan(const QString& path, const CsvOptions& options, int column
             break;
         if (status == CsvReader::Status::Failed)
             return Error(ErrorCode::SourceMalformed, reader_.error());
-        if (Error refused = readValue(record))
+        if (Error refused = readValue(record, recordCount_ + 1))
             return refused;
         ++recordCount_;
+        if (!templateText_.isEmpty() && (longestRecord_ == 0 || record.value.size() > longestComposed_.size())) {
+            longestComposed_ = record.value;
+            longestRecord_ = recordCount_;
+        }
         longestValue_ = int(std::min<qsizetype>(std::max<qsizetype>(longestValue_, record.value.size()),
                                                 std::numeric_limits<int>::max()));
     }
@@ -71,9 +83,29 @@ Error CsvSource::scan(const QString& path, const CsvOptions& options, int column
     return {};
 }
 
-Error CsvSource::readValue(CsvRecord& record) const
+Error CsvSource::readValue(CsvRecord& record, qint64 number) const
 {
-    if (!csvCodeBytes(record.row.cell(column_), format_.encoding, record.value))
+    if (!templateText_.isEmpty()) {
+        QByteArray cell;
+        int refusedCell = -1;
+        QString fault;
+        const bool made = template_.compose(
+            [&](const ValueTemplate::Part& part) -> QByteArrayView {
+                if (!csvCodeBytes(record.row.cell(part.field), format_.encoding, cell)) {
+                    refusedCell = part.field;
+                    cell.clear();
+                }
+                return cell;
+            },
+            record.value, &fault);
+        if (refusedCell >= 0)
+            return Error(ErrorCode::SourceMalformed,
+                         generationText(kTextValueNotCodable)
+                             .arg(record.row.line)
+                             .arg(csvText(record.row.cell(refusedCell), format_.encoding)));
+        if (!made)
+            return Error(ErrorCode::ValueRefused, templateRecordFault(number, fault));
+    } else if (!csvCodeBytes(record.row.cell(column_), format_.encoding, record.value))
         return Error(ErrorCode::SourceMalformed,
                      generationText(kTextValueNotCodable)
                          .arg(record.row.line)
@@ -98,7 +130,7 @@ Error CsvSource::read(CsvRecord& record, qint64 number)
         return Error(ErrorCode::SourceMalformed, generationText(kTextCsvChanged).arg(number));
     if (status == CsvReader::Status::Failed)
         return Error(ErrorCode::SourceMalformed, reader_.error());
-    return readValue(record);
+    return readValue(record, number);
 }
 
 void CsvSource::close()
@@ -106,7 +138,7 @@ void CsvSource::close()
     reader_.close();
 }
 
-Error CsvSource::outputHeader(const QString& newName, QByteArray& out) const
+Error CsvSource::outputHeader(const QString& newName, QByteArray& out, const QString& hriName) const
 {
     if (newName.isEmpty())
         return Error(ErrorCode::Usage, generationText(kTextBadColumnName));
@@ -118,11 +150,17 @@ Error CsvSource::outputHeader(const QString& newName, QByteArray& out) const
         out += "\xEF\xBB\xBF";
     out.append(header_.constData(), header_.size() - headerLineEnd_);
     appendCsvCell(out, format_.delimiter, name);
+    if (!hriName.isEmpty()) {
+        if (!csvEncode(hriName, format_.encoding, name))
+            return Error(ErrorCode::Usage, generationText(kTextColumnNameEncoding).arg(hriName));
+        appendCsvCell(out, format_.delimiter, name);
+    }
     out.append(header_.constData() + header_.size() - headerLineEnd_, headerLineEnd_);
     return {};
 }
 
-void CsvSource::outputRow(const CsvRecord& record, const char* code, int length, QByteArray& out) const
+void CsvSource::outputRow(const CsvRecord& record, const char* code, int length, QByteArray& out,
+                          const QByteArray* hri) const
 {
     const QByteArray& raw = record.row.raw;
     const qsizetype body = raw.size() - record.row.lineEndLength;
@@ -138,6 +176,8 @@ void CsvSource::outputRow(const CsvRecord& record, const char* code, int length,
         text = converted;
     }
     appendCsvCell(out, format_.delimiter, text);
+    if (hri)
+        appendCsvCell(out, format_.delimiter, *hri);  // GS1's 82 characters: ASCII in either encoding
     out.append(raw.constData() + body, record.row.lineEndLength);
 }
 
@@ -148,9 +188,10 @@ namespace {
 // write, byte for byte the source row and one more cell.
 class CsvPass final : public RecordPass {
 public:
-    CsvPass(std::unique_ptr<CsvSource> source, const RecordCoder& coder)
+    CsvPass(std::unique_ptr<CsvSource> source, const RecordCoder& coder, bool humanReadable)
         : source_(std::move(source))
         , coder_(coder)
+        , humanReadable_(humanReadable)
         , codeLength_(std::size_t(std::max(coder.fieldLength(), 1)))
     { }
     void reserve(std::size_t count) override
@@ -177,7 +218,12 @@ public:
     }
     Error write(std::size_t slot, OutputWriter& writer) override
     {
-        source_->outputRow(records_[slot], codeText(slot), coder_.fieldLength(), row_);
+        if (humanReadable_) {
+            const QByteArray& value = records_[slot].value;
+            hri_ = coder_.humanReadable(value.constData(), valueLength(value));
+        }
+        source_->outputRow(records_[slot], codeText(slot), coder_.fieldLength(), row_,
+                           humanReadable_ ? &hri_ : nullptr);
         if (writer.writeRecord(row_.data(), row_.size()))
             return Error(ErrorCode::WriteFailed, generationText(kTextCsvWriteError));
         return {};
@@ -191,10 +237,12 @@ private:
 
     std::unique_ptr<CsvSource> source_;  // open for the record pass
     const RecordCoder& coder_;
+    const bool humanReadable_;
     const std::size_t codeLength_;
     std::vector<CsvRecord> records_;
     std::vector<char> codes_;
     QByteArray row_;  // the output row being written
+    QByteArray hri_;
 };
 
 }  // namespace
@@ -207,6 +255,9 @@ Error prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedbac
     rule.trimStart = job.trimStart;
     rule.trimEnd = job.trimEnd;
     source->setValueRule(rule);
+    source->setValueTemplate(job.valueTemplate);
+    if (!job.hriFieldName.isEmpty() && !gs1::enabled(job.parameters))
+        return Error(ErrorCode::Usage, generationText(texts::kTextHriWithoutGs1));
     feedback.progressRange(0, 0);
     feedback.progressValue(0);
     if (Error error = source->scan(job.sourcePath, job.csv, job.fieldIndex, [&feedback] {
@@ -215,10 +266,12 @@ Error prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedbac
         }))
         return error;
 
-    // The sample, padded to the longest value of the column.
-    if (isBlankValue(job.sample.constData(), job.sample.size()))
+    // The sample, padded to the longest value of the column; with a template
+    // the longest value it made.
+    const QByteArray& given = job.valueTemplate.isEmpty() ? job.sample : source->longestComposed();
+    if (isBlankValue(given.constData(), given.size()))
         return Error(ErrorCode::ValueRefused, blankSampleText());
-    QByteArray sample = encodedValue(rule, job.sample);
+    QByteArray sample = encodedValue(rule, given);
     if (sample.size() < source->longestValue())
         sample.append(QByteArray(source->longestValue() - sample.size(), ' '));
     if (Error refused = RecordCoder::measureSymbol(job.parameters, sample, &run.width, &run.height))
@@ -234,7 +287,7 @@ Error prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedbac
         return Error(ErrorCode::DestinationRefused, sameFileText());
 
     QByteArray header;
-    if (Error error = source->outputHeader(job.newFieldName, header))
+    if (Error error = source->outputHeader(job.newFieldName, header, job.hriFieldName))
         return error;
     if (Error error = source->open())
         return error;
@@ -244,7 +297,7 @@ Error prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedbac
             error.text = generationText(kTextCsvWriteError);
         return error;
     }
-    run.pass = std::make_unique<CsvPass>(std::move(source), *run.coder);
+    run.pass = std::make_unique<CsvPass>(std::move(source), *run.coder, !job.hriFieldName.isEmpty());
     return {};
 }
 

@@ -7,6 +7,7 @@
 
 #include "bases/csvbase.h"
 #include "generation/generationcore.h"
+#include "generation/valuetemplate.h"
 
 #include <QByteArray>
 #include <QString>
@@ -30,6 +31,12 @@ public:
     // Before scan(): the white space removed from every value (a CSV value
     // is taken as it is otherwise).
     void setValueRule(const ValueRule& rule) { rule_ = rule; }
+    // Before scan(): the value is made from several columns by this template
+    // (read against the header's names by scan(), which then takes no column).
+    void setValueTemplate(const QString& text) { templateText_ = text; }
+    // After a scan with a template: the longest value it made, the sample.
+    const QByteArray& longestComposed() const { return longestComposed_; }
+    qint64 longestComposedRecord() const { return longestRecord_; }  // 1-based
 
     const CsvFormat& format() const { return format_; }
     const QStringList& columns() const { return columns_; }
@@ -46,12 +53,15 @@ public:
     // The header row of the encoded CSV: the byte-order mark when the source
     // has one, the source's header and the new name. Refused when the name is
     // empty or the file's encoding cannot write it.
-    Error outputHeader(const QString& newName, QByteArray& out) const;
-    // The row of the encoded CSV for a record and its code text.
-    void outputRow(const CsvRecord& record, const char* code, int length, QByteArray& out) const;
+    // `hriName`, when not empty: GS1's human-readable text in a column after it.
+    Error outputHeader(const QString& newName, QByteArray& out, const QString& hriName = {}) const;
+    // The row of the encoded CSV for a record and its code text (and the
+    // human-readable text, when `hri` is given).
+    void outputRow(const CsvRecord& record, const char* code, int length, QByteArray& out,
+                   const QByteArray* hri = nullptr) const;
 
 private:
-    Error readValue(CsvRecord& record) const;
+    Error readValue(CsvRecord& record, qint64 number) const;
 
     QString path_;
     CsvOptions options_;
@@ -61,6 +71,10 @@ private:
     int headerLineEnd_ = 0;
     int column_ = -1;
     ValueRule rule_;
+    QString templateText_;
+    ValueTemplate template_;
+    QByteArray longestComposed_;
+    qint64 longestRecord_ = 0;
     qint64 recordCount_ = 0;
     int longestValue_ = 0;
     CsvReader reader_;

@@ -36,6 +36,14 @@ struct GenerationJob {
     // the encoding are detected unless forced here.
     CsvOptions csv;
 
+    // A value made from several fields ("{GTIN}{EXP:yyMMdd}", see
+    // generation/valuetemplate.h) in place of fieldIndex / the range; empty:
+    // the single field.
+    QString valueTemplate;
+    // GS1 mode (parameters.fnc1): the field (CSV column) that receives the
+    // human-readable text behind the code; empty: none.
+    QString hriFieldName;
+
     // Text source: the column range (1-based first column, number of characters)
     int rangeStart = 0;  // spinBoxPosDebut
     int rangeCount = 0;  // spinBoxPosNbCar

@@ -1,6 +1,8 @@
 #include "generation/run.h"
 
+#include "bases/listing.h"
 #include "bases/textbase.h"
+#include "codes/gs1.h"
 #include "generation/csvgeneration.h"
 #include "generation/texts.h"
 
@@ -53,6 +55,16 @@ void RecordProgress::reached(qint64 number)
 
 namespace {
 
+// The job's value template, read against the source's fields.
+Error openTemplate(const GenerationJob& job, PreparedRun& run, qsizetype* sampleLength)
+{
+    run.valueTemplate = std::make_unique<ValueTemplate>();
+    if (Error error = ValueTemplate::parse(job.valueTemplate, run.source->layout(), *run.valueTemplate))
+        return error;
+    *sampleLength = run.valueTemplate->maxLength();
+    return {};
+}
+
 // Opens the source of a DBF or text job; `sampleLength` receives G, the
 // length of the value the sample is cut or padded to.
 Error openSource(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, qsizetype* sampleLength)
@@ -61,13 +73,16 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
     if (job.typeSource == BaseKind::Text) {
         feedback.progressRange(0, 0);
         feedback.progressValue(0);
+        const bool composed = !job.valueTemplate.isEmpty();
         run.source = TextSource::open(
-            job.sourcePath, job.rangeStart, job.rangeCount,
+            job.sourcePath, composed ? 1 : job.rangeStart, composed ? 1 : job.rangeCount,
             [&feedback] {
                 feedback.liveness();
                 return !feedback.cancelled();
             },
             &error);
+        if (run.source && composed)
+            return openTemplate(job, run, sampleLength);
         if (run.source && job.rangeStart >= 1 && job.rangeCount >= 1)
             *sampleLength = job.rangeCount;
         return error;
@@ -80,6 +95,13 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
     const qsizetype fieldCount = source->layout().fields.size();
     if (fieldCount == 0)
         return Error(ErrorCode::SourceUnreadable, generationText(kTextNoSource));
+    if (!job.valueTemplate.isEmpty()) {
+        if (source->descriptorCount() != fieldCount)
+            return Error(ErrorCode::SourceMalformed,
+                         generationText(kTextFieldMismatch).arg(source->descriptorCount()).arg(fieldCount));
+        run.source = std::move(source);
+        return openTemplate(job, run, sampleLength);
+    }
     if (job.fieldIndex < 0 || job.fieldIndex >= fieldCount)
         return Error(ErrorCode::Usage, generationText(kTextNoField));
     // The offsets come from the table's fields, the encoded header from its
@@ -99,9 +121,18 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
 Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype sampleLength, PreparedRun& run)
 {
     const SourceLayout& layout = run.source->layout();
-    const SourceField& field = layout.fields.at(job.typeSource == BaseKind::Dbf ? job.fieldIndex : 0);
+    const bool composed = run.valueTemplate != nullptr;
+    const SourceField& field = layout.fields.at(job.typeSource == BaseKind::Dbf && !composed ? job.fieldIndex : 0);
     QByteArray sample = job.sample.left(sampleLength);
-    if (job.typeSource == BaseKind::Dbf && sample.size() < sampleLength)
+    // A template job without a sample (the window's) takes the longest value
+    // among the listed records.
+    if (composed && sample.isEmpty()) {
+        qint64 record = 0;
+        if (Error error
+            = templateSample(job.sourcePath, job.typeSource, *run.valueTemplate, 0, kListedRecords, &sample, &record))
+            return error;
+    }
+    if (job.typeSource == BaseKind::Dbf && !composed && sample.size() < sampleLength)
         sample.append(QByteArray(sampleLength - sample.size(), ' '));
     if (isBlankValue(sample.constData(), sample.size()))
         return Error(ErrorCode::ValueRefused, blankSampleText());
@@ -109,7 +140,7 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
     sampleRule.trimStart = rule.trimStart;
     sampleRule.trimEnd = rule.trimEnd;
     sample = encodedValue(sampleRule, sample);
-    if (job.typeSource == BaseKind::Text && field.offset + field.length > layout.recordLength)
+    if (job.typeSource == BaseKind::Text && !composed && field.offset + field.length > layout.recordLength)
         return Error(ErrorCode::Usage,
                      generationText(kTextRangeOutside)
                          .arg(field.offset)
@@ -141,6 +172,69 @@ Error checkDestinations(const GenerationJob& job, const OutputFiles& files, cons
     if (sameFile(files.dbfPath(), files.textPath()))
         return Error(ErrorCode::DestinationRefused,
                      generationText(kTextSameOutputs).arg(QDir::toNativeSeparators(files.textPath())));
+    return {};
+}
+
+// GS1's human-readable text field: its length is that of the longest text,
+// found by a first pass over the records, which also stops at the first
+// value that would fail (the same text as the record loop's).
+Error planHumanReadable(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run)
+{
+    if (job.hriFieldName.isEmpty())
+        return {};
+    if (!gs1::enabled(job.parameters))
+        return Error(ErrorCode::Usage, generationText(kTextHriWithoutGs1));
+    const QByteArray name = job.hriFieldName.left(10).toLatin1();
+    if (name.isEmpty() || static_cast<unsigned char>(name.at(0)) <= 0x20)
+        return Error(ErrorCode::Usage, generationText(kTextBadFieldName));
+    if (job.typeSource == BaseKind::Dbf) {
+        for (const SourceField& existing : run.source->layout().fields)
+            if (existing.name.compare(name, Qt::CaseInsensitive) == 0)
+                return Error(ErrorCode::Usage, generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
+        if (name.compare(job.newFieldName.left(10).toLatin1(), Qt::CaseInsensitive) == 0)
+            return Error(ErrorCode::Usage, generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
+    }
+    Error error;
+    std::unique_ptr<Source> source;
+    if (job.typeSource == BaseKind::Dbf) {
+        std::unique_ptr<DbfSource> dbf = DbfSource::open(job.sourcePath, &error);
+        if (dbf && run.plan.valueRule.kind == ValueKind::DbfMemo && !run.valueTemplate)
+            dbf->setMemoValue(job.fieldIndex, run.plan.valueSlot(), run.plan.valueLength);
+        source = std::move(dbf);
+    } else {
+        source = TextSource::open(job.sourcePath, 1, 1, {}, &error);
+    }
+    if (!source)
+        return error;
+    if (Error started = source->start())
+        return started;
+    std::vector<char> buffer(std::size_t(run.plan.bufferLength()));
+    std::vector<gs1::Element> elements;
+    int longest = 1;
+    for (qint64 number = 1; number <= run.recordCount; ++number) {
+        if ((number & 1023) == 0) {
+            if (feedback.cancelled())
+                return Error(ErrorCode::Cancelled, cancelledText());
+            feedback.liveness();
+        }
+        if (!source->next(buffer.data()))
+            return Error(ErrorCode::SourceMalformed, source->shortRecordText(number));
+        const int length = run.plan.value(buffer.data());
+        RecordCoder::Result invalid;
+        invalid.status = RecordCoder::Status::ValueInvalid;
+        invalid.valueLength = length;
+        if (length < 0)
+            return Error(ErrorCode::ValueRefused, run.plan.failureText(*run.coder, invalid, number, buffer.data()));
+        const char* value = buffer.data() + run.plan.valueSlot();
+        if (isBlankValue(value, length))
+            continue;
+        if (!gs1::parse(QByteArrayView(value, length), elements).isEmpty())
+            return Error(ErrorCode::ValueRefused, run.plan.failureText(*run.coder, invalid, number, buffer.data()));
+        longest = std::max(longest, int(gs1::humanReadable(elements).size()));
+    }
+    source->stop();
+    run.plan.hriLength = longest;
+    run.plan.hriFieldName = name;
     return {};
 }
 
@@ -235,7 +329,8 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     if (Error error = openSource(job, feedback, run, &sampleLength))
         return error;
     const SourceLayout& layout = run.source->layout();
-    const int slot = job.typeSource == BaseKind::Dbf ? job.fieldIndex : 0;
+    const bool composed = run.valueTemplate != nullptr;
+    const int slot = job.typeSource == BaseKind::Dbf && !composed ? job.fieldIndex : 0;
     const SourceField& field = layout.fields.at(slot);
     const ValueRule rule = valueRuleFor(job, field);
     if (Error error = measureSample(job, rule, sampleLength, run))
@@ -253,10 +348,20 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     plan.valueOffset = field.offset;
     plan.valueLength = field.length;
     plan.insertion = plan.sourceLength;
-    plan.value = rule;
-    if (dbf && rule.kind == ValueKind::DbfMemo)
-        dbf->setMemoValue(slot, plan.valueSlot(), plan.valueLength);
+    plan.valueRule = rule;
+    if (composed) {
+        plan.valueTemplate = run.valueTemplate.get();
+        plan.valueLength = run.valueTemplate->maxLength();
+        plan.valueRule = ValueRule();
+        plan.valueRule.trimStart = rule.trimStart;
+        plan.valueRule.trimEnd = rule.trimEnd;
+    }
     run.recordCount = layout.recordCount;
+    if (Error error = planHumanReadable(job, feedback, run))
+        return error;
+    // The memo's text goes behind the whole output record, HRI field included.
+    if (dbf && !composed && rule.kind == ValueKind::DbfMemo)
+        dbf->setMemoValue(slot, plan.valueSlot(), plan.valueLength);
 
     QByteArray header;
     if (dbf)

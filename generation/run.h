@@ -4,6 +4,7 @@
 
 #include "bases/source.h"
 #include "generation/coder.h"
+#include "generation/valuetemplate.h"
 #include "generation/writer.h"
 
 #include <atomic>
@@ -53,7 +54,8 @@ struct PreparedRun {
 
     std::unique_ptr<Source> source;  // a DBF or text source, started for the record pass
     std::optional<RecordCoder> coder;
-    RecordPlan plan;  // a fixed-length source's record plan (a CSV run's holds R only)
+    std::unique_ptr<ValueTemplate> valueTemplate;  // the job's value template, when it has one
+    RecordPlan plan;                               // a fixed-length source's record plan (a CSV run's holds R only)
     std::unique_ptr<RecordPass> pass;
     qint64 recordCount = 0;
     int width = 0;  // W and H of the sample's symbol

@@ -15,6 +15,12 @@ inline constexpr char kTextOutOfMemory[]
 inline constexpr char kTextCannotWrite[] = QT_TRANSLATE_NOOP("BaseEncoder", "La base encodée ne peut être écrite");
 inline constexpr char kTextEncodingError[]
     = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur en cours d'encodage à l'enregistrement %1 valeur à encoder:\n%2");
+inline constexpr char kTextGs1Invalid[]
+    = QT_TRANSLATE_NOOP("BaseEncoder", "Enregistrement %1 : valeur GS1 refusée, %2.\nValeur : « %3 »");
+inline constexpr char kTextGs1SampleInvalid[]
+    = QT_TRANSLATE_NOOP("BaseEncoder", "Valeur GS1 de l'enregistrement d'exemple refusée : %1.");
+inline constexpr char kTextHriWithoutGs1[] = QT_TRANSLATE_NOOP(
+    "BaseEncoder", "Le champ du texte lisible (HRI) ne s'écrit qu'en mode GS1 : cochez le mode GS1 ou videz ce champ.");
 inline constexpr char kTextDbfWriteError[]
     = QT_TRANSLATE_NOOP("BaseEncoder", "Erreur d'écriture de la base encodée (DBF).");
 inline constexpr char kTextTxtWriteError[]

@@ -50,7 +50,8 @@ Error buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan, qin
     // A Visual FoxPro table's memo needs the table's own version and its
     // 263-byte area behind the terminator.
     const bool foxProArea = withMemo && (layout.version == 0x30 || layout.version == 0x31 || layout.version == 0x32);
-    const qint64 terminator = 32 * (fieldCount + 2);
+    const bool hri = plan.hriLength > 0;
+    const qint64 terminator = 32 * (fieldCount + 2 + (hri ? 1 : 0));
     const qint64 headerLength = terminator + 1 + (foxProArea ? 263 : 0);
     const qint64 recordLength = plan.outputLength();
     if (headerLength > kMaxDbfLength)
@@ -74,11 +75,19 @@ Error buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan, qin
     d[11] = 'C';
     put16(d + 12, plan.insertion);
     put16(d + 16, plan.codeLength);
+    if (hri) {
+        d += 32;
+        const QByteArray hriName = plan.hriFieldName.left(10);
+        std::memcpy(d, hriName.constData(), std::size_t(hriName.size()));
+        d[11] = 'C';
+        put16(d + 12, plan.insertion + plan.codeLength);
+        put16(d + 16, plan.hriLength);
+    }
     if (plan.tagsRule) {
         d += 32;
         std::memcpy(d, "TAGS", 4);
         d[11] = 'C';
-        put16(d + 12, plan.insertion + plan.codeLength + 14);
+        put16(d + 12, plan.insertion + plan.codeLength + plan.hriLength + 14);
         d[14] = char(0x7E);
         d[15] = char(0x49);
         put16(d + 16, 8);

@@ -1,5 +1,7 @@
 #include "settings/parametres.h"
 
+#include "codes/gs1.h"
+
 namespace codiflux {
 
 EncodingParameters ParameterSet::encodingParameters() const
@@ -14,6 +16,7 @@ EncodingParameters ParameterSet::encodingParameters() const
     p.qrLevel = qrECLevel;
     p.qrCaseSensitive = qrCasse;
     p.qrMode = qrModeEncodage;
+    p.fnc1 = gs1 ? gs1::kFnc1Byte : -1;
     return p;
 }
 
@@ -79,6 +82,8 @@ ParameterSet readParameterSet(const QSettings& settings)
     set.inversionPixels = settings.value(keys::InversionPixels, true).toBool();
     set.genererCodeVide = settings.value(keys::GenererCodeVide, true).toBool();
     set.typeEncodage = settings.value(keys::TypeEncodage, 0).toInt();
+    set.modeleValeur = settings.value(keys::ModeleValeur, QString()).toString();
+    set.gs1 = settings.value(keys::Gs1, false).toBool();
     return set;
 }
 
@@ -103,6 +108,14 @@ void writeParameterSet(QSettings& settings, const ParameterSet& set)
     settings.setValue(keys::InversionBits, set.inversionBits);
     settings.setValue(keys::InversionPixels, set.inversionPixels);
     settings.setValue(keys::GenererCodeVide, set.genererCodeVide);
+    if (set.modeleValeur.isEmpty())
+        settings.remove(keys::ModeleValeur);
+    else
+        settings.setValue(keys::ModeleValeur, set.modeleValeur);
+    if (set.gs1)
+        settings.setValue(keys::Gs1, true);
+    else
+        settings.remove(keys::Gs1);
 }
 
 void closeAllGroups(QSettings& settings)

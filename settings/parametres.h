@@ -36,6 +36,9 @@ inline constexpr char InversionVerticale[] = "InversionVerticale";
 inline constexpr char InversionBits[] = "InversionBits";
 inline constexpr char InversionPixels[] = "InversionPixels";
 inline constexpr char GenererCodeVide[] = "GenererCodeVide";
+// Written only when set: a set without them encodes one field as text.
+inline constexpr char ModeleValeur[] = "ModeleValeur";
+inline constexpr char Gs1[] = "GS1";
 }  // namespace keys
 
 // The values of one parameter set; the defaults are those of a set with no key.
@@ -59,6 +62,8 @@ struct ParameterSet {
     bool inversionBits = true;
     bool inversionPixels = true;
     bool genererCodeVide = true;
+    QString modeleValeur;  // value template ("{GTIN}..."); empty: the chosen field alone
+    bool gs1 = false;      // GS1 DataMatrix
 
     friend bool operator==(const ParameterSet&, const ParameterSet&) = default;
 
@@ -97,7 +102,8 @@ int translateOldScheme(int code);
 
 // Reads the keys of the settings' current group; a missing key gives its default.
 ParameterSet readParameterSet(const QSettings& settings);
-// Writes the 19 keys into the settings' current group, "Version" = 1 first.
+// Writes the 19 keys into the settings' current group, "Version" = 1 first;
+// "ModeleValeur" and "GS1" when set (removed otherwise).
 void writeParameterSet(QSettings& settings, const ParameterSet& set);
 
 // Ends every open group, back to the top level.

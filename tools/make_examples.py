@@ -7,6 +7,9 @@
                              values are blank, and one record is deleted.
   adresses.txt               a text base of fixed-length lines (LF ends),
                              one byte per character (Latin-1).
+  produits_gs1.dbf           a dBase III table of 1,000 drug packs for GS1
+                             DataMatrix: GTIN (valid check digits), LOT, EXP
+                             (a date field) and SERIAL (a number).
   clients.csv                the customers of clients.dbf as French Excel
                              saves them ("CSV (séparateur : point-virgule)"):
                              semicolons, Windows-1252, CR LF ends, decimal
@@ -138,18 +141,19 @@ def write_memo_file(path, notes):
     return numbers
 
 
-def write_dbf(path, records, memo_numbers):
-    record_length = 1 + sum(f[2] for f in FIELDS)
-    header_length = 32 + 32 * len(FIELDS) + 1
+def write_dbf(path, records, memo_numbers, fields=None, version=0x83, deleted=DELETED):
+    fields = fields or FIELDS
+    record_length = 1 + sum(f[2] for f in fields)
+    header_length = 32 + 32 * len(fields) + 1
     header = bytearray(32)
-    header[0] = 0x83  # dBase III with memo
+    header[0] = version  # 0x83: dBase III with memo
     header[1] = HEADER_DATE.year - 1900
     header[2] = HEADER_DATE.month
     header[3] = HEADER_DATE.day
     struct.pack_into('<IHH', header, 4, len(records), header_length, record_length)
     header[29] = 0x02  # language driver: code page 850
     descriptors = bytearray()
-    for name, kind, length, decimals in FIELDS:
+    for name, kind, length, decimals in fields:
         d = bytearray(32)
         d[0:len(name)] = name.encode('ascii')
         d[11] = ord(kind)
@@ -159,8 +163,8 @@ def write_dbf(path, records, memo_numbers):
     out = bytearray(header + descriptors + b'\x0d')
     assert len(out) == header_length
     for i, (record, memo) in enumerate(zip(records, memo_numbers)):
-        row = bytearray(b'*' if i in DELETED else b' ')
-        for name, kind, length, decimals in FIELDS:
+        row = bytearray(b'*' if i in deleted else b' ')
+        for name, kind, length, decimals in fields:
             value = record[name]
             if kind == 'C':
                 row += oem(value, length)
@@ -177,6 +181,38 @@ def write_dbf(path, records, memo_numbers):
     out += b'\x1a'
     with open(path, 'wb') as f:
         f.write(bytes(out))
+
+
+GS1_FIELDS = [
+    ('GTIN', 'C', 14, 0),
+    ('LOT', 'C', 10, 0),
+    ('EXP', 'D', 8, 0),
+    ('SERIAL', 'N', 9, 0),
+    ('DESIGNATIO', 'C', 30, 0),
+]
+GS1_RECORD_COUNT = 1000
+DRUGS = ['Paracétamol 500 mg', 'Ibuprofène 200 mg', 'Amoxicilline 1 g', 'Oméprazole 20 mg',
+         'Métformine 850 mg', 'Lévothyroxine 75 µg', 'Aténolol 50 mg', 'Cétirizine 10 mg']
+
+
+def gs1_check_digit(digits):
+    """The mod-10 check digit of GS1: weights 3, 1, 3... from the right."""
+    total = sum(int(d) * (3 if i % 2 == 0 else 1) for i, d in enumerate(reversed(digits)))
+    return str((10 - total % 10) % 10)
+
+
+def make_gs1_records(rng):
+    """Drug packs: eight products of one company prefix, lots of 50 packs,
+    each pack a serial number of its own."""
+    records = []
+    for i in range(GS1_RECORD_COUNT):
+        product = i % len(DRUGS)
+        body = f'0345312{product + 1:06d}'
+        lot = f'L{rng.randrange(1000, 9999)}{chr(65 + (i // 50) % 26)}'
+        expiry = datetime.date(2026 + rng.randrange(0, 4), rng.randrange(1, 13), 1) - datetime.timedelta(days=1)
+        records.append({'GTIN': body + gs1_check_digit(body), 'LOT': lot, 'EXP': expiry,
+                        'SERIAL': float(100000 + i * 7919 % 900000), 'DESIGNATIO': DRUGS[product]})
+    return records
 
 
 def write_text_base(path, rng):
@@ -221,6 +257,8 @@ def main(argv):
     write_dbf(os.path.join(folder, 'clients.dbf'), records, memo_numbers)
     write_text_base(os.path.join(folder, 'adresses.txt'), rng)
     write_csv_base(os.path.join(folder, 'clients.csv'), records)
+    gs1_records = make_gs1_records(random.Random(SEED + 22))
+    write_dbf(os.path.join(folder, 'produits_gs1.dbf'), gs1_records, [0] * len(gs1_records), GS1_FIELDS, 0x03, set())
     return 0
 
 

@@ -8,7 +8,9 @@
 #include "bases/textbase.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
+#include "codes/gs1.h"
 #include "codiflux_version.h"
+#include "generation/valuetemplate.h"
 #include "settings/userfont.h"
 
 #include <QCommandLineOption>
@@ -178,6 +180,13 @@ Error setParameter(Options& o, const QString&)
     return {};
 }
 
+template<QString ParameterSet::*Member>
+Error setParameterText(Options& o, const QString& value)
+{
+    o.parameters.*Member = value;
+    return {};
+}
+
 template<bool Options::*Member, bool Value>
 Error setSwitch(Options& o, const QString&)
 {
@@ -215,6 +224,7 @@ const OptionEntry kOptions[] = {
              ? Error()
              : invalidValue("encoding", v, tr(". Valeurs admises : « utf-8 », « windows-1252 »."));
      }},
+    {"value", 0, "MODELE", Scope::Both, setParameterText<&ParameterSet::modeleValeur>},
     {"sample", 's', "N", Scope::Both, readSample},
     {"symbology", 0, "TYPE", Scope::Both,
      [](Options& o, const QString& v) {
@@ -253,6 +263,8 @@ const OptionEntry kOptions[] = {
      }},
     {"qr-case", 0, "CASSE", Scope::Both,
      [](Options& o, const QString& v) { return readChoice("qr-case", v, qrCaseChoices(), {}, &o.parameters.qrCasse); }},
+    {"gs1", 0, nullptr, Scope::Both, setParameter<&ParameterSet::gs1, true>},
+    {"no-gs1", 0, nullptr, Scope::Both, setParameter<&ParameterSet::gs1, false>},
     {"eol", 0, nullptr, Scope::Both, setParameter<&ParameterSet::finLigne, true>},
     {"no-eol", 0, nullptr, Scope::Both, setParameter<&ParameterSet::finLigne, false>},
     {"eol-char", 0, "C", Scope::Both, readEndOfLineCharacter},
@@ -278,6 +290,7 @@ const OptionEntry kOptions[] = {
          return e;
      }},
     {"new-field", 0, "NOM", Scope::Generate, readNewFieldName},
+    {"hri-field", 0, "NOM", Scope::Generate, setText<&Options::hriFieldName>},
     {"txt", 0, nullptr, Scope::Generate, setSwitch<&Options::writeText, true>},
     {"verify", 0, nullptr, Scope::Generate, setSwitch<&Options::verify, true>},
     {"jobs", 'j', "N", Scope::Generate,
@@ -469,6 +482,9 @@ QString helpText()
               "  --encoding E             encodage d'une base CSV : utf-8 ou windows-1252\n"
               "                           (par défaut : UTF-8 si le fichier en est, sinon Windows-1252)\n"
               "  -r, --range DEBUT:NOMBRE colonnes d'une base texte (première colonne à 1)\n"
+              "  --value MODELE           valeur composée de plusieurs champs : {NOM}, {NOM:yyMMdd}\n"
+              "                           (date), {NOM:08} (zéros à gauche), {1:10} (base texte),\n"
+              "                           {{ et }} pour une accolade ; remplace --field\n"
               "  -s, --sample N           enregistrement d'exemple qui fixe les dimensions du code\n"
               "                           (par défaut : le premier dont la valeur n'est pas vide,\n"
               "                           cherché parmi les 1000 premiers, comme la fenêtre)\n"
@@ -496,11 +512,15 @@ QString helpText()
               "  --trim-left, --trim-right (et --no-...)\n"
               "                           espaces supprimés à gauche, à droite (prévisualisation)\n"
               "  --blank codes|spaces     valeurs vides : un code vide, ou des espaces\n"
+              "  --gs1, --no-gs1          Datamatrix GS1 : la valeur est une chaîne d'éléments GS1,\n"
+              "                           (01)03453120000011(17)250101(10)LOT42 ou brute (GS)\n"
               "\n"
               "Fabrication :\n"
               "  -o, --output FICHIER     base encodée à écrire (remplacée si elle existe)\n"
               "  --new-field NOM          nom du champ ou de la colonne encodée (par défaut : _ suivi\n"
               "                           du nom du champ)\n"
+              "  --hri-field NOM          GS1 : écrit le texte lisible « (01) ... » dans ce champ,\n"
+              "                           après le champ encodé\n"
               "  --txt                    écrit aussi la forme texte d'une base DBF (même nom, .txt)\n"
               "  --verify                 relit chaque code comme il sera imprimé et vérifie qu'il\n"
               "                           redonne la valeur de l'enregistrement ; au premier code\n"
@@ -583,6 +603,11 @@ Error readCommandOptions(const QCommandLineParser& parser, const QStringList& po
     o.source = positionals.at(1);
     if (Error e = applyOptions(given, settings, o))
         return e;
+    // A preset's value template gives way to a field or a range given here.
+    const bool valueGiven = std::any_of(given.cbegin(), given.cend(),
+                                        [](const GivenOption& g) { return qstrcmp(g.known->name, "value") == 0; });
+    if (!valueGiven && (!o.field.isEmpty() || o.hasRange || o.column > 0))
+        o.parameters.modeleValeur.clear();
     if (o.command == Command::Generate && o.output.isEmpty())
         return usageError(tr("Base encodée manquante : indiquez-la avec -o FICHIER."));
     if (!o.field.isEmpty() && o.hasRange)
@@ -669,6 +694,38 @@ void startJob(const Options& o, GenerationJob& job)
     job.blankCodes = set.genererCodeVide;
     job.trimStart = set.supprimerEspacesGauche;
     job.trimEnd = set.supprimerEspacesDroite;
+    job.valueTemplate = set.modeleValeur;
+    job.hriFieldName = o.hriFieldName;
+}
+
+// A value template in place of the field or the range: checked against the
+// base's fields before anything else, the sample the longest value among the
+// listed records (or the one --sample names).
+Error buildTemplateJob(const Options& o, GenerationJob& job, qint64* sampleRecord)
+{
+    if (!o.field.isEmpty() || o.hasRange)
+        return usageError(tr("--value remplace --field et --range : donnez l'un ou l'autre."));
+    Error error;
+    std::unique_ptr<Source> source;
+    if (job.typeSource == BaseKind::Dbf)
+        source = DbfSource::open(o.source, &error);
+    else
+        source = TextSource::open(o.source, 1, 1, {}, &error);
+    if (!source)
+        return error;
+    ValueTemplate parsed;
+    if (Error refused = ValueTemplate::parse(job.valueTemplate, source->layout(), parsed))
+        return refused;
+    source.reset();
+    if (job.typeSource == BaseKind::Dbf && job.newFieldName.isEmpty())
+        job.newFieldName = o.newFieldName.isEmpty() ? QStringLiteral("_CODE") : o.newFieldName;
+    qint64 record = 0;
+    if (Error refused
+        = templateSample(o.source, job.typeSource, parsed, o.sampleRecord, kListedRecords, &job.sample, &record))
+        return refused;
+    if (sampleRecord)
+        *sampleRecord = record;
+    return {};
 }
 
 // The sample, as the window lists it (listedValue): the value without its
@@ -819,6 +876,10 @@ Error buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const
     const bool csvOption = o.column > 0 || o.csv.delimiter != 0 || o.csv.encoding != CsvEncoding::Detect;
     if (csvOption)
         return usageError(tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));
+    if (!job.valueTemplate.isEmpty()) {
+        job.typeSource = isDbfPath(o.source) ? BaseKind::Dbf : BaseKind::Text;
+        return buildTemplateJob(o, job, sampleRecord);
+    }
     if (isDbfPath(o.source))
         return buildDbfJob(o, job, sampleRecord, cancel);
     return buildTextJob(o, job, sampleRecord, cancel);
@@ -834,8 +895,18 @@ Error previewSample(const GenerationJob& job, const ParameterSet& set, PreviewRe
         return Error(ErrorCode::ValueRefused, blankValueText());
     value = trimWhiteSpace(value, set.supprimerEspacesGauche, set.supprimerEspacesDroite);
     const QByteArray bytes = value.toLatin1();
+    QByteArray input = bytes;
+    if (gs1::enabled(job.parameters)) {
+        if (const QString refusal = gs1::parameterRefusal(job.parameters); !refusal.isEmpty())
+            return Error(ErrorCode::Usage, refusal);
+        std::vector<gs1::Element> elements;
+        if (const QString fault = gs1::parse(bytes, elements); !fault.isEmpty())
+            return Error(ErrorCode::ValueRefused, tr("valeur GS1 refusée, %1.").arg(fault));
+        input = gs1::libraryBytes(elements);
+        result.humanReadable = gs1::humanReadable(elements);
+    }
     EncodedSymbol symbol;
-    if (Error refused = Encoder(job.parameters).encode(bytes, symbol))
+    if (Error refused = Encoder(job.parameters).encode(input, symbol))
         return refused;
     const ModuleGrid& grid = symbol.grid();
     result.value = bytes;
@@ -946,6 +1017,8 @@ ExitCode runPreview(const Options& o, const GenerationJob& job, qint64 sampleRec
         return refuse(console, Error(error.code, tr("Enregistrement %1 : ").arg(sampleRecord) + error.text));
     out << tr("Enregistrement d'exemple : %1").arg(sampleRecord) << '\n';
     out << tr("Valeur : « %1 »").arg(QString::fromLatin1(preview.value)) << '\n';
+    if (!preview.humanReadable.isEmpty())
+        out << tr("Texte lisible (HRI) : %1").arg(QString::fromLatin1(preview.humanReadable)) << '\n';
     out << tr("Nombre de colonnes du code (W) : %1").arg(preview.width) << '\n';
     out << tr("Nombre de lignes du code (H) : %1").arg(preview.height) << '\n';
     out << tr("Nombre de rangées du champ encodé : %1").arg(preview.bands) << '\n';

@@ -48,6 +48,7 @@ struct Options {
     QString preset;                               // --preset; empty when none ("default" names the default set)
     ParameterSet parameters;                      // the preset's values (or ParameterSet{}), options applied
     QString newFieldName;                         // --new-field; empty: "_" + the field's name
+    QString hriFieldName;                         // --hri-field: GS1 human-readable text written there
     bool writeText = false;                       // --txt
     bool verify = false;                          // --verify
     int jobs = 1;                                 // --jobs; QThread::idealThreadCount() when not given
@@ -180,13 +181,14 @@ QString verifyFailureText(qint64 record, const QByteArray& expected, const std::
 // The preview
 
 struct PreviewResult {
-    QByteArray value;        // the value encoded (after the space removal of the set)
-    int width = 0;           // W
-    int height = 0;          // H
-    int bands = 0;           // B
-    int fieldLength = 0;     // R
-    QString previewText;     // bands separated by line feeds
-    std::vector<bool> dark;  // W x H cells, row by row from the top
+    QByteArray value;          // the value encoded (after the space removal of the set)
+    QByteArray humanReadable;  // GS1: "(01) 03453120000011 (17) ..."
+    int width = 0;             // W
+    int height = 0;            // H
+    int bands = 0;             // B
+    int fieldLength = 0;       // R
+    QString previewText;       // bands separated by line feeds
+    std::vector<bool> dark;    // W x H cells, row by row from the top
 };
 
 // The window's preview of the sample: space removal, encoding, font text.

@@ -101,6 +101,20 @@ Error buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, co
         return Error(ErrorCode::Usage, tr("--txt s'applique à une base DBF ; une base CSV donne une base CSV."));
     job.writeText = false;
 
+    if (!job.valueTemplate.isEmpty()) {
+        // The sample: the longest value the template makes, as the run takes it.
+        if (!o.field.isEmpty() || o.column > 0)
+            return Error(ErrorCode::Usage, tr("--value remplace --field et --column : donnez l'un ou l'autre."));
+        CsvSource source;
+        source.setValueTemplate(job.valueTemplate);
+        if (Error error = source.scan(o.source, o.csv, 0, [cancel] { return !(cancel && cancel->load()); }))
+            return error;
+        job.sample = source.longestComposed();
+        job.newFieldName = o.newFieldName.isEmpty() ? QStringLiteral("_CODE") : o.newFieldName;
+        if (sampleRecord)
+            *sampleRecord = source.longestComposedRecord();
+        return {};
+    }
     CsvReader reader;
     if (Error error = reader.open(o.source, o.csv))
         return error;

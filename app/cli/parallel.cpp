@@ -105,9 +105,11 @@ private:
     void work()
     {
         std::unique_ptr<FieldTextDecoder> decoder;
-        if (control_.verify)
+        if (control_.verify) {
             decoder
                 = std::make_unique<FieldTextDecoder>(run_.width, run_.height, job_.options, job_.parameters.symbology);
+            decoder->setGs1(run_.coder->gs1());
+        }
         std::uint64_t seen = 0;
         for (;;) {
             Window* window = nullptr;
@@ -152,9 +154,12 @@ private:
         const QByteArrayView encoded = pass.encodedValue(slot, result);
         if (!decoder || isBlankValue(encoded.data(), encoded.size()))
             return;
-        // What the library was given: Datamatrix the whole value, QR the bytes before a NUL.
-        QByteArray value(encoded.data(), run_.coder->inputLength(encoded.data(), int(encoded.size())));
+        // What the library was given: Datamatrix the whole value, QR the bytes
+        // before a NUL; GS1 "]d2" and the element string.
+        QByteArray value = run_.coder->expectedReading(encoded.data(), int(encoded.size()));
         std::optional<QByteArray> read = decoder->decode(codeText, codeLength);
+        if (read && run_.coder->gs1())
+            read->prepend(decoder->symbologyIdentifier());
         if (!read || *read != value) {
             std::lock_guard lock(window.failuresLock);
             window.failures[index] = Failure{false, result, std::move(value), std::move(read)};

@@ -6,6 +6,7 @@
 // go through the settings file. The value tables are the lower layers' tests.
 
 #include "app/codiflux.h"
+#include "bases/listing.h"
 #include "codes/verify.h"
 #include "codiflux_version.h"
 #include "settings/parametres.h"
@@ -213,6 +214,7 @@ private slots:
         CodifluxClass& f = *w.ui();
         load(w, write(QStringLiteral("lignes.txt"), "AB0001 Paris\nAB0002 Lyon\nAB0003 Nice\n"));
         QVERIFY(f.spinBoxPosDebut->isVisibleTo(&w) && !f.comboBoxChamps->isVisibleTo(&w));
+        QVERIFY(f.lineEditModeleValeur->isVisibleTo(&w));  // a template of columns
         QVERIFY(!f.lineEditNomChampSortie->isVisibleTo(&w));
         f.spinBoxPosDebut->setValue(3);
         f.spinBoxPosNbCar->setValue(4);
@@ -350,6 +352,60 @@ private slots:
         f.txtPreviewRadioButton->setChecked(true);
         for (QGraphicsItem* item : f.graphicsViewPreview->scene()->items())
             QCOMPARE(item->isVisible(), dynamic_cast<QGraphicsTextItem*>(item) != nullptr);
+    }
+
+    // A value template and the GS1 mode: the preview's code and its
+    // human-readable text; the refusals in a box.
+    void gs1Preview_data()
+    {
+        QTest::addColumn<bool>("qr");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("expected");  // the status bar's text, or the box's
+        const QString example = QStringLiteral("(01){GTIN}(17){EXP:yyMMdd}(10){LOT}(21){SERIAL:08}");
+        QTest::newRow("datamatrix") << false << example
+                                    << "Texte lisible : (01) 03453120000080 (17) 280229 (10) L7647T (21) 00811081";
+        QTest::newRow("qr") << true << example << "libqrencode 4.1.1";
+        QTest::newRow("unknown field") << false << "(01){GTIN}{NOPE}"
+                                       << "champ inconnu « NOPE »";
+        QTest::newRow("length") << false << "(01){GTIN}7"
+                                << "(01) : 14 caractères attendus, 15 trouvés";
+    }
+    void gs1Preview()
+    {
+        QFETCH(bool, qr);
+        QFETCH(QString, pattern);
+        QFETCH(QString, expected);
+        Codiflux w;
+        CodifluxClass& f = *w.ui();
+        load(w, examples + QStringLiteral("/produits_gs1.dbf"));
+        qr ? useQr(w, QStringLiteral("8-bit data")) : useDatamatrix(w, QStringLiteral("Automatique (carré)"));
+        f.checkBoxGS1->setChecked(true);
+        f.lineEditModeleValeur->setText(pattern);
+        f.comboBoxEnregistrement->setCurrentIndex(999);
+        const bool refused = !expected.startsWith(QLatin1String("Texte"));
+        const QList<SeenModal> seen
+            = drive(f.actionPrevisualisation,
+                    refused ? QList<ModalDriver::Step>{ModalDriver::close()} : QList<ModalDriver::Step>{});
+        if (refused) {
+            QVERIFY2(seen.size() == 1 && seen.at(0).text.contains(expected), qPrintable(seen.value(0).text));
+            return;
+        }
+        QCOMPARE(seen.size(), 0);
+        QCOMPARE(f.statusBar->currentMessage(), expected);
+        QCOMPARE(readPreview(w),
+                 std::optional(QByteArray("0103453120000080172802291"
+                                          "0L7647T\x1D"
+                                          "2100811081")));
+        // The run: the template's longest value fixes the size, the HRI field follows the code.
+        const QString destination = dir.filePath(QStringLiteral("gs1_encodee.dbf"));
+        f.lineEditChampHRI->setText(QStringLiteral("HRI"));
+        const QList<SeenModal> run
+            = drive(f.actionGenererBase,
+                    {ModalDriver::chooseFile(destination), ModalDriver::click(QMessageBox::No), ModalDriver::close()});
+        QCOMPARE(run.value(run.size() - 1).text, kSuccess);
+        codiflux::DbfTablePtr table(codiflux::dbf_open(QFile::encodeName(destination).constData(), nullptr, 0, 0));
+        QVERIFY(table);
+        QCOMPARE(codiflux::listedValue(table.get(), 999, 6), expected.mid(16).toLatin1());
     }
 
     // A code field longer than most dBase readers take is said at once, and after the run.

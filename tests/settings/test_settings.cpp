@@ -25,20 +25,26 @@ private slots:
     void roundTrip_data()
     {
         QTest::addColumn<ParameterSet>("set");
-        const ParameterSet changed{3,    2,    -3,   4,    7,     3,     0,    2, 1, false, QStringLiteral("\n"),
-                                   true, true, true, true, false, false, false};
-        QTest::newRow("defaults") << ParameterSet();
-        QTest::newRow("every key changed") << changed;
+        QTest::addColumn<int>("keys");  // a set without template nor GS1 keeps the 19 keys it always had
+        const ParameterSet changed{3,    2,    -3,   4,    7,     3,     0,     2,  1,    false, QStringLiteral("\n"),
+                                   true, true, true, true, false, false, false, {}, false};
+        ParameterSet gs1 = changed;
+        gs1.modeleValeur = QStringLiteral("(01){GTIN}(17){EXP:yyMMdd}");
+        gs1.gs1 = true;
+        QTest::newRow("defaults") << ParameterSet() << 19;
+        QTest::newRow("every key changed") << changed << 19;
+        QTest::newRow("template and GS1") << gs1 << 21;
     }
     void roundTrip()
     {
         QFETCH(ParameterSet, set);
+        QFETCH(int, keys);
         QSettings s(ini(), QSettings::IniFormat);
         openParameterSet(s);
         QCOMPARE(readParameterSet(s), ParameterSet());  // nothing stored: the defaults
         openParameterSet(s, QStringLiteral("Étiquettes"));
         writeParameterSet(s, set);
-        QCOMPARE(s.childKeys().size(), 19);
+        QCOMPARE(s.childKeys().size(), keys);
         closeAllGroups(s);
         QSettings again(ini(), QSettings::IniFormat);
         openParameterSet(again, QStringLiteral("Étiquettes"));
