@@ -73,7 +73,11 @@ Error CsvSource::scan(const QString& path, const CsvOptions& options, int column
 
 Error CsvSource::readValue(CsvRecord& record) const
 {
-    if (!csvCodeBytes(record.row.cell(column_), format_.encoding, record.value))
+    // Under a QR code's ECI the value goes as UTF-8: every character passes.
+    if (rule_.utf8) {
+        const QByteArrayView cell = record.row.cell(column_);
+        record.value = format_.encoding == CsvEncoding::Utf8 ? cell.toByteArray() : csvText(cell, format_.encoding).toUtf8();
+    } else if (!csvCodeBytes(record.row.cell(column_), format_.encoding, record.value))
         return Error(ErrorCode::SourceMalformed,
                      generationText(kTextValueNotCodable)
                          .arg(record.row.line)
@@ -206,6 +210,7 @@ Error prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedbac
     ValueRule rule;  // the cell as it is, spaces removed as the preview removes them
     rule.trimStart = job.trimStart;
     rule.trimEnd = job.trimEnd;
+    rule.utf8 = carriesUtf8(job.parameters);
     source->setValueRule(rule);
     feedback.progressRange(0, 0);
     feedback.progressValue(0);
@@ -216,7 +221,7 @@ Error prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedbac
         return error;
 
     // The sample, padded to the longest value of the column.
-    if (isBlankValue(job.sample.constData(), job.sample.size()))
+    if (isBlankValue(job.sample.constData(), job.sample.size(), rule.utf8))
         return Error(ErrorCode::ValueRefused, blankSampleText());
     QByteArray sample = encodedValue(rule, job.sample);
     if (sample.size() < source->longestValue())

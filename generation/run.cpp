@@ -2,6 +2,7 @@
 
 #include "bases/textbase.h"
 #include "generation/csvgeneration.h"
+#include "generation/textpass.h"
 #include "generation/texts.h"
 
 #include <QDir>
@@ -29,6 +30,7 @@ ValueRule valueRuleFor(const GenerationJob& job, const SourceField& field)
     }
     rule.trimStart = job.trimStart;
     rule.trimEnd = job.trimEnd;
+    rule.utf8 = carriesUtf8(job.parameters);
     return rule;
 }
 
@@ -58,6 +60,7 @@ namespace {
 Error openSource(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, qsizetype* sampleLength)
 {
     Error error;
+    const CodePage* forced = job.codePage ? &*job.codePage : nullptr;
     if (job.typeSource == BaseKind::Text) {
         feedback.progressRange(0, 0);
         feedback.progressValue(0);
@@ -67,14 +70,15 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
                 feedback.liveness();
                 return !feedback.cancelled();
             },
-            &error);
+            &error, forced);
+        // The sample holds the range's characters, each up to 4 bytes of UTF-8.
         if (run.source && job.rangeStart >= 1 && job.rangeCount >= 1)
-            *sampleLength = job.rangeCount;
+            *sampleLength = qsizetype(job.rangeCount) * (carriesUtf8(job.parameters) ? 4 : 1);
         return error;
     }
     if (job.typeSource != BaseKind::Dbf)
         return Error(ErrorCode::SourceUnreadable, generationText(kTextNoSource));
-    std::unique_ptr<DbfSource> source = DbfSource::open(job.sourcePath, &error);
+    std::unique_ptr<DbfSource> source = DbfSource::open(job.sourcePath, &error, forced);
     if (!source)
         return error;
     const qsizetype fieldCount = source->layout().fields.size();
@@ -100,14 +104,17 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
 {
     const SourceLayout& layout = run.source->layout();
     const SourceField& field = layout.fields.at(job.typeSource == BaseKind::Dbf ? job.fieldIndex : 0);
-    QByteArray sample = job.sample.left(sampleLength);
+    // A DBF sample is the symbol's bytes of G stored bytes: up to G x 3.
+    const qsizetype room = job.typeSource == BaseKind::Dbf ? valueRoom(rule, sampleLength) - 1 : sampleLength;
+    QByteArray sample = job.sample.left(room);
     if (job.typeSource == BaseKind::Dbf && sample.size() < sampleLength)
         sample.append(QByteArray(sampleLength - sample.size(), ' '));
-    if (isBlankValue(sample.constData(), sample.size()))
+    if (isBlankValue(sample.constData(), sample.size(), rule.utf8))
         return Error(ErrorCode::ValueRefused, blankSampleText());
     ValueRule sampleRule;  // already the listed text: only the spaces go
     sampleRule.trimStart = rule.trimStart;
     sampleRule.trimEnd = rule.trimEnd;
+    sampleRule.utf8 = rule.utf8;
     sample = encodedValue(sampleRule, sample);
     if (job.typeSource == BaseKind::Text && field.offset + field.length > layout.recordLength)
         return Error(ErrorCode::Usage,
@@ -237,7 +244,9 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     const SourceLayout& layout = run.source->layout();
     const int slot = job.typeSource == BaseKind::Dbf ? job.fieldIndex : 0;
     const SourceField& field = layout.fields.at(slot);
-    const ValueRule rule = valueRuleFor(job, field);
+    run.transcoder = ValueTranscoder(run.source->codePage().page, carriesUtf8(job.parameters));
+    ValueRule rule = valueRuleFor(job, field);
+    rule.transcoder = &run.transcoder;
     if (Error error = measureSample(job, rule, sampleLength, run))
         return error;
     if (job.outputPath.isEmpty())
@@ -262,7 +271,11 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     if (dbf)
         if (Error error = planDbfHeader(job, run, !sourceMemo.isEmpty(), &header))
             return error;
-    run.pass = std::make_unique<FixedPass>(*run.source, run.plan, *run.coder);
+    auto* text = dynamic_cast<TextSource*>(run.source.get());
+    if (text && text->codePage().page == CodePage::Utf8)
+        run.pass = makeUtf8TextPass(*text, run.plan, *run.coder);  // lines of varying byte lengths
+    else
+        run.pass = std::make_unique<FixedPass>(*run.source, run.plan, *run.coder);
     return openOutputs(feedback, run, writer, header, sourceMemo);
 }
 

@@ -26,6 +26,7 @@ inline constexpr char QRCodeVersion[] = "QRCode.Version";
 inline constexpr char QRCodeECLevel[] = "QRCode.ECLevel";
 inline constexpr char QRCodeCasse[] = "QRCode.Casse";
 inline constexpr char QRCodeModeEncodage[] = "QRCode.ModeEncodage";
+inline constexpr char QRCodeECI[] = "QRCodeECI";  // written only when on
 inline constexpr char TypeEncodage[] = "TypeEncodage";
 inline constexpr char FinLigne[] = "FinLigne";
 inline constexpr char FinLigneCaractere[] = "FinLigneCaractere";
@@ -59,6 +60,7 @@ struct ParameterSet {
     bool inversionBits = true;
     bool inversionPixels = true;
     bool genererCodeVide = true;
+    bool qrEci = false;  // QR: UTF-8 behind ECI 26
 
     friend bool operator==(const ParameterSet&, const ParameterSet&) = default;
 

@@ -42,6 +42,7 @@ struct Options {
     QString field;          // --field (DBF field, CSV column by name)
     int column = 0;         // --column (CSV column, 1-based); 0 when not given
     CsvOptions csv;         // --delimiter, --encoding (CSV); detected when not given
+    std::optional<CodePage> codePage;  // --codepage (DBF, text); empty: auto
     bool hasRange = false;  // --range START:COUNT (text)
     int rangeStart = 0;
     int rangeCount = 0;

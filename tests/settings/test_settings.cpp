@@ -26,7 +26,7 @@ private slots:
     {
         QTest::addColumn<ParameterSet>("set");
         const ParameterSet changed{3,    2,    -3,   4,    7,     3,     0,    2, 1, false, QStringLiteral("\n"),
-                                   true, true, true, true, false, false, false};
+                                   true, true, true, true, false, false, false, true};
         QTest::newRow("defaults") << ParameterSet();
         QTest::newRow("every key changed") << changed;
     }
@@ -38,7 +38,7 @@ private slots:
         QCOMPARE(readParameterSet(s), ParameterSet());  // nothing stored: the defaults
         openParameterSet(s, QStringLiteral("Étiquettes"));
         writeParameterSet(s, set);
-        QCOMPARE(s.childKeys().size(), 19);
+        QCOMPARE(s.childKeys().size(), 19 + int(set.qrEci));  // ECI written only when on
         closeAllGroups(s);
         QSettings again(ini(), QSettings::IniFormat);
         openParameterSet(again, QStringLiteral("Étiquettes"));
