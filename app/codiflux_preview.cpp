@@ -84,7 +84,18 @@ codiflux::EncodedSymbol encodePreview(const codiflux::Encoder& encoder, const Co
         return symbol;
     }
     value = trimWhiteSpace(value, form.checkBoxSupprimerGauche->isChecked(), form.checkBoxSupprimerDroite->isChecked());
-    if (const Error refused = encoder.encodeWithTimeLimit(value.toLatin1(), symbol))
+    // The text as the symbol carries it: Windows-1252, or UTF-8 behind an ECI.
+    QByteArray bytes;
+    char32_t character = 0;
+    if (!symbolBytes(value, carriesUtf8(encoder.parameters()), bytes, &character)) {
+        refusal = {Codiflux::tr("Erreur lors de l'encodage"),
+                   Codiflux::tr("La valeur contient le caractère « %1 », que le code ne peut pas porter : sans ECI, "
+                                "un code ne porte que les caractères de Windows-1252. Un code QR les porte tous "
+                                "avec l'option ECI UTF-8 ; le Datamatrix n'a pas d'ECI.")
+                       .arg(QString::fromUcs4(&character, 1))};
+        return symbol;
+    }
+    if (const Error refused = encoder.encodeWithTimeLimit(bytes, symbol))
         refusal = {Codiflux::tr("Erreur lors de l'encodage"), refused.text};
     return symbol;
 }
