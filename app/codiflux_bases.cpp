@@ -75,6 +75,11 @@ void Codiflux::chargerBase()
     form.lineEditBaseSource->setText(path);
     settings->setValue(QLatin1String(codiflux::keys::CheminChargement), QFileInfo(path).path());
 
+    // A new base is read with its own code page until the user forces one.
+    {
+        const QSignalBlocker blocker(form.comboBoxPageCode);
+        form.comboBoxPageCode->setCurrentIndex(0);
+    }
     if (!loadFile(path))
         form.lineEditBaseSource->clear();
 }

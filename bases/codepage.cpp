@@ -419,21 +419,22 @@ int ValueTranscoder::convert(const char* in, int length, char* out, char32_t* re
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(in);
     char* start = out;
+    if (source_ != CodePage::Utf8 && utf8Target_) {
+        for (int i = 0; i < length; ++i)
+            appendUtf8(units_[bytes[i]], out);
+        return int(out - start);
+    }
     if (source_ != CodePage::Utf8) {
         for (int i = 0; i < length; ++i) {
-            if (utf8Target_) {
-                appendUtf8(units_[bytes[i]], out);
-                continue;
-            }
             const int b = bytes_[bytes[i]];
             if (b < 0) {
                 if (refused)
                     *refused = units_[bytes[i]];
                 return -1;
             }
-            *out++ = char(b);
+            out[i] = char(b);
         }
-        return int(out - start);
+        return length;
     }
     // UTF-8 to Windows-1252 (UTF-8 to UTF-8 is the identity).
     for (int i = 0; i < length;) {
