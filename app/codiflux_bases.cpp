@@ -226,12 +226,12 @@ void Codiflux::listCsvColumn(int index)
     if (index < 0 || index >= csvBase.columns.size())
         return;
     form.lineEditNomChampSortie->setText(QLatin1Char('_') + csvBase.columns.at(index));
-    // The values as the code carries them (Windows-1252 bytes, shown as
-    // Latin-1 characters like a DBF value); the first one that is not blank
-    // becomes current.
+    // The values as the file holds them, decoded from its encoding like a
+    // DBF value from its code page; the first one that is not blank becomes
+    // current.
     bool currentChosen = false;
     for (qsizetype i = 0; i < csvBase.rows.size(); ++i) {
-        const QString value = QString::fromLatin1(csvBase.rows.at(i).value(index));
+        const QString value = codiflux::csvText(csvBase.rows.at(i).value(index), csvBase.format.encoding);
         form.comboBoxEnregistrement->addItem(value);
         if (!currentChosen && !codiflux::isBlankText(value)) {
             form.comboBoxEnregistrement->setCurrentIndex(static_cast<int>(i));
