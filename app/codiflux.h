@@ -149,7 +149,7 @@ private:
     QList<codiflux::DbfFieldInfo> champs;
     codiflux::BaseKind baseKind = codiflux::BaseKind::None;
     int maxLineLength = 0;
-    codiflux::CsvDisplay csvBase;  // the header and first rows of a CSV base
+    codiflux::CsvDisplay csvBase;     // the header and first rows of a CSV base
     codiflux::BaseCodePage pageCode;  // what a DBF or text base is read with
 
     // The items of the last successful preview (owned by the scene)

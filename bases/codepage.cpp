@@ -29,31 +29,39 @@ struct Name {
     CodePage page;
 };
 
-// The first entry of each code page is its printed name's key.
+// The names and aliases a code page is given (see nameKey()).
 constexpr Name kNames[] = {
-    {"latin1", CodePage::Latin1},        {"iso88591", CodePage::Latin1},      {"l1", CodePage::Latin1},
-    {"88591", CodePage::Latin1},         {"cp1252", CodePage::Cp1252},        {"windows1252", CodePage::Cp1252},
-    {"ansi", CodePage::Cp1252},          {"cp850", CodePage::Cp850},          {"ibm850", CodePage::Cp850},
-    {"oem", CodePage::Cp850},            {"cp437", CodePage::Cp437},          {"ibm437", CodePage::Cp437},
-    {"cp737", CodePage::Cp737},          {"cp852", CodePage::Cp852},          {"ibm852", CodePage::Cp852},
-    {"cp857", CodePage::Cp857},          {"ibm857", CodePage::Cp857},         {"cp860", CodePage::Cp860},
-    {"ibm860", CodePage::Cp860},         {"cp861", CodePage::Cp861},          {"ibm861", CodePage::Cp861},
-    {"cp863", CodePage::Cp863},          {"ibm863", CodePage::Cp863},         {"cp865", CodePage::Cp865},
-    {"ibm865", CodePage::Cp865},         {"cp866", CodePage::Cp866},          {"ibm866", CodePage::Cp866},
-    {"cp874", CodePage::Cp874},          {"windows874", CodePage::Cp874},     {"cp1250", CodePage::Cp1250},
-    {"windows1250", CodePage::Cp1250},   {"cp1251", CodePage::Cp1251},        {"windows1251", CodePage::Cp1251},
-    {"cp1253", CodePage::Cp1253},        {"windows1253", CodePage::Cp1253},   {"cp1254", CodePage::Cp1254},
-    {"windows1254", CodePage::Cp1254},   {"cp1255", CodePage::Cp1255},        {"windows1255", CodePage::Cp1255},
-    {"cp1256", CodePage::Cp1256},        {"windows1256", CodePage::Cp1256},   {"cp1257", CodePage::Cp1257},
-    {"windows1257", CodePage::Cp1257},   {"macroman", CodePage::MacRoman},    {"macintosh", CodePage::MacRoman},
-    {"maccyrillic", CodePage::MacCyrillic}, {"maclatin2", CodePage::MacLatin2}, {"macgreek", CodePage::MacGreek},
-    {"utf8", CodePage::Utf8},            {"65001", CodePage::Utf8},           {"28591", CodePage::Latin1},
-    {"10000", CodePage::MacRoman},
+    {"latin1", CodePage::Latin1},       {"iso88591", CodePage::Latin1},
+    {"l1", CodePage::Latin1},           {"88591", CodePage::Latin1},
+    {"cp1252", CodePage::Cp1252},       {"windows1252", CodePage::Cp1252},
+    {"ansi", CodePage::Cp1252},         {"cp850", CodePage::Cp850},
+    {"ibm850", CodePage::Cp850},        {"oem", CodePage::Cp850},
+    {"cp437", CodePage::Cp437},         {"ibm437", CodePage::Cp437},
+    {"cp737", CodePage::Cp737},         {"cp852", CodePage::Cp852},
+    {"ibm852", CodePage::Cp852},        {"cp857", CodePage::Cp857},
+    {"ibm857", CodePage::Cp857},        {"cp860", CodePage::Cp860},
+    {"ibm860", CodePage::Cp860},        {"cp861", CodePage::Cp861},
+    {"ibm861", CodePage::Cp861},        {"cp863", CodePage::Cp863},
+    {"ibm863", CodePage::Cp863},        {"cp865", CodePage::Cp865},
+    {"ibm865", CodePage::Cp865},        {"cp866", CodePage::Cp866},
+    {"ibm866", CodePage::Cp866},        {"cp874", CodePage::Cp874},
+    {"windows874", CodePage::Cp874},    {"cp1250", CodePage::Cp1250},
+    {"windows1250", CodePage::Cp1250},  {"cp1251", CodePage::Cp1251},
+    {"windows1251", CodePage::Cp1251},  {"cp1253", CodePage::Cp1253},
+    {"windows1253", CodePage::Cp1253},  {"cp1254", CodePage::Cp1254},
+    {"windows1254", CodePage::Cp1254},  {"cp1255", CodePage::Cp1255},
+    {"windows1255", CodePage::Cp1255},  {"cp1256", CodePage::Cp1256},
+    {"windows1256", CodePage::Cp1256},  {"cp1257", CodePage::Cp1257},
+    {"windows1257", CodePage::Cp1257},  {"macroman", CodePage::MacRoman},
+    {"macintosh", CodePage::MacRoman},  {"maccyrillic", CodePage::MacCyrillic},
+    {"maclatin2", CodePage::MacLatin2}, {"macgreek", CodePage::MacGreek},
+    {"utf8", CodePage::Utf8},           {"65001", CodePage::Utf8},
+    {"28591", CodePage::Latin1},        {"10000", CodePage::MacRoman},
 };
 
 constexpr const char* kPrinted[kCodePageCount] = {
-    "latin-1", "cp1252", "cp850",  "cp437",  "cp737",  "cp852",  "cp857",     "cp860",      "cp861",
-    "cp863",   "cp865",  "cp866",  "cp874",  "cp1250", "cp1251", "cp1253",    "cp1254",     "cp1255",
+    "latin-1", "cp1252", "cp850",     "cp437",        "cp737",      "cp852",     "cp857",  "cp860",  "cp861",
+    "cp863",   "cp865",  "cp866",     "cp874",        "cp1250",     "cp1251",    "cp1253", "cp1254", "cp1255",
     "cp1256",  "cp1257", "mac-roman", "mac-cyrillic", "mac-latin2", "mac-greek", "utf-8",
 };
 
@@ -65,25 +73,21 @@ struct Driver {
 // Byte 29 of a dBase header, as the language drivers of dBase, FoxPro and
 // Visual FoxPro define it.
 constexpr Driver kDrivers[] = {
-    {0x01, CodePage::Cp437},       {0x02, CodePage::Cp850},       {0x03, CodePage::Cp1252},
-    {0x04, CodePage::MacRoman},    {0x08, CodePage::Cp865},       {0x09, CodePage::Cp437},
-    {0x0A, CodePage::Cp850},       {0x0B, CodePage::Cp437},       {0x0D, CodePage::Cp437},
-    {0x0E, CodePage::Cp850},       {0x0F, CodePage::Cp437},       {0x10, CodePage::Cp850},
-    {0x11, CodePage::Cp437},       {0x12, CodePage::Cp850},       {0x14, CodePage::Cp850},
-    {0x15, CodePage::Cp437},       {0x16, CodePage::Cp850},       {0x17, CodePage::Cp865},
-    {0x18, CodePage::Cp437},       {0x19, CodePage::Cp437},       {0x1A, CodePage::Cp850},
-    {0x1B, CodePage::Cp437},       {0x1C, CodePage::Cp863},       {0x1D, CodePage::Cp850},
-    {0x1F, CodePage::Cp852},       {0x22, CodePage::Cp852},       {0x23, CodePage::Cp852},
-    {0x24, CodePage::Cp860},       {0x25, CodePage::Cp850},       {0x26, CodePage::Cp866},
-    {0x37, CodePage::Cp850},       {0x40, CodePage::Cp852},       {0x50, CodePage::Cp874},
-    {0x57, CodePage::Cp1252},      {0x58, CodePage::Cp1252},      {0x59, CodePage::Cp1252},
-    {0x64, CodePage::Cp852},       {0x65, CodePage::Cp866},       {0x66, CodePage::Cp865},
-    {0x67, CodePage::Cp861},       {0x6A, CodePage::Cp737},       {0x6B, CodePage::Cp857},
-    {0x6C, CodePage::Cp863},       {0x7C, CodePage::Cp874},       {0x7D, CodePage::Cp1255},
-    {0x7E, CodePage::Cp1256},      {0x86, CodePage::Cp737},       {0x87, CodePage::Cp852},
-    {0x88, CodePage::Cp857},       {0x96, CodePage::MacCyrillic}, {0x97, CodePage::MacLatin2},
-    {0x98, CodePage::MacGreek},    {0xC8, CodePage::Cp1250},      {0xC9, CodePage::Cp1251},
-    {0xCA, CodePage::Cp1254},      {0xCB, CodePage::Cp1253},      {0xCC, CodePage::Cp1257},
+    {0x01, CodePage::Cp437},  {0x02, CodePage::Cp850},       {0x03, CodePage::Cp1252},    {0x04, CodePage::MacRoman},
+    {0x08, CodePage::Cp865},  {0x09, CodePage::Cp437},       {0x0A, CodePage::Cp850},     {0x0B, CodePage::Cp437},
+    {0x0D, CodePage::Cp437},  {0x0E, CodePage::Cp850},       {0x0F, CodePage::Cp437},     {0x10, CodePage::Cp850},
+    {0x11, CodePage::Cp437},  {0x12, CodePage::Cp850},       {0x14, CodePage::Cp850},     {0x15, CodePage::Cp437},
+    {0x16, CodePage::Cp850},  {0x17, CodePage::Cp865},       {0x18, CodePage::Cp437},     {0x19, CodePage::Cp437},
+    {0x1A, CodePage::Cp850},  {0x1B, CodePage::Cp437},       {0x1C, CodePage::Cp863},     {0x1D, CodePage::Cp850},
+    {0x1F, CodePage::Cp852},  {0x22, CodePage::Cp852},       {0x23, CodePage::Cp852},     {0x24, CodePage::Cp860},
+    {0x25, CodePage::Cp850},  {0x26, CodePage::Cp866},       {0x37, CodePage::Cp850},     {0x40, CodePage::Cp852},
+    {0x50, CodePage::Cp874},  {0x57, CodePage::Cp1252},      {0x58, CodePage::Cp1252},    {0x59, CodePage::Cp1252},
+    {0x64, CodePage::Cp852},  {0x65, CodePage::Cp866},       {0x66, CodePage::Cp865},     {0x67, CodePage::Cp861},
+    {0x6A, CodePage::Cp737},  {0x6B, CodePage::Cp857},       {0x6C, CodePage::Cp863},     {0x7C, CodePage::Cp874},
+    {0x7D, CodePage::Cp1255}, {0x7E, CodePage::Cp1256},      {0x86, CodePage::Cp737},     {0x87, CodePage::Cp852},
+    {0x88, CodePage::Cp857},  {0x96, CodePage::MacCyrillic}, {0x97, CodePage::MacLatin2}, {0x98, CodePage::MacGreek},
+    {0xC8, CodePage::Cp1250}, {0xC9, CodePage::Cp1251},      {0xCA, CodePage::Cp1254},    {0xCB, CodePage::Cp1253},
+    {0xCC, CodePage::Cp1257},
 };
 
 QString nameKey(QString text)
@@ -323,8 +327,10 @@ BaseCodePage textCodePage(const QString& path, const CodePage* forced)
 QString codePageDescription(const BaseCodePage& codePage)
 {
     const QString name = codePageName(codePage.page);
-    const QString byte = QStringLiteral("0x%1").arg(codePage.headerByte, 2, 16, QLatin1Char('0')).toUpper().replace(
-        QLatin1String("0X"), QLatin1String("0x"));
+    const QString byte = QStringLiteral("0x%1")
+                             .arg(codePage.headerByte, 2, 16, QLatin1Char('0'))
+                             .toUpper()
+                             .replace(QLatin1String("0X"), QLatin1String("0x"));
     switch (codePage.origin) {
     case CodePageOrigin::Header:
         return tr("%1 (en-tête de la table, octet 29 = %2)").arg(name, byte);

@@ -35,6 +35,7 @@ struct SourceLayout {
     BaseKind kind = BaseKind::None;  // Dbf or Text
     QList<SourceField> fields;       // DBF: the table's fields; text: the column range
     qint64 recordLength = 0;         // K: flag byte included (DBF: 1 + the fields' lengths)
+                                     // (a UTF-8 text base: 1 + the characters of a line)
     qint64 recordCount = 0;          // DBF: header count (from the file size when 0), at most one record beyond
                                      // what the file holds; text: non-empty lines
     // DBF only
@@ -76,8 +77,7 @@ protected:
 class DbfSource : public Source {
 public:
     // None, with the French text, when the engine does not open the file.
-    static std::unique_ptr<DbfSource> open(const QString& path, Error* error,
-                                           const CodePage* forcedCodePage = nullptr);
+    static std::unique_ptr<DbfSource> open(const QString& path, Error* error, const CodePage* forcedCodePage = nullptr);
     ~DbfSource() override;
 
     // The descriptors found before the 0x0D terminator (or a field of length

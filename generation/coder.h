@@ -30,7 +30,7 @@ public:
     struct Result {
         Status status = Status::Ok;
         char32_t refused = 0;  // CharacterRefused: the character the symbol cannot carry
-        int symbolWidth = 0;  // the record's own symbol (0 for a blank value)
+        int symbolWidth = 0;   // the record's own symbol (0 for a blank value)
         int symbolHeight = 0;
         int valueLength = 0;  // RecordPlan::encode: bytes of the value the code was made from
         bool ok() const { return status == Status::Ok; }
@@ -77,7 +77,7 @@ struct ValueRule {
     ValueKind kind = ValueKind::Raw;
     // The stored bytes' conversion into the symbol's (none: as they are).
     const ValueTranscoder* transcoder = nullptr;
-    bool utf8 = false;  // the value's bytes are UTF-8 (spaces are removed as such)
+    bool utf8 = false;        // the value's bytes are UTF-8 (spaces are removed as such)
     char fieldType = 'C';     // DbfField: the engine's letter ('F' when the field has decimals)
     char decimalPoint = '.';  // DbfField 'F': the point the engine writes
     bool trimStart = false;   // "Supprimer les espaces : à gauche"

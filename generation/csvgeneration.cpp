@@ -76,7 +76,8 @@ Error CsvSource::readValue(CsvRecord& record) const
     // Under a QR code's ECI the value goes as UTF-8: every character passes.
     if (rule_.utf8) {
         const QByteArrayView cell = record.row.cell(column_);
-        record.value = format_.encoding == CsvEncoding::Utf8 ? cell.toByteArray() : csvText(cell, format_.encoding).toUtf8();
+        record.value
+            = format_.encoding == CsvEncoding::Utf8 ? cell.toByteArray() : csvText(cell, format_.encoding).toUtf8();
     } else if (!csvCodeBytes(record.row.cell(column_), format_.encoding, record.value))
         return Error(ErrorCode::SourceMalformed,
                      generationText(kTextValueNotCodable)

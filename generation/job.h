@@ -51,9 +51,8 @@ struct GenerationJob {
 
     // The sample value that fixes the symbol's dimensions for the whole run,
     // as the symbol's bytes (Windows-1252, or UTF-8 under a QR code's ECI):
-    // the current entry of comboBoxEnregistrement (DBF: the field's value padded with blanks to the field length; the run cuts
-    // a longer one and pads a shorter one), or the selected columns of the
-    // text view's current line (text).
+    // the current entry of comboBoxEnregistrement (DBF: the field's value padded with blanks to the field length; the
+    // run cuts a longer one and pads a shorter one), or the selected columns of the text view's current line (text).
     QByteArray sample;
 };
 

@@ -53,7 +53,7 @@ struct PreparedRun {
 
     std::unique_ptr<Source> source;  // a DBF or text source, started for the record pass
     std::optional<RecordCoder> coder;
-    RecordPlan plan;  // a fixed-length source's record plan (a CSV run's holds R only)
+    RecordPlan plan;             // a fixed-length source's record plan (a CSV run's holds R only)
     ValueTranscoder transcoder;  // the source's code page to the symbol's bytes (the plan's value rule)
     std::unique_ptr<RecordPass> pass;
     qint64 recordCount = 0;

@@ -697,8 +697,8 @@ Error setSample(GenerationJob& job, const QString& text, qint64 record)
 
 // The sample, as the window lists it (listedValue): the value without its
 // leading and trailing blanks, padded with blanks to the field's length.
-Error findDbfSample(const Options& o, DbfTable* table, const QString& name, GenerationJob& job,
-                    qint64* sampleRecord, const std::atomic<bool>* cancel)
+Error findDbfSample(const Options& o, DbfTable* table, const QString& name, GenerationJob& job, qint64* sampleRecord,
+                    const std::atomic<bool>* cancel)
 {
     const auto fieldIndex = unsigned(job.fieldIndex);
     const unsigned count = dbf_record_count(table);

@@ -362,8 +362,9 @@ private slots:
         QVERIFY(!f.comboBoxPageCode->isVisibleTo(&w));
         testsupport::DbfLayout cp1250;
         cp1250.reserved29 = char(0xC8);
-        load(w, write(QStringLiteral("cp.dbf"),
-                      testsupport::dbfBytes({{"NOM", 'C', 6}}, {{"\xA3\xF3\x64\x9F"}, {"Caf\xE9"}}, cp1250)));
+        load(w,
+             write(QStringLiteral("cp.dbf"),
+                   testsupport::dbfBytes({{"NOM", 'C', 6}}, {{"\xA3\xF3\x64\x9F"}, {"Caf\xE9"}}, cp1250)));
         QVERIFY(f.comboBoxPageCode->isVisibleTo(&w));
         QCOMPARE(f.labelOriginePageCode->text(), QStringLiteral("cp1250 (en-tête de la table, octet 29 = 0xC8)"));
         QCOMPARE(f.comboBoxEnregistrement->itemText(0), QStringLiteral("Łódź  "));

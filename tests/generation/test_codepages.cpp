@@ -60,14 +60,14 @@ private slots:
         QTest::addColumn<int>("rangeStart");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("forced");
-        QTest::addColumn<bool>("eci");        // a QR code with ECI UTF-8, else a Datamatrix
+        QTest::addColumn<bool>("eci");          // a QR code with ECI UTF-8, else a Datamatrix
         QTest::addColumn<QString>("expected");  // as zxing-cpp reads it; empty: the run refuses `value`'s
                                                 // first character outside Windows-1252
         const QString helene = QStringLiteral("Hélène Noël");
         auto dbfRow = [](const char* name, const char* codepage, int driver, const QString& value,
                          const QString& expected, bool eci = false, const char* forced = "") {
-            QTest::newRow(name) << QString::fromLatin1(codepage) << driver << false << QByteArray() << QByteArray()
-                                << 1 << value << QString::fromLatin1(forced) << eci << expected;
+            QTest::newRow(name) << QString::fromLatin1(codepage) << driver << false << QByteArray() << QByteArray() << 1
+                                << value << QString::fromLatin1(forced) << eci << expected;
         };
         dbfRow("0x03", "cp1252", -1, helene, helene);
         dbfRow("0x57", "cp1252", 0x57, helene, helene);
@@ -117,9 +117,9 @@ private slots:
             job.rangeCount = int(expected.size());
         } else {
             QProcess python;
-            python.start(QStringLiteral(CODIFLUX_PYTHON), {"-c", QString::fromLatin1(kMakeTable), job.sourcePath,
-                                                           codepage, value, QString::number(driver),
-                                                           QString::number(int(utf8Bytes))});
+            python.start(QStringLiteral(CODIFLUX_PYTHON),
+                         {"-c", QString::fromLatin1(kMakeTable), job.sourcePath, codepage, value,
+                          QString::number(driver), QString::number(int(utf8Bytes))});
             QVERIFY(python.waitForFinished(60000));
             if (python.exitCode() != 0)
                 QSKIP(qPrintable("python3-dbf: " + QString::fromLocal8Bit(python.readAllStandardError())));

@@ -25,7 +25,7 @@ private slots:
     void roundTrip_data()
     {
         QTest::addColumn<ParameterSet>("set");
-        const ParameterSet changed{3,    2,    -3,   4,    7,     3,     0,    2, 1, false, QStringLiteral("\n"),
+        const ParameterSet changed{3,    2,    -3,   4,    7,     3,     0,     2,   1, false, QStringLiteral("\n"),
                                    true, true, true, true, false, false, false, true};
         QTest::newRow("defaults") << ParameterSet();
         QTest::newRow("every key changed") << changed;
