@@ -123,6 +123,7 @@ Codiflux::Codiflux(QWidget* parent, Qt::WindowFlags flags)
     fillChoices(form.comboBoxModeEncodageQRCode, codiflux::qrModeChoices());
     fillChoices(form.comboBoxECLevelQRCode, codiflux::qrLevelChoices());
     fillChoices(form.comboBoxCasseQRCode, codiflux::qrCaseChoices());
+    fillCodePages();
 
     // 7. Actions and controls to the window's slots.
     connect(form.actionChargerBase, SIGNAL(triggered()), this, SLOT(chargerBase()));

@@ -5,11 +5,13 @@
 // The class's definition is split by subsystem:
 //   codiflux.cpp             construction, destruction, setLayoutVisible
 //   codiflux_bases.cpp       loading a base, fields, records, column range
+//   codiflux_codepage.cpp    the code page the base is read with
 //   codiflux_preview.cpp     preview of one record's code
 //   codiflux_generation.cpp  generation of the encoded base
 //   codiflux_parametres.cpp  parameter sets
 //   codiflux_about.cpp       window events and the about boxes
 
+#include "bases/codepage.h"
 #include "bases/csvbase.h"
 #include "bases/dbf.h"
 #include "generation/job.h"
@@ -22,6 +24,8 @@
 #include <QList>
 #include <QMainWindow>
 #include <QString>
+
+#include <optional>
 
 class QAction;
 class QCloseEvent;
@@ -85,6 +89,7 @@ public slots:
     void onAboutQrencode();
     void onInstallerPolice();
     void onEpreuveImpression();
+    void choisirPageCode(int index);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -100,6 +105,11 @@ private:
     bool loadDbf(const QString& path);
     bool loadText(const QString& path);
     void listCsvColumn(int index);
+    // The code page control: its entries, the page the user forced (none:
+    // the base's own), and the page a base was loaded with.
+    void fillCodePages();
+    std::optional<codiflux::CodePage> forcedCodePage() const;
+    void showCodePage(const codiflux::BaseCodePage& codePage);
 
     // The generation's steps on the GUI thread: the destination chosen and
     // checked (false when the user gives up or it is refused), the run under
@@ -149,7 +159,8 @@ private:
     QList<codiflux::DbfFieldInfo> champs;
     codiflux::BaseKind baseKind = codiflux::BaseKind::None;
     int maxLineLength = 0;
-    codiflux::CsvDisplay csvBase;  // the header and first rows of a CSV base
+    codiflux::CsvDisplay csvBase;     // the header and first rows of a CSV base
+    codiflux::BaseCodePage pageCode;  // what a DBF or text base is read with
 
     // The items of the last successful preview (owned by the scene)
     QGraphicsPixmapItem* bitmapItem = nullptr;

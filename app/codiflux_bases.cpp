@@ -75,6 +75,11 @@ void Codiflux::chargerBase()
     form.lineEditBaseSource->setText(path);
     settings->setValue(QLatin1String(codiflux::keys::CheminChargement), QFileInfo(path).path());
 
+    // A new base is read with its own code page until the user forces one.
+    {
+        const QSignalBlocker blocker(form.comboBoxPageCode);
+        form.comboBoxPageCode->setCurrentIndex(0);
+    }
     if (!loadFile(path))
         form.lineEditBaseSource->clear();
 }
@@ -83,6 +88,7 @@ bool Codiflux::loadFile(const QString& path)
 {
     setLayoutVisible(form.layout_selectionChamp, false);
     setLayoutVisible(form.layout_selectionPosition, false);
+    setLayoutVisible(form.layout_pageCode, false);
     form.labelNomChampSortie->hide();
     form.lineEditNomChampSortie->hide();
 
@@ -118,7 +124,8 @@ bool Codiflux::loadDbf(const QString& path)
     // The previous table is closed before the new one is opened, so that a
     // base is never held open once another one is loaded.
     table.reset();
-    table.reset(codiflux::dbf_open(QFile::encodeName(path).constData(), nullptr, 0, 0));
+    // The text as stored, read with the table's code page.
+    table.reset(codiflux::dbf_open(QFile::encodeName(path).constData(), nullptr, 0, 1));
 
     // Emptying the combo box runs selectionnerChamp(-1), which empties the record list.
     champs.clear();
@@ -132,6 +139,8 @@ bool Codiflux::loadDbf(const QString& path)
         return false;
     }
 
+    const std::optional<codiflux::CodePage> forced = forcedCodePage();
+    showCodePage(codiflux::dbfCodePage(path, codiflux::dbf_header_bytes(table.get())[29], forced ? &*forced : nullptr));
     const unsigned fieldCount = codiflux::dbf_field_count(table.get());
     champs.reserve(static_cast<qsizetype>(fieldCount));
     for (unsigned i = 0; i < fieldCount; ++i) {
@@ -141,7 +150,7 @@ bool Codiflux::loadDbf(const QString& path)
     }
     // The first item added becomes current and lists its records.
     for (const codiflux::DbfFieldInfo& field : std::as_const(champs))
-        form.comboBoxChamps->addItem(codiflux::fieldName(field));
+        form.comboBoxChamps->addItem(codiflux::fieldName(field, pageCode.page));
 
     setLayoutVisible(form.layout_selectionChamp, true);
     form.labelNomChampSortie->show();
@@ -162,7 +171,10 @@ bool Codiflux::loadText(const QString& path)
     QPlainTextEdit* view = form.plainTextEditSelecteurPosition;
     maxLineLength = 0;
     view->clear();
-    // One record per line; every byte is one character.
+    // One record per line, read with the base's code page: the columns count
+    // characters.
+    const std::optional<codiflux::CodePage> forced = forcedCodePage();
+    showCodePage(codiflux::textCodePage(path, forced ? &*forced : nullptr));
     QString text;
     {
         qsizetype size = 0;
@@ -173,9 +185,10 @@ bool Codiflux::loadText(const QString& path)
     for (qsizetype i = 0; i < display.lines.size(); ++i) {
         if (i > 0)
             text.append(QLatin1Char('\n'));
-        text.append(QString::fromLatin1(display.lines.at(i)));
+        const QString line = codiflux::decodeText(display.lines.at(i), pageCode.page);
+        maxLineLength = int(std::max<qsizetype>(maxLineLength, std::min<qsizetype>(line.size(), INT_MAX)));
+        text.append(line);
     }
-    maxLineLength = display.maxLineLength;
     view->setPlainText(text);
 
     view->setFocus();
@@ -214,12 +227,12 @@ void Codiflux::listCsvColumn(int index)
     if (index < 0 || index >= csvBase.columns.size())
         return;
     form.lineEditNomChampSortie->setText(QLatin1Char('_') + csvBase.columns.at(index));
-    // The values as the code carries them (Windows-1252 bytes, shown as
-    // Latin-1 characters like a DBF value); the first one that is not blank
-    // becomes current.
+    // The values as the file holds them, decoded from its encoding like a
+    // DBF value from its code page; the first one that is not blank becomes
+    // current.
     bool currentChosen = false;
     for (qsizetype i = 0; i < csvBase.rows.size(); ++i) {
-        const QString value = QString::fromLatin1(csvBase.rows.at(i).value(index));
+        const QString value = codiflux::csvText(csvBase.rows.at(i).value(index), csvBase.format.encoding);
         form.comboBoxEnregistrement->addItem(value);
         if (!currentChosen && !codiflux::isBlankText(value)) {
             form.comboBoxEnregistrement->setCurrentIndex(static_cast<int>(i));
@@ -239,7 +252,7 @@ void Codiflux::selectionnerChamp(int index)
         return;
 
     const codiflux::DbfFieldInfo field = champs.at(index);
-    form.lineEditNomChampSortie->setText(QLatin1Char('_') + codiflux::fieldName(field));
+    form.lineEditNomChampSortie->setText(QLatin1Char('_') + codiflux::fieldName(field, pageCode.page));
 
     const unsigned count = std::min(codiflux::dbf_record_count(table.get()), kMaxListedRecords);
 
@@ -254,7 +267,7 @@ void Codiflux::selectionnerChamp(int index)
         // previous record's value; every entry is exactly the field's length.
         unsigned valueLength = 0;
         const QByteArray value = codiflux::listedValue(table.get(), i, static_cast<unsigned>(index), &valueLength);
-        form.comboBoxEnregistrement->addItem(QString::fromLatin1(value));
+        form.comboBoxEnregistrement->addItem(codiflux::decodeText(value, pageCode.page));
 
         if (valueLength != 0 && !currentChosen) {
             form.comboBoxEnregistrement->setCurrentIndex(static_cast<int>(i));

@@ -102,14 +102,19 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
     // The sample value fixes the symbol's size for the whole run: the record
     // shown for a DBF base, the selected columns of the current line for a
     // text base.
+    // The symbol's bytes of the text shown (a character the symbol cannot
+    // carry stops the run at its record).
+    const bool utf8 = carriesUtf8(job.parameters);
     if (!job.valueTemplate.isEmpty()) {
-        // left empty
+        // left empty: the run takes the longest composed value
     } else if (baseKind == BaseKind::Dbf || baseKind == BaseKind::Csv) {
-        job.sample = form.comboBoxEnregistrement->currentText().toLatin1();
+        symbolBytes(form.comboBoxEnregistrement->currentText(), utf8, job.sample);
     } else if (baseKind == BaseKind::Text && job.rangeStart >= 1 && job.rangeCount >= 1) {
         const QString line = form.plainTextEditSelecteurPosition->textCursor().block().text();
-        job.sample = line.mid(job.rangeStart - 1, job.rangeCount).toLatin1();
+        symbolBytes(line.mid(job.rangeStart - 1, job.rangeCount), utf8, job.sample);
     }
+    if (baseKind == BaseKind::Dbf || baseKind == BaseKind::Text)
+        job.codePage = forcedCodePage();
     return job;
 }
 

@@ -93,6 +93,7 @@ void Codiflux::lireJeuParametres()
     selectValue(form.comboBoxECLevelQRCode, set.qrECLevel);
     selectValue(form.comboBoxCasseQRCode, set.qrCasse);
     selectValue(form.comboBoxModeEncodageQRCode, set.qrModeEncodage);
+    form.checkBoxECIQRCode->setChecked(set.qrEci);
     form.checkBoxFinLigne->setChecked(set.finLigne);
     form.lineEditFinLigne->setText(codiflux::endOfLineTyped(set.finLigneCaractere));  // a line feed shows as "\n"
     form.checkBoxSupprimerGauche->setChecked(set.supprimerEspacesGauche);
@@ -121,6 +122,7 @@ codiflux::ParameterSet Codiflux::shownParameters() const
     set.qrECLevel = currentValue(form.comboBoxECLevelQRCode);
     set.qrCasse = currentValue(form.comboBoxCasseQRCode);
     set.qrModeEncodage = currentValue(form.comboBoxModeEncodageQRCode);
+    set.qrEci = form.checkBoxECIQRCode->isChecked();
     set.typeEncodage = form.tabTypeWidget->currentIndex();
     set.finLigne = form.checkBoxFinLigne->isChecked();
     set.finLigneCaractere = codiflux::endOfLineFromTyped(form.lineEditFinLigne->text());

@@ -70,7 +70,8 @@ QString currentRecordValue(const CodifluxClass& form, codiflux::BaseKind kind)
 
 // The value a template makes for the current record (a CSV base: the
 // longest one, the run's sample), or the refusal's text.
-codiflux::Error composedValue(const CodifluxClass& form, codiflux::BaseKind kind, const QString& text, QString* value)
+codiflux::Error composedValue(const CodifluxClass& form, codiflux::BaseKind kind, const QString& text,
+                              const codiflux::CodePage* forced, bool utf8, QString* value)
 {
     using namespace codiflux;
     const QString path = form.lineEditBaseSource->text();
@@ -78,6 +79,9 @@ codiflux::Error composedValue(const CodifluxClass& form, codiflux::BaseKind kind
     if (kind == BaseKind::Csv) {
         CsvSource source;
         source.setValueTemplate(text);
+        ValueRule symbolRule;  // the cells as the symbol carries them
+        symbolRule.utf8 = utf8;
+        source.setValueRule(symbolRule);
         if (Error error = source.scan(path, CsvOptions(), 0, {}))
             return error;
         bytes = source.longestComposed();
@@ -85,9 +89,9 @@ codiflux::Error composedValue(const CodifluxClass& form, codiflux::BaseKind kind
         Error error;
         std::unique_ptr<Source> source;
         if (kind == BaseKind::Dbf)
-            source = DbfSource::open(path, &error);
+            source = DbfSource::open(path, &error, forced);
         else
-            source = TextSource::open(path, 1, 1, {}, &error);
+            source = TextSource::open(path, 1, 1, {}, &error, forced);
         if (!source)
             return error;
         ValueTemplate parsed;
@@ -97,10 +101,11 @@ codiflux::Error composedValue(const CodifluxClass& form, codiflux::BaseKind kind
             ? form.comboBoxEnregistrement->currentIndex() + 1
             : form.plainTextEditSelecteurPosition->textCursor().blockNumber() + 1;
         qint64 found = 0;
-        if (Error refused = templateSample(path, kind, parsed, std::max<qint64>(record, 1), 0, &bytes, &found))
+        if (Error refused = templateSample(path, kind, parsed, std::max<qint64>(record, 1), 0, forced, utf8, &bytes,
+                                           &found))
             return refused;
     }
-    *value = QString::fromLatin1(bytes);
+    *value = symbolText(bytes, utf8);
     return {};
 }
 
@@ -125,7 +130,17 @@ codiflux::EncodedSymbol encodePreview(const codiflux::Encoder& encoder, const Co
         return symbol;
     }
     value = trimWhiteSpace(value, form.checkBoxSupprimerGauche->isChecked(), form.checkBoxSupprimerDroite->isChecked());
-    QByteArray bytes = value.toLatin1();
+    // The text as the symbol carries it: Windows-1252, or UTF-8 behind an ECI.
+    QByteArray bytes;
+    char32_t character = 0;
+    if (!symbolBytes(value, carriesUtf8(encoder.parameters()), bytes, &character)) {
+        refusal = {Codiflux::tr("Erreur lors de l'encodage"),
+                   Codiflux::tr("La valeur contient le caractère « %1 », que le code ne peut pas porter : sans ECI, "
+                                "un code ne porte que les caractères de Windows-1252. Un code QR les porte tous "
+                                "avec l'option ECI UTF-8 ; le Datamatrix n'a pas d'ECI.")
+                       .arg(QString::fromUcs4(&character, 1))};
+        return symbol;
+    }
     if (gs1::enabled(encoder.parameters())) {
         std::vector<gs1::Element> elements;
         QString fault = gs1::parameterRefusal(encoder.parameters());
@@ -167,7 +182,9 @@ void Codiflux::onPreview()
     EncodedSymbol symbol;
     if (shown.modeleValeur.isEmpty())
         symbol = encodePreview(encoder, form, value, refusal, &hri);
-    else if (const Error refused = composedValue(form, baseKind, shown.modeleValeur, &value))
+    else if (const std::optional<CodePage> forced = forcedCodePage();
+             const Error refused = composedValue(form, baseKind, shown.modeleValeur, forced ? &*forced : nullptr,
+                                                 carriesUtf8(shown.encodingParameters()), &value))
         refusal = {tr("Modèle de valeur"), refused.text};
     else
         symbol = encodePreview(encoder, form, value, refusal, &hri);

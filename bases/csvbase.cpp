@@ -552,7 +552,6 @@ Error readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDispl
     display.format = reader.format();
     display.columns = reader.columns();
     CsvRow row;
-    QByteArray bytes;
     while (display.rows.size() < maxRows) {
         const CsvReader::Status status = reader.next(row);
         if (status == CsvReader::Status::End)
@@ -561,10 +560,8 @@ Error readCsvForDisplay(const QString& path, const CsvOptions& options, CsvDispl
             return Error(ErrorCode::SourceMalformed, reader.error());
         QList<QByteArray> cells;
         cells.reserve(row.cellCount());
-        for (int i = 0; i < row.cellCount(); ++i) {
-            csvCodeBytes(row.cell(i), display.format.encoding, bytes);
-            cells.append(bytes);
-        }
+        for (int i = 0; i < row.cellCount(); ++i)
+            cells.append(row.cell(i).toByteArray());
         display.rows.append(std::move(cells));
     }
     return {};

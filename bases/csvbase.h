@@ -115,7 +115,7 @@ void appendCsvCell(QByteArray& out, char delimiter, QByteArrayView bytes);
 struct CsvDisplay {
     CsvFormat format;
     QStringList columns;
-    QList<QList<QByteArray>> rows;  // the first rows' cells as code bytes (csvCodeBytes)
+    QList<QList<QByteArray>> rows;  // the first rows' cells as stored, in the file's encoding (csvText)
 };
 
 // Reads the header and at most `maxRows` rows; fails as CsvReader::open does,

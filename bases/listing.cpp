@@ -36,6 +36,11 @@ QString fieldName(const DbfFieldInfo& field)
     return QString::fromLatin1(field.name, qsizetype(qstrnlen(field.name, sizeof field.name)));
 }
 
+QString fieldName(const DbfFieldInfo& field, CodePage page)
+{
+    return decodeText(QByteArrayView(field.name, qsizetype(qstrnlen(field.name, sizeof field.name))), page);
+}
+
 QByteArray listedValue(DbfTable* table, unsigned record, unsigned field, unsigned* valueLength)
 {
     DbfFieldInfo info{};

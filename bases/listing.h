@@ -2,6 +2,7 @@
 // A DBF field's name and values as the window lists them (and as the command
 // line picks its sample among them).
 
+#include "bases/codepage.h"
 #include "bases/dbf.h"
 
 #include <QByteArray>
@@ -20,6 +21,9 @@ QString tableRefusalText(const QString& path);
 
 // The field's name, its bytes read as Latin-1 characters.
 QString fieldName(const DbfFieldInfo& field);
+// The name of a field of a table opened with its text as stored, read with
+// the table's code page.
+QString fieldName(const DbfFieldInfo& field, CodePage page);
 
 // Field `field` of record `record` (both 0-based) as the window lists it, the
 // command line picks its sample and a run takes a memo's text: the engine's

@@ -64,17 +64,29 @@ QString Source::shortRecordText(qint64 record) const
 
 DbfSource::~DbfSource() = default;
 
-std::unique_ptr<DbfSource> DbfSource::open(const QString& path, Error* error)
+qsizetype utf8Units(QByteArrayView bytes)
+{
+    qsizetype units = 0;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        units += (b & 0xC0) != 0x80 ? 1 : 0;
+        units += b >= 0xF0 ? 1 : 0;  // beyond U+FFFF: two units
+    }
+    return units;
+}
+
+std::unique_ptr<DbfSource> DbfSource::open(const QString& path, Error* error, const CodePage* forcedCodePage)
 {
     std::unique_ptr<DbfSource> source(new DbfSource);
     source->path_ = path;
-    source->table_.reset(dbf_open(QFile::encodeName(path).constData(), nullptr, 0, 0));
+    source->table_.reset(dbf_open(QFile::encodeName(path).constData(), nullptr, 0, 1));
     if (!source->table_) {
         if (error)
             *error = Error(ErrorCode::SourceUnreadable, cannotOpenSourceText());
         return nullptr;
     }
     source->readLayout();
+    source->codePage_ = dbfCodePage(path, dbf_header_bytes(source->table_.get())[29], forcedCodePage);
     return source;
 }
 
@@ -139,6 +151,19 @@ void DbfSource::locateRecords(qint64 headerLength, quint32 storedCount)
 QByteArray DbfSource::value(unsigned record, unsigned field) const
 {
     return listedValue(table_.get(), record, field);
+}
+
+QString DbfSource::text(unsigned record, unsigned field) const
+{
+    return decodeText(value(record, field), codePage_.page);
+}
+
+QString DbfSource::fieldName(unsigned field) const
+{
+    DbfFieldInfo info{};
+    if (!dbf_field_info(table_.get(), field, &info))
+        return {};
+    return decodeText(QByteArrayView(info.name, qsizetype(qstrnlen(info.name, sizeof info.name))), codePage_.page);
 }
 
 void DbfSource::setMemoValue(int fieldIndex, qint64 slot, int length)
@@ -216,7 +241,8 @@ struct TextSource::State {
 TextSource::~TextSource() = default;
 
 std::unique_ptr<TextSource> TextSource::open(const QString& path, int rangeStart, int rangeCount,
-                                             const std::function<bool()>& beforeLine, Error* error)
+                                             const std::function<bool()>& beforeLine, Error* error,
+                                             const CodePage* forcedCodePage)
 {
     auto fail = [error](ErrorCode code, const QString& text) {
         if (error)
@@ -231,9 +257,18 @@ std::unique_ptr<TextSource> TextSource::open(const QString& path, int rangeStart
     SourceLayout& layout = source->layout_;
     layout.kind = BaseKind::Text;
     QByteArray line;
-    qsizetype length = 0;  // 0 until the first non-empty line
     // Every non-empty line counts one record; once a length is known, any
-    // line of another length (an empty one included) rejects the base.
+    // line of another length (an empty one included) rejects the base. The
+    // lengths are kept in bytes and, while the file may be UTF-8, in
+    // characters: which of them counts is known at the end.
+    const bool forced = forcedCodePage != nullptr;
+    const bool forcedUtf8 = forced && *forcedCodePage == CodePage::Utf8;
+    qsizetype length = 0;  // bytes; 0 until the first non-empty line
+    qsizetype units = 0;   // characters of UTF-8
+    bool unequalBytes = false;
+    bool unequalUnits = false;
+    bool utf8 = !forced || forcedUtf8;  // still possible
+    bool multiByte = false;
     while (!reader.atEnd()) {
         if (beforeLine && !beforeLine())
             return fail(ErrorCode::Cancelled, cancelledText());
@@ -242,15 +277,34 @@ std::unique_ptr<TextSource> TextSource::open(const QString& path, int rangeStart
                 return fail(ErrorCode::SourceMalformed, lineTooLongText(reader.lineNumber()));
             break;
         }
-        if (length > 0 && line.size() != length)
+        if (utf8 && !forcedUtf8 && !reader.byteOrderMark()) {
+            const bool ascii = std::all_of(line.cbegin(), line.cend(), [](char c) { return c >= 0; });
+            if (!ascii) {
+                utf8 = looksLikeUtf8(line);
+                multiByte = multiByte || utf8;
+            }
+        }
+        const qsizetype lineUnits = utf8 ? utf8Units(line) : 0;
+        if (length > 0 || units > 0) {
+            unequalBytes = unequalBytes || line.size() != length;
+            unequalUnits = unequalUnits || lineUnits != units;
+        }
+        if (!utf8 && unequalBytes)
             return fail(ErrorCode::SourceMalformed, sourceText(kTextUnequal));
         length = line.size();
+        units = lineUnits;
         if (length > 0)
             ++layout.recordCount;
     }
     if (reader.failed())
         return fail(ErrorCode::SourceUnreadable, sourceReadText());
-    layout.recordLength = qint64(length) + 1;
+    utf8 = utf8 && (forcedUtf8 || reader.byteOrderMark() || multiByte);
+    if (utf8 ? unequalUnits : unequalBytes)
+        return fail(ErrorCode::SourceMalformed, sourceText(kTextUnequal));
+    source->codePage_.page = utf8 ? CodePage::Utf8 : forced ? *forcedCodePage : CodePage::Latin1;
+    source->codePage_.origin
+        = forced ? CodePageOrigin::Forced : (utf8 ? CodePageOrigin::Detected : CodePageOrigin::Default);
+    layout.recordLength = qint64(utf8 ? units : length) + 1;
     SourceField field;
     field.offset = rangeStart;
     field.length = rangeCount;
@@ -279,6 +333,11 @@ bool TextSource::next(char* buffer)
     buffer[0] = ' ';
     std::memcpy(buffer + 1, state_->line.constData(), std::size_t(k - 1));
     return true;
+}
+
+bool TextSource::nextLine(QByteArray& line)
+{
+    return state_ && state_->reader.next(line) && !line.isEmpty();
 }
 
 void TextSource::stop()

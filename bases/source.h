@@ -5,6 +5,7 @@
 // record, or a blank and a text line). Every failure is an Error with its
 // French text.
 
+#include "bases/codepage.h"
 #include "bases/dbf.h"
 #include "bases/error.h"
 
@@ -34,6 +35,7 @@ struct SourceLayout {
     BaseKind kind = BaseKind::None;  // Dbf or Text
     QList<SourceField> fields;       // DBF: the table's fields; text: the column range
     qint64 recordLength = 0;         // K: flag byte included (DBF: 1 + the fields' lengths)
+                                     // (a UTF-8 text base: 1 + the characters of a line)
     qint64 recordCount = 0;          // DBF: header count (from the file size when 0), at most one record beyond
                                      // what the file holds; text: non-empty lines
     // DBF only
@@ -51,6 +53,8 @@ public:
 
     const SourceLayout& layout() const { return layout_; }
     qint64 recordCount() const { return layout_.recordCount; }
+    // The code page the base's text is read with, and where it came from.
+    const BaseCodePage& codePage() const { return codePage_; }
 
     // Starts the record pass at the first record.
     virtual Error start() = 0;
@@ -64,14 +68,16 @@ public:
 protected:
     Source() = default;
     SourceLayout layout_;
+    BaseCodePage codePage_;
 };
 
-// A dBase table, opened through the table engine (read-only, OEM text
-// converted), as the window and the command line open it.
+// A dBase table, opened through the table engine (read-only, text as
+// stored), as the window and the command line open it; its text is read with
+// its code page (dbfCodePage), or `forcedCodePage`.
 class DbfSource : public Source {
 public:
     // None, with the French text, when the engine does not open the file.
-    static std::unique_ptr<DbfSource> open(const QString& path, Error* error);
+    static std::unique_ptr<DbfSource> open(const QString& path, Error* error, const CodePage* forcedCodePage = nullptr);
     ~DbfSource() override;
 
     // The descriptors found before the 0x0D terminator (or a field of length
@@ -80,12 +86,16 @@ public:
     qsizetype descriptorCount() const { return descriptorCount_; }
     DbfTable* table() const { return table_.get(); }
     // Field `field` of record `record` (0-based) as the window lists it
-    // (listedValue): the engine's text padded with blanks to the field's length.
+    // (listedValue): the engine's text as stored, padded with blanks to the
+    // field's length; text() reads it with the table's code page.
     QByteArray value(unsigned record, unsigned field) const;
+    QString text(unsigned record, unsigned field) const;
+    // A field's name read with the table's code page.
+    QString fieldName(unsigned field) const;
 
     // Before start(): next() also puts the memo text of field `fieldIndex`
     // at buffer[slot .. slot + length - 1], as the window lists it (cut at
-    // `length` bytes, padded with blanks).
+    // `length` bytes, padded with blanks; as stored, in the table's code page).
     void setMemoValue(int fieldIndex, qint64 slot, int length);
     // The memo file a copy of the table takes with it, for a table with a
     // memo field (M, G, B or P): ".dbt" for dBase, ".fpt" for FoxPro (version
@@ -119,10 +129,19 @@ class TextSource : public Source {
 public:
     // Validating and counting pass: `beforeLine` runs before every line and
     // returns false to cancel. The column range becomes the single field
-    // (offset = rangeStart, since each line sits behind one blank).
+    // (offset = rangeStart, since each line sits behind one blank). The code
+    // page is `forcedCodePage`, else UTF-8 when the file starts with a
+    // byte-order mark or holds valid UTF-8 with a multi-byte sequence, else
+    // Latin-1. A UTF-8 base's lines must have as many characters (UTF-16
+    // units, as the window counts them) and its record length counts them;
+    // its records are read with nextLine(), not next().
     static std::unique_ptr<TextSource> open(const QString& path, int rangeStart, int rangeCount,
-                                            const std::function<bool()>& beforeLine, Error* error);
+                                            const std::function<bool()>& beforeLine, Error* error,
+                                            const CodePage* forcedCodePage = nullptr);
     ~TextSource() override;
+    // The next line as stored, without its line end; false when there is none
+    // or it is shorter than a record (an empty line).
+    bool nextLine(QByteArray& line);
 
     Error start() override;
     bool next(char* buffer) override;
@@ -140,5 +159,7 @@ QString sourceText(const char* text);
 QString cannotOpenSourceText();
 QString sourceReadText();
 QString cancelledText();  // "Fabrication de la base encodée annulée."
+// The characters (UTF-16 units) of UTF-8 text.
+qsizetype utf8Units(QByteArrayView bytes);
 
 }  // namespace codiflux

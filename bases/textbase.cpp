@@ -61,8 +61,10 @@ bool TextLineReader::next(QByteArray& line)
     }
     if (first) {
         first = false;
-        if (file.peek(3) == QByteArrayLiteral("\xEF\xBB\xBF"))
+        if (file.peek(3) == QByteArrayLiteral("\xEF\xBB\xBF")) {
             file.skip(3);
+            bom = true;
+        }
     }
 
     // Read into the caller's buffer, growing it only for a longer line, so
@@ -118,6 +120,7 @@ void TextLineReader::close()
     first = true;
     readError = false;
     tooLong = false;
+    bom = false;
     lines = 0;
 }
 

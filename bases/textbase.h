@@ -1,7 +1,8 @@
 #pragma once
 // Text bases: files of fixed-length lines, one record per line. Read byte for
-// byte (each byte one Latin-1 character); a line ends at LF or CR LF; a UTF-8
-// byte-order mark at the start of the file is skipped.
+// byte; a line ends at LF or CR LF; a UTF-8 byte-order mark at the start of
+// the file is skipped. The lines' text is read with the base's code page
+// (textCodePage, bases/codepage.h): Latin-1 or UTF-8.
 
 #include "bases/error.h"
 
@@ -47,6 +48,8 @@ public:
     // true when next() refused a line too long; lineNumber() is then that line.
     bool lineTooLong() const { return tooLong; }
     qint64 lineNumber() const { return lines; }  // lines read so far, the refused one included
+    // true once next() skipped a byte-order mark at the start of the file.
+    bool byteOrderMark() const { return bom; }
     QString errorString() const { return file.errorString(); }
     void close();
 
@@ -55,6 +58,7 @@ private:
     bool first = true;
     bool readError = false;
     bool tooLong = false;
+    bool bom = false;
     qint64 lines = 0;
 };
 

@@ -119,6 +119,9 @@ QRcodePtr encodeQr(const EncodingParameters& parameters, const unsigned char* by
     if (parameters.qrMode < QR_MODE_NUM || parameters.qrMode > QR_MODE_KANJI)
         return {};
     QRinputPtr input = createQrInput(parameters);
+    // ECI 26 tells the reader that the bytes are UTF-8.
+    if (input && parameters.qrEci && QRinput_appendECIheader(input.get(), 26) != 0)
+        return {};
     if (!input || QRinput_append(input.get(), QRencodeMode(parameters.qrMode), length, bytes) != 0)
         return {};
     return QRcodePtr(QRcode_encodeInput(input.get()));

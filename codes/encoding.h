@@ -31,9 +31,18 @@ struct EncodingParameters {
     int qrCaseSensitive = 1;  // shown and stored only
     int qrMode = 0;           // libqrencode mode, Numeric
     int fnc1 = -1;            // GS1: the byte libdmtx turns into FNC1 (DmtxPropFnc1), -1 off
+    bool qrEci = false;       // QR: the value in UTF-8 behind ECI 26 (Datamatrix has none)
 
     friend bool operator==(const EncodingParameters&, const EncodingParameters&) = default;
 };
+
+// Whether a symbol carries its value's text as UTF-8 (a QR code with its ECI)
+// rather than as Windows-1252. libdmtx 0.7.7 writes no ECI: a Datamatrix
+// always carries Windows-1252.
+inline bool carriesUtf8(const EncodingParameters& parameters)
+{
+    return parameters.symbology == Symbology::QRCode && parameters.qrEci;
+}
 
 // One entry of a choice list: the French text shown and the library value kept
 // as the item's user-role data.

@@ -4,7 +4,10 @@
 #include "generation/texts.h"
 #include "generation/valuetemplate.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 namespace codiflux {
 
@@ -24,14 +27,85 @@ qsizetype boundedLength(const char* value, qsizetype length)
     return nul ? static_cast<const char*>(nul) - value : length;
 }
 
+const char kTextRefusedCharacter[]
+    = QT_TRANSLATE_NOOP("BaseEncoder",
+                        "Enregistrement n°%1 : la valeur contient le caractère « %2 » (U+%3), que le code ne peut "
+                        "pas porter. Sans ECI, un code ne porte que les caractères de Windows-1252 ; un code QR "
+                        "les porte tous avec l'option ECI UTF-8 (le Datamatrix de libdmtx n'a pas d'ECI).");
+
+// White space at value[i] in UTF-8: an ASCII one (1 byte), U+0085 or U+00A0
+// (2 bytes, C2 85 or C2 A0); 0 for anything else.
+int utf8WhiteAt(const char* value, qsizetype i, qsizetype n)
+{
+    const auto c = static_cast<unsigned char>(value[i]);
+    if (c == 0x20 || (c >= 0x09 && c <= 0x0D))
+        return 1;
+    if (c == 0xC2 && i + 1 < n) {
+        const auto d = static_cast<unsigned char>(value[i + 1]);
+        return d == 0x85 || d == 0xA0 ? 2 : 0;
+    }
+    return 0;
+}
+
+// The white space ending value[0 .. n-1], in bytes.
+int trailingWhite(const char* value, int n, bool utf8)
+{
+    int end = n;
+    while (end > 0) {
+        const auto c = static_cast<unsigned char>(value[end - 1]);
+        if (!utf8) {
+            if (!isWhite(c))
+                break;
+            --end;
+        } else if (c == 0x20 || (c >= 0x09 && c <= 0x0D)) {
+            --end;
+        } else if ((c == 0x85 || c == 0xA0) && end >= 2 && static_cast<unsigned char>(value[end - 2]) == 0xC2) {
+            end -= 2;
+        } else {
+            break;
+        }
+    }
+    return n - end;
+}
+
+int leadingWhite(const char* value, int n, bool utf8)
+{
+    int first = 0;
+    while (first < n) {
+        const int w = utf8 ? utf8WhiteAt(value, first, n) : (isWhite(static_cast<unsigned char>(value[first])) ? 1 : 0);
+        if (w == 0)
+            break;
+        first += w;
+    }
+    return first;
+}
+
+// The stored bytes of a value while it is converted into the room they held.
+std::vector<char>& scratch(std::size_t size)
+{
+    thread_local std::vector<char> bytes;
+    if (bytes.size() < size)
+        bytes.resize(size);
+    return bytes;
+}
+
 }  // namespace
+
+QString refusedCharacterText(qint64 record, char32_t c)
+{
+    return generationText(kTextRefusedCharacter)
+        .arg(QString::number(record), QString::fromUcs4(&c, 1),
+             QString::number(quint32(c), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+}
 
 // ---------------------------------------------------------------------------
 // Record coder
 
-bool isBlankValue(const char* value, qsizetype length)
+bool isBlankValue(const char* value, qsizetype length, bool utf8)
 {
     const qsizetype n = boundedLength(value, length);
+    if (utf8)
+        return leadingWhite(value, int(std::min<qsizetype>(n, std::numeric_limits<int>::max())), true) == n;
     for (qsizetype i = 0; i < n; ++i)
         if (!isWhite(static_cast<unsigned char>(value[i])))
             return false;
@@ -57,7 +131,7 @@ int RecordCoder::inputLength(const char* value, int length) const
 RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) const
 {
     Result result;
-    if (isBlankValue(value, length)) {
+    if (isBlankValue(value, length, carriesUtf8(encoder_.parameters()))) {
         if (blankCodes_)
             toFontText(ModuleGrid(), width_, height_, options_, true, out);
         else
@@ -123,12 +197,15 @@ QString RecordCoder::failureText(const Result& result, qint64 record, const char
             .arg(QString::number(record), gs1::parse(QByteArrayView(value, length), elements),
                  QString::fromLatin1(value, boundedLength(value, length)));
     }
+    if (result.status == Status::CharacterRefused)
+        return refusedCharacterText(record, result.refused);
     if (result.status == Status::SymbolTooLarge)
         return generationText(kTextSymbolTooLarge)
             .arg(QString::number(record), QString::number(result.symbolWidth), QString::number(result.symbolHeight),
                  QString::number(width_), QString::number(height_));
     return generationText(kTextEncodingError)
-        .arg(QString::number(record), QString::fromLatin1(value, boundedLength(value, length)));
+        .arg(QString::number(record),
+             symbolText(QByteArrayView(value, boundedLength(value, length)), carriesUtf8(encoder_.parameters())));
 }
 
 Error RecordCoder::measureSymbol(const EncodingParameters& parameters, const QByteArray& sample, int* width,
@@ -151,26 +228,41 @@ Error RecordCoder::measureSymbol(const EncodingParameters& parameters, const QBy
     return {};
 }
 
-int encodedValue(const ValueRule& rule, const char* stored, int length, char* out)
+int encodedValue(const ValueRule& rule, const char* stored, int length, char* out, char32_t* refused)
 {
     length = std::max(0, length);
     int n = length;
+    const char* text = stored;  // the value's bytes in the base's code page
+    const ValueTranscoder* transcoder = rule.transcoder && !rule.transcoder->identity() ? rule.transcoder : nullptr;
     if (rule.kind == ValueKind::DbfField) {
         // The entry the window lists: the engine's text padded to the field's length.
         n = int(
-            dbf_field_text(stored, unsigned(length), rule.fieldType, 0, rule.decimalPoint, out, unsigned(length) + 1));
+            dbf_field_text(stored, unsigned(length), rule.fieldType, 1, rule.decimalPoint, out, unsigned(length) + 1));
         std::memset(out + n, ' ', std::size_t(length - n));
         n = length;
-    } else if (out != stored) {
-        std::memmove(out, stored, std::size_t(length));
+        text = out;
+        // A number keeps its bytes, as the engine always gave them.
+        if (rule.fieldType == 'F' && transcoder && !transcoder->utf8Target())
+            transcoder = nullptr;
     }
-    int first = 0;
-    if (rule.trimStart)
-        while (first < n && isWhite(static_cast<unsigned char>(out[first])))
-            ++first;
+    if (transcoder) {
+        if (text == out && transcoder->expansion() > 1) {
+            std::vector<char>& bytes = scratch(std::size_t(n));
+            std::memcpy(bytes.data(), out, std::size_t(n));
+            text = bytes.data();
+        }
+        // A conversion that keeps or shrinks the length may run in place.
+        n = transcoder->convert(text, n, out, refused);
+        if (n < 0) {
+            out[0] = '\0';
+            return -1;
+        }
+    } else if (out != text) {
+        std::memmove(out, text, std::size_t(length));
+    }
+    int first = rule.trimStart ? leadingWhite(out, n, rule.utf8) : 0;
     if (rule.trimEnd)
-        while (n > first && isWhite(static_cast<unsigned char>(out[n - 1])))
-            --n;
+        n -= trailingWhite(out + first, n - first, rule.utf8);
     if (first > 0)
         std::memmove(out, out + first, std::size_t(n - first));
     n -= first;
@@ -180,17 +272,18 @@ int encodedValue(const ValueRule& rule, const char* stored, int length, char* ou
 
 QByteArray encodedValue(const ValueRule& rule, const QByteArray& stored)
 {
-    QByteArray value(stored.size() + 1, '\0');
-    value.truncate(encodedValue(rule, stored.constData(), int(stored.size()), value.data()));
+    QByteArray value(valueRoom(rule, stored.size()), '\0');
+    const int n = encodedValue(rule, stored.constData(), int(stored.size()), value.data());
+    value.truncate(std::max(n, 0));
     return value;
 }
 
-int RecordPlan::value(char* buffer) const
+int RecordPlan::value(char* buffer, char32_t* refused) const
 {
     char* valueText = buffer + valueSlot();
     if (!valueTemplate) {
         const char* stored = valueRule.kind == ValueKind::DbfMemo ? valueText : buffer + valueOffset;
-        return encodedValue(valueRule, stored, valueLength, valueText);
+        return encodedValue(valueRule, stored, valueLength, valueText, refused);
     }
     QByteArray composed;
     if (!valueTemplate->composeRecord(buffer, composed, nullptr))
@@ -198,6 +291,7 @@ int RecordPlan::value(char* buffer) const
     ValueRule spaces;
     spaces.trimStart = valueRule.trimStart;
     spaces.trimEnd = valueRule.trimEnd;
+    spaces.utf8 = valueRule.utf8;
     return encodedValue(spaces, composed.constData(), int(std::min<qsizetype>(composed.size(), valueLength)),
                         valueText);
 }
@@ -210,11 +304,17 @@ RecordCoder::Result RecordPlan::encode(const RecordCoder& coder, char* buffer) c
         for (int i = 0; i < 8 && source[i] != 0; ++i)
             tags[i] = source[i];
     }
-    const int length = value(buffer);
+    char32_t refused = 0;
+    const int length = value(buffer, &refused);
     if (length < 0) {
         RecordCoder::Result failed;
-        failed.status = RecordCoder::Status::ValueInvalid;
-        failed.valueLength = -1;
+        if (refused != 0) {
+            failed.status = RecordCoder::Status::CharacterRefused;
+            failed.refused = refused;
+        } else {
+            failed.status = RecordCoder::Status::ValueInvalid;
+            failed.valueLength = -1;
+        }
         return failed;
     }
     const char* valueText = buffer + valueSlot();

@@ -3,6 +3,7 @@
 // font text. Const, holds no mutable state, so any number of threads may share
 // one.
 
+#include "bases/codepage.h"
 #include "generation/job.h"
 
 #include <QByteArray>
@@ -13,8 +14,9 @@ namespace codiflux {
 class ValueTemplate;
 
 // True when the value (its bytes up to the first NUL, at most `length`) is
-// empty after trimming white space.
-bool isBlankValue(const char* value, qsizetype length);
+// empty after trimming white space; `utf8`: the bytes are UTF-8 (white space
+// is ASCII's, U+0085 and U+00A0), else Latin-1.
+bool isBlankValue(const char* value, qsizetype length, bool utf8 = false);
 
 class RecordCoder {
 public:
@@ -27,11 +29,13 @@ public:
     int fieldLength() const { return fieldLength_; }  // R
 
     // ValueInvalid: the GS1 element string does not pass its checks, or a
-    // value template could not format the record's value.
-    enum class Status { Ok, EncodingFailed, SymbolTooLarge, ValueInvalid };
+    // value template could not format the record's value. CharacterRefused:
+    // the value holds a character the symbol cannot carry.
+    enum class Status { Ok, EncodingFailed, SymbolTooLarge, ValueInvalid, CharacterRefused };
     struct Result {
         Status status = Status::Ok;
-        int symbolWidth = 0;  // the record's own symbol (0 for a blank value)
+        char32_t refused = 0;  // CharacterRefused: the character the symbol cannot carry
+        int symbolWidth = 0;   // the record's own symbol (0 for a blank value)
         int symbolHeight = 0;
         int valueLength = 0;  // RecordPlan::encode: bytes of the value the code was made from
         bool ok() const { return status == Status::Ok; }
@@ -91,17 +95,27 @@ enum class ValueKind {
 };
 struct ValueRule {
     ValueKind kind = ValueKind::Raw;
+    // The stored bytes' conversion into the symbol's (none: as they are).
+    const ValueTranscoder* transcoder = nullptr;
+    bool utf8 = false;        // the value's bytes are UTF-8 (spaces are removed as such)
     char fieldType = 'C';     // DbfField: the engine's letter ('F' when the field has decimals)
     char decimalPoint = '.';  // DbfField 'F': the point the engine writes
     bool trimStart = false;   // "Supprimer les espaces : à gauche"
     bool trimEnd = false;     // "à droite"
 };
 // Writes the value to encode, made from the `length` stored bytes, to
-// out[0 .. length] (length + 1 bytes of room; `out` may be `stored`) and
-// returns its length. Thread-safe.
-int encodedValue(const ValueRule& rule, const char* stored, int length, char* out);
-// The same on a whole value: the sample of a run.
+// out[0 .. length x expansion] (valueRoom(rule, length) bytes; `out` may be
+// `stored`) and returns its length; -1, with the character in *refused, when
+// the symbol cannot carry one of the value's characters. Thread-safe.
+int encodedValue(const ValueRule& rule, const char* stored, int length, char* out, char32_t* refused = nullptr);
+inline qint64 valueRoom(const ValueRule& rule, qint64 length)
+{
+    return length * (rule.transcoder ? rule.transcoder->expansion() : 1) + 1;
+}
+// The same on a whole value: the sample of a run (empty when refused).
 QByteArray encodedValue(const ValueRule& rule, const QByteArray& stored);
+// The text of a refused character, for record number `record` (1-based).
+QString refusedCharacterText(qint64 record, char32_t c);
 
 // Where a record's value is and where its code goes: K, R, the value's slot,
 // the insertion point Z and the TAGS rule.
@@ -124,7 +138,7 @@ struct RecordPlan {
     qint64 outputLength() const { return sourceLength + codeLength + hriLength; }
     // The value to encode sits behind the output record, in G + 1 bytes.
     qint64 valueSlot() const { return outputLength(); }
-    qint64 bufferLength() const { return outputLength() + valueLength + 1; }  // the buffer size needed
+    qint64 bufferLength() const { return outputLength() + valueRoom(valueRule, valueLength); }  // the buffer size needed
     // Lengthens the record held in buffer[0 .. K-1] (bufferLength() bytes of
     // room) in place to K + R bytes: the code of the value at Z and, under the
     // TAGS rule, the TAGS value (up to its first NUL, NUL-filled) behind it;
@@ -133,8 +147,9 @@ struct RecordPlan {
     // failure the first K bytes keep the source record.
     RecordCoder::Result encode(const RecordCoder& coder, char* buffer) const;
     // The value to encode of the record in `buffer`, written at valueSlot();
-    // its length, or -1 when the value template cannot make it.
-    int value(char* buffer) const;
+    // its length, or -1 when the value template cannot make it or (the
+    // character in *refused) the symbol cannot carry one of its characters.
+    int value(char* buffer, char32_t* refused = nullptr) const;
     // The text of a failed encode() of record `record` held in `buffer`.
     QString failureText(const RecordCoder& coder, const RecordCoder::Result& result, qint64 record,
                         const char* buffer) const;

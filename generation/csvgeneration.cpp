@@ -48,7 +48,7 @@ Error CsvSource::scan(const QString& path, const CsvOptions& options, int column
     longestComposed_.clear();
     longestRecord_ = 0;
     if (!templateText_.isEmpty()) {
-        if (Error error = ValueTemplate::parse(templateText_, columns_, template_))
+        if (Error error = ValueTemplate::parse(templateText_, columns_, template_, rule_.utf8))
             return error;
         column = 0;
     }
@@ -85,13 +85,21 @@ Error CsvSource::scan(const QString& path, const CsvOptions& options, int column
 
 Error CsvSource::readValue(CsvRecord& record, qint64 number) const
 {
+    // Under a QR code's ECI the value goes as UTF-8: every character passes.
+    auto cellBytes = [&](int column, QByteArray& out) {
+        const QByteArrayView cell = record.row.cell(column);
+        if (!rule_.utf8)
+            return csvCodeBytes(cell, format_.encoding, out);
+        out = format_.encoding == CsvEncoding::Utf8 ? cell.toByteArray() : csvText(cell, format_.encoding).toUtf8();
+        return true;
+    };
     if (!templateText_.isEmpty()) {
         QByteArray cell;
         int refusedCell = -1;
         QString fault;
         const bool made = template_.compose(
             [&](const ValueTemplate::Part& part) -> QByteArrayView {
-                if (!csvCodeBytes(record.row.cell(part.field), format_.encoding, cell)) {
+                if (!cellBytes(part.field, cell)) {
                     refusedCell = part.field;
                     cell.clear();
                 }
@@ -105,7 +113,7 @@ Error CsvSource::readValue(CsvRecord& record, qint64 number) const
                              .arg(csvText(record.row.cell(refusedCell), format_.encoding)));
         if (!made)
             return Error(ErrorCode::ValueRefused, templateRecordFault(number, fault));
-    } else if (!csvCodeBytes(record.row.cell(column_), format_.encoding, record.value))
+    } else if (!cellBytes(column_, record.value))
         return Error(ErrorCode::SourceMalformed,
                      generationText(kTextValueNotCodable)
                          .arg(record.row.line)
@@ -254,6 +262,7 @@ Error prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedbac
     ValueRule rule;  // the cell as it is, spaces removed as the preview removes them
     rule.trimStart = job.trimStart;
     rule.trimEnd = job.trimEnd;
+    rule.utf8 = carriesUtf8(job.parameters);
     source->setValueRule(rule);
     source->setValueTemplate(job.valueTemplate);
     if (!job.hriFieldName.isEmpty() && !gs1::enabled(job.parameters))
@@ -269,7 +278,7 @@ Error prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedbac
     // The sample, padded to the longest value of the column; with a template
     // the longest value it made.
     const QByteArray& given = job.valueTemplate.isEmpty() ? job.sample : source->longestComposed();
-    if (isBlankValue(given.constData(), given.size()))
+    if (isBlankValue(given.constData(), given.size(), rule.utf8))
         return Error(ErrorCode::ValueRefused, blankSampleText());
     QByteArray sample = encodedValue(rule, given);
     if (sample.size() < source->longestValue())

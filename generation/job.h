@@ -2,6 +2,7 @@
 // Everything one generation reads, captured on the GUI thread (or from the
 // command line) before the worker starts: the worker never touches a widget.
 
+#include "bases/codepage.h"
 #include "bases/csvbase.h"
 #include "bases/dbf.h"
 #include "bases/source.h"
@@ -11,6 +12,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+
+#include <optional>
 
 namespace codiflux {
 
@@ -43,16 +46,20 @@ struct GenerationJob {
     // GS1 mode (parameters.fnc1): the field (CSV column) that receives the
     // human-readable text behind the code; empty: none.
     QString hriFieldName;
+    // DBF and text source: the code page the user forced; empty: the base's
+    // own (byte 29 or .cpg file of a table, UTF-8 found in a text base).
+    std::optional<CodePage> codePage;
+    // The code page the job's sample was read with (what a preview prints).
+    BaseCodePage sourceCodePage;
 
     // Text source: the column range (1-based first column, number of characters)
     int rangeStart = 0;  // spinBoxPosDebut
     int rangeCount = 0;  // spinBoxPosNbCar
 
     // The sample value that fixes the symbol's dimensions for the whole run,
-    // as Latin-1 bytes: the current entry of comboBoxEnregistrement (DBF:
-    // the field's value padded with blanks to the field length; the run cuts
-    // a longer one and pads a shorter one), or the selected columns of the
-    // text view's current line (text).
+    // as the symbol's bytes (Windows-1252, or UTF-8 under a QR code's ECI):
+    // the current entry of comboBoxEnregistrement (DBF: the field's value padded with blanks to the field length; the
+    // run cuts a longer one and pads a shorter one), or the selected columns of the text view's current line (text).
     QByteArray sample;
 };
 

@@ -4,6 +4,7 @@
 #include "bases/textbase.h"
 #include "codes/gs1.h"
 #include "generation/csvgeneration.h"
+#include "generation/textpass.h"
 #include "generation/texts.h"
 
 #include <QDir>
@@ -31,6 +32,7 @@ ValueRule valueRuleFor(const GenerationJob& job, const SourceField& field)
     }
     rule.trimStart = job.trimStart;
     rule.trimEnd = job.trimEnd;
+    rule.utf8 = carriesUtf8(job.parameters);
     return rule;
 }
 
@@ -58,10 +60,13 @@ namespace {
 // The job's value template, read against the source's fields.
 Error openTemplate(const GenerationJob& job, PreparedRun& run, qsizetype* sampleLength)
 {
+    if (job.typeSource == BaseKind::Text && run.source->codePage().page == CodePage::Utf8)
+        return Error(ErrorCode::ValueRefused, templateUtf8TextRefusal());
     run.valueTemplate = std::make_unique<ValueTemplate>();
     if (Error error = ValueTemplate::parse(job.valueTemplate, run.source->layout(), *run.valueTemplate))
         return error;
-    *sampleLength = run.valueTemplate->maxLength();
+    // Every byte of a single-byte code page may take up to 3 in UTF-8.
+    *sampleLength = qsizetype(run.valueTemplate->maxLength()) * (carriesUtf8(job.parameters) ? 3 : 1);
     return {};
 }
 
@@ -70,6 +75,7 @@ Error openTemplate(const GenerationJob& job, PreparedRun& run, qsizetype* sample
 Error openSource(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, qsizetype* sampleLength)
 {
     Error error;
+    const CodePage* forced = job.codePage ? &*job.codePage : nullptr;
     if (job.typeSource == BaseKind::Text) {
         feedback.progressRange(0, 0);
         feedback.progressValue(0);
@@ -80,16 +86,17 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
                 feedback.liveness();
                 return !feedback.cancelled();
             },
-            &error);
+            &error, forced);
         if (run.source && composed)
             return openTemplate(job, run, sampleLength);
+        // The sample holds the range's characters, each up to 4 bytes of UTF-8.
         if (run.source && job.rangeStart >= 1 && job.rangeCount >= 1)
-            *sampleLength = job.rangeCount;
+            *sampleLength = qsizetype(job.rangeCount) * (carriesUtf8(job.parameters) ? 4 : 1);
         return error;
     }
     if (job.typeSource != BaseKind::Dbf)
         return Error(ErrorCode::SourceUnreadable, generationText(kTextNoSource));
-    std::unique_ptr<DbfSource> source = DbfSource::open(job.sourcePath, &error);
+    std::unique_ptr<DbfSource> source = DbfSource::open(job.sourcePath, &error, forced);
     if (!source)
         return error;
     const qsizetype fieldCount = source->layout().fields.size();
@@ -123,22 +130,27 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
     const SourceLayout& layout = run.source->layout();
     const bool composed = run.valueTemplate != nullptr;
     const SourceField& field = layout.fields.at(job.typeSource == BaseKind::Dbf && !composed ? job.fieldIndex : 0);
-    QByteArray sample = job.sample.left(sampleLength);
+    // A DBF sample is the symbol's bytes of G stored bytes: up to G x 3.
+    const qsizetype room
+        = job.typeSource == BaseKind::Dbf && !composed ? valueRoom(rule, sampleLength) - 1 : sampleLength;
+    QByteArray sample = job.sample.left(room);
     // A template job without a sample (the window's) takes the longest value
     // among the listed records.
     if (composed && sample.isEmpty()) {
         qint64 record = 0;
-        if (Error error
-            = templateSample(job.sourcePath, job.typeSource, *run.valueTemplate, 0, kListedRecords, &sample, &record))
+        const CodePage* forced = job.codePage ? &*job.codePage : nullptr;
+        if (Error error = templateSample(job.sourcePath, job.typeSource, *run.valueTemplate, 0, kListedRecords,
+                                         forced, rule.utf8, &sample, &record))
             return error;
     }
     if (job.typeSource == BaseKind::Dbf && !composed && sample.size() < sampleLength)
         sample.append(QByteArray(sampleLength - sample.size(), ' '));
-    if (isBlankValue(sample.constData(), sample.size()))
+    if (isBlankValue(sample.constData(), sample.size(), rule.utf8))
         return Error(ErrorCode::ValueRefused, blankSampleText());
     ValueRule sampleRule;  // already the listed text: only the spaces go
     sampleRule.trimStart = rule.trimStart;
     sampleRule.trimEnd = rule.trimEnd;
+    sampleRule.utf8 = rule.utf8;
     sample = encodedValue(sampleRule, sample);
     if (job.typeSource == BaseKind::Text && !composed && field.offset + field.length > layout.recordLength)
         return Error(ErrorCode::Usage,
@@ -332,7 +344,9 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     const bool composed = run.valueTemplate != nullptr;
     const int slot = job.typeSource == BaseKind::Dbf && !composed ? job.fieldIndex : 0;
     const SourceField& field = layout.fields.at(slot);
-    const ValueRule rule = valueRuleFor(job, field);
+    run.transcoder = ValueTranscoder(run.source->codePage().page, carriesUtf8(job.parameters));
+    ValueRule rule = valueRuleFor(job, field);
+    rule.transcoder = &run.transcoder;
     if (Error error = measureSample(job, rule, sampleLength, run))
         return error;
     if (job.outputPath.isEmpty())
@@ -350,11 +364,13 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     plan.insertion = plan.sourceLength;
     plan.valueRule = rule;
     if (composed) {
+        run.valueTemplate->setTarget(&run.transcoder, rule.utf8);
         plan.valueTemplate = run.valueTemplate.get();
-        plan.valueLength = run.valueTemplate->maxLength();
+        plan.valueLength = int(sampleLength);
         plan.valueRule = ValueRule();
         plan.valueRule.trimStart = rule.trimStart;
         plan.valueRule.trimEnd = rule.trimEnd;
+        plan.valueRule.utf8 = rule.utf8;
     }
     run.recordCount = layout.recordCount;
     if (Error error = planHumanReadable(job, feedback, run))
@@ -367,7 +383,11 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     if (dbf)
         if (Error error = planDbfHeader(job, run, !sourceMemo.isEmpty(), &header))
             return error;
-    run.pass = std::make_unique<FixedPass>(*run.source, run.plan, *run.coder);
+    auto* text = dynamic_cast<TextSource*>(run.source.get());
+    if (text && text->codePage().page == CodePage::Utf8)
+        run.pass = makeUtf8TextPass(*text, run.plan, *run.coder);  // lines of varying byte lengths
+    else
+        run.pass = std::make_unique<FixedPass>(*run.source, run.plan, *run.coder);
     return openOutputs(feedback, run, writer, header, sourceMemo);
 }
 

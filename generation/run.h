@@ -54,8 +54,9 @@ struct PreparedRun {
 
     std::unique_ptr<Source> source;  // a DBF or text source, started for the record pass
     std::optional<RecordCoder> coder;
-    std::unique_ptr<ValueTemplate> valueTemplate;  // the job's value template, when it has one
-    RecordPlan plan;                               // a fixed-length source's record plan (a CSV run's holds R only)
+    ValueTranscoder transcoder;  // the source's code page to the symbol's bytes (the plan's value rule)
+    std::unique_ptr<ValueTemplate> valueTemplate;  // the job's value template, when it has one (uses transcoder)
+    RecordPlan plan;  // a fixed-length source's record plan (a CSV run's holds R only)
     std::unique_ptr<RecordPass> pass;
     qint64 recordCount = 0;
     int width = 0;  // W and H of the sample's symbol

@@ -184,9 +184,9 @@ Error ValueTemplate::parse(const QString& text, const SourceLayout& layout, Valu
     return error;
 }
 
-Error ValueTemplate::parse(const QString& text, const QStringList& columns, ValueTemplate& out)
+Error ValueTemplate::parse(const QString& text, const QStringList& columns, ValueTemplate& out, bool utf8)
 {
-    return parseText(
+    Error error = parseText(
         text,
         [&](const QString& inside, Part& part) -> Error {
             const qsizetype colon = inside.indexOf(QLatin1Char(':'));
@@ -200,6 +200,8 @@ Error ValueTemplate::parse(const QString& text, const QStringList& columns, Valu
             return colon < 0 ? Error() : readFormat(inside.mid(colon + 1), part);
         },
         out);
+    out.utf8Literals_ = utf8;
+    return error;
 }
 
 bool ValueTemplate::compose(const std::function<QByteArrayView(const Part&)>& value, QByteArray& out,
@@ -209,7 +211,7 @@ bool ValueTemplate::compose(const std::function<QByteArrayView(const Part&)>& va
     out.clear();
     for (const Part& part : parts_) {
         if (part.field == -1) {
-            out += part.literal;
+            out += utf8Literals_ ? QString::fromLatin1(part.literal).toUtf8() : part.literal;
             continue;
         }
         const QByteArrayView v = trimmed(value(part));
@@ -251,18 +253,30 @@ bool ValueTemplate::compose(const std::function<QByteArrayView(const Part&)>& va
 bool ValueTemplate::composeRecord(const char* record, QByteArray& out, QString* fault) const
 {
     QByteArray text;
-    return compose(
+    char32_t refused = 0;
+    const bool made = compose(
         [&](const Part& part) -> QByteArrayView {
-            if (textBase_)
-                return QByteArrayView(record + part.offset, part.length);
             ValueRule rule;
-            rule.kind = ValueKind::DbfField;
-            rule.fieldType = part.type != 'C' && part.decimals != 0 ? 'F' : part.type;
-            rule.decimalPoint = dbf_decimal_point();
-            text = encodedValue(rule, QByteArray(record + part.offset, part.length));
+            rule.transcoder = transcoder_;
+            if (!textBase_) {
+                rule.kind = ValueKind::DbfField;
+                rule.fieldType = part.type != 'C' && part.decimals != 0 ? 'F' : part.type;
+                rule.decimalPoint = dbf_decimal_point();
+            }
+            text.resize(valueRoom(rule, part.length));
+            const int n = encodedValue(rule, record + part.offset, part.length, text.data(), &refused);
+            text.truncate(std::max(n, 0));
             return text;
         },
         out, fault);
+    if (refused != 0) {
+        if (fault)
+            *fault = tr("le caractère « %1 » ne peut pas aller dans le code (sans ECI, un code ne porte que les "
+                        "caractères de Windows-1252)")
+                         .arg(QString::fromUcs4(&refused, 1));
+        return false;
+    }
+    return made;
 }
 
 QString templateRecordFault(qint64 record, const QString& fault)
@@ -270,17 +284,29 @@ QString templateRecordFault(qint64 record, const QString& fault)
     return tr("Enregistrement %1 : valeur impossible à former, %2.").arg(record).arg(fault);
 }
 
+QString templateUtf8TextRefusal()
+{
+    return tr("Modèle de valeur : une base texte lue en UTF-8 compte ses colonnes en caractères ; un modèle les "
+              "compte en octets. Choisissez la plage de colonnes, ou forcez une page de codes d'un octet par "
+              "caractère.");
+}
+
 Error templateSample(const QString& path, BaseKind kind, const ValueTemplate& tmpl, qint64 wanted, qint64 listed,
-                     QByteArray* sample, qint64* record)
+                     const CodePage* forced, bool utf8, QByteArray* sample, qint64* record)
 {
     Error error;
     std::unique_ptr<Source> source;
     if (kind == BaseKind::Dbf)
-        source = DbfSource::open(path, &error);
+        source = DbfSource::open(path, &error, forced);
     else
-        source = TextSource::open(path, 1, 1, {}, &error);
+        source = TextSource::open(path, 1, 1, {}, &error, forced);
     if (!source)
         return error;
+    if (kind == BaseKind::Text && source->codePage().page == CodePage::Utf8)
+        return Error(ErrorCode::ValueRefused, templateUtf8TextRefusal());
+    const ValueTranscoder transcoder(source->codePage().page, utf8);
+    ValueTemplate local = tmpl;
+    local.setTarget(&transcoder, utf8);
     if (Error started = source->start())
         return started;
     const qint64 count = source->layout().recordCount;
@@ -297,7 +323,7 @@ Error templateSample(const QString& path, BaseKind kind, const ValueTemplate& tm
             return Error(ErrorCode::SourceMalformed, source->shortRecordText(n));
         if (wanted > 0 && n != wanted)
             continue;
-        if (!tmpl.composeRecord(buffer.data(), value, &fault))
+        if (!local.composeRecord(buffer.data(), value, &fault))
             return Error(ErrorCode::ValueRefused, templateRecordFault(n, fault));
         if (value.size() > sample->size() || *record == 0) {
             *sample = value;

@@ -5,6 +5,7 @@
 // for braces, any other text as it is. Each field's value is taken as the
 // window lists it, the blanks around it removed.
 
+#include "bases/codepage.h"
 #include "bases/error.h"
 #include "bases/source.h"
 
@@ -38,8 +39,19 @@ public:
     // unknown field, a memo field, a range outside the line or a malformed
     // placeholder is refused with a French text that names it.
     static Error parse(const QString& text, const SourceLayout& layout, ValueTemplate& out);
-    // The same against a CSV header's names.
-    static Error parse(const QString& text, const QStringList& columns, ValueTemplate& out);
+    // The same against a CSV header's names; `utf8` as in setTarget().
+    static Error parse(const QString& text, const QStringList& columns, ValueTemplate& out, bool utf8 = false);
+
+    // The symbol's bytes: composeRecord() converts each field of a DBF or
+    // text record from the base's code page with `transcoder` (null: the
+    // bytes as they are; not owned, it must outlive the template), and the
+    // literal text goes as UTF-8 when the symbol carries UTF-8, else as it is
+    // written (Latin-1).
+    void setTarget(const ValueTranscoder* transcoder, bool utf8)
+    {
+        transcoder_ = transcoder;
+        utf8Literals_ = utf8;
+    }
 
     const QList<Part>& parts() const { return parts_; }
     // The longest value compose() can give from fixed-length records.
@@ -59,14 +71,20 @@ private:
     QList<Part> parts_;
     int maxLength_ = 0;
     bool textBase_ = false;
+    const ValueTranscoder* transcoder_ = nullptr;
+    bool utf8Literals_ = false;
 };
 
 // The sample of a template run, as the window takes it: the longest value
 // among the first `listed` records, or record `wanted` (1-based) when it is
-// not 0; `record` receives its number. A record whose value cannot be made
-// is refused naming it.
+// not 0; `record` receives its number. The base is read with its own code
+// page, or `forced` when not null, into the symbol's bytes (UTF-8 when
+// `utf8`). A record whose value cannot be made is refused naming it.
 Error templateSample(const QString& path, BaseKind kind, const ValueTemplate& tmpl, qint64 wanted, qint64 listed,
-                     QByteArray* sample, qint64* record);
+                     const CodePage* forced, bool utf8, QByteArray* sample, qint64* record);
+// A template reads a text base by bytes: one read as UTF-8 (whose columns
+// count characters) is refused with this text.
+QString templateUtf8TextRefusal();
 
 // A value template's refusals and faults, in French.
 QString templateRecordFault(qint64 record, const QString& fault);

@@ -17,6 +17,7 @@ EncodingParameters ParameterSet::encodingParameters() const
     p.qrCaseSensitive = qrCasse;
     p.qrMode = qrModeEncodage;
     p.fnc1 = gs1 ? gs1::kFnc1Byte : -1;
+    p.qrEci = qrEci;
     return p;
 }
 
@@ -72,6 +73,7 @@ ParameterSet readParameterSet(const QSettings& settings)
     set.qrECLevel = settings.value(keys::QRCodeECLevel, 0).toInt();
     set.qrCasse = settings.value(keys::QRCodeCasse, 1).toInt();
     set.qrModeEncodage = settings.value(keys::QRCodeModeEncodage, 0).toInt();
+    set.qrEci = settings.value(keys::QRCodeECI, false).toBool();
     set.finLigne = settings.value(keys::FinLigne, true).toBool();
     set.finLigneCaractere = settings.value(keys::FinLigneCaractere, QString()).toString();
     set.supprimerEspacesGauche = settings.value(keys::SupprimerEspacesGauche, false).toBool();
@@ -98,6 +100,11 @@ void writeParameterSet(QSettings& settings, const ParameterSet& set)
     settings.setValue(keys::QRCodeECLevel, set.qrECLevel);
     settings.setValue(keys::QRCodeCasse, set.qrCasse);
     settings.setValue(keys::QRCodeModeEncodage, set.qrModeEncodage);
+    // Absent means off: a set without ECI is written as before.
+    if (set.qrEci)
+        settings.setValue(keys::QRCodeECI, true);
+    else
+        settings.remove(keys::QRCodeECI);
     settings.setValue(keys::TypeEncodage, set.typeEncodage);
     settings.setValue(keys::FinLigne, set.finLigne);
     settings.setValue(keys::FinLigneCaractere, set.finLigneCaractere);

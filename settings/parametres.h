@@ -26,6 +26,7 @@ inline constexpr char QRCodeVersion[] = "QRCode.Version";
 inline constexpr char QRCodeECLevel[] = "QRCode.ECLevel";
 inline constexpr char QRCodeCasse[] = "QRCode.Casse";
 inline constexpr char QRCodeModeEncodage[] = "QRCode.ModeEncodage";
+inline constexpr char QRCodeECI[] = "QRCodeECI";  // written only when on
 inline constexpr char TypeEncodage[] = "TypeEncodage";
 inline constexpr char FinLigne[] = "FinLigne";
 inline constexpr char FinLigneCaractere[] = "FinLigneCaractere";
@@ -64,6 +65,7 @@ struct ParameterSet {
     bool genererCodeVide = true;
     QString modeleValeur;  // value template ("{GTIN}..."); empty: the chosen field alone
     bool gs1 = false;      // GS1 DataMatrix
+    bool qrEci = false;  // QR: UTF-8 behind ECI 26
 
     friend bool operator==(const ParameterSet&, const ParameterSet&) = default;
 

@@ -2,6 +2,7 @@
 
 #include "app/cli/proof.h"
 
+#include "bases/codepage.h"
 #include "bases/dbf.h"
 #include "bases/error.h"
 #include "bases/listing.h"
@@ -226,6 +227,20 @@ const OptionEntry kOptions[] = {
      }},
     {"value", 0, "MODELE", Scope::Both, setParameterText<&ParameterSet::modeleValeur>},
     {"sample", 's', "N", Scope::Both, readSample},
+    {"codepage", 0, "NOM", Scope::Both,
+     [](Options& o, const QString& v) {
+         CodePage page = CodePage::Cp850;
+         if (v.trimmed().compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0)
+             o.codePage.reset();
+         else if (parseCodePageName(v, &page))
+             o.codePage = page;
+         else
+             return invalidValue("codepage", v,
+                                 tr(". Valeurs admises : « auto », « cp437 », « cp850 », « cp852 », « cp1250 », "
+                                    "« cp1251 », « cp1252 », « latin-1 », « utf-8 » (et windows-1252, ibm850, "
+                                    "iso-8859-1 ...)."));
+         return Error();
+     }},
     {"symbology", 0, "TYPE", Scope::Both,
      [](Options& o, const QString& v) {
          return readNamed("symbology", v,
@@ -260,6 +275,15 @@ const OptionEntry kOptions[] = {
      [](Options& o, const QString& v) {
          return readChoice("qr-mode", v, qrModeChoices(), {{"alphanumeric", 1}, {"8bit", 2}, {"byte", 2}, {"kanji", 3}},
                            &o.parameters.qrModeEncodage);
+     }},
+    {"qr-eci", 0, "JEU", Scope::Both,
+     [](Options& o, const QString& v) {
+         int eci = 0;
+         const Error e = readNamed("qr-eci", v, {{"utf-8", 1}, {"utf8", 1}, {"none", 0}, {"aucun", 0}},
+                                   tr("« utf-8 », « none »"), &eci);
+         if (!e)
+             o.parameters.qrEci = eci != 0;
+         return e;
      }},
     {"qr-case", 0, "CASSE", Scope::Both,
      [](Options& o, const QString& v) { return readChoice("qr-case", v, qrCaseChoices(), {}, &o.parameters.qrCasse); }},
@@ -481,10 +505,15 @@ QString helpText()
               "                           (par défaut : reconnu sur les premières lignes)\n"
               "  --encoding E             encodage d'une base CSV : utf-8 ou windows-1252\n"
               "                           (par défaut : UTF-8 si le fichier en est, sinon Windows-1252)\n"
-              "  -r, --range DEBUT:NOMBRE colonnes d'une base texte (première colonne à 1)\n"
+              "  -r, --range DEBUT:NOMBRE colonnes d'une base texte (première colonne à 1 ; en UTF-8,\n"
+              "                           des caractères)\n"
               "  --value MODELE           valeur composée de plusieurs champs : {NOM}, {NOM:yyMMdd}\n"
               "                           (date), {NOM:08} (zéros à gauche), {1:10} (base texte),\n"
               "                           {{ et }} pour une accolade ; remplace --field\n"
+              "  --codepage NOM           page de codes d'une base DBF ou texte : auto, cp437, cp850,\n"
+              "                           cp852, cp1250, cp1251, cp1252, latin-1, utf-8 ... (par défaut :\n"
+              "                           auto, celle du fichier .cpg ou de l'octet 29 de la table, sinon\n"
+              "                           cp850 ; UTF-8 reconnu dans une base texte, sinon latin-1)\n"
               "  -s, --sample N           enregistrement d'exemple qui fixe les dimensions du code\n"
               "                           (par défaut : le premier dont la valeur n'est pas vide,\n"
               "                           cherché parmi les 1000 premiers, comme la fenêtre)\n"
@@ -503,6 +532,10 @@ QString helpText()
               "  --qr-level NIVEAU        correction d'erreur : Low, Medium, Quality ou High\n"
               "  --qr-mode MODE           Numeric, Alphabet-numeric, 8-bit data ou Kanji\n"
               "  --qr-case CASSE          Sensible ou Insensible (conservée seulement)\n"
+              "  --qr-eci utf-8|none      le QR code porte la valeur en UTF-8 derrière l'ECI 26 : tout\n"
+              "                           caractère passe (par défaut : none, Windows-1252 ; un caractère\n"
+              "                           qu'il n'a pas arrête la fabrication). Le Datamatrix (libdmtx\n"
+              "                           0.7.7) n'a pas d'ECI : il porte toujours du Windows-1252\n"
               "  --eol, --no-eol          caractère de fin de ligne après chaque rangée\n"
               "  --eol-char C             ce caractère (une espace quand il est vide) ; « lf » ou « \\n » :\n"
               "                           un saut de ligne\n"
@@ -696,6 +729,17 @@ void startJob(const Options& o, GenerationJob& job)
     job.trimEnd = set.supprimerEspacesDroite;
     job.valueTemplate = set.modeleValeur;
     job.hriFieldName = o.hriFieldName;
+    job.codePage = o.codePage;
+}
+
+// The sample's text as the symbol's bytes; refused when it holds a character
+// the symbol cannot carry, as its record would be in the run.
+Error setSample(GenerationJob& job, const QString& text, qint64 record)
+{
+    char32_t refused = 0;
+    if (!symbolBytes(text, carriesUtf8(job.parameters), job.sample, &refused))
+        return Error(ErrorCode::ValueRefused, refusedCharacterText(record, refused));
+    return {};
 }
 
 // A value template in place of the field or the range: checked against the
@@ -706,13 +750,15 @@ Error buildTemplateJob(const Options& o, GenerationJob& job, qint64* sampleRecor
     if (!o.field.isEmpty() || o.hasRange)
         return usageError(tr("--value remplace --field et --range : donnez l'un ou l'autre."));
     Error error;
+    const CodePage* forced = job.codePage ? &*job.codePage : nullptr;
     std::unique_ptr<Source> source;
     if (job.typeSource == BaseKind::Dbf)
-        source = DbfSource::open(o.source, &error);
+        source = DbfSource::open(o.source, &error, forced);
     else
-        source = TextSource::open(o.source, 1, 1, {}, &error);
+        source = TextSource::open(o.source, 1, 1, {}, &error, forced);
     if (!source)
         return error;
+    job.sourceCodePage = source->codePage();
     ValueTemplate parsed;
     if (Error refused = ValueTemplate::parse(job.valueTemplate, source->layout(), parsed))
         return refused;
@@ -720,8 +766,8 @@ Error buildTemplateJob(const Options& o, GenerationJob& job, qint64* sampleRecor
     if (job.typeSource == BaseKind::Dbf && job.newFieldName.isEmpty())
         job.newFieldName = o.newFieldName.isEmpty() ? QStringLiteral("_CODE") : o.newFieldName;
     qint64 record = 0;
-    if (Error refused
-        = templateSample(o.source, job.typeSource, parsed, o.sampleRecord, kListedRecords, &job.sample, &record))
+    if (Error refused = templateSample(o.source, job.typeSource, parsed, o.sampleRecord, kListedRecords, forced,
+                                       carriesUtf8(job.parameters), &job.sample, &record))
         return refused;
     if (sampleRecord)
         *sampleRecord = record;
@@ -730,18 +776,19 @@ Error buildTemplateJob(const Options& o, GenerationJob& job, qint64* sampleRecor
 
 // The sample, as the window lists it (listedValue): the value without its
 // leading and trailing blanks, padded with blanks to the field's length.
-Error findDbfSample(const Options& o, DbfTable* table, const DbfFieldInfo& field, GenerationJob& job,
-                    qint64* sampleRecord, const std::atomic<bool>* cancel)
+Error findDbfSample(const Options& o, DbfTable* table, const QString& name, GenerationJob& job, qint64* sampleRecord,
+                    const std::atomic<bool>* cancel)
 {
     const auto fieldIndex = unsigned(job.fieldIndex);
     const unsigned count = dbf_record_count(table);
+    const CodePage page = job.sourceCodePage.page;
     if (o.sampleRecord > 0) {
         if (o.sampleRecord > qint64(count))
             return usageError(tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(count));
-        job.sample = listedValue(table, unsigned(o.sampleRecord - 1), fieldIndex);
         if (sampleRecord)
             *sampleRecord = o.sampleRecord;
-        return {};
+        return setSample(job, decodeText(listedValue(table, unsigned(o.sampleRecord - 1), fieldIndex), page),
+                         o.sampleRecord);
     }
     // The records the window lists, and no more: a header may announce billions.
     const unsigned searched = std::min(count, kListedRecords);
@@ -749,12 +796,11 @@ Error findDbfSample(const Options& o, DbfTable* table, const DbfFieldInfo& field
         if (cancelled(cancel))
             return Error(ErrorCode::Cancelled, interruptedText(o.command));
         unsigned valueLength = 0;
-        QByteArray value = listedValue(table, i, fieldIndex, &valueLength);
+        const QByteArray value = listedValue(table, i, fieldIndex, &valueLength);
         if (valueLength != 0) {
-            job.sample = std::move(value);
             if (sampleRecord)
                 *sampleRecord = qint64(i) + 1;
-            return {};
+            return setSample(job, decodeText(value, page), qint64(i) + 1);
         }
     }
     if (searched < count)
@@ -762,9 +808,8 @@ Error findDbfSample(const Options& o, DbfTable* table, const DbfFieldInfo& field
                      tr("Aucun des %1 premiers enregistrements n'a de valeur dans le champ « %2 » : "
                         "choisissez l'enregistrement d'exemple avec --sample N.")
                          .arg(searched)
-                         .arg(fieldName(field)));
-    return Error(ErrorCode::ValueRefused,
-                 tr("Aucun enregistrement n'a de valeur dans le champ « %1 ».").arg(fieldName(field)));
+                         .arg(name));
+    return Error(ErrorCode::ValueRefused, tr("Aucun enregistrement n'a de valeur dans le champ « %1 ».").arg(name));
 }
 
 Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
@@ -773,19 +818,19 @@ Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, co
     if (o.hasRange)
         return usageError(tr("--range s'applique à une base texte ; pour une base DBF, choisissez le champ "
                              "avec --field."));
-    DbfTablePtr table(dbf_open(QFile::encodeName(o.source).constData(), nullptr, 0, 0));
+    // The text as stored, read with the table's code page.
+    DbfTablePtr table(dbf_open(QFile::encodeName(o.source).constData(), nullptr, 0, 1));
     if (!table)
         return Error(ErrorCode::SourceUnreadable,
                      tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source) + QLatin1Char(' ')
                          + tableRefusalText(o.source));
+    job.sourceCodePage = dbfCodePage(o.source, dbf_header_bytes(table.get())[29], o.codePage ? &*o.codePage : nullptr);
     const unsigned fieldCount = dbf_field_count(table.get());
-    QList<DbfFieldInfo> fields;
     QStringList names;
     for (unsigned i = 0; i < fieldCount; ++i) {
         DbfFieldInfo field{};
         dbf_field_info(table.get(), i, &field);
-        fields.append(field);
-        names << fieldName(field);
+        names << fieldName(field, job.sourceCodePage.page);
     }
     if (o.field.isEmpty())
         return usageError(tr("Champ à encoder manquant : indiquez-le avec --field NOM (champs : %1).")
@@ -799,9 +844,9 @@ Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, co
     if (index < 0)
         return usageError(tr("Champ inconnu : « %1 » (champs : %2).").arg(o.field, names.join(QStringLiteral(", "))));
     job.fieldIndex = index;
-    const DbfFieldInfo& field = fields.at(index);
-    job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + fieldName(field)).left(10) : o.newFieldName;
-    return findDbfSample(o, table.get(), field, job, sampleRecord, cancel);
+    const QString& name = names.at(index);
+    job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + name).left(10) : o.newFieldName;
+    return findDbfSample(o, table.get(), name, job, sampleRecord, cancel);
 }
 
 QString textColumnsText(const Options& o)
@@ -824,6 +869,7 @@ Error buildTextJob(const Options& o, GenerationJob& job, qint64* sampleRecord, c
     if (const Error openError = reader.open(o.source))
         return Error(ErrorCode::SourceUnreadable,
                      tr("Impossible d'ouvrir la base d'origine.") + QLatin1Char(' ') + openError.text);
+    job.sourceCodePage = textCodePage(o.source, o.codePage ? &*o.codePage : nullptr);
     QByteArray line;
     qint64 number = 0;
     // The lines the window shows, and no more, unless a line is named.
@@ -833,12 +879,11 @@ Error buildTextJob(const Options& o, GenerationJob& job, qint64* sampleRecord, c
             return Error(ErrorCode::Cancelled, interruptedText(o.command));
         ++number;
         // The selected columns of the line, as the window's text view gives them.
-        const QString value = QString::fromLatin1(line).mid(o.rangeStart - 1, o.rangeCount);
+        const QString value = decodeText(line, job.sourceCodePage.page).mid(o.rangeStart - 1, o.rangeCount);
         if (o.sampleRecord > 0 ? number == o.sampleRecord : !isBlankText(value)) {
-            job.sample = value.toLatin1();
             if (sampleRecord)
                 *sampleRecord = number;
-            return {};
+            return setSample(job, value, number);
         }
     }
     if (reader.lineTooLong())
@@ -871,8 +916,12 @@ Error buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const
     if (!info.isFile())
         return usageError(tr("La base d'origine « %1 » n'est pas un fichier ordinaire.").arg(o.source));
 
-    if (isCsvPath(o.source))
+    if (isCsvPath(o.source)) {
+        if (o.codePage)
+            return usageError(tr("--codepage s'applique à une base DBF ou texte ; l'encodage d'une base CSV se "
+                                 "choisit avec --encoding."));
         return buildCsvJob(o, job, sampleRecord, cancel);
+    }
     const bool csvOption = o.column > 0 || o.csv.delimiter != 0 || o.csv.encoding != CsvEncoding::Detect;
     if (csvOption)
         return usageError(tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));
@@ -890,11 +939,13 @@ Error buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const
 
 Error previewSample(const GenerationJob& job, const ParameterSet& set, PreviewResult& result)
 {
-    QString value = QString::fromLatin1(job.sample);
+    const bool utf8 = carriesUtf8(job.parameters);
+    QString value = symbolText(job.sample, utf8);
     if (isBlankText(value))
         return Error(ErrorCode::ValueRefused, blankValueText());
     value = trimWhiteSpace(value, set.supprimerEspacesGauche, set.supprimerEspacesDroite);
-    const QByteArray bytes = value.toLatin1();
+    QByteArray bytes;
+    symbolBytes(value, utf8, bytes);
     QByteArray input = bytes;
     if (gs1::enabled(job.parameters)) {
         if (const QString refusal = gs1::parameterRefusal(job.parameters); !refusal.isEmpty())
@@ -1016,7 +1067,9 @@ ExitCode runPreview(const Options& o, const GenerationJob& job, qint64 sampleRec
     if (const Error error = previewSample(job, o.parameters, preview))
         return refuse(console, Error(error.code, tr("Enregistrement %1 : ").arg(sampleRecord) + error.text));
     out << tr("Enregistrement d'exemple : %1").arg(sampleRecord) << '\n';
-    out << tr("Valeur : « %1 »").arg(QString::fromLatin1(preview.value)) << '\n';
+    if (job.typeSource == BaseKind::Dbf || job.typeSource == BaseKind::Text)
+        out << tr("Page de codes : %1").arg(codePageDescription(job.sourceCodePage)) << '\n';
+    out << tr("Valeur : « %1 »").arg(symbolText(preview.value, carriesUtf8(job.parameters))) << '\n';
     if (!preview.humanReadable.isEmpty())
         out << tr("Texte lisible (HRI) : %1").arg(QString::fromLatin1(preview.humanReadable)) << '\n';
     out << tr("Nombre de colonnes du code (W) : %1").arg(preview.width) << '\n';

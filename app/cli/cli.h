@@ -38,11 +38,12 @@ enum class FontAction { Install, Uninstall };
 struct Options {
     Command command = Command::Help;
     QString source;
-    QString output;         // -o
-    QString field;          // --field (DBF field, CSV column by name)
-    int column = 0;         // --column (CSV column, 1-based); 0 when not given
-    CsvOptions csv;         // --delimiter, --encoding (CSV); detected when not given
-    bool hasRange = false;  // --range START:COUNT (text)
+    QString output;                    // -o
+    QString field;                     // --field (DBF field, CSV column by name)
+    int column = 0;                    // --column (CSV column, 1-based); 0 when not given
+    CsvOptions csv;                    // --delimiter, --encoding (CSV); detected when not given
+    std::optional<CodePage> codePage;  // --codepage (DBF, text); empty: auto
+    bool hasRange = false;             // --range START:COUNT (text)
     int rangeStart = 0;
     int rangeCount = 0;
     QString preset;                               // --preset; empty when none ("default" names the default set)

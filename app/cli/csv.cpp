@@ -65,8 +65,12 @@ Error findSample(const Options& o, CsvReader& reader, int index, GenerationJob& 
         if (status == CsvReader::Status::End)
             break;
         ++number;
-        csvCodeBytes(row.cell(index), reader.format().encoding, value);
-        if (o.sampleRecord > 0 ? number == o.sampleRecord : !isBlankValue(value.constData(), value.size())) {
+        const bool utf8 = carriesUtf8(job.parameters);
+        if (utf8)  // under a QR code's ECI the value goes as UTF-8
+            value = csvText(row.cell(index), reader.format().encoding).toUtf8();
+        else
+            csvCodeBytes(row.cell(index), reader.format().encoding, value);
+        if (o.sampleRecord > 0 ? number == o.sampleRecord : !isBlankValue(value.constData(), value.size(), utf8)) {
             job.sample = value;
             if (sampleRecord)
                 *sampleRecord = number;

@@ -408,6 +408,46 @@ private slots:
         QCOMPARE(codiflux::listedValue(table.get(), 999, 6), expected.mid(16).toLatin1());
     }
 
+    // The code page: the table's own, shown with its origin; a value beyond
+    // Windows-1252 goes only in a QR code with ECI; forced, the base is listed
+    // again. A UTF-8 text base's columns count characters.
+    void codePage()
+    {
+        Codiflux w;
+        CodifluxClass& f = *w.ui();
+        QVERIFY(!f.comboBoxPageCode->isVisibleTo(&w));
+        testsupport::DbfLayout cp1250;
+        cp1250.reserved29 = char(0xC8);
+        load(w,
+             write(QStringLiteral("cp.dbf"),
+                   testsupport::dbfBytes({{"NOM", 'C', 6}}, {{"\xA3\xF3\x64\x9F"}, {"Caf\xE9"}}, cp1250)));
+        QVERIFY(f.comboBoxPageCode->isVisibleTo(&w));
+        QCOMPARE(f.labelOriginePageCode->text(), QStringLiteral("cp1250 (en-tête de la table, octet 29 = 0xC8)"));
+        QCOMPARE(f.comboBoxEnregistrement->itemText(0), QStringLiteral("Łódź  "));
+        useDatamatrix(w);
+        f.comboBoxEnregistrement->setCurrentIndex(0);
+        QList<SeenModal> seen = drive(f.actionPrevisualisation, {ModalDriver::close()});
+        QVERIFY(seen.size() == 1 && seen.at(0).text.contains(QStringLiteral("« Ł »")));
+        useQr(w);
+        f.checkBoxECIQRCode->setChecked(true);
+        QCOMPARE(drive(f.actionPrevisualisation).size(), 0);
+        QCOMPARE(readPreview(w), std::optional(QStringLiteral("Łódź  ").toUtf8()));
+        choose(f.comboBoxPageCode, QStringLiteral("cp1252"));
+        QCOMPARE(f.labelOriginePageCode->text(), QStringLiteral("cp1252 (choisie)"));
+        QCOMPARE(f.comboBoxEnregistrement->itemText(0), QStringLiteral("£ódŸ  "));
+        QCOMPARE(f.comboBoxEnregistrement->itemText(1), QStringLiteral("Café  "));
+
+        choose(f.comboBoxPageCode, QStringLiteral("Automatique"));
+        load(w, write(QStringLiteral("utf8.txt"), QStringLiteral("Hélène\nZoé   \n").toUtf8()));
+        QCOMPARE(f.labelOriginePageCode->text(), QStringLiteral("utf-8 (reconnue dans le fichier)"));
+        f.checkBoxECIQRCode->setChecked(false);
+        f.spinBoxPosDebut->setValue(2);
+        f.spinBoxPosNbCar->setValue(3);
+        QCOMPARE(f.plainTextEditSelecteurPosition->textCursor().selectedText(), QStringLiteral("élè"));
+        QCOMPARE(drive(f.actionPrevisualisation).size(), 0);
+        QCOMPARE(readPreview(w), std::optional(QByteArray("\xE9l\xE8")));
+    }
+
     // A code field longer than most dBase readers take is said at once, and after the run.
     void longFieldWarning()
     {

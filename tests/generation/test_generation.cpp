@@ -56,7 +56,7 @@ QByteArray makeDbf(const QList<FieldDef>& fields, const QList<SourceRecord>& rec
     return testsupport::dbfBytes(fields, records,
                                  {.version = version,
                                   .afterTerminator = afterTerminator,
-                                  .reserved29 = char(0x57),  // a reserved byte that must be kept
+                                  .reserved29 = char(0x7F),  // a language driver unknown: kept, read as cp850
                                   .endOfFileByte = endOfFileByte});
 }
 

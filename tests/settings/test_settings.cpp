@@ -25,15 +25,15 @@ private slots:
     void roundTrip_data()
     {
         QTest::addColumn<ParameterSet>("set");
-        QTest::addColumn<int>("keys");  // a set without template nor GS1 keeps the 19 keys it always had
+        QTest::addColumn<int>("keys");  // a set without template, GS1 nor ECI keeps the 19 keys it always had
         const ParameterSet changed{3,    2,    -3,   4,    7,     3,     0,     2,  1,    false, QStringLiteral("\n"),
-                                   true, true, true, true, false, false, false, {}, false};
+                                   true, true, true, true, false, false, false, {}, false, true};
         ParameterSet gs1 = changed;
         gs1.modeleValeur = QStringLiteral("(01){GTIN}(17){EXP:yyMMdd}");
         gs1.gs1 = true;
         QTest::newRow("defaults") << ParameterSet() << 19;
-        QTest::newRow("every key changed") << changed << 19;
-        QTest::newRow("template and GS1") << gs1 << 21;
+        QTest::newRow("every key changed") << changed << 20;
+        QTest::newRow("template, GS1 and ECI") << gs1 << 22;
     }
     void roundTrip()
     {
