@@ -1,8 +1,9 @@
 #pragma once
 // The generation thread: reads every record of the source base, encodes the
 // chosen value, and writes the encoded base (DBF and / or text) through the
-// generation core. Everything it reads was captured in a GenerationJob on the
-// GUI thread before the start.
+// run driver, which codes the records on every core and writes them in order.
+// Everything it reads was captured in a GenerationJob on the GUI thread
+// before the start.
 
 #include "generation/generationcore.h"
 #include "generation/job.h"
@@ -25,8 +26,9 @@ public:
     BaseEncoder(const GenerationJob& job, QString* errorText, int watchdogPeriod, QObject* parent = nullptr);
     ~BaseEncoder() override;
 
-    // The whole generation on the calling thread; false on failure, with the
-    // text (when there is one) written through errorText.
+    // The whole generation, driven from the calling thread (the records are
+    // coded on QThread::idealThreadCount() threads); false on failure, with
+    // the text (when there is one) written through errorText.
     bool encoderBase(const QString& cheminSortie, bool genererTxt, QString* errorText);
 
     bool getResultat() const { return resultat; }
