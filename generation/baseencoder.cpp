@@ -84,7 +84,7 @@ bool BaseEncoder::encoderBase(const QString& cheminSortie, bool genererTxt, QStr
 
     fieldLength_ = 0;
     RunOptions options;
-    options.threads = QThread::idealThreadCount();
+    options.threads = threadCount_;
     const Error failure = runGeneration(job, *files, feedback, options, enregistrementCourant);
     if (failure && errorText)
         *errorText = failure.text;

@@ -50,6 +50,10 @@ public:
 
     const GenerationJob& job() const { return job_; }
 
+    // The coding threads of the next run: QThread::idealThreadCount() unless
+    // set (a benchmark compares one thread with several).
+    void setThreadCount(int threads) { threadCount_ = threads; }
+
 public slots:
     void annuler();
 
@@ -71,6 +75,7 @@ private:
     std::atomic<qint64> enregistrementCourant{0};
     int periodeWatchdog;
     int fieldLength_ = 0;
+    int threadCount_ = QThread::idealThreadCount();
     OutputFiles outputFiles_;  // planned in the constructor, for the job's own destination
 };
 

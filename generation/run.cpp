@@ -54,9 +54,12 @@ void RecordProgress::reached(qint64 number)
 namespace {
 
 // Opens the source of a DBF or text job; `sampleLength` receives G, the
-// length of the value the sample is cut or padded to.
-Error openSource(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, qsizetype* sampleLength)
+// length of the value the sample is cut or padded to, and `dbf` the source
+// when it is a table (null for a text source).
+Error openSource(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, qsizetype* sampleLength,
+                 DbfSource** dbf)
 {
+    *dbf = nullptr;
     Error error;
     if (job.typeSource == BaseKind::Text) {
         feedback.progressRange(0, 0);
@@ -88,6 +91,7 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
         return Error(ErrorCode::SourceMalformed,
                      generationText(kTextFieldMismatch).arg(source->descriptorCount()).arg(fieldCount));
     *sampleLength = std::max(0, source->layout().fields.at(job.fieldIndex).length);
+    *dbf = source.get();
     run.source = std::move(source);
     return {};
 }
@@ -232,7 +236,8 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     if (feedback.cancelled())
         return Error(ErrorCode::Cancelled, cancelledText());
     qsizetype sampleLength = 0;
-    if (Error error = openSource(job, feedback, run, &sampleLength))
+    DbfSource* dbf = nullptr;
+    if (Error error = openSource(job, feedback, run, &sampleLength, &dbf))
         return error;
     const SourceLayout& layout = run.source->layout();
     const int slot = job.typeSource == BaseKind::Dbf ? job.fieldIndex : 0;
@@ -242,7 +247,6 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
         return error;
     if (job.outputPath.isEmpty())
         return Error(ErrorCode::Usage, generationText(kTextNoDestination));
-    auto* dbf = dynamic_cast<DbfSource*>(run.source.get());
     const QString sourceMemo = dbf ? dbf->memoFile() : QString();
     if (Error error = checkDestinations(job, writer.files(), sourceMemo))
         return error;
