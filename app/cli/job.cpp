@@ -1,0 +1,205 @@
+// The job of a generation or a preview: the base, its field or columns,
+// the sample record, as the window captures them.
+
+#include "app/cli/options.h"
+
+#include "bases/dbf.h"
+#include "bases/listing.h"
+#include "bases/textbase.h"
+#include "codes/encoding.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace codiflux::cli {
+
+namespace {
+
+bool isDbfPath(const QString& path)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String("DBF"), Qt::CaseInsensitive) == 0;
+}
+
+bool isCsvPath(const QString& path)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String("CSV"), Qt::CaseInsensitive) == 0;
+}
+
+bool cancelled(const std::atomic<bool>* cancel)
+{
+    return cancel && cancel->load(std::memory_order_relaxed);
+}
+
+// What every job takes from the options, whatever its base.
+void startJob(const Options& o, GenerationJob& job)
+{
+    job = GenerationJob();
+    job.sourcePath = o.source;
+    job.outputPath = o.output;
+    job.writeText = o.writeText;
+    const ParameterSet& set = o.parameters;
+    job.parameters = set.encodingParameters();
+    job.options = set.fontTextOptions();
+    job.options.endOfLineCharacter = endOfLineCharacter(set.finLigneCaractere);
+    job.blankCodes = set.genererCodeVide;
+    job.trimStart = set.supprimerEspacesGauche;
+    job.trimEnd = set.supprimerEspacesDroite;
+}
+
+// The sample, as the window lists it (listedValue): the value without its
+// leading and trailing blanks, padded with blanks to the field's length.
+Error findDbfSample(const Options& o, DbfTable* table, const DbfFieldInfo& field, GenerationJob& job,
+                    qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
+    const auto fieldIndex = unsigned(job.fieldIndex);
+    const unsigned count = dbf_record_count(table);
+    if (o.sampleRecord > 0) {
+        if (o.sampleRecord > qint64(count))
+            return usageError(tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(count));
+        job.sample = listedValue(table, unsigned(o.sampleRecord - 1), fieldIndex);
+        if (sampleRecord)
+            *sampleRecord = o.sampleRecord;
+        return {};
+    }
+    // The records the window lists, and no more: a header may announce billions.
+    const unsigned searched = std::min(count, kListedRecords);
+    for (unsigned i = 0; i < searched; ++i) {
+        if (cancelled(cancel))
+            return Error(ErrorCode::Cancelled, interruptedText(o.command));
+        unsigned valueLength = 0;
+        QByteArray value = listedValue(table, i, fieldIndex, &valueLength);
+        if (valueLength != 0) {
+            job.sample = std::move(value);
+            if (sampleRecord)
+                *sampleRecord = qint64(i) + 1;
+            return {};
+        }
+    }
+    if (searched < count)
+        return Error(ErrorCode::ValueRefused,
+                     tr("Aucun des %1 premiers enregistrements n'a de valeur dans le champ « %2 » : "
+                        "choisissez l'enregistrement d'exemple avec --sample N.")
+                         .arg(searched)
+                         .arg(fieldName(field)));
+    return Error(ErrorCode::ValueRefused,
+                 tr("Aucun enregistrement n'a de valeur dans le champ « %1 ».").arg(fieldName(field)));
+}
+
+Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
+    job.typeSource = BaseKind::Dbf;
+    if (o.hasRange)
+        return usageError(tr("--range s'applique à une base texte ; pour une base DBF, choisissez le champ "
+                             "avec --field."));
+    DbfTablePtr table(dbf_open(QFile::encodeName(o.source).constData(), nullptr, 0, 0));
+    if (!table)
+        return Error(ErrorCode::SourceUnreadable,
+                     tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source) + QLatin1Char(' ')
+                         + tableRefusalText(o.source));
+    const unsigned fieldCount = dbf_field_count(table.get());
+    QList<DbfFieldInfo> fields;
+    QStringList names;
+    for (unsigned i = 0; i < fieldCount; ++i) {
+        DbfFieldInfo field{};
+        dbf_field_info(table.get(), i, &field);
+        fields.append(field);
+        names << fieldName(field);
+    }
+    if (o.field.isEmpty())
+        return usageError(tr("Champ à encoder manquant : indiquez-le avec --field NOM (champs : %1).")
+                              .arg(names.join(QStringLiteral(", "))));
+    // The name as given, else in other letters.
+    int index = int(names.indexOf(o.field));
+    if (index < 0)
+        index = int(
+            names.indexOf(QRegularExpression(QRegularExpression::anchoredPattern(QRegularExpression::escape(o.field)),
+                                             QRegularExpression::CaseInsensitiveOption)));
+    if (index < 0)
+        return usageError(tr("Champ inconnu : « %1 » (champs : %2).").arg(o.field, names.join(QStringLiteral(", "))));
+    job.fieldIndex = index;
+    const DbfFieldInfo& field = fields.at(index);
+    job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + fieldName(field)).left(10) : o.newFieldName;
+    return findDbfSample(o, table.get(), field, job, sampleRecord, cancel);
+}
+
+QString textColumnsText(const Options& o)
+{
+    return tr("les colonnes %1 à %2").arg(o.rangeStart).arg(qint64(o.rangeStart) + o.rangeCount - 1);
+}
+
+Error buildTextJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
+    job.typeSource = BaseKind::Text;
+    if (!o.field.isEmpty())
+        return usageError(tr("--field s'applique à une base DBF ; pour une base texte, choisissez les colonnes "
+                             "avec --range DEBUT:NOMBRE."));
+    if (!o.hasRange)
+        return usageError(tr("Colonnes à encoder manquantes : indiquez-les avec --range DEBUT:NOMBRE."));
+    job.rangeStart = o.rangeStart;
+    job.rangeCount = o.rangeCount;
+
+    TextLineReader reader;
+    if (const Error openError = reader.open(o.source))
+        return Error(ErrorCode::SourceUnreadable,
+                     tr("Impossible d'ouvrir la base d'origine.") + QLatin1Char(' ') + openError.text);
+    QByteArray line;
+    qint64 number = 0;
+    // The lines the window shows, and no more, unless a line is named.
+    const qint64 searched = o.sampleRecord > 0 ? o.sampleRecord : qint64(kListedRecords);
+    while (number < searched && reader.next(line)) {
+        if (cancelled(cancel))
+            return Error(ErrorCode::Cancelled, interruptedText(o.command));
+        ++number;
+        // The selected columns of the line, as the window's text view gives them.
+        const QString value = QString::fromLatin1(line).mid(o.rangeStart - 1, o.rangeCount);
+        if (o.sampleRecord > 0 ? number == o.sampleRecord : !isBlankText(value)) {
+            job.sample = value.toLatin1();
+            if (sampleRecord)
+                *sampleRecord = number;
+            return {};
+        }
+    }
+    if (reader.lineTooLong())
+        return Error(ErrorCode::SourceMalformed, lineTooLongText(reader.lineNumber()));
+    if (o.sampleRecord > 0)
+        return usageError(tr("--sample %1 : la base n'a que %2 lignes.").arg(o.sampleRecord).arg(number));
+    if (number == searched && !reader.atEnd())
+        return Error(ErrorCode::ValueRefused,
+                     tr("Aucune des %1 premières lignes n'a de valeur dans %2 : "
+                        "choisissez la ligne d'exemple avec --sample N.")
+                         .arg(searched)
+                         .arg(textColumnsText(o)));
+    return Error(ErrorCode::ValueRefused, tr("Aucune ligne n'a de valeur dans %1.").arg(textColumnsText(o)));
+}
+
+}  // namespace
+
+QString interruptedText(Command command)
+{
+    return command == Command::Preview ? tr("Aperçu annulé.") : cancelledText();
+}
+
+Error buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
+    startJob(o, job);
+    const QFileInfo info(o.source);
+    if (!info.exists() || info.isDir())
+        return usageError(tr("La base d'origine « %1 » n'existe pas.").arg(o.source));
+    // A FIFO would block the run and a device never end: only a regular file is read.
+    if (!info.isFile())
+        return usageError(tr("La base d'origine « %1 » n'est pas un fichier ordinaire.").arg(o.source));
+
+    if (isCsvPath(o.source))
+        return buildCsvJob(o, job, sampleRecord, cancel);
+    const bool csvOption = o.column > 0 || o.csv.delimiter != 0 || o.csv.encoding != CsvEncoding::Detect;
+    if (csvOption)
+        return usageError(tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));
+    if (isDbfPath(o.source))
+        return buildDbfJob(o, job, sampleRecord, cancel);
+    return buildTextJob(o, job, sampleRecord, cancel);
+}
+
+}  // namespace codiflux::cli
