@@ -97,7 +97,7 @@ void BaseEncoder::setMessageErreur(QString format)
         *messageErreur = format.replace(QLatin1String("%1"), QString::number(enregistrementCourant.load()));
 }
 
-void BaseEncoder::supprimerFichiersTemporaires()
+void BaseEncoder::removeTemporaryFiles()
 {
     outputFiles_.withdraw();
 }

@@ -36,17 +36,17 @@ public:
     // messageErreur. Called from the GUI thread before a termination.
     void setMessageErreur(QString format);
     // 1-based number of the record being processed, 0 before the record loop.
-    qint64 getEnregistrementCourant() const { return enregistrementCourant; }
+    qint64 currentRecord() const { return enregistrementCourant; }
     // R, the length of the code field of the last run once its set-up passed; 0 before.
-    int getLongueurChamp() const { return fieldLength_; }
+    int codeFieldLength() const { return fieldLength_; }
 
     // Gives the run's outputs up from the GUI thread, after a termination (the
     // worker may even be still running): the temporary files are removed and
     // the destination is left untouched. After a run that moved its files into
     // place there is nothing to remove.
-    void supprimerFichiersTemporaires();
+    void removeTemporaryFiles();
     // The destinations and their temporary names for this job.
-    const OutputFiles& fichiers() const { return outputFiles_; }
+    const OutputFiles& files() const { return outputFiles_; }
 
     const GenerationJob& job() const { return job_; }
 

@@ -22,7 +22,7 @@ namespace {
 ValueRule valueRuleFor(const GenerationJob& job, const SourceField& field)
 {
     ValueRule rule;
-    if (job.typeSource == BaseKind::Dbf) {
+    if (job.baseKind == BaseKind::Dbf) {
         rule.kind = field.type == 'M' ? ValueKind::DbfMemo : ValueKind::DbfField;
         rule.fieldType = field.type != 'C' && field.decimals != 0 ? 'F' : field.type;
         rule.decimalPoint = dbf_decimal_point();
@@ -61,7 +61,7 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
 {
     *dbf = nullptr;
     Error error;
-    if (job.typeSource == BaseKind::Text) {
+    if (job.baseKind == BaseKind::Text) {
         feedback.progressRange(0, 0);
         feedback.progressValue(0);
         run.source = TextSource::open(
@@ -75,7 +75,7 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
             *sampleLength = job.rangeCount;
         return error;
     }
-    if (job.typeSource != BaseKind::Dbf)
+    if (job.baseKind != BaseKind::Dbf)
         return Error(ErrorCode::SourceUnreadable, generationText(kTextNoSource));
     std::unique_ptr<DbfSource> source = DbfSource::open(job.sourcePath, &error);
     if (!source)
@@ -103,9 +103,9 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
 Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype sampleLength, PreparedRun& run)
 {
     const SourceLayout& layout = run.source->layout();
-    const SourceField& field = layout.fields.at(job.typeSource == BaseKind::Dbf ? job.fieldIndex : 0);
+    const SourceField& field = layout.fields.at(job.baseKind == BaseKind::Dbf ? job.fieldIndex : 0);
     QByteArray sample = job.sample.left(sampleLength);
-    if (job.typeSource == BaseKind::Dbf && sample.size() < sampleLength)
+    if (job.baseKind == BaseKind::Dbf && sample.size() < sampleLength)
         sample.append(QByteArray(sampleLength - sample.size(), ' '));
     if (isBlankValue(sample.constData(), sample.size()))
         return Error(ErrorCode::ValueRefused, blankSampleText());
@@ -113,7 +113,7 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
     sampleRule.trimStart = rule.trimStart;
     sampleRule.trimEnd = rule.trimEnd;
     sample = encodedValue(sampleRule, sample);
-    if (job.typeSource == BaseKind::Text && field.offset + field.length > layout.recordLength)
+    if (job.baseKind == BaseKind::Text && field.offset + field.length > layout.recordLength)
         return Error(ErrorCode::Usage,
                      generationText(kTextRangeOutside)
                          .arg(field.offset)
@@ -134,7 +134,7 @@ Error checkDestinations(const GenerationJob& job, const OutputFiles& files, cons
     if (!memo.isEmpty())
         destinations.append(memo);
     for (const QString& destination : std::as_const(destinations)) {
-        const QString refusal = overwriteRefusal(destination, job.typeSource, job.sourcePath, sourceMemo);
+        const QString refusal = overwriteRefusal(destination, job.baseKind, job.sourcePath, sourceMemo);
         if (!refusal.isEmpty())
             return Error(ErrorCode::DestinationRefused, refusal);
     }
@@ -240,7 +240,7 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     if (Error error = openSource(job, feedback, run, &sampleLength, &dbf))
         return error;
     const SourceLayout& layout = run.source->layout();
-    const int slot = job.typeSource == BaseKind::Dbf ? job.fieldIndex : 0;
+    const int slot = job.baseKind == BaseKind::Dbf ? job.fieldIndex : 0;
     const SourceField& field = layout.fields.at(slot);
     const ValueRule rule = valueRuleFor(job, field);
     if (Error error = measureSample(job, rule, sampleLength, run))
@@ -274,7 +274,7 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
 
 Error prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer)
 {
-    if (job.typeSource == BaseKind::Csv)
+    if (job.baseKind == BaseKind::Csv)
         return prepareCsvGeneration(job, feedback, run, writer);
     return prepare(job, feedback, run, writer);
 }

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
-#include <new>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 

@@ -70,7 +70,7 @@ using bench::refValue;
 GenerationJob makeJob(const QString& source, const QString& output, int symbology)
 {
     GenerationJob job;
-    job.typeSource = BaseKind::Dbf;
+    job.baseKind = BaseKind::Dbf;
     job.sourcePath = source;
     job.outputPath = output;
     job.writeText = false;
@@ -115,7 +115,7 @@ bool buildCsvBase(const QString& path, int records)
 GenerationJob makeCsvJob(const QString& source, const QString& output, int symbology)
 {
     GenerationJob job = makeJob(source, output, symbology);
-    job.typeSource = BaseKind::Csv;
+    job.baseKind = BaseKind::Csv;
     return job;
 }
 
@@ -144,7 +144,7 @@ bool buildTextBase(const QString& path, int records)
 GenerationJob makeTextJob(const QString& source, const QString& output, int symbology)
 {
     GenerationJob job = makeJob(source, output, symbology);
-    job.typeSource = BaseKind::Text;
+    job.baseKind = BaseKind::Text;
     job.fieldIndex = -1;
     job.rangeStart = kIdLength + 1;
     job.rangeCount = kRefLength;

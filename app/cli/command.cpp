@@ -86,7 +86,7 @@ ExitCode runPreview(const Options& o, const GenerationJob& job, qint64 sampleRec
     out << tr("Nombre de lignes du code (H) : %1").arg(preview.height) << '\n';
     out << tr("Nombre de rangées du champ encodé : %1").arg(preview.bands) << '\n';
     out << tr("Longueur du champ encodé : %1").arg(preview.fieldLength) << '\n';
-    if (job.typeSource == BaseKind::Dbf && preview.fieldLength > kDbfReaderFieldLimit)
+    if (job.baseKind == BaseKind::Dbf && preview.fieldLength > kDbfReaderFieldLimit)
         out << longCodeFieldWarning(preview.fieldLength) << '\n';
     out << tr("Texte du code :") << '\n' << preview.previewText << '\n';
     if (console.stdoutIsTerminal || o.draw)
@@ -134,7 +134,7 @@ ExitCode runGenerate(const Options& o, const GenerationJob& job, Console& consol
     }
     printReport(o, report, clock.elapsed(), *console.out);
     // Written all the same (the field's length is exact), with a warning.
-    if (job.typeSource == BaseKind::Dbf && report.fieldLength > kDbfReaderFieldLimit) {
+    if (job.baseKind == BaseKind::Dbf && report.fieldLength > kDbfReaderFieldLimit) {
         err << longCodeFieldWarning(report.fieldLength) << '\n';
         err.flush();
     }

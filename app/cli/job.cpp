@@ -18,16 +18,6 @@ namespace codiflux::cli {
 
 namespace {
 
-bool isDbfPath(const QString& path)
-{
-    return QFileInfo(path).suffix().compare(QLatin1String("DBF"), Qt::CaseInsensitive) == 0;
-}
-
-bool isCsvPath(const QString& path)
-{
-    return QFileInfo(path).suffix().compare(QLatin1String("CSV"), Qt::CaseInsensitive) == 0;
-}
-
 bool cancelled(const std::atomic<bool>* cancel)
 {
     return cancel && cancel->load(std::memory_order_relaxed);
@@ -90,7 +80,7 @@ Error findDbfSample(const Options& o, DbfTable* table, const DbfFieldInfo& field
 
 Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
 {
-    job.typeSource = BaseKind::Dbf;
+    job.baseKind = BaseKind::Dbf;
     if (o.hasRange)
         return usageError(tr("--range s'applique à une base texte ; pour une base DBF, choisissez le champ "
                              "avec --field."));
@@ -132,7 +122,7 @@ QString textColumnsText(const Options& o)
 
 Error buildTextJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
 {
-    job.typeSource = BaseKind::Text;
+    job.baseKind = BaseKind::Text;
     if (!o.field.isEmpty())
         return usageError(tr("--field s'applique à une base DBF ; pour une base texte, choisissez les colonnes "
                              "avec --range DEBUT:NOMBRE."));
@@ -192,12 +182,13 @@ Error buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const
     if (!info.isFile())
         return usageError(tr("La base d'origine « %1 » n'est pas un fichier ordinaire.").arg(o.source));
 
-    if (isCsvPath(o.source))
+    const BaseKind kind = baseKindOf(o.source);
+    if (kind == BaseKind::Csv)
         return buildCsvJob(o, job, sampleRecord, cancel);
     const bool csvOption = o.column > 0 || o.csv.delimiter != 0 || o.csv.encoding != CsvEncoding::Detect;
     if (csvOption)
         return usageError(tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));
-    if (isDbfPath(o.source))
+    if (kind == BaseKind::Dbf)
         return buildDbfJob(o, job, sampleRecord, cancel);
     return buildTextJob(o, job, sampleRecord, cancel);
 }
