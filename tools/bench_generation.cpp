@@ -13,9 +13,10 @@
 // Last, the wall time of a window generation (BaseEncoder on its own thread)
 // of a DBF, a text and a CSV base on one and on two coding threads, and
 // whether the two outputs are the same bytes; --keep DIR leaves the bases and
-// the two-thread outputs there (for a comparison with the command line's).
+// the two-thread outputs there (for a comparison with the command line's);
+// --threads-only runs that part alone.
 //
-//   bench_generation [--records N] [--repeat N] [--keep DIR]
+//   bench_generation [--records N] [--repeat N] [--keep DIR] [--threads-only]
 
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
@@ -282,6 +283,7 @@ int main(int argc, char** argv)
     int records = 100000;
     int repeat = 3;
     QString keep;
+    const bool threadsOnly = args.contains(QLatin1String("--threads-only"));
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--records"))
             records = args[++i].toInt();
@@ -294,6 +296,8 @@ int main(int argc, char** argv)
     QTemporaryDir folder(QStringLiteral("/tmp/bench_generation-XXXXXX"));
     if (!folder.isValid())
         return 1;
+    if (threadsOnly)
+        return compareThreads(keep.isEmpty() ? folder.path() : keep, records, repeat) ? 0 : 1;
     const QString source = folder.filePath(QStringLiteral("base.dbf"));
     const QString output = folder.filePath(QStringLiteral("encoded.dbf"));
     const QString csvSource = folder.filePath(QStringLiteral("base.csv"));
