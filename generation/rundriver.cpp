@@ -283,7 +283,8 @@ Error runRecordsInOrder(const GenerationJob& job, PreparedRun& run, OutputWriter
     if (coding->count > 0)
         pool.submit(*coding);
     while (coding->count > 0) {
-        filler.fill(*reading);  // while the pool codes the other window
+        current = coding->first;  // the next record to write
+        filler.fill(*reading);    // while the pool codes the other window
         pool.wait(*coding);
         if (reading->count > 0)
             pool.submit(*reading);
