@@ -99,17 +99,7 @@ bool Codiflux::loadFile(const QString& path)
         return false;
     }
 
-    // A .txt file is a text base, a .dbf file a dBase table, a .csv file a
-    // CSV base, anything else text.
-    const QString suffix = info.suffix();
-    if (suffix.compare(QLatin1String("TXT"), Qt::CaseInsensitive) == 0)
-        baseKind = codiflux::BaseKind::Text;
-    else if (suffix.compare(QLatin1String("DBF"), Qt::CaseInsensitive) == 0)
-        baseKind = codiflux::BaseKind::Dbf;
-    else if (suffix.compare(QLatin1String("CSV"), Qt::CaseInsensitive) == 0)
-        baseKind = codiflux::BaseKind::Csv;
-    else
-        baseKind = codiflux::BaseKind::Text;
+    baseKind = codiflux::baseKindOf(path);
 
     if (baseKind == codiflux::BaseKind::Csv)
         return loadCsv(path);

@@ -50,7 +50,7 @@ constexpr int kTerminationWait = 3000;
 void abandonner(codiflux::BaseEncoder* encoder, std::unique_ptr<QString> messageErreur)
 {
     encoder->disconnect();  // the dialog and the timer are going away
-    encoder->supprimerFichiersTemporaires();
+    encoder->removeTemporaryFiles();
 
     QString* texte = messageErreur.release();
     auto libere = std::make_shared<bool>(false);
@@ -58,7 +58,7 @@ void abandonner(codiflux::BaseEncoder* encoder, std::unique_ptr<QString> message
         if (*libere)
             return;
         *libere = true;
-        encoder->supprimerFichiersTemporaires();
+        encoder->removeTemporaryFiles();
         delete texte;
         encoder->deleteLater();
     };
@@ -78,7 +78,7 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
     using namespace codiflux;
 
     GenerationJob job;
-    job.typeSource = baseKind;
+    job.baseKind = baseKind;
     job.sourcePath = form.lineEditBaseSource->text();
     job.outputPath = output;
     job.writeText = txt;
@@ -196,7 +196,7 @@ void Codiflux::genererBase()
     // A terminated worker could not remove its temporary files; the
     // destination itself was never touched. After a run that ended by itself
     // there is nothing left to remove.
-    baseEncoder->supprimerFichiersTemporaires();
+    baseEncoder->removeTemporaryFiles();
     if (baseEncoder->getResultat())
         lastEncodedBase = path;
     const bool proof = showGenerationResult(*errorText);
@@ -249,7 +249,7 @@ bool Codiflux::showGenerationResult(const QString& errorText)
     // A DBF whose code field most dBase readers would cut is written all the
     // same (its length is exact), with a warning.
     const QString warning = baseKind == codiflux::BaseKind::Dbf
-        ? codiflux::longCodeFieldWarning(baseEncoder->getLongueurChamp())
+        ? codiflux::longCodeFieldWarning(baseEncoder->codeFieldLength())
         : QString();
     if (!baseEncoder->getResultat()) {
         QMessageBox::warning(this, tr("Génération base..."), errorText, QMessageBox::Close, QMessageBox::Close);
@@ -299,7 +299,7 @@ void Codiflux::watchdogTimedOut()
         return;
     // The record number is read once: the text kept is the one written.
     watchdogMessage = tr("Une erreur est survenue lors de l'encodage. L'enregistrement courant est le n°%1")
-                          .replace(QLatin1String("%1"), QString::number(baseEncoder->getEnregistrementCourant()));
+                          .replace(QLatin1String("%1"), QString::number(baseEncoder->currentRecord()));
     baseEncoder->setMessageErreur(watchdogMessage);
     generatorInterrupted = true;
     terminationDeadline = QDeadlineTimer(kTerminationWait, Qt::PreciseTimer);

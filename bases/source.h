@@ -23,6 +23,11 @@ namespace codiflux {
 // loaded, 3 CSV) only where a form or a setting shows it.
 enum class BaseKind : int { Dbf = 0, Text = 1, None = 2, Csv = 3 };
 
+// The kind of base a file holds, told by its suffix in any case: ".dbf" a
+// dBase table, ".csv" a CSV base, anything else (".txt" included) a text base.
+// The window and the command line load a file as this says.
+BaseKind baseKindOf(const QString& path);
+
 struct SourceField {
     qint64 offset = 0;  // position in the record; the flag byte is at 0
     int length = 0;

@@ -1,12 +1,15 @@
 #include "generation/baseencoder.h"
 
+#include "generation/rundriver.h"
+
 #include <QFileInfo>
 
 #include <new>
 
 namespace codiflux {
 
-// Progress, liveness and cancellation of one run, relayed as the thread's signals.
+// Progress, liveness and cancellation of one run, relayed as the thread's
+// signals; the end of the run is not interrupted by a termination.
 class BaseEncoder::Feedback : public GenerationFeedback {
 public:
     explicit Feedback(BaseEncoder& encoder)
@@ -24,6 +27,14 @@ public:
     }
     void progressRange(int minimum, int maximum) override { emit encoder_.progressRangeChanged(minimum, maximum); }
     void progressValue(int value) override { emit encoder_.progressValueChanged(value); }
+    void prepared(const PreparedRun& run) override { encoder_.fieldLength_ = run.plan.codeLength; }
+    void closing() override
+    {
+        // Closing the files and moving them into place is not interrupted by
+        // a termination: both outputs are replaced, or neither.
+        if (QThread::currentThread() == &encoder_)
+            BaseEncoder::setTerminationEnabled(false);
+    }
 
 private:
     BaseEncoder& encoder_;
@@ -71,25 +82,10 @@ bool BaseEncoder::encoderBase(const QString& cheminSortie, bool genererTxt, QStr
         files = &otherFiles;
     }
 
-    OutputWriter writer(*files);  // removes its temporaries unless committed
-    PreparedRun run;
     fieldLength_ = 0;
-    Error failure = prepareGeneration(job, feedback, run, writer);
-    if (!failure) {
-        fieldLength_ = run.plan.codeLength;
-        failure = runRecords(run, writer, feedback, enregistrementCourant);
-    }
-
-    // Closing the files and moving them into place is not interrupted by a
-    // termination: both outputs are replaced, or neither.
-    if (QThread::currentThread() == this)
-        setTerminationEnabled(false);
-    if (run.source)
-        run.source->stop();
-    if (failure)
-        writer.discard();
-    else
-        failure = writer.commit();
+    RunOptions options;
+    options.threads = threadCount_;
+    const Error failure = runGeneration(job, *files, feedback, options, enregistrementCourant);
     if (failure && errorText)
         *errorText = failure.text;
     return !failure;
@@ -101,7 +97,7 @@ void BaseEncoder::setMessageErreur(QString format)
         *messageErreur = format.replace(QLatin1String("%1"), QString::number(enregistrementCourant.load()));
 }
 
-void BaseEncoder::supprimerFichiersTemporaires()
+void BaseEncoder::removeTemporaryFiles()
 {
     outputFiles_.withdraw();
 }

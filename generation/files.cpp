@@ -230,9 +230,9 @@ void OutputFiles::plan(const GenerationJob& job)
 {
     if (job.outputPath.isEmpty())
         plan(QString(), QString());
-    else if (job.typeSource == BaseKind::Text)
+    else if (job.baseKind == BaseKind::Text)
         plan(QString(), job.outputPath);
-    else if (job.typeSource == BaseKind::Csv)
+    else if (job.baseKind == BaseKind::Csv)
         plan(job.outputPath, QString());  // the encoded CSV, written as it is built
     else
         plan(job.outputPath, job.writeText ? textOutputPathFor(job.outputPath) : QString());

@@ -18,11 +18,11 @@
 namespace codiflux {
 
 struct GenerationJob {
-    BaseKind typeSource = BaseKind::None;  // BaseKind of the loaded base
-    QString sourcePath;                    // lineEditBaseSource
-    QString outputPath;                    // the encoded base: .dbf for a DBF source, .txt for a text source,
-                                           // .csv for a CSV source
-    bool writeText = false;                // DBF source: also write the text form beside it
+    BaseKind baseKind = BaseKind::None;  // the kind of the loaded base
+    QString sourcePath;                  // lineEditBaseSource
+    QString outputPath;                  // the encoded base: .dbf for a DBF source, .txt for a text source,
+                                         // .csv for a CSV source
+    bool writeText = false;              // DBF source: also write the text form beside it
 
     EncodingParameters parameters;  // symbology and library parameters
     FontTextOptions options;        // inversions, end-of-line and its character

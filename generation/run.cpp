@@ -25,7 +25,7 @@ namespace {
 ValueRule valueRuleFor(const GenerationJob& job, const SourceField& field)
 {
     ValueRule rule;
-    if (job.typeSource == BaseKind::Dbf) {
+    if (job.baseKind == BaseKind::Dbf) {
         rule.kind = field.type == 'M' ? ValueKind::DbfMemo : ValueKind::DbfField;
         rule.fieldType = field.type != 'C' && field.decimals != 0 ? 'F' : field.type;
         rule.decimalPoint = dbf_decimal_point();
@@ -60,7 +60,7 @@ namespace {
 // The job's value template, read against the source's fields.
 Error openTemplate(const GenerationJob& job, PreparedRun& run, qsizetype* sampleLength)
 {
-    if (job.typeSource == BaseKind::Text && run.source->codePage().page == CodePage::Utf8)
+    if (job.baseKind == BaseKind::Text && run.source->codePage().page == CodePage::Utf8)
         return Error(ErrorCode::ValueRefused, templateUtf8TextRefusal());
     run.valueTemplate = std::make_unique<ValueTemplate>();
     if (Error error = ValueTemplate::parse(job.valueTemplate, run.source->layout(), *run.valueTemplate))
@@ -71,12 +71,15 @@ Error openTemplate(const GenerationJob& job, PreparedRun& run, qsizetype* sample
 }
 
 // Opens the source of a DBF or text job; `sampleLength` receives G, the
-// length of the value the sample is cut or padded to.
-Error openSource(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, qsizetype* sampleLength)
+// length of the value the sample is cut or padded to, and `dbf` the source
+// when it is a table (null for a text source).
+Error openSource(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, qsizetype* sampleLength,
+                 DbfSource** dbf)
 {
+    *dbf = nullptr;
     Error error;
     const CodePage* forced = job.codePage ? &*job.codePage : nullptr;
-    if (job.typeSource == BaseKind::Text) {
+    if (job.baseKind == BaseKind::Text) {
         feedback.progressRange(0, 0);
         feedback.progressValue(0);
         const bool composed = !job.valueTemplate.isEmpty();
@@ -94,7 +97,7 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
             *sampleLength = qsizetype(job.rangeCount) * (carriesUtf8(job.parameters) ? 4 : 1);
         return error;
     }
-    if (job.typeSource != BaseKind::Dbf)
+    if (job.baseKind != BaseKind::Dbf)
         return Error(ErrorCode::SourceUnreadable, generationText(kTextNoSource));
     std::unique_ptr<DbfSource> source = DbfSource::open(job.sourcePath, &error, forced);
     if (!source)
@@ -106,6 +109,7 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
         if (source->descriptorCount() != fieldCount)
             return Error(ErrorCode::SourceMalformed,
                          generationText(kTextFieldMismatch).arg(source->descriptorCount()).arg(fieldCount));
+        *dbf = source.get();
         run.source = std::move(source);
         return openTemplate(job, run, sampleLength);
     }
@@ -117,6 +121,7 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
         return Error(ErrorCode::SourceMalformed,
                      generationText(kTextFieldMismatch).arg(source->descriptorCount()).arg(fieldCount));
     *sampleLength = std::max(0, source->layout().fields.at(job.fieldIndex).length);
+    *dbf = source.get();
     run.source = std::move(source);
     return {};
 }
@@ -129,21 +134,21 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
 {
     const SourceLayout& layout = run.source->layout();
     const bool composed = run.valueTemplate != nullptr;
-    const SourceField& field = layout.fields.at(job.typeSource == BaseKind::Dbf && !composed ? job.fieldIndex : 0);
+    const SourceField& field = layout.fields.at(job.baseKind == BaseKind::Dbf && !composed ? job.fieldIndex : 0);
     // A DBF sample is the symbol's bytes of G stored bytes: up to G x 3.
     const qsizetype room
-        = job.typeSource == BaseKind::Dbf && !composed ? valueRoom(rule, sampleLength) - 1 : sampleLength;
+        = job.baseKind == BaseKind::Dbf && !composed ? valueRoom(rule, sampleLength) - 1 : sampleLength;
     QByteArray sample = job.sample.left(room);
     // A template job without a sample (the window's) takes the longest value
     // among the listed records.
     if (composed && sample.isEmpty()) {
         qint64 record = 0;
         const CodePage* forced = job.codePage ? &*job.codePage : nullptr;
-        if (Error error = templateSample(job.sourcePath, job.typeSource, *run.valueTemplate, 0, kListedRecords,
+        if (Error error = templateSample(job.sourcePath, job.baseKind, *run.valueTemplate, 0, kListedRecords,
                                          forced, rule.utf8, &sample, &record))
             return error;
     }
-    if (job.typeSource == BaseKind::Dbf && !composed && sample.size() < sampleLength)
+    if (job.baseKind == BaseKind::Dbf && !composed && sample.size() < sampleLength)
         sample.append(QByteArray(sampleLength - sample.size(), ' '));
     if (isBlankValue(sample.constData(), sample.size(), rule.utf8))
         return Error(ErrorCode::ValueRefused, blankSampleText());
@@ -152,7 +157,7 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
     sampleRule.trimEnd = rule.trimEnd;
     sampleRule.utf8 = rule.utf8;
     sample = encodedValue(sampleRule, sample);
-    if (job.typeSource == BaseKind::Text && !composed && field.offset + field.length > layout.recordLength)
+    if (job.baseKind == BaseKind::Text && !composed && field.offset + field.length > layout.recordLength)
         return Error(ErrorCode::Usage,
                      generationText(kTextRangeOutside)
                          .arg(field.offset)
@@ -173,7 +178,7 @@ Error checkDestinations(const GenerationJob& job, const OutputFiles& files, cons
     if (!memo.isEmpty())
         destinations.append(memo);
     for (const QString& destination : std::as_const(destinations)) {
-        const QString refusal = overwriteRefusal(destination, job.typeSource, job.sourcePath, sourceMemo);
+        const QString refusal = overwriteRefusal(destination, job.baseKind, job.sourcePath, sourceMemo);
         if (!refusal.isEmpty())
             return Error(ErrorCode::DestinationRefused, refusal);
     }
@@ -199,7 +204,7 @@ Error planHumanReadable(const GenerationJob& job, GenerationFeedback& feedback, 
     const QByteArray name = job.hriFieldName.left(10).toLatin1();
     if (name.isEmpty() || static_cast<unsigned char>(name.at(0)) <= 0x20)
         return Error(ErrorCode::Usage, generationText(kTextBadFieldName));
-    if (job.typeSource == BaseKind::Dbf) {
+    if (job.baseKind == BaseKind::Dbf) {
         for (const SourceField& existing : run.source->layout().fields)
             if (existing.name.compare(name, Qt::CaseInsensitive) == 0)
                 return Error(ErrorCode::Usage, generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
@@ -208,7 +213,7 @@ Error planHumanReadable(const GenerationJob& job, GenerationFeedback& feedback, 
     }
     Error error;
     std::unique_ptr<Source> source;
-    if (job.typeSource == BaseKind::Dbf) {
+    if (job.baseKind == BaseKind::Dbf) {
         std::unique_ptr<DbfSource> dbf = DbfSource::open(job.sourcePath, &error);
         if (dbf && run.plan.valueRule.kind == ValueKind::DbfMemo && !run.valueTemplate)
             dbf->setMemoValue(job.fieldIndex, run.plan.valueSlot(), run.plan.valueLength);
@@ -338,11 +343,12 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     if (feedback.cancelled())
         return Error(ErrorCode::Cancelled, cancelledText());
     qsizetype sampleLength = 0;
-    if (Error error = openSource(job, feedback, run, &sampleLength))
+    DbfSource* dbf = nullptr;
+    if (Error error = openSource(job, feedback, run, &sampleLength, &dbf))
         return error;
     const SourceLayout& layout = run.source->layout();
     const bool composed = run.valueTemplate != nullptr;
-    const int slot = job.typeSource == BaseKind::Dbf && !composed ? job.fieldIndex : 0;
+    const int slot = job.baseKind == BaseKind::Dbf && !composed ? job.fieldIndex : 0;
     const SourceField& field = layout.fields.at(slot);
     run.transcoder = ValueTranscoder(run.source->codePage().page, carriesUtf8(job.parameters));
     ValueRule rule = valueRuleFor(job, field);
@@ -351,7 +357,6 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
         return error;
     if (job.outputPath.isEmpty())
         return Error(ErrorCode::Usage, generationText(kTextNoDestination));
-    auto* dbf = dynamic_cast<DbfSource*>(run.source.get());
     const QString sourceMemo = dbf ? dbf->memoFile() : QString();
     if (Error error = checkDestinations(job, writer.files(), sourceMemo))
         return error;
@@ -383,9 +388,9 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     if (dbf)
         if (Error error = planDbfHeader(job, run, !sourceMemo.isEmpty(), &header))
             return error;
-    auto* text = dynamic_cast<TextSource*>(run.source.get());
-    if (text && text->codePage().page == CodePage::Utf8)
-        run.pass = makeUtf8TextPass(*text, run.plan, *run.coder);  // lines of varying byte lengths
+    // A text base read as UTF-8 has lines of varying byte lengths.
+    if (job.baseKind == BaseKind::Text && run.source->codePage().page == CodePage::Utf8)
+        run.pass = makeUtf8TextPass(static_cast<TextSource&>(*run.source), run.plan, *run.coder);
     else
         run.pass = std::make_unique<FixedPass>(*run.source, run.plan, *run.coder);
     return openOutputs(feedback, run, writer, header, sourceMemo);
@@ -395,7 +400,7 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
 
 Error prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer)
 {
-    if (job.typeSource == BaseKind::Csv)
+    if (job.baseKind == BaseKind::Csv)
         return prepareCsvGeneration(job, feedback, run, writer);
     return prepare(job, feedback, run, writer);
 }

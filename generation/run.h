@@ -1,6 +1,6 @@
 #pragma once
 // The set-up of a run up to its first record, and the record loop of one
-// thread (a batch caller may code records on several and write them in order).
+// thread (rundriver.h codes records on several and writes them in order).
 
 #include "bases/source.h"
 #include "generation/coder.h"
@@ -13,6 +13,8 @@
 
 namespace codiflux {
 
+struct PreparedRun;
+
 // What a run reports while it prepares (and what the record loop uses).
 class GenerationFeedback {
 public:
@@ -21,6 +23,10 @@ public:
     virtual void liveness() { }
     virtual void progressRange(int, int) { }
     virtual void progressValue(int) { }
+    // runGeneration(): the set-up passed (the run's geometry is known), and
+    // the files are about to be closed and moved into place or removed.
+    virtual void prepared(const PreparedRun&) { }
+    virtual void closing() { }
 };
 
 // The records of a run between their read and their write, held in numbered

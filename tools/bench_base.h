@@ -7,7 +7,13 @@
 #include <QFile>
 #include <QString>
 
+#include <time.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 namespace bench {
 
@@ -66,6 +72,61 @@ inline bool buildBase(const QString& path, int records)
     block += char(0x1A);
     file.write(block);
     return file.error() == QFile::NoError;
+}
+
+// A CPU-bound loop that touches no memory: what one core can do alone.
+inline double spin(std::uint64_t rounds)
+{
+    volatile std::uint64_t sink = 0;
+    std::uint64_t x = 88172645463325252ull;
+    for (std::uint64_t i = 0; i < rounds; ++i) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+    }
+    sink = x;
+    return double(sink & 1);
+}
+
+inline double monotonicSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Rounds of spin() that take about `seconds` on one core.
+inline std::uint64_t calibratedRounds(double seconds)
+{
+    std::uint64_t rounds = 1u << 24;
+    for (;;) {
+        const double start = monotonicSeconds();
+        spin(rounds);
+        if (monotonicSeconds() - start > seconds || rounds > (1ull << 34))
+            return rounds;
+        rounds *= 2;
+    }
+}
+
+// The machine's parallel capacity at the moment, on a shared machine:
+// N x (time of one loop alone) / (time of N loops together).
+inline double parallelCapacity(int n, std::uint64_t rounds)
+{
+    double t1 = 1e9;
+    double tn = 1e9;
+    for (int repeat = 0; repeat < 2; ++repeat) {
+        double start = monotonicSeconds();
+        spin(rounds);
+        t1 = std::min(t1, monotonicSeconds() - start);
+        start = monotonicSeconds();
+        std::vector<std::thread> threads;
+        for (int i = 0; i < n; ++i)
+            threads.emplace_back([rounds] { spin(rounds); });
+        for (std::thread& t : threads)
+            t.join();
+        tn = std::min(tn, monotonicSeconds() - start);
+    }
+    return double(n) * t1 / tn;
 }
 
 }  // namespace bench

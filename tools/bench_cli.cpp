@@ -89,39 +89,8 @@ RunResult runCli(const QString& cli, const QStringList& arguments)
     return r;
 }
 
-// A CPU-bound loop that touches no memory: what one core can do alone.
-double spin(std::uint64_t rounds)
-{
-    volatile std::uint64_t sink = 0;
-    std::uint64_t x = 88172645463325252ull;
-    for (std::uint64_t i = 0; i < rounds; ++i) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-    }
-    sink = x;
-    return double(sink & 1);
-}
-
-// N x (time of one loop alone) / (time of N loops together).
-double parallelCapacity(int n, std::uint64_t rounds)
-{
-    double t1 = 1e9;
-    double tn = 1e9;
-    for (int repeat = 0; repeat < 2; ++repeat) {
-        double start = now();
-        spin(rounds);
-        t1 = std::min(t1, now() - start);
-        start = now();
-        std::vector<std::thread> threads;
-        for (int i = 0; i < n; ++i)
-            threads.emplace_back([rounds] { spin(rounds); });
-        for (std::thread& t : threads)
-            t.join();
-        tn = std::min(tn, now() - start);
-    }
-    return double(n) * t1 / tn;
-}
+using bench::parallelCapacity;
+using bench::spin;
 
 }  // namespace
 

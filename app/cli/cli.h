@@ -161,22 +161,11 @@ struct RunReport {
     int fieldLength = 0;
 };
 
-// The whole generation: preparation, records, commit of the outputs. On
+// The whole generation through the core's run driver (generation/rundriver.h):
+// preparation, records on `control.jobs` threads, commit of the outputs. On
 // failure nothing is left on disk beside the source (the temporaries are
-// removed). With one job, no check and no hook this is BaseEncoder's own
-// single-thread loop.
+// removed).
 Error generate(const GenerationJob& job, const RunControl& control, RunReport* report = nullptr);
-
-// The record loop of a prepared run on `control.jobs` threads, in windows of
-// jobs x batch records: read in order, coded (and checked) in parallel,
-// written in order. The first failing record in source order decides the
-// failure and its text, as in the single-thread loop. Does not commit.
-// `job` is the one the run was prepared from.
-Error runRecordsParallel(const GenerationJob& job, PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback,
-                         const RunControl& control);
-
-// The text of a failed check of record `record` (`read` empty: nothing read).
-QString verifyFailureText(qint64 record, const QByteArray& expected, const std::optional<QByteArray>& read);
 
 // ---------------------------------------------------------------------------
 // The preview

@@ -95,7 +95,7 @@ Error findSample(const Options& o, CsvReader& reader, int index, GenerationJob& 
 
 Error buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
 {
-    job.typeSource = BaseKind::Csv;
+    job.baseKind = BaseKind::Csv;
     job.csv = o.csv;
     if (o.hasRange)
         return Error(ErrorCode::Usage,

@@ -2,6 +2,7 @@
 // nothing), byte equality between job counts, the scan check catching a corrupt code, interrupted runs.
 
 #include "app/cli/cli.h"
+#include "app/cli/options.h"
 
 #include "tests/support/dbf_builder.h"
 #include "tests/support/files.h"
@@ -65,6 +66,7 @@ private slots:
     void initTestCase();
     void commands_data();
     void commands();
+    void helpNamesEveryOption();
     void optionValues();
     void previewIsTheGeneratedCode();
     void sameBytesForEveryJobCount_data();
@@ -300,6 +302,15 @@ void TestCli::commands()
         QCOMPARE(contents(dir_.path()), before);
     for (const char* name : {"x.dbf", "x.dbt", "codes.ast"})
         QFile::remove(path(QLatin1String(name)));
+}
+
+// The help names every option of the table, those the usage lines name included.
+void TestCli::helpNamesEveryOption()
+{
+    const QString help = helpText();
+    for (const OptionEntry& option : optionTable())
+        QVERIFY2(help.contains(QRegularExpression(QStringLiteral("--%1\\b(?!-)").arg(QLatin1String(option.name)))),
+                 option.name);
 }
 
 // A line feed ends the bands by name or escape, any other text by its first

@@ -31,7 +31,7 @@ namespace {
 GenerationJob csvJob(const QString& source, const QString& output, int column, const QByteArray& sample, int symbology)
 {
     GenerationJob job;
-    job.typeSource = BaseKind::Csv;
+    job.baseKind = BaseKind::Csv;
     job.sourcePath = source;
     job.outputPath = output;
     job.fieldIndex = column;

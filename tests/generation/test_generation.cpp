@@ -83,7 +83,7 @@ EncodingParameters qr8bit(int mode = QR_MODE_8)
 GenerationJob dbfJob(const QString& source, const QString& output, int fieldIndex, const QByteArray& sample)
 {
     GenerationJob job;
-    job.typeSource = BaseKind::Dbf;
+    job.baseKind = BaseKind::Dbf;
     job.sourcePath = source;
     job.outputPath = output;
     job.parameters = datamatrix10();
@@ -305,7 +305,7 @@ private slots:
         QVERIFY(writeFile(path("src.dbf"), source));
         GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fault == "mismatch" ? 0 : 1, "12345");
         if (fault == "kind")
-            job.typeSource = BaseKind::None;
+            job.baseKind = BaseKind::None;
         else if (fault == "missing")
             job.sourcePath = path("missing.dbf");
         else if (fault == "fifo")  // refused at once instead of waiting for a writer
@@ -531,7 +531,7 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
             &cancelled, &BaseEncoder::progressValueChanged, &cancelled,
             [&](int value) {
                 if (value == 100) {
-                    QVERIFY(QFile::exists(cancelled.fichiers().dbfTemporary()));
+                    QVERIFY(QFile::exists(cancelled.files().dbfTemporary()));
                     cancelled.annuler();
                 }
             },
@@ -539,7 +539,7 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         cancelled.start();
         QVERIFY(cancelled.wait(60000));
         QCOMPARE(error, kCancelled);
-        QCOMPARE(cancelled.getEnregistrementCourant(), qint64(51));  // stopped at the top of the next record
+        QCOMPARE(cancelled.currentRecord(), qint64(51));  // stopped at the top of the next record
         QCOMPARE(readFile(path("out.dbf")), previous);
         QVERIFY(leftovers(dir->path()).isEmpty());
 
@@ -554,11 +554,11 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
             Qt::DirectConnection);
         stuck.start();
         QTRY_VERIFY_WITH_TIMEOUT(hanging.load(), 30000);
-        QVERIFY(QFile::exists(stuck.fichiers().textTemporary()));
+        QVERIFY(QFile::exists(stuck.files().textTemporary()));
         stuck.setMessageErreur(QStringLiteral("Enregistrement n°%1"));
         stuck.terminate();
         QVERIFY(stuck.wait(30000));
-        stuck.supprimerFichiersTemporaires();
+        stuck.removeTemporaryFiles();
         QVERIFY(!stuck.getResultat());
         QCOMPARE(error, QStringLiteral("Enregistrement n°250"));
         QCOMPARE(readFile(path("out.dbf")), previous);
@@ -677,7 +677,7 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         QList<QByteArray> lines = content.trimmed().split('\n');
         const QByteArray sample = start >= 1 ? lines.first().trimmed().mid(start - 1, count) : QByteArray();
         GenerationJob job = dbfJob(path("src.txt"), path("out.txt"), -1, sample);
-        job.typeSource = BaseKind::Text;
+        job.baseKind = BaseKind::Text;
         job.rangeStart = start;
         job.rangeCount = count;
         const RunOutcome run = runOnThread(job);

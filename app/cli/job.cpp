@@ -1,0 +1,250 @@
+// The job of a generation or a preview: the base, its field or columns,
+// the sample record, as the window captures them.
+
+#include "app/cli/options.h"
+
+#include "bases/codepage.h"
+#include "bases/dbf.h"
+#include "bases/listing.h"
+#include "bases/textbase.h"
+#include "codes/encoding.h"
+#include "generation/valuetemplate.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace codiflux::cli {
+
+namespace {
+
+bool cancelled(const std::atomic<bool>* cancel)
+{
+    return cancel && cancel->load(std::memory_order_relaxed);
+}
+
+void startJob(const Options& o, GenerationJob& job)
+{
+    job = GenerationJob();
+    job.sourcePath = o.source;
+    job.outputPath = o.output;
+    job.writeText = o.writeText;
+    const ParameterSet& set = o.parameters;
+    job.parameters = set.encodingParameters();
+    job.options = set.fontTextOptions();
+    job.options.endOfLineCharacter = endOfLineCharacter(set.finLigneCaractere);
+    job.blankCodes = set.genererCodeVide;
+    job.trimStart = set.supprimerEspacesGauche;
+    job.trimEnd = set.supprimerEspacesDroite;
+    job.valueTemplate = set.modeleValeur;
+    job.hriFieldName = o.hriFieldName;
+    job.codePage = o.codePage;
+}
+
+// The sample's text as the symbol's bytes; refused when it holds a character
+// the symbol cannot carry, as its record would be in the run.
+Error setSample(GenerationJob& job, const QString& text, qint64 record)
+{
+    char32_t refused = 0;
+    if (!symbolBytes(text, carriesUtf8(job.parameters), job.sample, &refused))
+        return Error(ErrorCode::ValueRefused, refusedCharacterText(record, refused));
+    return {};
+}
+
+// A value template in place of the field or the range: checked against the
+// base's fields before anything else, the sample the longest value among the
+// listed records (or the one --sample names).
+Error buildTemplateJob(const Options& o, GenerationJob& job, qint64* sampleRecord)
+{
+    if (!o.field.isEmpty() || o.hasRange)
+        return usageError(tr("--value remplace --field et --range : donnez l'un ou l'autre."));
+    Error error;
+    const CodePage* forced = job.codePage ? &*job.codePage : nullptr;
+    std::unique_ptr<Source> source;
+    if (job.baseKind == BaseKind::Dbf)
+        source = DbfSource::open(o.source, &error, forced);
+    else
+        source = TextSource::open(o.source, 1, 1, {}, &error, forced);
+    if (!source)
+        return error;
+    job.sourceCodePage = source->codePage();
+    ValueTemplate parsed;
+    if (Error refused = ValueTemplate::parse(job.valueTemplate, source->layout(), parsed))
+        return refused;
+    source.reset();
+    if (job.baseKind == BaseKind::Dbf && job.newFieldName.isEmpty())
+        job.newFieldName = o.newFieldName.isEmpty() ? QStringLiteral("_CODE") : o.newFieldName;
+    qint64 record = 0;
+    if (Error refused = templateSample(o.source, job.baseKind, parsed, o.sampleRecord, kListedRecords, forced,
+                                       carriesUtf8(job.parameters), &job.sample, &record))
+        return refused;
+    if (sampleRecord)
+        *sampleRecord = record;
+    return {};
+}
+
+// The sample, as the window lists it (listedValue): the value without its
+// leading and trailing blanks, padded with blanks to the field's length.
+Error findDbfSample(const Options& o, DbfTable* table, const QString& name, GenerationJob& job, qint64* sampleRecord,
+                    const std::atomic<bool>* cancel)
+{
+    const auto fieldIndex = unsigned(job.fieldIndex);
+    const unsigned count = dbf_record_count(table);
+    const CodePage page = job.sourceCodePage.page;
+    if (o.sampleRecord > 0) {
+        if (o.sampleRecord > qint64(count))
+            return usageError(tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(count));
+        if (sampleRecord)
+            *sampleRecord = o.sampleRecord;
+        return setSample(job, decodeText(listedValue(table, unsigned(o.sampleRecord - 1), fieldIndex), page),
+                         o.sampleRecord);
+    }
+    // The records the window lists, and no more: a header may announce billions.
+    const unsigned searched = std::min(count, kListedRecords);
+    for (unsigned i = 0; i < searched; ++i) {
+        if (cancelled(cancel))
+            return Error(ErrorCode::Cancelled, interruptedText(o.command));
+        unsigned valueLength = 0;
+        const QByteArray value = listedValue(table, i, fieldIndex, &valueLength);
+        if (valueLength != 0) {
+            if (sampleRecord)
+                *sampleRecord = qint64(i) + 1;
+            return setSample(job, decodeText(value, page), qint64(i) + 1);
+        }
+    }
+    if (searched < count)
+        return Error(ErrorCode::ValueRefused,
+                     tr("Aucun des %1 premiers enregistrements n'a de valeur dans le champ « %2 » : "
+                        "choisissez l'enregistrement d'exemple avec --sample N.")
+                         .arg(searched)
+                         .arg(name));
+    return Error(ErrorCode::ValueRefused, tr("Aucun enregistrement n'a de valeur dans le champ « %1 ».").arg(name));
+}
+
+Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
+    job.baseKind = BaseKind::Dbf;
+    if (o.hasRange)
+        return usageError(tr("--range s'applique à une base texte ; pour une base DBF, choisissez le champ "
+                             "avec --field."));
+    // The text as stored, read with the table's code page.
+    DbfTablePtr table(dbf_open(QFile::encodeName(o.source).constData(), nullptr, 0, 1));
+    if (!table)
+        return Error(ErrorCode::SourceUnreadable,
+                     tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source) + QLatin1Char(' ')
+                         + tableRefusalText(o.source));
+    job.sourceCodePage = dbfCodePage(o.source, dbf_header_bytes(table.get())[29], o.codePage ? &*o.codePage : nullptr);
+    const unsigned fieldCount = dbf_field_count(table.get());
+    QStringList names;
+    for (unsigned i = 0; i < fieldCount; ++i) {
+        DbfFieldInfo field{};
+        dbf_field_info(table.get(), i, &field);
+        names << fieldName(field, job.sourceCodePage.page);
+    }
+    if (o.field.isEmpty())
+        return usageError(tr("Champ à encoder manquant : indiquez-le avec --field NOM (champs : %1).")
+                              .arg(names.join(QStringLiteral(", "))));
+    // The name as given, else in other letters.
+    int index = int(names.indexOf(o.field));
+    if (index < 0)
+        index = int(
+            names.indexOf(QRegularExpression(QRegularExpression::anchoredPattern(QRegularExpression::escape(o.field)),
+                                             QRegularExpression::CaseInsensitiveOption)));
+    if (index < 0)
+        return usageError(tr("Champ inconnu : « %1 » (champs : %2).").arg(o.field, names.join(QStringLiteral(", "))));
+    job.fieldIndex = index;
+    const QString& name = names.at(index);
+    job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + name).left(10) : o.newFieldName;
+    return findDbfSample(o, table.get(), name, job, sampleRecord, cancel);
+}
+
+QString textColumnsText(const Options& o)
+{
+    return tr("les colonnes %1 à %2").arg(o.rangeStart).arg(qint64(o.rangeStart) + o.rangeCount - 1);
+}
+
+Error buildTextJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
+    job.baseKind = BaseKind::Text;
+    if (!o.field.isEmpty())
+        return usageError(tr("--field s'applique à une base DBF ; pour une base texte, choisissez les colonnes "
+                             "avec --range DEBUT:NOMBRE."));
+    if (!o.hasRange)
+        return usageError(tr("Colonnes à encoder manquantes : indiquez-les avec --range DEBUT:NOMBRE."));
+    job.rangeStart = o.rangeStart;
+    job.rangeCount = o.rangeCount;
+
+    TextLineReader reader;
+    if (const Error openError = reader.open(o.source))
+        return Error(ErrorCode::SourceUnreadable,
+                     tr("Impossible d'ouvrir la base d'origine.") + QLatin1Char(' ') + openError.text);
+    job.sourceCodePage = textCodePage(o.source, o.codePage ? &*o.codePage : nullptr);
+    QByteArray line;
+    qint64 number = 0;
+    // The lines the window shows, and no more, unless a line is named.
+    const qint64 searched = o.sampleRecord > 0 ? o.sampleRecord : qint64(kListedRecords);
+    while (number < searched && reader.next(line)) {
+        if (cancelled(cancel))
+            return Error(ErrorCode::Cancelled, interruptedText(o.command));
+        ++number;
+        // The selected columns of the line, as the window's text view gives them.
+        const QString value = decodeText(line, job.sourceCodePage.page).mid(o.rangeStart - 1, o.rangeCount);
+        if (o.sampleRecord > 0 ? number == o.sampleRecord : !isBlankText(value)) {
+            if (sampleRecord)
+                *sampleRecord = number;
+            return setSample(job, value, number);
+        }
+    }
+    if (reader.lineTooLong())
+        return Error(ErrorCode::SourceMalformed, lineTooLongText(reader.lineNumber()));
+    if (o.sampleRecord > 0)
+        return usageError(tr("--sample %1 : la base n'a que %2 lignes.").arg(o.sampleRecord).arg(number));
+    if (number == searched && !reader.atEnd())
+        return Error(ErrorCode::ValueRefused,
+                     tr("Aucune des %1 premières lignes n'a de valeur dans %2 : "
+                        "choisissez la ligne d'exemple avec --sample N.")
+                         .arg(searched)
+                         .arg(textColumnsText(o)));
+    return Error(ErrorCode::ValueRefused, tr("Aucune ligne n'a de valeur dans %1.").arg(textColumnsText(o)));
+}
+
+
+}  // namespace
+
+QString interruptedText(Command command)
+{
+    return command == Command::Preview ? tr("Aperçu annulé.") : cancelledText();
+}
+
+Error buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
+{
+    startJob(o, job);
+    const QFileInfo info(o.source);
+    if (!info.exists() || info.isDir())
+        return usageError(tr("La base d'origine « %1 » n'existe pas.").arg(o.source));
+    // A FIFO would block the run and a device never end: only a regular file is read.
+    if (!info.isFile())
+        return usageError(tr("La base d'origine « %1 » n'est pas un fichier ordinaire.").arg(o.source));
+
+    const BaseKind kind = baseKindOf(o.source);
+    if (kind == BaseKind::Csv) {
+        if (o.codePage)
+            return usageError(tr("--codepage s'applique à une base DBF ou texte ; l'encodage d'une base CSV se "
+                                 "choisit avec --encoding."));
+        return buildCsvJob(o, job, sampleRecord, cancel);
+    }
+    const bool csvOption = o.column > 0 || o.csv.delimiter != 0 || o.csv.encoding != CsvEncoding::Detect;
+    if (csvOption)
+        return usageError(tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));
+    if (!job.valueTemplate.isEmpty()) {
+        job.baseKind = kind == BaseKind::Dbf ? BaseKind::Dbf : BaseKind::Text;
+        return buildTemplateJob(o, job, sampleRecord);
+    }
+    if (kind == BaseKind::Dbf)
+        return buildDbfJob(o, job, sampleRecord, cancel);
+    return buildTextJob(o, job, sampleRecord, cancel);
+}
+
+}  // namespace codiflux::cli
