@@ -112,6 +112,20 @@ void TestGs1Cli::templates_data()
                                     << "Enregistrement 2 : valeur impossible à former, {DATE:yyMMdd} : date vide.";
     QTest::newRow("csv empty date") << "t.csv" << csvGap << "{DATE:yyMMdd}"
                                     << "Enregistrement 2 : valeur impossible à former, {DATE:yyMMdd} : date vide.";
+    // Each field read with the table's code page: cp1252 (0x03), the old
+    // OEM rule (0x00), cp1250 whose "Ł" Windows-1252 lacks.
+    testsupport::DbfLayout cp1252, cp1250;
+    cp1252.reserved29 = 0x03;
+    cp1250.reserved29 = char(0xC8);
+    const QList<testsupport::DbfField> name{{"NOM", 'C', 6}};
+    QTest::newRow("cp1252") << "t.dbf" << testsupport::dbfBytes(name, {{"H\xE9l\xE8ne"}}, cp1252) << "A{NOM}"
+                            << QStringLiteral("AHélène");
+    QTest::newRow("cp850") << "t.dbf" << testsupport::dbfBytes(name, {{"M\x81ller"}}) << "A{NOM}"
+                           << QStringLiteral("AMüller");
+    QTest::newRow("cp1250") << "t.dbf" << testsupport::dbfBytes(name, {{"\xA3\xF3\x64\x9F"}}, cp1250) << "A{NOM}"
+                            << QStringLiteral("le caractère « Ł » ne peut pas aller dans le code");
+    QTest::newRow("UTF-8 text") << "t.txt" << QStringLiteral("Hélène\n").toUtf8() << "{1:6}"
+                                << "un modèle les compte en octets";
     QTest::newRow("too many digits") << "t.dbf" << dbf << "{NUM:01}"
                                      << "Enregistrement 1 : valeur impossible à former, {NUM:01} : « 42 » a plus "
                                         "de 1 chiffres.";
