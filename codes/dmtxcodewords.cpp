@@ -177,15 +177,16 @@ bool pushCtxValues(Values& list, int c, int scheme, int fnc1)
 // The stream header (see the top of the file); `history` is its node in the
 // history tree, -1 for a fresh stream.
 struct Stream {
-    int scheme = Ascii;
-    int inputNext = 0;
-    int chainValues = 0;
-    int chainWords = 0;
-    int sizeIdx = -1;
-    int status = Encoding;
-    int length = 0;
-    int history = -1;
+    int scheme;
+    int inputNext;
+    int chainValues;
+    int chainWords;
+    int sizeIdx;
+    int status;
+    int length;
+    int history;
 };
+constexpr Stream kFreshStream{Ascii, 0, 0, 0, -1, Encoding, 0, -1};
 
 // One encoding: the input and the request shared by every stream, and the
 // output buffer of the stream being written (null while searching on headers).
@@ -201,7 +202,31 @@ public:
         capacity_ = capacity;
     }
 
+    // One chunk in `scheme` (libdmtx's EncodeNextChunk): prepare() is the
+    // switch of scheme (the target may become ASCII for X12), false when it
+    // ended the stream; body() the chunk itself and its end-of-symbol rules.
     void chunk(Stream& s, int scheme, int option);
+    bool prepare(Stream& s, int& scheme);
+    void body(Stream& s, int scheme, int option);
+    // True when a body() run on `s` cannot depend on its output length: far
+    // enough from the end of the input for no end-of-symbol rule to look at
+    // sizes (a chunk takes at most 3 bytes and EDIFACT looks 6 bytes ahead),
+    // and far from the buffer's end.
+    // What partialX12Remains() finds from `inputNext`: 0 no partial triplet
+    // at the end, 1 one, 2 a byte X12 cannot encode first (the stream would
+    // be made invalid).
+    int x12Tail(int inputNext) const
+    {
+        Values values;
+        for (int next = inputNext; next < n_; ++next) {
+            if (!pushCtxValues(values, in_[next], X12, fnc1_))
+                return 2;
+            if (values.n >= 3)
+                return 0;
+        }
+        return values.n != 0 ? 1 : 0;
+    }
+    bool lengthFree(const Stream& s) const { return n_ - s.inputNext >= 8 && s.length < capacity_ - 16; }
     void appendAscii(Stream& s, int value);
 
     bool hasNext(const Stream& s) const { return s.inputNext < n_; }
@@ -310,17 +335,29 @@ private:
 
 void Encodation::chunk(Stream& s, int scheme, int option)
 {
+    if (prepare(s, scheme))
+        body(s, scheme, option);
+}
+
+bool Encodation::prepare(Stream& s, int& scheme)
+{
     // X12 is not entered when the input ends in a partial triplet.
     if (s.scheme != X12 && scheme == X12 && partialX12Remains(s))
         scheme = Ascii;
     if (s.scheme != scheme) {
         changeScheme(s, scheme, true);
-        CHKERR;
+        if (s.status != Encoding)
+            return false;
         if (s.scheme != scheme) {
             markFatal(s);
-            return;
+            return false;
         }
     }
+    return true;
+}
+
+void Encodation::body(Stream& s, int scheme, int option)
+{
     // EDIFACT may be done before its first word.
     if (scheme == Edifact) {
         completeEdifact(s);
@@ -463,23 +500,35 @@ void Encodation::padInAscii(Stream& s, int sizeIdx)
 // its length, *ok false when that encoding failed.
 int Encodation::remainingInAscii(const Stream& from, unsigned char* tmp, int room, bool* ok)
 {
-    Stream t = from;
-    t.scheme = Ascii;
-    t.chainValues = 0;
-    t.chainWords = 0;
-    t.sizeIdx = -1;
-    t.status = Encoding;
-    t.length = 0;
-    unsigned char* savedOut = out_;
-    const int savedCapacity = capacity_;
-    out_ = tmp;
-    capacity_ = room;
-    while (t.length < room && hasNext(t))
-        chunkAscii(t, Normal);  // no status check, as libdmtx
-    out_ = savedOut;
-    capacity_ = savedCapacity;
-    *ok = t.status != Invalid && t.status != Fatal;
-    return t.length;
+    // chunkAscii() in Normal mode on a copy writing to `tmp`, inlined: the
+    // word that does not fit any more fails the copy (an extended byte
+    // whose second word is left out), as libdmtx's stream would.
+    int length = 0;
+    *ok = true;
+    auto word = [&](int v) {
+        if (length >= room) {
+            *ok = false;
+            return false;
+        }
+        tmp[length++] = (unsigned char)v;
+        return true;
+    };
+    int i = from.inputNext;
+    while (length < room && i < n_) {
+        const int v0 = in_[i++];
+        const bool pair = i < n_ && !isFnc1(in_[i]) && isDigit(v0) && isDigit(in_[i]);
+        if (pair) {
+            word(10 * (v0 - '0') + (in_[i] - '0') + 130);
+            ++i;
+        } else if (isFnc1(v0)) {
+            word(kFnc1);
+        } else if (v0 < 128) {
+            word(v0 + 1);
+        } else if (word(kUpperShift) && !word(v0 - 127)) {
+            break;
+        }
+    }
+    return length;
 }
 
 void Encodation::chunkCtx(Stream& s)
@@ -1002,6 +1051,13 @@ private:
     int n_;
     Stream best_[StateCount];
     Stream next_[StateCount];
+
+public:
+    void reset()
+    {
+        for (int i = 0; i < StateCount; ++i)
+            best_[i] = next_[i] = kFreshStream;
+    }
 };
 
 // The target stream from the best of the streams that may switch to it.
@@ -1012,17 +1068,97 @@ void Search::advanceFromBest(int target)
     const int option = target == AsciiFull ? Full : (target == AsciiCompact0 || target == AsciiCompact1) ? Compact
                                                                                                           : Normal;
     Stream& to = next_[target];
+    // The bodies already run in this call, by the header they started from:
+    // far from the end of the input a body's result does not depend on the
+    // output length, so streams that reach it with the same header but for
+    // the length share one run.
+    struct Memo {
+        Stream start;
+        Stream end;
+    };
+    Memo memo[StateCount];
+    int memos = 0;
+    auto bodyOf = [&](const Stream& start, int bodyScheme) -> const Memo& {
+        for (int m = 0; m < memos; ++m) {
+            const Stream& a = memo[m].start;
+            if (a.scheme == start.scheme && a.inputNext == start.inputNext && a.chainValues == start.chainValues
+                && a.chainWords == start.chainWords && memo[m].end.sizeIdx == bodyScheme)
+                return memo[m];
+        }
+        Memo& m = memo[memos++];
+        m.start = start;
+        m.end = start;
+        e_.body(m.end, bodyScheme, option);
+        m.end.sizeIdx = bodyScheme;  // the key's scheme; a body far from the end completes nothing
+        return m;
+    };
     for (int from = 0; from < StateCount; ++from) {
-        if (best_[from].status != Encoding || !validSwitch(from, target))
+        const Stream& source = best_[from];
+        if (source.status != Encoding || !validSwitch(from, target))
             continue;
-        Stream trial = best_[from];
-        e_.chunk(trial, scheme, option);
+        if (from != AsciiFull && e_.lengthFree(source)) {
+            // Far from the end a chunk never shortens the output: a stream
+            // already as long as the target's cannot be strictly shorter.
+            if (source.length >= to.length)
+                continue;
+            // The switch of scheme worked out here (prepare() without its
+            // calls); a stream it makes invalid cannot be taken.
+            Stream start = source;
+            int bodyScheme = scheme;
+            if (start.scheme != X12 && bodyScheme == X12) {
+                const int tail = e_.x12Tail(start.inputNext);
+                if (tail == 2)
+                    continue;
+                if (tail == 1)
+                    bodyScheme = Ascii;
+            }
+            if (start.scheme != bodyScheme) {
+                if (start.scheme >= C40 && start.scheme <= X12) {
+                    if (start.chainValues % 3 != 0)
+                        continue;  // no unlatch off a triplet boundary
+                    start.length += 1;
+                } else if (start.scheme == Edifact) {
+                    start.length += start.chainValues % 4 == 3 ? 0 : 1;  // the unlatch fills or opens a word
+                }
+                if (bodyScheme != Ascii)
+                    start.length += 1;
+                start.scheme = bodyScheme;
+                start.chainValues = 0;
+                start.chainWords = 0;
+                if (bodyScheme == Base256) {
+                    start.length += 1;  // the length header
+                    start.chainWords = 1;
+                }
+            }
+            const Memo& m = bodyOf(start, bodyScheme);
+            if (m.end.status == Invalid || start.length + m.end.length - m.start.length >= to.length)
+                continue;
+            // Taken: the body's header, moved to this stream's length.
+            to = m.end;
+            to.length = start.length + m.end.length - m.start.length;
+            to.sizeIdx = -1;
+            to.history = record(source.history, scheme, option);
+            continue;
+        }
+        Stream trial = source;
+        int bodyScheme = scheme;
+        if (e_.prepare(trial, bodyScheme)) {
+            if (e_.lengthFree(trial)) {
+                const Memo& m = bodyOf(trial, bodyScheme);
+                const int length = trial.length + m.end.length - m.start.length;
+                trial = m.end;
+                trial.length = length;
+                trial.sizeIdx = -1;
+            } else {
+                e_.body(trial, bodyScheme, option);
+            }
+        }
         // As libdmtx: the ASCII full stream is taken whatever its result
         // (even invalid); the others only when valid and strictly shorter
         // than what the target holds, which may be left from the previous
         // input byte when the ASCII full stream is no longer encoding.
         if (from == AsciiFull || (trial.status != Invalid && trial.length < to.length)) {
-            trial.history = record(best_[from].history, scheme, option);
+            trial.history = record(source.history, scheme, option);
             to = trial;
         }
     }
@@ -1116,9 +1252,10 @@ int encodeCodewords(const unsigned char* input, int length, int sizeRequest, int
         input = &empty;  // libdmtx reads the first byte for FNC1 even then
     if (sizeRequest == kShapeAuto)
         sizeRequest = kSquareAuto;
-    out.resize(kOutputCapacity);
+    thread_local std::vector<unsigned char> buffer(kOutputCapacity);
+    out.clear();
     Encodation encodation(input, length < 0 ? 0 : length, sizeRequest, fnc1);
-    Stream result;
+    Stream result = kFreshStream;
     struct Report {
         const Encodation& e;
         bool* flag;
@@ -1132,6 +1269,7 @@ int encodeCodewords(const unsigned char* input, int length, int sizeRequest, int
         thread_local std::vector<Node> nodes;
         nodes.clear();
         Search search(encodation, nodes, length < 0 ? 0 : length);
+        search.reset();
         const Stream* winner = search.run(fnc1, input);
         if (!winner || encodation.aborts()) {
             out.clear();
@@ -1142,13 +1280,13 @@ int encodeCodewords(const unsigned char* input, int length, int sizeRequest, int
         path.clear();
         for (int h = winner->history; h >= 0; h = nodes[std::size_t(h)].parent)
             path.push_back(nodes[std::size_t(h)]);
-        encodation.setOutput(out.data(), kOutputCapacity);
+        encodation.setOutput(buffer.data(), kOutputCapacity);
         for (auto it = path.rbegin(); it != path.rend(); ++it)
             encodation.chunk(result, it->scheme, it->option);
         result.sizeIdx = winner->sizeIdx;
         result.status = winner->status;
     } else if (scheme >= Ascii && scheme <= Base256) {
-        encodation.setOutput(out.data(), kOutputCapacity);
+        encodation.setOutput(buffer.data(), kOutputCapacity);
         if (fnc1 >= 0 && int(input[0]) == fnc1) {
             encodation.advanceNext(result);
             encodation.appendAscii(result, kFnc1);
@@ -1165,11 +1303,9 @@ int encodeCodewords(const unsigned char* input, int length, int sizeRequest, int
         out.clear();
         return -1;  // AutoFast and unknown schemes
     }
-    out.resize(std::size_t(result.length));
-    if (result.sizeIdx < 0 || result.length <= 0) {
-        out.clear();
+    if (result.sizeIdx < 0 || result.length <= 0)
         return -1;
-    }
+    out.assign(buffer.begin(), buffer.begin() + result.length);
     return result.sizeIdx;
 }
 

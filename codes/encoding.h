@@ -30,6 +30,7 @@ struct EncodingParameters {
     int qrLevel = 0;          // libqrencode error-correction level
     int qrCaseSensitive = 1;  // shown and stored only
     int qrMode = 0;           // libqrencode mode, Numeric
+    int fnc1 = -1;            // Datamatrix: the byte value encoded as FNC1, -1 = off
 
     friend bool operator==(const EncodingParameters&, const EncodingParameters&) = default;
 };
