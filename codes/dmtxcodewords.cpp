@@ -208,10 +208,15 @@ public:
     void chunk(Stream& s, int scheme, int option);
     bool prepare(Stream& s, int& scheme);
     void body(Stream& s, int scheme, int option);
-    // True when a body() run on `s` cannot depend on its output length: far
-    // enough from the end of the input for no end-of-symbol rule to look at
-    // sizes (a chunk takes at most 3 bytes and EDIFACT looks 6 bytes ahead),
-    // and far from the buffer's end.
+    // Far enough from the end of the input for no Base256 chunk to end the
+    // stream, and from the end of the buffer: no chunk makes the output
+    // shorter then.
+    bool lengthFree(const Stream& s) const { return n_ - s.inputNext >= 8 && s.length < capacity_ - 16; }
+    // How many times a symbol size was looked up: a body() run during which
+    // none was (and that stayed far from the buffer's end) gives every
+    // stream with the same header the same result, whatever its length.
+    int sizeLookups() const { return sizeLookups_; }
+    int bufferCapacity() const { return capacity_; }
     // What partialX12Remains() finds from `inputNext`: 0 no partial triplet
     // at the end, 1 one, 2 a byte X12 cannot encode first (the stream would
     // be made invalid).
@@ -226,7 +231,6 @@ public:
         }
         return values.n != 0 ? 1 : 0;
     }
-    bool lengthFree(const Stream& s) const { return n_ - s.inputNext >= 8 && s.length < capacity_ - 16; }
     void appendAscii(Stream& s, int value);
 
     bool hasNext(const Stream& s) const { return s.inputNext < n_; }
@@ -294,6 +298,12 @@ private:
             markFatal(s);
     }
     bool isFnc1(int c) const { return fnc1_ >= 0 && c == fnc1_; }
+    // The symbol size for `words` (the only place an output length meets a size).
+    int fit(int words)
+    {
+        ++sizeLookups_;
+        return findSymbolSize(words, request_);
+    }
 
     void changeScheme(Stream& s, int target, bool explicitUnlatch);
     int remainingInAscii(const Stream& s, unsigned char* tmp, int room, bool* ok);
@@ -325,6 +335,7 @@ private:
     unsigned char* out_ = nullptr;
     int capacity_ = kOutputCapacity;
     bool aborts_ = false;
+    int sizeLookups_ = 0;
 };
 
 #define CHKERR                         \
@@ -464,7 +475,7 @@ void Encodation::completeAscii(Stream& s)
 {
     if (s.status == Complete || hasNext(s))
         return;
-    const int size = findSymbolSize(s.length, request_);
+    const int size = fit(s.length);
     if (size < 0) {
         markInvalid(s);
         return;
@@ -614,7 +625,7 @@ void Encodation::completeCtx(Stream& s)
 {
     if (s.status == Complete || hasNext(s))
         return;
-    const int size = findSymbolSize(s.length, request_);
+    const int size = fit(s.length);
     if (size < 0) {
         markInvalid(s);
         return;
@@ -633,8 +644,8 @@ void Encodation::completePartialC40Text(Stream& s, Values& values)
         markFatal(s);
         return;
     }
-    const int size1 = findSymbolSize(s.length + 1, request_);
-    const int size2 = findSymbolSize(s.length + 2, request_);
+    const int size1 = fit(s.length + 1);
+    const int size2 = fit(s.length + 2);
     const int remaining1 = size1 < 0 ? -1 : capacity(size1) - s.length;
     const int remaining2 = size2 < 0 ? -1 : capacity(size2) - s.length;
     if (values.n == 2 && remaining2 == 2) {
@@ -676,7 +687,7 @@ void Encodation::completePartialC40Text(Stream& s, Values& values)
         for (int i = 0; i < count; ++i)
             appendAscii(s, tmp[i]);
         CHKERR;
-        const int size = findSymbolSize(s.length, request_);
+        const int size = fit(s.length);
         padInAscii(s, size);
         s.inputNext = n_;
         markComplete(s, size);
@@ -696,7 +707,7 @@ void Encodation::completePartialX12(Stream& s, Values& values)
     unsigned char tmp[2];
     bool ok = true;
     const int count = remainingInAscii(s, tmp, 2, &ok);  // as libdmtx: ok is not looked at
-    const int size1 = findSymbolSize(s.length + 1, request_);
+    const int size1 = fit(s.length + 1);
     const int remaining = size1 < 0 ? -1 : capacity(size1) - s.length;
     if (count == 1 && remaining == 1) {
         changeScheme(s, Ascii, false);
@@ -711,7 +722,7 @@ void Encodation::completePartialX12(Stream& s, Values& values)
         for (int i = 0; i < count; ++i)
             appendAscii(s, tmp[i]);
         CHKERR;
-        const int size = findSymbolSize(s.length, request_);
+        const int size = fit(s.length);
         padInAscii(s, size);
         s.inputNext = n_;
         markComplete(s, size);
@@ -819,7 +830,7 @@ void Encodation::completeEdifact(Stream& s)
             return;
         }
         if (count < 3) {
-            const int size = findSymbolSize(s.length + count, request_);
+            const int size = fit(s.length + count);
             if (size < 0) {
                 markInvalid(s);
                 return;
@@ -841,7 +852,7 @@ void Encodation::completeEdifact(Stream& s)
         }
     }
     if (!hasNext(s)) {
-        int size = findSymbolSize(s.length, request_);
+        int size = fit(s.length);
         if (size < 0) {
             markInvalid(s);
             return;
@@ -849,7 +860,7 @@ void Encodation::completeEdifact(Stream& s)
         if (!clean || capacity(size) - s.length > 0) {
             changeScheme(s, Ascii, true);
             CHKERR;
-            size = findSymbolSize(s.length, request_);
+            size = fit(s.length);
             if (size < 0) {
                 markInvalid(s);
                 return;
@@ -905,7 +916,7 @@ void Encodation::completeBase256(Stream& s)
     }
     if (headerBytes == 2) {
         // The chain may end exactly at the end of the symbol with a one-byte header.
-        const int size = findSymbolSize(s.length - 1, request_);
+        const int size = fit(s.length - 1);
         if (size >= 0 && capacity(size) - (s.length - 1) == 0) {
             updateBase256Header(s, size);
             CHKERR;
@@ -913,7 +924,7 @@ void Encodation::completeBase256(Stream& s)
             return;
         }
     }
-    const int size = findSymbolSize(s.length, request_);
+    const int size = fit(s.length);
     if (size < 0) {
         markInvalid(s);
         return;
@@ -1075,6 +1086,7 @@ void Search::advanceFromBest(int target)
     struct Memo {
         Stream start;
         Stream end;
+        bool shared;  // no size looked up: the result holds for any length
     };
     Memo memo[StateCount];
     int memos = 0;
@@ -1088,9 +1100,15 @@ void Search::advanceFromBest(int target)
         Memo& m = memo[memos++];
         m.start = start;
         m.end = start;
+        const int lookups = e_.sizeLookups();
         e_.body(m.end, bodyScheme, option);
-        m.end.sizeIdx = bodyScheme;  // the key's scheme; a body far from the end completes nothing
+        m.shared = e_.sizeLookups() == lookups;
+        m.end.sizeIdx = bodyScheme;  // the key's scheme; a body without a size lookup completes nothing
         return m;
+    };
+    // A memo's result for a stream of `length`, when it holds.
+    auto sharedFor = [&](const Memo& m, int length) {
+        return m.shared && length + m.end.length - m.start.length < e_.bufferCapacity() - 16;
     };
     for (int from = 0; from < StateCount; ++from) {
         const Stream& source = best_[from];
@@ -1131,22 +1149,24 @@ void Search::advanceFromBest(int target)
                 }
             }
             const Memo& m = bodyOf(start, bodyScheme);
-            if (m.end.status == Invalid || start.length + m.end.length - m.start.length >= to.length)
+            if (sharedFor(m, start.length)) {
+                if (m.end.status == Invalid || start.length + m.end.length - m.start.length >= to.length)
+                    continue;
+                // Taken: the body's header, moved to this stream's length.
+                to = m.end;
+                to.length = start.length + m.end.length - m.start.length;
+                to.sizeIdx = -1;
+                to.history = record(source.history, scheme, option);
                 continue;
-            // Taken: the body's header, moved to this stream's length.
-            to = m.end;
-            to.length = start.length + m.end.length - m.start.length;
-            to.sizeIdx = -1;
-            to.history = record(source.history, scheme, option);
-            continue;
+            }
         }
         Stream trial = source;
         int bodyScheme = scheme;
         if (e_.prepare(trial, bodyScheme)) {
-            if (e_.lengthFree(trial)) {
-                const Memo& m = bodyOf(trial, bodyScheme);
-                const int length = trial.length + m.end.length - m.start.length;
-                trial = m.end;
+            const Memo* m = e_.lengthFree(trial) ? &bodyOf(trial, bodyScheme) : nullptr;
+            if (m && sharedFor(*m, trial.length)) {
+                const int length = trial.length + m->end.length - m->start.length;
+                trial = m->end;
                 trial.length = length;
                 trial.sizeIdx = -1;
             } else {

@@ -61,7 +61,7 @@ RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) 
             std::memset(out, ' ', std::size_t(fieldLength_));
         return result;
     }
-    EncodedSymbol symbol;
+    thread_local EncodedSymbol symbol;  // its buffers serve the thread's next records
     if (encoder_.encode(value, length, symbol)) {
         result.status = Status::EncodingFailed;
         return result;
@@ -90,8 +90,11 @@ Error RecordCoder::measureSymbol(const EncodingParameters& parameters, const QBy
                                  int* height)
 {
     EncodedSymbol symbol;
-    if (Error error = Encoder(parameters).encode(sample, symbol))
+    const Encoder encoder(parameters);
+    if (Error error = encoder.encode(sample, symbol))
         return error;
+    if (Error differ = encoder.checkDatamatrixEngines(sample))
+        return differ;
     *width = symbol.grid().width();
     *height = symbol.grid().height();
     return {};

@@ -50,7 +50,9 @@ public:
     int inputLength(const char* value, int length) const;
 
     // Trial encoding that fixes the grid: Datamatrix takes all the bytes, QR
-    // those before the first NUL. The library's refusal with its text.
+    // those before the first NUL. The library's refusal with its text; with
+    // our Datamatrix encoder in use, also the stop of the run when libdmtx
+    // does not give the sample the same symbol.
     static Error measureSymbol(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height);
 
 private:

@@ -281,6 +281,11 @@ const OptionEntry kOptions[] = {
     {"jobs", 'j', "N", Scope::Generate,
      [](Options& o, const QString& v) { return readInt("jobs", v, 1, 256, &o.jobs); }},
     {"no-progress", 0, nullptr, Scope::Generate, setSwitch<&Options::progress, false>},
+    {"dm-engine", 0, "MOTEUR", Scope::Both,
+     [](Options& o, const QString& v) {
+         return readNamed("dm-engine", v, {{"codiflux", 0}, {"libdmtx", 1}}, tr("« codiflux », « libdmtx »"),
+                          &o.dmEngine);
+     }},
     {"draw", 0, nullptr, Scope::Preview, setSwitch<&Options::draw, true>},
 };
 
@@ -504,6 +509,8 @@ QString helpText()
               "                           illisible la fabrication échoue et rien n'est écrit\n"
               "  -j, --jobs N             nombre de fils d'encodage (par défaut : nombre de cœurs)\n"
               "  --no-progress            pas de barre de progression\n"
+              "  --dm-engine MOTEUR       encodeur Datamatrix : codiflux (par défaut, le symbole de\n"
+              "                           libdmtx en plus rapide) ou libdmtx pour toute la commande\n"
               "\n"
               "Prévisualisation :\n"
               "  --draw                   dessine le symbole même hors d'un terminal\n"
@@ -1007,6 +1014,7 @@ ExitCode runCommandLine(const QStringList& arguments, QSettings& settings, Conso
             stop += tr("Aucun fichier n'a été écrit.") + QLatin1Char('\n');
         console.abandon->setStopText(stop);
     }
+    setDatamatrixEngine(o.dmEngine == 1 ? DatamatrixEngine::Libdmtx : DatamatrixEngine::Codiflux);
     GenerationJob job;
     qint64 sampleRecord = 0;
     if (const Error error = buildJob(o, job, &sampleRecord, console.cancel))
