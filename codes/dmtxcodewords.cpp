@@ -208,10 +208,13 @@ public:
     void chunk(Stream& s, int scheme, int option);
     bool prepare(Stream& s, int& scheme);
     void body(Stream& s, int scheme, int option);
-    // Far enough from the end of the input for no Base256 chunk to end the
-    // stream, and from the end of the buffer: no chunk makes the output
-    // shorter then.
-    bool lengthFree(const Stream& s) const { return n_ - s.inputNext >= 8 && s.length < capacity_ - 16; }
+    // Far from the end of the buffer, and not a Base256 chain with a
+    // two-byte length (which may drop a byte at the end of the symbol): no
+    // chunk makes the output shorter then.
+    bool lengthFree(const Stream& s) const
+    {
+        return s.length < capacity_ - 16 && !(s.scheme == Base256 && s.chainWords - s.chainValues == 2);
+    }
     // How many times a symbol size was looked up: a body() run during which
     // none was (and that stayed far from the buffer's end) gives every
     // stream with the same header the same result, whatever its length.
