@@ -1275,6 +1275,17 @@ int encodeCodewords(const unsigned char* input, int length, int sizeRequest, int
         input = &empty;  // libdmtx reads the first byte for FNC1 even then
     if (sizeRequest == kShapeAuto)
         sizeRequest = kSquareAuto;
+    // A codeword holds two input bytes at most (a digit pair): a value of
+    // more than twice the largest symbol's words fits no symbol, and the
+    // search is not run on it (a long memo would cost time and memory for
+    // nothing). libdmtx refuses it the same way, unless it stops on the
+    // FNC1 byte last in Base256 or AutoBest, which is reported as such.
+    if (length > 2 * kSizes[23].dataWords) {
+        if (libdmtxAborts)
+            *libdmtxAborts = fnc1 >= 0 && input[length - 1] == fnc1 && (scheme == kAutoBest || scheme == Base256);
+        out.clear();
+        return -1;
+    }
     thread_local std::vector<unsigned char> buffer(kOutputCapacity);
     out.clear();
     Encodation encodation(input, length < 0 ? 0 : length, sizeRequest, fnc1);
