@@ -352,6 +352,9 @@ Error Encoder::encode(const char* bytes, int length, EncodedSymbol& symbol, Data
     } else {
         const auto* input = reinterpret_cast<const unsigned char*>(bytes);
         datamatrix::Raster& raster = symbol.raster_;
+        // A drawing ours does not make (no module, a negative margin): libdmtx's.
+        if (parameters_.moduleSize < 1 || parameters_.marginSize < 0)
+            engine = DatamatrixEngine::Libdmtx;
         bool libdmtxAborts = false;
         if (engine == DatamatrixEngine::Codiflux || parameters_.fnc1 >= 0) {
             const bool ok = datamatrix::encode(input, length, parameters_.sizeRequest, parameters_.scheme,
