@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -88,9 +89,17 @@ const char kTextBlank[] = QT_TRANSLATE_NOOP("Encoder",
 const char kTextDatamatrixRefused[] = QT_TRANSLATE_NOOP("Encoder",
                                                         "Encodage impossible (vous pouvez essayer de changer la "
                                                         "taille du datamatrix ou le mode d'encodage).");
+const char kTextEnginesDiffer[] = QT_TRANSLATE_NOOP("Encoder",
+                                                    "L'encodeur Datamatrix de Codiflux ne donne pas le même "
+                                                    "symbole que libdmtx pour l'enregistrement d'exemple : la "
+                                                    "fabrication est arrêtée. La version de libdmtx installée a "
+                                                    "peut-être changé ; la ligne de commande accepte "
+                                                    "--dm-engine libdmtx.");
 const char kTextQrRefused[] = QT_TRANSLATE_NOOP("Encoder",
                                                 "Encodage impossible (vous pouvez essayer de changer le mode "
                                                 "d'encodage ou le niveau de correction d'erreur).");
+
+std::atomic<DatamatrixEngine> currentEngine{DatamatrixEngine::Codiflux};
 
 // The test hook; empty calls the library.
 DatamatrixEncodeFunction& datamatrixEncodeHook()
@@ -128,6 +137,16 @@ QRcodePtr encodeQr(const EncodingParameters& parameters, const unsigned char* by
 }
 
 }  // namespace
+
+void setDatamatrixEngine(DatamatrixEngine engine)
+{
+    currentEngine.store(engine, std::memory_order_relaxed);
+}
+
+DatamatrixEngine datamatrixEngine()
+{
+    return currentEngine.load(std::memory_order_relaxed);
+}
 
 void setDatamatrixEncodeFunction(DatamatrixEncodeFunction function)
 {
@@ -232,6 +251,7 @@ EncodedSymbol::~EncodedSymbol()
 EncodedSymbol::EncodedSymbol(EncodedSymbol&& other) noexcept
     : datamatrix_(std::exchange(other.datamatrix_, nullptr))
     , qrCode_(std::exchange(other.qrCode_, nullptr))
+    , raster_(std::move(other.raster_))  // the buffer moves: the grid stays valid
     , grid_(std::exchange(other.grid_, ModuleGrid()))
 { }
 
@@ -241,6 +261,7 @@ EncodedSymbol& EncodedSymbol::operator=(EncodedSymbol&& other) noexcept
         clear();
         datamatrix_ = std::exchange(other.datamatrix_, nullptr);
         qrCode_ = std::exchange(other.qrCode_, nullptr);
+        raster_ = std::move(other.raster_);
         grid_ = std::exchange(other.grid_, ModuleGrid());
     }
     return *this;
@@ -316,6 +337,13 @@ QString Encoder::refusalText() const
 
 Error Encoder::encode(const char* bytes, int length, EncodedSymbol& symbol) const
 {
+    // The test hook stands for the library: it keeps the library's path.
+    const bool hooked = bool(datamatrixEncodeHook());
+    return encode(bytes, length, symbol, hooked ? DatamatrixEngine::Libdmtx : datamatrixEngine());
+}
+
+Error Encoder::encode(const char* bytes, int length, EncodedSymbol& symbol, DatamatrixEngine engine) const
+{
     symbol.clear();
     if (length < 0 || (length > 0 && !bytes))
         return {ErrorCode::ValueRefused, refusalText()};
@@ -325,15 +353,55 @@ Error Encoder::encode(const char* bytes, int length, EncodedSymbol& symbol) cons
         const auto* input = length > 0 ? reinterpret_cast<const unsigned char*>(bytes) : &empty;
         SymbolAccess::hold(symbol, encodeQr(parameters_, input, length));
     } else {
-        DmtxEncodePtr encoder = createDatamatrixEncoder(parameters_);
-        if (encoder && runDatamatrixEncode(datamatrixEncodeHook(), encoder.get(), QByteArrayView(bytes, length)))
-            SymbolAccess::hold(symbol, std::move(encoder));
+        const auto* input = reinterpret_cast<const unsigned char*>(bytes);
+        datamatrix::Raster& raster = symbol.raster_;
+        // A drawing ours does not make (no module, a negative margin): libdmtx's.
+        if (parameters_.moduleSize < 1 || parameters_.marginSize < 0)
+            engine = DatamatrixEngine::Libdmtx;
+        bool libdmtxAborts = false;
+        if (engine == DatamatrixEngine::Codiflux || parameters_.fnc1 >= 0) {
+            const bool ok = datamatrix::encode(input, length, parameters_.sizeRequest, parameters_.scheme,
+                                               parameters_.fnc1, parameters_.moduleSize, parameters_.marginSize,
+                                               raster, &libdmtxAborts);
+            if (ok && engine == DatamatrixEngine::Codiflux)
+                symbol.grid_ = ModuleGrid::fromBuffer(raster.cells.data(), raster.width, raster.height,
+                                                      raster.width, 1, true);
+        }
+        // libdmtx stops the program on some values with FNC1: refused
+        // without calling it.
+        if (engine == DatamatrixEngine::Libdmtx && !libdmtxAborts) {
+            DmtxEncodePtr encoder = createDatamatrixEncoder(parameters_);
+            if (encoder && runDatamatrixEncode(datamatrixEncodeHook(), encoder.get(), QByteArrayView(bytes, length)))
+                SymbolAccess::hold(symbol, std::move(encoder));
+        }
     }
     if (!symbol.isValid()) {
         symbol.clear();
         return {ErrorCode::ValueRefused, refusalText()};
     }
     return {};
+}
+
+Error Encoder::checkDatamatrixEngines(QByteArrayView sample) const
+{
+    if (parameters_.symbology != Symbology::Datamatrix || datamatrixEngine() != DatamatrixEngine::Codiflux)
+        return {};
+    EncodedSymbol ours;
+    EncodedSymbol theirs;
+    const bool oursFailed = encode(sample.data(), int(sample.size()), ours, DatamatrixEngine::Codiflux).failed();
+    const bool theirsFailed = encode(sample.data(), int(sample.size()), theirs, DatamatrixEngine::Libdmtx).failed();
+    bool same = oursFailed == theirsFailed;
+    if (same && !oursFailed) {
+        const ModuleGrid& a = ours.grid();
+        const ModuleGrid& b = theirs.grid();
+        same = a.width() == b.width() && a.height() == b.height();
+        for (int row = 0; same && row < a.height(); ++row)
+            for (int column = 0; same && column < a.width(); ++column)
+                same = a.dark(column, row) == b.dark(column, row);
+    }
+    if (same)
+        return {};
+    return {ErrorCode::ValueRefused, QCoreApplication::translate("Encoder", kTextEnginesDiffer)};
 }
 
 Error Encoder::encodeWithTimeLimit(const QByteArray& bytes, EncodedSymbol& symbol, int timeoutMs) const

@@ -6,6 +6,7 @@
 // only codes/*.cpp see them (codes/libraries.h).
 
 #include "bases/error.h"
+#include "codes/datamatrix.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -117,10 +118,19 @@ public:
 
 private:
     friend struct SymbolAccess;   // codes/libraries.h
+    friend class Encoder;
     void* datamatrix_ = nullptr;  // the library's encoder object (Datamatrix)
     void* qrCode_ = nullptr;      // the library's code object (QR)
+    datamatrix::Raster raster_;   // our own Datamatrix encoder's cells, kept from one value to the next
     ModuleGrid grid_;
 };
+
+// Which Datamatrix encoder Encoder::encode() runs: our own (the default) or
+// libdmtx. Both give the same symbol; the window's preview always runs
+// libdmtx (encodeWithTimeLimit). Set it only while no encoding runs.
+enum class DatamatrixEngine { Codiflux, Libdmtx };
+void setDatamatrixEngine(DatamatrixEngine engine);
+DatamatrixEngine datamatrixEngine();
 
 // The text shown when a value to encode holds nothing but white space.
 QString blankValueText();
@@ -152,6 +162,14 @@ public:
     {
         return encode(bytes.data(), int(bytes.size()), symbol);
     }
+    // The same with the Datamatrix encoder given (QR ignores it).
+    Error encode(const char* bytes, int length, EncodedSymbol& symbol, DatamatrixEngine engine) const;
+
+    // The start of a run: encodes the sample with both Datamatrix encoders
+    // when ours is the one in use, and fails with a French text when they do
+    // not give the same symbol (a libdmtx that changed its choices). Nothing
+    // for QR, for libdmtx in use, or when both refuse the sample.
+    Error checkDatamatrixEngines(QByteArrayView sample) const;
     // The window's preview: a Datamatrix encoding runs on a thread of its own
     // and is given up (refused) after `timeoutMs`, so that a library call that
     // does not return cannot hang the window.

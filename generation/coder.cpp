@@ -138,7 +138,7 @@ RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) 
             std::memset(out, ' ', std::size_t(fieldLength_));
         return result;
     }
-    EncodedSymbol symbol;
+    thread_local EncodedSymbol symbol;  // its buffers serve the thread's next records
     if (gs1_) {
         std::vector<gs1::Element> elements;
         if (!gs1::parse(QByteArrayView(value, length), elements).isEmpty()) {
@@ -212,17 +212,20 @@ Error RecordCoder::measureSymbol(const EncodingParameters& parameters, const QBy
                                  int* height)
 {
     EncodedSymbol symbol;
+    const Encoder encoder(parameters);
+    QByteArray input = sample;
     if (gs1::enabled(parameters)) {
         if (const QString refusal = gs1::parameterRefusal(parameters); !refusal.isEmpty())
             return Error(ErrorCode::Usage, refusal);
         std::vector<gs1::Element> elements;
         if (const QString fault = gs1::parse(sample, elements); !fault.isEmpty())
             return Error(ErrorCode::ValueRefused, generationText(kTextGs1SampleInvalid).arg(fault));
-        if (Error error = Encoder(parameters).encode(gs1::libraryBytes(elements), symbol))
-            return error;
-    } else if (Error error = Encoder(parameters).encode(sample, symbol)) {
-        return error;
+        input = gs1::libraryBytes(elements);
     }
+    if (Error error = encoder.encode(input, symbol))
+        return error;
+    if (Error differ = encoder.checkDatamatrixEngines(input))
+        return differ;
     *width = symbol.grid().width();
     *height = symbol.grid().height();
     return {};

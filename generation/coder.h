@@ -72,7 +72,9 @@ public:
 
     // Trial encoding that fixes the grid: Datamatrix takes all the bytes, QR
     // those before the first NUL; in GS1 mode the sample is checked and
-    // encoded as an element string. The library's refusal with its text.
+    // encoded as an element string. The library's refusal with its text; with
+    // our Datamatrix encoder in use, also the stop of the run when libdmtx
+    // does not give the sample the same symbol.
     static Error measureSymbol(const EncodingParameters& parameters, const QByteArray& sample, int* width, int* height);
 
 private:

@@ -56,6 +56,7 @@ struct Options {
     qint64 sampleRecord = 0;                      // --sample; 0: the first record whose value is not blank
     bool progress = true;                         // --no-progress turns the bar off
     bool draw = false;                            // --draw: draw the symbol even when stdout is no terminal
+    int dmEngine = 0;                             // --dm-engine: 0 our Datamatrix encoder, 1 libdmtx
     FontAction fontAction = FontAction::Install;  // font --install / --uninstall
 };
 

@@ -171,6 +171,7 @@ ExitCode runCommandLine(const QStringList& arguments, QSettings& settings, Conso
             stop += tr("Aucun fichier n'a été écrit.") + QLatin1Char('\n');
         console.abandon->setStopText(stop);
     }
+    setDatamatrixEngine(o.dmEngine == 1 ? DatamatrixEngine::Libdmtx : DatamatrixEngine::Codiflux);
     GenerationJob job;
     qint64 sampleRecord = 0;
     if (const Error error = buildJob(o, job, &sampleRecord, console.cancel))

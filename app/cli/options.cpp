@@ -354,6 +354,15 @@ const OptionEntry kOptions[] = {
      QT_TRANSLATE_NOOP("codiflux-cli", "nombre de fils d'encodage (par défaut : nombre de cœurs)")},
     {"no-progress", 0, nullptr, Scope::Generate, setSwitch<&Options::progress, false>, HelpSection::Making,
      QT_TRANSLATE_NOOP("codiflux-cli", "pas de barre de progression")},
+    {"dm-engine", 0, "MOTEUR", Scope::Both,
+     [](Options& o, const QString& v) {
+         return readNamed("dm-engine", v, {{"codiflux", 0}, {"libdmtx", 1}}, tr("« codiflux », « libdmtx »"),
+                          &o.dmEngine);
+     },
+     HelpSection::Making,
+     QT_TRANSLATE_NOOP("codiflux-cli",
+                       "encodeur Datamatrix : codiflux (par défaut, le symbole de libdmtx en plus rapide) ou "
+                       "libdmtx pour toute la commande")},
     {"draw", 0, nullptr, Scope::Preview, setSwitch<&Options::draw, true>, HelpSection::Preview,
      QT_TRANSLATE_NOOP("codiflux-cli", "dessine le symbole même hors d'un terminal")},
 };

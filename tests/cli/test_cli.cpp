@@ -178,6 +178,8 @@ const CommandCase kCommands[] = {
     {"margin -1", "dbf --margin -1", 2, "--margin : « -1 » (un entier de 0 à 99"},
     {"jobs 0", "gen -j 0", 2, "--jobs : « 0 » (un entier de 1 à 256"},
     {"jobs 256", "gen --jobs 256 --no-progress", 0, "correcte|300 enregistrements"},
+    {"engine libdmtx", "gen --dm-engine libdmtx --no-progress", 0, "correcte|300 enregistrements"},
+    {"engine unknown", "gen --dm-engine zint", 2, "--dm-engine : « zint »|« codiflux », « libdmtx »"},
     {"range 0:4", "txt -r 0:4", 2, "--range : « 0:4 »"},
     {"range 3:0", "txt -r 3:0", 2, "--range : « 3:0 »"},
     {"range 3", "txt -r 3", 2, "--range : « 3 »"},

@@ -6,6 +6,7 @@
 #include "codes/fonttext.h"
 #include "codes/libraries.h"
 #include "codes/verify.h"
+#include "tools/dmtx_diff_core.h"
 
 #include <QRandomGenerator>
 #include <QSemaphore>
@@ -166,8 +167,17 @@ private slots:
     {
         QFETCH(EncodingParameters, p);
         EncodedSymbol symbol;
-        QVERIFY(!Encoder(p).encode(QByteArray("ABC123"), symbol));
+        const QByteArray value("ABC123");
+        QVERIFY(!Encoder(p).encode(value.constData(), int(value.size()), symbol, DatamatrixEngine::Libdmtx));
         const ModuleGrid& grid = symbol.grid();
+        // Our encoder, the default one, draws the library's grid.
+        EncodedSymbol ours;
+        QVERIFY(!Encoder(p).encode(value, ours));
+        QCOMPARE(ours.grid().width(), grid.width());
+        QCOMPARE(ours.grid().height(), grid.height());
+        for (int r = 0; r < grid.height(); ++r)
+            for (int c = 0; c < grid.width(); ++c)
+                QCOMPARE(ours.grid().dark(c, r), grid.dark(c, r));
         if (const QRcode* code = SymbolAccess::qrCode(symbol)) {
             QCOMPARE(grid.height(), code->width);
             for (int i = 0; i < code->width * code->width; ++i)
@@ -330,6 +340,40 @@ private slots:
         DmtxEncoder::setReleaseFunction({});
         QVERIFY(!encoder.encodeWithTimeLimit(QByteArray("rapide"), symbol) && symbol.isValid());
         QCOMPARE(released.load(), 1);
+    }
+
+    // A fixed sample of the differential run against libdmtx: every scheme
+    // and size request, the value classes, FNC1; libdmtx is the reference.
+    void sameSymbolAsLibdmtx()
+    {
+        dmtxdiff::Random random(20240);
+        long aborted = 0;
+        QStringList differences;
+        for (int i = 0; i < 20000; ++i) {
+            const std::string d = dmtxdiff::compare(dmtxdiff::makeCase(random, 10), &aborted);
+            if (!d.empty() && differences.size() < 5)
+                differences << QString::fromStdString(d);
+        }
+        QVERIFY2(differences.isEmpty(), qPrintable(differences.join(QLatin1Char('\n'))));
+        QVERIFY(aborted > 0);  // the FNC1 values libdmtx stops on are in the sample, and refused
+    }
+
+    // The start of a run: both encoders on the sample, a refusal by one only
+    // (here a library that refuses it) stops the run.
+    void enginesCheckedOnTheSample()
+    {
+        const Encoder encoder(dm(DmtxSchemeAutoBest, DmtxSymbolSquareAuto));
+        QVERIFY(!encoder.checkDatamatrixEngines(QByteArray("CDX-100007 DUPONT")));
+        setDatamatrixEncodeFunction([](QByteArrayView, const std::function<bool()>&) { return false; });
+        const Error differ = encoder.checkDatamatrixEngines(QByteArray("CDX-100007 DUPONT"));
+        setDatamatrixEncodeFunction({});
+        QCOMPARE(differ.code, ErrorCode::ValueRefused);
+        QVERIFY(differ.text.contains(QLatin1String("libdmtx")));
+        setDatamatrixEngine(DatamatrixEngine::Libdmtx);
+        setDatamatrixEncodeFunction([](QByteArrayView, const std::function<bool()>&) { return false; });
+        QVERIFY(!encoder.checkDatamatrixEngines(QByteArray("CDX-100007 DUPONT")));
+        setDatamatrixEncodeFunction({});
+        setDatamatrixEngine(DatamatrixEngine::Codiflux);
     }
 
     // Rows: the value, without white space at its start, at its end.
