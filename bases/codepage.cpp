@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace codiflux {
@@ -23,6 +24,8 @@ constexpr char16_t kWindows1252High[32]
        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 constexpr int kFirstTable = int(CodePage::Cp437);
+static_assert(std::size(kUpperHalves) == std::size_t(int(CodePage::Utf8) - kFirstTable),
+              "one table for each single-byte code page from cp437 to the one before UTF-8");
 
 struct Name {
     const char* key;  // lower case, without '-', '_' or blanks
@@ -115,7 +118,8 @@ std::array<char16_t, 256> unitsOf(CodePage page)
                 oemToAnsi(&oem, &ansi, 1);
                 const auto a = static_cast<unsigned char>(ansi);
                 u = a >= 0x80 && a < 0xA0 ? kWindows1252High[a - 0x80] : char16_t(a);
-            } else if (page != CodePage::Latin1) {
+            } else if (page != CodePage::Latin1 && page != CodePage::Utf8) {
+                // UTF-8 has no table: its bytes are read as sequences, not one by one.
                 u = kUpperHalves[int(page) - kFirstTable][b - 0x80];
             }
         }
