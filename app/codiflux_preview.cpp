@@ -86,16 +86,8 @@ codiflux::Error composedValue(const CodifluxClass& form, codiflux::BaseKind kind
             return error;
         bytes = source.longestComposed();
     } else if (kind == BaseKind::Dbf || kind == BaseKind::Text) {
-        Error error;
-        std::unique_ptr<Source> source;
-        if (kind == BaseKind::Dbf)
-            source = DbfSource::open(path, &error, forced);
-        else
-            source = TextSource::open(path, 1, 1, {}, &error, forced);
-        if (!source)
-            return error;
         ValueTemplate parsed;
-        if (Error refused = ValueTemplate::parse(text, source->layout(), parsed))
+        if (Error refused = parseTemplateFor(path, kind, text, forced, parsed))
             return refused;
         const qint64 record = kind == BaseKind::Dbf
             ? form.comboBoxEnregistrement->currentIndex() + 1

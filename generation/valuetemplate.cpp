@@ -291,15 +291,35 @@ QString templateUtf8TextRefusal()
               "caractère.");
 }
 
+namespace {
+
+// The base a template reads: its whole records, fields or line.
+std::unique_ptr<Source> openTemplateSource(const QString& path, BaseKind kind, const CodePage* forced, Error* error)
+{
+    if (kind == BaseKind::Dbf)
+        return DbfSource::open(path, error, forced);
+    return TextSource::open(path, 1, 1, {}, error, forced);
+}
+
+}  // namespace
+
+Error parseTemplateFor(const QString& path, BaseKind kind, const QString& text, const CodePage* forced,
+                       ValueTemplate& out, BaseCodePage* page)
+{
+    Error error;
+    const std::unique_ptr<Source> source = openTemplateSource(path, kind, forced, &error);
+    if (!source)
+        return error;
+    if (page)
+        *page = source->codePage();
+    return ValueTemplate::parse(text, source->layout(), out);
+}
+
 Error templateSample(const QString& path, BaseKind kind, const ValueTemplate& tmpl, qint64 wanted, qint64 listed,
                      const CodePage* forced, bool utf8, QByteArray* sample, qint64* record)
 {
     Error error;
-    std::unique_ptr<Source> source;
-    if (kind == BaseKind::Dbf)
-        source = DbfSource::open(path, &error, forced);
-    else
-        source = TextSource::open(path, 1, 1, {}, &error, forced);
+    const std::unique_ptr<Source> source = openTemplateSource(path, kind, forced, &error);
     if (!source)
         return error;
     if (kind == BaseKind::Text && source->codePage().page == CodePage::Utf8)

@@ -60,20 +60,11 @@ Error buildTemplateJob(const Options& o, GenerationJob& job, qint64* sampleRecor
 {
     if (!o.field.isEmpty() || o.hasRange)
         return usageError(tr("--value remplace --field et --range : donnez l'un ou l'autre."));
-    Error error;
     const CodePage* forced = job.codePage ? &*job.codePage : nullptr;
-    std::unique_ptr<Source> source;
-    if (job.baseKind == BaseKind::Dbf)
-        source = DbfSource::open(o.source, &error, forced);
-    else
-        source = TextSource::open(o.source, 1, 1, {}, &error, forced);
-    if (!source)
-        return error;
-    job.sourceCodePage = source->codePage();
     ValueTemplate parsed;
-    if (Error refused = ValueTemplate::parse(job.valueTemplate, source->layout(), parsed))
+    if (Error refused = parseTemplateFor(o.source, job.baseKind, job.valueTemplate, forced, parsed,
+                                         &job.sourceCodePage))
         return refused;
-    source.reset();
     if (job.baseKind == BaseKind::Dbf && job.newFieldName.isEmpty())
         job.newFieldName = o.newFieldName.isEmpty() ? QStringLiteral("_CODE") : o.newFieldName;
     qint64 record = 0;
