@@ -18,7 +18,7 @@ QString tr(const char* text)
 // Digits; GS1's 82 characters; the 39 of AI 8010.
 enum class Set : unsigned char { N, X, C39 };
 
-struct Spec {
+struct AiRule {
     const char* ai;  // an 'n' stands for any digit
     Set set;
     unsigned char min;  // data length
@@ -32,7 +32,7 @@ constexpr Set N = Set::N;
 constexpr Set X = Set::X;
 
 // Looked up in this order: the first matching entry wins.
-constexpr Spec kTable[] = {
+constexpr AiRule kTable[] = {
     {"00", N, 18, 18, 18, 0, false},    {"01", N, 14, 14, 14, 0, false},
     {"02", N, 14, 14, 14, 0, false},    {"10", X, 1, 20, 0, 0, false},
     {"11", N, 6, 6, 0, 0, true},        {"12", N, 6, 6, 0, 0, true},
@@ -89,23 +89,23 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// The AI of `spec` at the start of `text`, digit wildcards included.
-bool matches(const Spec& spec, QByteArrayView text)
+// The AI of `rule` at the start of `text`, digit wildcards included.
+bool matches(const AiRule& rule, QByteArrayView text)
 {
-    const qsizetype n = qsizetype(std::strlen(spec.ai));
+    const qsizetype n = qsizetype(std::strlen(rule.ai));
     if (text.size() < n)
         return false;
     for (qsizetype i = 0; i < n; ++i)
-        if (spec.ai[i] == 'n' ? !isDigit(text[i]) : text[i] != spec.ai[i])
+        if (rule.ai[i] == 'n' ? !isDigit(text[i]) : text[i] != rule.ai[i])
             return false;
     return true;
 }
 
-const Spec* findSpec(QByteArrayView text)
+const AiRule* findRule(QByteArrayView text)
 {
-    for (const Spec& spec : kTable)
-        if (matches(spec, text))
-            return &spec;
+    for (const AiRule& rule : kTable)
+        if (matches(rule, text))
+            return &rule;
     return nullptr;
 }
 
@@ -166,38 +166,38 @@ bool validDate(QByteArrayView d)
     return day <= last;  // 00: the last day of the month
 }
 
-QString check(const Spec& spec, const QByteArray& ai, const QByteArray& data)
+QString check(const AiRule& rule, const QByteArray& ai, const QByteArray& data)
 {
     const QString head = QStringLiteral("(%1) : ").arg(QString::fromLatin1(ai));
     const int n = int(data.size());
     if (n == 0)
         return head + tr("donnée vide");
-    if (spec.min == spec.max && n != spec.min)
-        return head + tr("%1 caractères attendus, %2 trouvés").arg(spec.min).arg(n);
-    if (n > spec.max)
-        return head + tr("%1 caractères au plus, %2 trouvés").arg(spec.max).arg(n);
-    if (n < spec.min)
-        return head + tr("%1 caractères au moins, %2 trouvés").arg(spec.min).arg(n);
+    if (rule.min == rule.max && n != rule.min)
+        return head + tr("%1 caractères attendus, %2 trouvés").arg(rule.min).arg(n);
+    if (n > rule.max)
+        return head + tr("%1 caractères au plus, %2 trouvés").arg(rule.max).arg(n);
+    if (n < rule.min)
+        return head + tr("%1 caractères au moins, %2 trouvés").arg(rule.min).arg(n);
     for (int i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(data.at(i));
-        if (spec.set == Set::N || i < spec.digits) {
+        if (rule.set == Set::N || i < rule.digits) {
             if (!isDigit(char(c)))
                 return head + tr("« %1 » n'est pas un chiffre (position %2)").arg(shown(char(c))).arg(i + 1);
-        } else if (spec.set == Set::X ? !inSet82(c) : !inSet39(c)) {
+        } else if (rule.set == Set::X ? !inSet82(c) : !inSet39(c)) {
             return head
                 + tr("le caractère « %1 » n'appartient pas au jeu de caractères GS1 (position %2)")
                       .arg(shown(char(c)))
                       .arg(i + 1);
         }
     }
-    if (spec.checked > 0) {
-        const QByteArrayView digits(data.constData(), spec.checked);
-        const int expected = checkDigit(digits.first(spec.checked - 1));
-        const int found = digits[spec.checked - 1] - '0';
+    if (rule.checked > 0) {
+        const QByteArrayView digits(data.constData(), rule.checked);
+        const int expected = checkDigit(digits.first(rule.checked - 1));
+        const int found = digits[rule.checked - 1] - '0';
         if (expected != found)
             return head + tr("chiffre de contrôle %1 attendu, %2 trouvé").arg(expected).arg(found);
     }
-    if (spec.date) {
+    if (rule.date) {
         const bool second = n == 12 && ai == "7007";
         if (n < 6 || !validDate(QByteArrayView(data).first(6))
             || (second && !validDate(QByteArrayView(data).sliced(6))))
@@ -222,14 +222,14 @@ QString parseBracketed(QByteArrayView value, std::vector<Element>& elements)
         if (close < 0)
             return tr("« ) » manquante après « %1 »").arg(QString::fromLatin1(value.sliced(i)));
         const QByteArrayView ai = value.sliced(i + 1, close - i - 1);
-        const Spec* spec = findSpec(ai);
-        if (ai.isEmpty() || !spec || qsizetype(std::strlen(spec->ai)) != ai.size())
+        const AiRule* rule = findRule(ai);
+        if (ai.isEmpty() || !rule || qsizetype(std::strlen(rule->ai)) != ai.size())
             return tr("identifiant d'application (%1) inconnu").arg(QString::fromLatin1(ai));
         qsizetype end = value.indexOf('(', close + 1);
         if (end < 0)
             end = value.size();
         elements.push_back({ai.toByteArray(), value.sliced(close + 1, end - close - 1).toByteArray()});
-        if (QString fault = check(*spec, elements.back().ai, elements.back().data); !fault.isEmpty())
+        if (QString fault = check(*rule, elements.back().ai, elements.back().data); !fault.isEmpty())
             return fault;
         i = end;
     }
@@ -245,14 +245,14 @@ QString parseRaw(QByteArrayView value, std::vector<Element>& elements)
             continue;
         }
         const QByteArrayView rest = value.sliced(i);
-        const Spec* spec = findSpec(rest);
-        if (!spec)
+        const AiRule* rule = findRule(rest);
+        if (!rule)
             return unknownAi(rest);
-        const qsizetype aiLength = qsizetype(std::strlen(spec->ai));
+        const qsizetype aiLength = qsizetype(std::strlen(rule->ai));
         const QByteArrayView ai = rest.first(aiLength);
         qsizetype dataLength = 0;
         if (predefinedLength(ai)) {
-            dataLength = std::min<qsizetype>(spec->max, rest.size() - aiLength);
+            dataLength = std::min<qsizetype>(rule->max, rest.size() - aiLength);
             const qsizetype gs = rest.sliced(aiLength).indexOf(kGroupSeparator);
             if (gs >= 0 && gs < dataLength)
                 dataLength = gs;
@@ -261,7 +261,7 @@ QString parseRaw(QByteArrayView value, std::vector<Element>& elements)
             dataLength = gs < 0 ? rest.size() - aiLength : gs;
         }
         elements.push_back({ai.toByteArray(), rest.sliced(aiLength, dataLength).toByteArray()});
-        if (QString fault = check(*spec, elements.back().ai, elements.back().data); !fault.isEmpty())
+        if (QString fault = check(*rule, elements.back().ai, elements.back().data); !fault.isEmpty())
             return fault;
         i += aiLength + dataLength;
     }
