@@ -320,6 +320,7 @@ private:
     void completeCtx(Stream& s);
     void completePartialC40Text(Stream& s, Values& values);
     void completePartialX12(Stream& s, Values& values);
+    void finishInAscii(Stream& s, const unsigned char* values, int count, int remaining, int size1);
     bool partialX12Remains(Stream& s);
     void chunkEdifact(Stream& s);
     void appendEdifact(Stream& s, int value);
@@ -641,6 +642,32 @@ void Encodation::completeCtx(Stream& s)
     markComplete(s, size);
 }
 
+// The last values of a C40, Text or X12 stream written in ASCII: a single
+// one fills the last free codeword of size `size1` without an unlatch;
+// otherwise the stream unlatches, writes them and is padded.
+void Encodation::finishInAscii(Stream& s, const unsigned char* values, int count, int remaining, int size1)
+{
+    if (count == 1 && remaining == 1) {
+        changeScheme(s, Ascii, false);
+        CHKERR;
+        appendAscii(s, values[0]);
+        CHKERR;
+        s.inputNext = n_;
+        markComplete(s, size1);
+        return;
+    }
+    changeScheme(s, Ascii, true);
+    CHKERR;
+    // as libdmtx: only the last append's status is looked at
+    for (int i = 0; i < count; ++i)
+        appendAscii(s, values[i]);
+    CHKERR;
+    const int size = fit(s.length);
+    padInAscii(s, size);
+    s.inputNext = n_;
+    markComplete(s, size);
+}
+
 void Encodation::completePartialC40Text(Stream& s, Values& values)
 {
     if (s.scheme != C40 && s.scheme != Text) {
@@ -676,25 +703,7 @@ void Encodation::completePartialC40Text(Stream& s, Values& values)
         markFatal(s);
         return;
     }
-    if (count == 1 && remaining1 == 1) {
-        changeScheme(s, Ascii, false);
-        CHKERR;
-        appendAscii(s, tmp[0]);
-        CHKERR;
-        s.inputNext = n_;
-        markComplete(s, size1);
-    } else {
-        changeScheme(s, Ascii, true);
-        CHKERR;
-        // as libdmtx: only the last append's status is looked at
-        for (int i = 0; i < count; ++i)
-            appendAscii(s, tmp[i]);
-        CHKERR;
-        const int size = fit(s.length);
-        padInAscii(s, size);
-        s.inputNext = n_;
-        markComplete(s, size);
-    }
+    finishInAscii(s, tmp, count, remaining1, size1);
 }
 
 void Encodation::completePartialX12(Stream& s, Values& values)
@@ -712,24 +721,7 @@ void Encodation::completePartialX12(Stream& s, Values& values)
     const int count = remainingInAscii(s, tmp, 2, &ok);  // as libdmtx: ok is not looked at
     const int size1 = fit(s.length + 1);
     const int remaining = size1 < 0 ? -1 : capacity(size1) - s.length;
-    if (count == 1 && remaining == 1) {
-        changeScheme(s, Ascii, false);
-        CHKERR;
-        appendAscii(s, tmp[0]);
-        CHKERR;
-        s.inputNext = n_;
-        markComplete(s, size1);
-    } else {
-        changeScheme(s, Ascii, true);
-        CHKERR;
-        for (int i = 0; i < count; ++i)
-            appendAscii(s, tmp[i]);
-        CHKERR;
-        const int size = fit(s.length);
-        padInAscii(s, size);
-        s.inputNext = n_;
-        markComplete(s, size);
-    }
+    finishInAscii(s, tmp, count, remaining, size1);
 }
 
 bool Encodation::partialX12Remains(Stream& s)
