@@ -1,10 +1,4 @@
 # Speed and peak memory of a generation against a bare loop of the library calls.
 add_executable(bench_generation ${CMAKE_CURRENT_LIST_DIR}/bench_generation.cpp)
 target_link_libraries(bench_generation PRIVATE codiflux_generation PkgConfig::DMTX PkgConfig::QRENCODE)
-find_path(ZINT_INCLUDE_DIR zint.h)
-find_library(ZINT_LIBRARY zint)
-if(ZINT_INCLUDE_DIR AND ZINT_LIBRARY)
-  target_include_directories(bench_generation PRIVATE ${ZINT_INCLUDE_DIR})
-  target_link_libraries(bench_generation PRIVATE ${ZINT_LIBRARY})
-  target_compile_definitions(bench_generation PRIVATE CODIFLUX_BENCH_ZINT=1)
-endif()
+codiflux_bench_with_zint(bench_generation)
