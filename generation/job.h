@@ -49,6 +49,7 @@ struct GenerationJob {
     // DBF and text source: the code page the user forced; empty: the base's
     // own (byte 29 or .cpg file of a table, UTF-8 found in a text base).
     std::optional<CodePage> codePage;
+    const CodePage* forcedCodePage() const { return codePage ? &*codePage : nullptr; }
     // The code page the job's sample was read with (what a preview prints).
     BaseCodePage sourceCodePage;
 

@@ -78,7 +78,7 @@ Error openSource(const GenerationJob& job, GenerationFeedback& feedback, Prepare
 {
     *dbf = nullptr;
     Error error;
-    const CodePage* forced = job.codePage ? &*job.codePage : nullptr;
+    const CodePage* forced = job.forcedCodePage();
     if (job.baseKind == BaseKind::Text) {
         feedback.progressRange(0, 0);
         feedback.progressValue(0);
@@ -143,9 +143,8 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
     // among the listed records.
     if (composed && sample.isEmpty()) {
         qint64 record = 0;
-        const CodePage* forced = job.codePage ? &*job.codePage : nullptr;
         if (Error error = templateSample(job.sourcePath, job.baseKind, *run.valueTemplate, 0, kListedRecords,
-                                         forced, rule.utf8, &sample, &record))
+                                         job.forcedCodePage(), rule.utf8, &sample, &record))
             return error;
     }
     if (job.baseKind == BaseKind::Dbf && !composed && sample.size() < sampleLength)

@@ -60,7 +60,7 @@ Error buildTemplateJob(const Options& o, GenerationJob& job, qint64* sampleRecor
 {
     if (!o.field.isEmpty() || o.hasRange)
         return usageError(tr("--value remplace --field et --range : donnez l'un ou l'autre."));
-    const CodePage* forced = job.codePage ? &*job.codePage : nullptr;
+    const CodePage* forced = job.forcedCodePage();
     ValueTemplate parsed;
     if (Error refused = parseTemplateFor(o.source, job.baseKind, job.valueTemplate, forced, parsed,
                                          &job.sourceCodePage))
@@ -126,7 +126,7 @@ Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, co
         return Error(ErrorCode::SourceUnreadable,
                      tr("Une erreur est survenue lors du chargement de « %1 ».").arg(o.source) + QLatin1Char(' ')
                          + tableRefusalText(o.source));
-    job.sourceCodePage = dbfCodePage(o.source, dbf_header_bytes(table.get())[29], o.codePage ? &*o.codePage : nullptr);
+    job.sourceCodePage = dbfCodePage(o.source, dbf_header_bytes(table.get())[29], job.forcedCodePage());
     const unsigned fieldCount = dbf_field_count(table.get());
     QStringList names;
     for (unsigned i = 0; i < fieldCount; ++i) {
@@ -171,7 +171,7 @@ Error buildTextJob(const Options& o, GenerationJob& job, qint64* sampleRecord, c
     if (const Error openError = reader.open(o.source))
         return Error(ErrorCode::SourceUnreadable,
                      tr("Impossible d'ouvrir la base d'origine.") + QLatin1Char(' ') + openError.text);
-    job.sourceCodePage = textCodePage(o.source, o.codePage ? &*o.codePage : nullptr);
+    job.sourceCodePage = textCodePage(o.source, job.forcedCodePage());
     QByteArray line;
     qint64 number = 0;
     // The lines the window shows, and no more, unless a line is named.
