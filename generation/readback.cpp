@@ -1,5 +1,6 @@
 #include "generation/readback.h"
 
+#include "bases/codepage.h"
 #include "codes/verify.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,7 @@ public:
             decoder_->setGs1(run.coder->gs1());
         }
         gs1_ = run.coder->gs1();
+        utf8_ = carriesUtf8(job.parameters);
     }
     Error check(qint64 number, char* codeText, int codeLength, QByteArrayView value, bool blank) override
     {
@@ -33,13 +35,14 @@ public:
             read->prepend(decoder_->symbologyIdentifier());
         if (read && QByteArrayView(*read) == value)
             return {};
-        return Error(ErrorCode::VerifyFailed, verifyFailureText(number, value.toByteArray(), read));
+        return Error(ErrorCode::VerifyFailed, verifyFailureText(number, value.toByteArray(), read, utf8_));
     }
 
 private:
     const std::function<void(qint64, char*, int)> tamper_;
     std::unique_ptr<FieldTextDecoder> decoder_;
     bool gs1_ = false;
+    bool utf8_ = false;  // the values are UTF-8 (a QR code's ECI), else Windows-1252
 };
 
 }  // namespace
@@ -51,9 +54,9 @@ RecordCheckFactory readBackCheck(bool verify, std::function<void(qint64, char*, 
     };
 }
 
-QString verifyFailureText(qint64 record, const QByteArray& expected, const std::optional<QByteArray>& read)
+QString verifyFailureText(qint64 record, const QByteArray& expected, const std::optional<QByteArray>& read, bool utf8)
 {
-    const QString value = QString::fromLatin1(expected);
+    const QString value = symbolText(expected, utf8);
     if (!read)
         return QCoreApplication::translate("codiflux-cli",
                                            "Vérification : le code de l'enregistrement n°%1 ne se relit pas.\n"
@@ -62,7 +65,7 @@ QString verifyFailureText(qint64 record, const QByteArray& expected, const std::
     return QCoreApplication::translate("codiflux-cli",
                                        "Vérification : le code de l'enregistrement n°%1 ne redonne pas sa valeur.\n"
                                        "Valeur à encoder : « %2 »\nValeur relue : « %3 »")
-        .arg(QString::number(record), value, QString::fromLatin1(*read));
+        .arg(QString::number(record), value, symbolText(*read, utf8));
 }
 
 }  // namespace codiflux

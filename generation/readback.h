@@ -20,7 +20,9 @@ namespace codiflux {
 // after its coding and before the decoding.
 RecordCheckFactory readBackCheck(bool verify, std::function<void(qint64, char*, int)> tamper);
 
-// The text of a failed check of record `record` (`read` empty: nothing read).
-QString verifyFailureText(qint64 record, const QByteArray& expected, const std::optional<QByteArray>& read);
+// The text of a failed check of record `record` (`read` empty: nothing
+// read); the values' bytes are UTF-8 when `utf8`, else Windows-1252.
+QString verifyFailureText(qint64 record, const QByteArray& expected, const std::optional<QByteArray>& read,
+                          bool utf8);
 
 }  // namespace codiflux
