@@ -135,11 +135,11 @@ codiflux::EncodedSymbol encodePreview(const codiflux::Encoder& encoder, const Co
     }
     if (gs1::enabled(encoder.parameters())) {
         std::vector<gs1::Element> elements;
-        QString fault = gs1::parameterRefusal(encoder.parameters());
-        if (fault.isEmpty())
+        Error fault = gs1::checkParameters(encoder.parameters());
+        if (!fault)
             fault = gs1::parse(bytes, elements);
-        if (!fault.isEmpty()) {
-            refusal = {Codiflux::tr("Valeur GS1 refusée"), fault};
+        if (fault) {
+            refusal = {Codiflux::tr("Valeur GS1 refusée"), fault.text};
             return symbol;
         }
         bytes = gs1::libraryBytes(elements);

@@ -23,7 +23,8 @@ enum class ErrorCode {
     Cancelled,           // the user stopped the run
     OutOfMemory,
     SettingsUnwritable,
-    Usage,  // a parameter outside what the command accepts
+    ParameterRefused,  // a parameter or combination the run cannot take
+    Usage,             // a parameter outside what the command accepts
 };
 
 struct Error {

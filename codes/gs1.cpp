@@ -270,7 +270,7 @@ QString parseRaw(QByteArrayView value, std::vector<Element>& elements)
 
 }  // namespace
 
-QString parse(QByteArrayView value, std::vector<Element>& elements)
+Error parse(QByteArrayView value, std::vector<Element>& elements)
 {
     elements.clear();
     // The blanks a padded field leaves around the value are not data: GS1's
@@ -282,11 +282,12 @@ QString parse(QByteArrayView value, std::vector<Element>& elements)
         ++start;
     value = value.sliced(start);
     if (value.isEmpty())
-        return tr("valeur GS1 vide");
+        return Error(ErrorCode::ValueRefused, tr("valeur GS1 vide"));
     QString fault = value[0] == '(' ? parseBracketed(value, elements) : parseRaw(value, elements);
-    if (!fault.isEmpty())
-        elements.clear();
-    return fault;
+    if (fault.isEmpty())
+        return {};
+    elements.clear();
+    return Error(ErrorCode::ValueRefused, std::move(fault));
 }
 
 QByteArray elementString(const std::vector<Element>& elements)
@@ -318,20 +319,22 @@ QByteArray humanReadable(const std::vector<Element>& elements)
     return out;
 }
 
-QString parameterRefusal(const EncodingParameters& parameters)
+Error checkParameters(const EncodingParameters& parameters)
 {
     if (!enabled(parameters))
         return {};
     if (parameters.symbology == Symbology::QRCode)
-        return tr("Le mode GS1 ne s'applique qu'au Datamatrix : libqrencode 4.1.1 ne sait pas produire un QR code "
-                  "GS1 (QRinput_setFNC1First est accepté, mais QRcode_encodeInput échoue ensuite).");
+        return Error(ErrorCode::ParameterRefused,
+                     tr("Le mode GS1 ne s'applique qu'au Datamatrix : libqrencode 4.1.1 ne sait pas produire un QR code "
+                        "GS1 (QRinput_setFNC1First est accepté, mais QRcode_encodeInput échoue ensuite)."));
     // libdmtx 0.7.7 writes FNC1 in Ascii and AutoBest as codeword 232, in C40
     // and Text through their shift 2 set, and in X12 and Base256 it returns
     // to ASCII for it by itself (then latches back). In Edifact it fails
     // whenever a separator is needed, so the scheme is refused outright.
     if (parameters.scheme == DmtxSchemeEdifact)
-        return tr("Le mode d'encodage Edifact ne peut pas porter le séparateur FNC1 d'un code GS1 (libdmtx 0.7.7 "
-                  "refuse alors l'encodage) : choisissez Ascii, C40, Text, X12, Base256 ou AutoBest.");
+        return Error(ErrorCode::ParameterRefused,
+                     tr("Le mode d'encodage Edifact ne peut pas porter le séparateur FNC1 d'un code GS1 (libdmtx "
+                        "0.7.7 refuse alors l'encodage) : choisissez Ascii, C40, Text, X12, Base256 ou AutoBest."));
     return {};
 }
 

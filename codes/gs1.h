@@ -28,10 +28,10 @@ struct Element {
 };
 
 // Reads and checks a GS1 element string (bracketed when it starts with '(',
-// raw otherwise; blanks around it and leading GS bytes are skipped). Returns the French text of
-// the first fault, « (01) : chiffre de contrôle 3 attendu, 1 trouvé », or an
-// empty text with `elements` filled.
-QString parse(QByteArrayView value, std::vector<Element>& elements);
+// raw otherwise; blanks around it and leading GS bytes are skipped). Fails
+// (ValueRefused) with the French text of the first fault, « (01) : chiffre de
+// contrôle 3 attendu, 1 trouvé », and `elements` empty; else fills `elements`.
+Error parse(QByteArrayView value, std::vector<Element>& elements);
 
 // FNC1 first, then each element, with FNC1 after every element that is not
 // of a predefined length and not the last one.
@@ -45,9 +45,10 @@ QByteArray humanReadable(const std::vector<Element>& elements);
 // The symbology identifier a reader reports for a GS1 DataMatrix.
 inline constexpr char kSymbologyIdentifier[] = "]d2";
 
-// Why the parameters cannot make GS1 symbols (QR code, Edifact), in French;
-// empty when they can or when the GS1 mode is off.
-QString parameterRefusal(const EncodingParameters& parameters);
+// Fails (ParameterRefused) with the French reason when the parameters cannot
+// make GS1 symbols (QR code, Edifact); succeeds when they can or when the GS1
+// mode is off.
+Error checkParameters(const EncodingParameters& parameters);
 
 inline bool enabled(const EncodingParameters& parameters)
 {

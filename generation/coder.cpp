@@ -141,7 +141,7 @@ RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) 
     thread_local EncodedSymbol symbol;  // its buffers serve the thread's next records
     if (gs1_) {
         std::vector<gs1::Element> elements;
-        if (!gs1::parse(QByteArrayView(value, length), elements).isEmpty()) {
+        if (gs1::parse(QByteArrayView(value, length), elements)) {
             result.status = Status::ValueInvalid;
             return result;
         }
@@ -168,7 +168,7 @@ QByteArray RecordCoder::expectedReading(const char* value, int length) const
     if (!gs1_)
         return QByteArray(value, inputLength(value, length));
     std::vector<gs1::Element> elements;
-    if (!gs1::parse(QByteArrayView(value, length), elements).isEmpty())
+    if (gs1::parse(QByteArrayView(value, length), elements))
         return {};
     return gs1::kSymbologyIdentifier + gs1::elementString(elements);
 }
@@ -176,7 +176,7 @@ QByteArray RecordCoder::expectedReading(const char* value, int length) const
 QByteArray RecordCoder::humanReadable(const char* value, int valueLength) const
 {
     std::vector<gs1::Element> elements;
-    if (isBlankValue(value, valueLength) || !gs1::parse(QByteArrayView(value, valueLength), elements).isEmpty())
+    if (isBlankValue(value, valueLength) || gs1::parse(QByteArrayView(value, valueLength), elements))
         return {};
     return gs1::humanReadable(elements);
 }
@@ -194,7 +194,7 @@ QString RecordCoder::failureText(const Result& result, qint64 record, const char
     if (result.status == Status::ValueInvalid) {
         std::vector<gs1::Element> elements;
         return generationText(kTextGs1Invalid)
-            .arg(QString::number(record), gs1::parse(QByteArrayView(value, length), elements),
+            .arg(QString::number(record), gs1::parse(QByteArrayView(value, length), elements).text,
                  QString::fromLatin1(value, boundedLength(value, length)));
     }
     if (result.status == Status::CharacterRefused)
@@ -215,11 +215,11 @@ Error RecordCoder::measureSymbol(const EncodingParameters& parameters, const QBy
     const Encoder encoder(parameters);
     QByteArray input = sample;
     if (gs1::enabled(parameters)) {
-        if (const QString refusal = gs1::parameterRefusal(parameters); !refusal.isEmpty())
-            return Error(ErrorCode::Usage, refusal);
+        if (Error refused = gs1::checkParameters(parameters))
+            return refused;
         std::vector<gs1::Element> elements;
-        if (const QString fault = gs1::parse(sample, elements); !fault.isEmpty())
-            return Error(ErrorCode::ValueRefused, generationText(kTextGs1SampleInvalid).arg(fault));
+        if (const Error fault = gs1::parse(sample, elements))
+            return Error(ErrorCode::ValueRefused, generationText(kTextGs1SampleInvalid).arg(fault.text));
         input = gs1::libraryBytes(elements);
     }
     if (Error error = encoder.encode(input, symbol))

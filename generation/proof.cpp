@@ -701,16 +701,16 @@ Error makeProof(const ProofOptions& o, ProofReport& report, const ProofControl& 
             control.progress(permille);
     };
     if (o.sizes.isEmpty() || o.resolutions.isEmpty())
-        return Error(ErrorCode::Usage, tr("Aucune taille ou aucune résolution n'est demandée."));
+        return Error(ErrorCode::ParameterRefused, tr("Aucune taille ou aucune résolution n'est demandée."));
     for (int dpi : o.resolutions)
         if (dpi < 72 || dpi > 2400)
-            return Error(ErrorCode::Usage, tr("Résolution invalide : %1 dpi (de 72 à 2400).").arg(dpi));
+            return Error(ErrorCode::ParameterRefused, tr("Résolution invalide : %1 dpi (de 72 à 2400).").arg(dpi));
     if (o.fontFamily.isEmpty() || !QFontDatabase::families().contains(o.fontFamily))
         return Error(ErrorCode::SourceUnreadable,
                      tr("La police du code « %1 » n'est pas disponible.").arg(o.fontFamily));
     const QFileInfo pdfInfo(o.pdfPath);
     if (o.pdfPath.isEmpty() || pdfInfo.isDir())
-        return Error(ErrorCode::Usage, tr("Fichier PDF de l'épreuve manquant : indiquez-le avec -o FICHIER."));
+        return Error(ErrorCode::ParameterRefused, tr("Fichier PDF de l'épreuve manquant : indiquez-le avec -o FICHIER."));
     if (pdfInfo.exists() && pdfInfo.canonicalFilePath() == QFileInfo(o.basePath).canonicalFilePath())
         return Error(ErrorCode::DestinationRefused, tr("L'épreuve ne peut pas remplacer la base encodée."));
 

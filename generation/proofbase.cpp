@@ -21,9 +21,9 @@ QString tr(const char* text)
     return QCoreApplication::translate("Proof", text);
 }
 
-Error usage(const QString& text)
+Error refused(const QString& text)
 {
-    return Error(ErrorCode::Usage, text);
+    return Error(ErrorCode::ParameterRefused, text);
 }
 
 bool cancelled(const std::atomic<bool>* cancel)
@@ -213,7 +213,7 @@ Error resolveField(Rows& rows, bool text, const char* option, const QString& nam
     if (text) {
         int start = 0, count = 0;
         if (!parseColumns(name, &start, &count))
-            return usage(tr("--%1 : une base texte désigne ses colonnes par DEBUT:NOMBRE, par exemple 41:68.")
+            return refused(tr("--%1 : une base texte désigne ses colonnes par DEBUT:NOMBRE, par exemple 41:68.")
                              .arg(QLatin1String(option)));
         *index = rows.addColumns(start, count);
         return {};
@@ -224,7 +224,7 @@ Error resolveField(Rows& rows, bool text, const char* option, const QString& nam
             rows.names.indexOf(QRegularExpression(QRegularExpression::anchoredPattern(QRegularExpression::escape(name)),
                                                   QRegularExpression::CaseInsensitiveOption)));
     if (found < 0)
-        return usage(tr("--%1 : champ inconnu « %2 » (champs : %3).")
+        return refused(tr("--%1 : champ inconnu « %2 » (champs : %3).")
                          .arg(QLatin1String(option), name, rows.names.join(QStringLiteral(", "))));
     *index = found;
     return {};
@@ -269,10 +269,10 @@ Error detectCodeField(Rows& rows, const std::atomic<bool>* cancel, int* index)
     if (found.size() == 1)
         return {};
     if (found.isEmpty())
-        return usage(tr("Aucun champ de la base ne contient de texte de code : indiquez-le avec --code-field NOM "
+        return refused(tr("Aucun champ de la base ne contient de texte de code : indiquez-le avec --code-field NOM "
                         "(champs : %1).")
                          .arg(rows.names.join(QStringLiteral(", "))));
-    return usage(tr("Plusieurs champs peuvent contenir le code (%1) : choisissez-le avec --code-field NOM.")
+    return refused(tr("Plusieurs champs peuvent contenir le code (%1) : choisissez-le avec --code-field NOM.")
                      .arg(found.join(QStringLiteral(", "))));
 }
 
@@ -325,7 +325,7 @@ Error detectTextColumns(TextRows& rows, const std::atomic<bool>* cancel, int* st
     if (error)
         return error;
     if (!columns)
-        return usage(tr("Les colonnes du code ne se déduisent pas des lignes de cette base : indiquez-les avec "
+        return refused(tr("Les colonnes du code ne se déduisent pas des lignes de cette base : indiquez-les avec "
                         "--code-field DEBUT:NOMBRE."));
     *start = columns->first;
     *count = columns->second;
@@ -337,7 +337,7 @@ Error chosenRecords(const RecordChoice& choice, qint64 count, std::vector<qint64
 {
     out.clear();
     if (count <= 0)
-        return usage(tr("La base n'a aucun enregistrement."));
+        return refused(tr("La base n'a aucun enregistrement."));
     switch (choice.kind) {
     case RecordChoiceKind::All:
         for (qint64 i = 1; i <= count; ++i)
@@ -345,7 +345,7 @@ Error chosenRecords(const RecordChoice& choice, qint64 count, std::vector<qint64
         break;
     case RecordChoiceKind::Range:
         if (choice.first > count)
-            return usage(tr("--records : la base n'a que %1 enregistrements.").arg(count));
+            return refused(tr("--records : la base n'a que %1 enregistrements.").arg(count));
         for (qint64 i = choice.first; i <= std::min(choice.last, count); ++i)
             out.push_back(i);
         break;
@@ -372,9 +372,9 @@ Error readProofRecords(const ProofOptions& o, BaseRecords& base, const std::atom
     base = BaseRecords();
     const QFileInfo info(o.basePath);
     if (!info.isFile())
-        return usage(tr("La base encodée « %1 » n'existe pas ou n'est pas un fichier ordinaire.").arg(o.basePath));
+        return refused(tr("La base encodée « %1 » n'existe pas ou n'est pas un fichier ordinaire.").arg(o.basePath));
     if (!o.checkField.isEmpty() && !o.valueTemplate.isEmpty())
-        return usage(tr("--check-field et --value s'excluent."));
+        return refused(tr("--check-field et --value s'excluent."));
 
     std::unique_ptr<Rows> rows;
     TextRows* text = nullptr;
@@ -487,7 +487,7 @@ Error readProofRecords(const ProofOptions& o, BaseRecords& base, const std::atom
         return Error(ErrorCode::ValueRefused,
                      tr("Aucun des enregistrements choisis n'a de code dans « %1 ».").arg(base.codeField));
     if (base.geometry.width == 0)
-        return usage(tr("Le texte du code du champ « %1 » n'a pas la forme d'un code (des bandes de lettres A à P) ; "
+        return refused(tr("Le texte du code du champ « %1 » n'a pas la forme d'un code (des bandes de lettres A à P) ; "
                         "sans caractère de fin de ligne, indiquez la largeur du code avec --code-width W.")
                          .arg(base.codeField));
     return {};

@@ -22,7 +22,7 @@ struct BaseRecords {
 };
 
 // Reads the base: finds the code field unless named, then the chosen
-// records. Usage errors for an unknown or undetectable field.
+// records. A refused parameter for an unknown or undetectable field.
 Error readProofRecords(const ProofOptions& options, BaseRecords& base, const std::atomic<bool>* cancel);
 
 }  // namespace codiflux::proof

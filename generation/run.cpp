@@ -244,7 +244,7 @@ Error planHumanReadable(const GenerationJob& job, GenerationFeedback& feedback, 
         const char* value = buffer.data() + run.plan.valueSlot();
         if (isBlankValue(value, length))
             continue;
-        if (!gs1::parse(QByteArrayView(value, length), elements).isEmpty())
+        if (gs1::parse(QByteArrayView(value, length), elements))
             return Error(ErrorCode::ValueRefused, run.plan.failureText(*run.coder, invalid, number, buffer.data()));
         longest = std::max(longest, int(gs1::humanReadable(elements).size()));
     }

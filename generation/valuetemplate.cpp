@@ -21,7 +21,7 @@ QString tr(const char* text)
 
 Error refusal(const QString& text)
 {
-    return Error(ErrorCode::Usage, tr("Modèle de valeur : %1").arg(text));
+    return Error(ErrorCode::ParameterRefused, tr("Modèle de valeur : %1").arg(text));
 }
 
 // ":yyMMdd" or ":08" behind a field.
@@ -332,7 +332,7 @@ Error templateSample(const QString& path, BaseKind kind, const ValueTemplate& tm
     const qint64 count = source->layout().recordCount;
     const qint64 last = wanted > 0 ? wanted : std::min(count, listed);
     if (wanted > count)
-        return Error(ErrorCode::Usage, tr("--sample %1 : la base n'a que %2 enregistrements.").arg(wanted).arg(count));
+        return Error(ErrorCode::ParameterRefused, tr("--sample %1 : la base n'a que %2 enregistrements.").arg(wanted).arg(count));
     std::vector<char> buffer(std::size_t(source->layout().recordLength) + 1);
     QByteArray value;
     QString fault;

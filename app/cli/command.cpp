@@ -56,7 +56,7 @@ ExitCode refuse(Console& console, const Error& error)
 {
     QTextStream& err = *console.err;
     err << error.text << '\n';
-    const bool usage = error.code == ErrorCode::Usage;
+    const bool usage = error.code == ErrorCode::Usage || error.code == ErrorCode::ParameterRefused;
     if (usage)
         err << tr("Voir codiflux-cli --help.") << '\n';
     err.flush();

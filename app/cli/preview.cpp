@@ -22,11 +22,11 @@ Error previewSample(const GenerationJob& job, const ParameterSet& set, PreviewRe
     symbolBytes(value, utf8, bytes);
     QByteArray input = bytes;
     if (gs1::enabled(job.parameters)) {
-        if (const QString refusal = gs1::parameterRefusal(job.parameters); !refusal.isEmpty())
-            return Error(ErrorCode::Usage, refusal);
+        if (Error refused = gs1::checkParameters(job.parameters))
+            return refused;
         std::vector<gs1::Element> elements;
-        if (const QString fault = gs1::parse(bytes, elements); !fault.isEmpty())
-            return Error(ErrorCode::ValueRefused, tr("valeur GS1 refusée, %1.").arg(fault));
+        if (const Error fault = gs1::parse(bytes, elements))
+            return Error(ErrorCode::ValueRefused, tr("valeur GS1 refusée, %1.").arg(fault.text));
         input = gs1::libraryBytes(elements);
         result.humanReadable = gs1::humanReadable(elements);
     }

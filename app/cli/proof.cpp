@@ -21,10 +21,11 @@ QString tr(const char* text)
 ExitCode refuseProof(Console& console, const Error& error)
 {
     *console.err << error.text << '\n';
-    if (error.code == ErrorCode::Usage)
+    const bool usage = error.code == ErrorCode::Usage || error.code == ErrorCode::ParameterRefused;
+    if (usage)
         *console.err << tr("Voir codiflux-cli --help.") << '\n';
     console.err->flush();
-    return error.code == ErrorCode::Usage ? ExitCode::Usage : ExitCode::Failure;
+    return usage ? ExitCode::Usage : ExitCode::Failure;
 }
 
 Error usage(const QString& text)
