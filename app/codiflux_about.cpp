@@ -108,12 +108,13 @@ void Codiflux::onAboutLibdmtx()
 
 void Codiflux::onInstallerPolice()
 {
-    const codiflux::UserFontResult result = codiflux::installUserFont(
-        codiflux::codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()));
-    if (result.ok)
-        QMessageBox::information(this, tr("Installer la police Quadrex"), result.message);
+    QString report;
+    const codiflux::Error failure = codiflux::installUserFont(
+        codiflux::codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()), &report);
+    if (!failure)
+        QMessageBox::information(this, tr("Installer la police Quadrex"), report);
     else
-        QMessageBox::warning(this, tr("Installer la police Quadrex"), result.message);
+        QMessageBox::warning(this, tr("Installer la police Quadrex"), failure.text);
 }
 
 void Codiflux::onAboutQrencode()

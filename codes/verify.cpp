@@ -5,20 +5,31 @@
 #define ZX_USE_UTF8 1  // the text is not used; this silences the library's transition notice
 #include <ZXing/ReadBarcode.h>
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <cstring>
 
 namespace codiflux {
 
-bool rebuildSymbol(const char* field, qsizetype size, int width, int height, const FontTextOptions& options,
-                   int quietZone, int scale, SymbolImage& image)
+namespace {
+
+Error notACode(const char* text)
+{
+    return Error(ErrorCode::VerifyFailed, QCoreApplication::translate("Verify", text));
+}
+
+}  // namespace
+
+Error rebuildSymbol(const char* field, qsizetype size, int width, int height, const FontTextOptions& options,
+                    int quietZone, int scale, SymbolImage& image)
 {
     image.width = image.height = 0;
     image.quietZone = 0;
     image.scale = 1;
     if (width <= 0 || height <= 0 || quietZone < 0 || scale < 1 || !field
         || size != fieldLength(width, height, options.endOfLine))
-        return false;
+        return notACode(QT_TRANSLATE_NOOP("Verify", "Le texte du code n'a pas la longueur de ses dimensions."));
 
     const int bands = bandCount(height);
     const int line = options.endOfLine ? width + 1 : width;
@@ -26,9 +37,10 @@ bool rebuildSymbol(const char* field, qsizetype size, int width, int height, con
         const char* text = field + std::ptrdiff_t(i) * line;
         for (int j = 0; j < width; ++j)
             if (text[j] < 'A' || text[j] > 'P')
-                return false;
+                return notACode(
+                    QT_TRANSLATE_NOOP("Verify", "Le texte du code contient un caractère hors des lettres A à P."));
         if (options.endOfLine && text[width] != options.endOfLineCharacter)
-            return false;
+            return notACode(QT_TRANSLATE_NOOP("Verify", "Le texte du code n'a pas le caractère de fin de ligne attendu."));
     }
 
     image.quietZone = quietZone;
@@ -58,7 +70,7 @@ bool rebuildSymbol(const char* field, qsizetype size, int width, int height, con
         for (int copy = 1; copy < scale; ++copy)
             std::memcpy(row + copy * stride, row, stride);
     }
-    return true;
+    return {};
 }
 
 struct FieldTextDecoder::Hints {
@@ -193,7 +205,7 @@ std::optional<QByteArray> FieldTextDecoder::decode(const char* field, qsizetype 
 {
     reader_ = SymbolReader::None;
     identifier_.clear();
-    if (!rebuildSymbol(field, size, width_, height_, options_, kQuietZone, pixelsPerCell(symbology_), image_))
+    if (rebuildSymbol(field, size, width_, height_, options_, kQuietZone, pixelsPerCell(symbology_), image_))
         return std::nullopt;
     return decodeWith(image_, symbology_, hints_->hints, &reader_, &identifier_, gs1_);
 }

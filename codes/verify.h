@@ -38,11 +38,12 @@ struct SymbolImage {
 // top and bit 0 at the bottom, a clear bit inked; the ink the font lets reach
 // into the next cell to cover seams is left out: every cell is exact) and with
 // the options that made the text undone: mirrors, order of the modules inside
-// a character, dark for light. End-of-line characters are skipped. Fails when the size is not the
-// field length, a code character lies outside 'A'..'P' or an end-of-line
-// character differs from the option's. Reuses the capacity of `image`.
-bool rebuildSymbol(const char* field, qsizetype size, int width, int height, const FontTextOptions& options,
-                   int quietZone, int scale, SymbolImage& image);
+// a character, dark for light. End-of-line characters are skipped. Fails
+// (VerifyFailed, with the French reason) when the size is not the field
+// length, a code character lies outside 'A'..'P' or an end-of-line character
+// differs from the option's. Reuses the capacity of `image`.
+Error rebuildSymbol(const char* field, qsizetype size, int width, int height, const FontTextOptions& options,
+                    int quietZone, int scale, SymbolImage& image);
 
 // Which decoder read a symbol.
 enum class SymbolReader { None, Zxing, Libdmtx };

@@ -289,7 +289,7 @@ int RecordPlan::value(char* buffer, char32_t* refused) const
         return encodedValue(valueRule, stored, valueLength, valueText, refused);
     }
     QByteArray composed;
-    if (!valueTemplate->composeRecord(buffer, composed, nullptr))
+    if (valueTemplate->composeRecord(buffer, composed))
         return -1;
     ValueRule spaces;
     spaces.trimStart = valueRule.trimStart;
@@ -335,9 +335,7 @@ QString RecordPlan::failureText(const RecordCoder& coder, const RecordCoder::Res
 {
     if (valueTemplate && result.valueLength < 0) {
         QByteArray composed;
-        QString fault;
-        valueTemplate->composeRecord(buffer, composed, &fault);
-        return templateRecordFault(record, fault);
+        return templateRecordFault(record, valueTemplate->composeRecord(buffer, composed).text);
     }
     return coder.failureText(result, record, buffer + valueSlot(), result.valueLength);
 }

@@ -96,8 +96,7 @@ Error CsvSource::readValue(CsvRecord& record, qint64 number) const
     if (!templateText_.isEmpty()) {
         QByteArray cell;
         int refusedCell = -1;
-        QString fault;
-        const bool made = template_.compose(
+        const Error fault = template_.compose(
             [&](const ValueTemplate::Part& part) -> QByteArrayView {
                 if (!cellBytes(part.field, cell)) {
                     refusedCell = part.field;
@@ -105,14 +104,14 @@ Error CsvSource::readValue(CsvRecord& record, qint64 number) const
                 }
                 return cell;
             },
-            record.value, &fault);
+            record.value);
         if (refusedCell >= 0)
             return Error(ErrorCode::SourceMalformed,
                          generationText(kTextValueNotCodable)
                              .arg(record.row.line)
                              .arg(csvText(record.row.cell(refusedCell), format_.encoding)));
-        if (!made)
-            return Error(ErrorCode::ValueRefused, templateRecordFault(number, fault));
+        if (fault)
+            return Error(ErrorCode::ValueRefused, templateRecordFault(number, fault.text));
     } else if (!cellBytes(column_, record.value))
         return Error(ErrorCode::SourceMalformed,
                      generationText(kTextValueNotCodable)

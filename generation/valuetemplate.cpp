@@ -204,8 +204,7 @@ Error ValueTemplate::parse(const QString& text, const QStringList& columns, Valu
     return error;
 }
 
-bool ValueTemplate::compose(const std::function<QByteArrayView(const Part&)>& value, QByteArray& out,
-                            QString* fault) const
+Error ValueTemplate::compose(const std::function<QByteArrayView(const Part&)>& value, QByteArray& out) const
 {
     using Format = Part::Format;
     out.clear();
@@ -216,9 +215,7 @@ bool ValueTemplate::compose(const std::function<QByteArrayView(const Part&)>& va
         }
         const QByteArrayView v = trimmed(value(part));
         auto failed = [&](const QString& why) {
-            if (fault)
-                *fault = tr("%1 : %2").arg(part.written, why);
-            return false;
+            return Error(ErrorCode::ValueRefused, tr("%1 : %2").arg(part.written, why));
         };
         switch (part.format) {
         case Format::None:
@@ -247,14 +244,14 @@ bool ValueTemplate::compose(const std::function<QByteArrayView(const Part&)>& va
         }
         }
     }
-    return true;
+    return {};
 }
 
-bool ValueTemplate::composeRecord(const char* record, QByteArray& out, QString* fault) const
+Error ValueTemplate::composeRecord(const char* record, QByteArray& out) const
 {
     QByteArray text;
     char32_t refused = 0;
-    const bool made = compose(
+    Error made = compose(
         [&](const Part& part) -> QByteArrayView {
             ValueRule rule;
             rule.transcoder = transcoder_;
@@ -268,14 +265,12 @@ bool ValueTemplate::composeRecord(const char* record, QByteArray& out, QString* 
             text.truncate(std::max(n, 0));
             return text;
         },
-        out, fault);
-    if (refused != 0) {
-        if (fault)
-            *fault = tr("le caractère « %1 » ne peut pas aller dans le code (sans ECI, un code ne porte que les "
+        out);
+    if (refused != 0)
+        return Error(ErrorCode::ValueRefused,
+                     tr("le caractère « %1 » ne peut pas aller dans le code (sans ECI, un code ne porte que les "
                         "caractères de Windows-1252)")
-                         .arg(QString::fromUcs4(&refused, 1));
-        return false;
-    }
+                         .arg(QString::fromUcs4(&refused, 1)));
     return made;
 }
 
@@ -335,7 +330,6 @@ Error templateSample(const QString& path, BaseKind kind, const ValueTemplate& tm
         return Error(ErrorCode::ParameterRefused, tr("--sample %1 : la base n'a que %2 enregistrements.").arg(wanted).arg(count));
     std::vector<char> buffer(std::size_t(source->layout().recordLength) + 1);
     QByteArray value;
-    QString fault;
     sample->clear();
     *record = 0;
     for (qint64 n = 1; n <= last; ++n) {
@@ -343,8 +337,8 @@ Error templateSample(const QString& path, BaseKind kind, const ValueTemplate& tm
             return Error(ErrorCode::SourceMalformed, source->shortRecordText(n));
         if (wanted > 0 && n != wanted)
             continue;
-        if (!local.composeRecord(buffer.data(), value, &fault))
-            return Error(ErrorCode::ValueRefused, templateRecordFault(n, fault));
+        if (const Error fault = local.composeRecord(buffer.data(), value))
+            return Error(ErrorCode::ValueRefused, templateRecordFault(n, fault.text));
         if (value.size() > sample->size() || *record == 0) {
             *sample = value;
             *record = n;

@@ -58,12 +58,12 @@ public:
     int maxLength() const { return maxLength_; }
 
     // The value of one record: `value(part)` gives the part's field as it is
-    // stored (raw bytes). Fills `out` and returns true, or gives the French
-    // text of the fault (naming the placeholder) and returns false.
-    bool compose(const std::function<QByteArrayView(const Part&)>& value, QByteArray& out, QString* fault) const;
+    // stored (raw bytes). Fills `out`, or fails (ValueRefused) with the French
+    // text of the fault, naming the placeholder.
+    Error compose(const std::function<QByteArrayView(const Part&)>& value, QByteArray& out) const;
     // A fixed-length record (flag byte at 0): DBF fields as the table engine
     // reads them, a text base's columns as they are.
-    bool composeRecord(const char* record, QByteArray& out, QString* fault) const;
+    Error composeRecord(const char* record, QByteArray& out) const;
 
 private:
     static Error parseText(const QString& text, const std::function<Error(const QString&, Part&)>& resolve,

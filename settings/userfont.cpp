@@ -70,51 +70,38 @@ QString userFontsDir()
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts");
 }
 
-UserFontResult installUserFont(const QString& fontFile)
+Error installUserFont(const QString& fontFile, QString* report)
 {
-    UserFontResult result;
     const QString folder = userFontsDir();
-    result.path = folder + QLatin1Char('/') + QLatin1String(fontName);
+    const QString path = folder + QLatin1Char('/') + QLatin1String(fontName);
     QFile source(fontFile);
-    if (fontFile.isEmpty() || !source.open(QIODevice::ReadOnly)) {
-        result.message = tr("Fichier de la police Quadrex introuvable : la police n'a pas été installée.");
-        return result;
-    }
+    if (fontFile.isEmpty() || !source.open(QIODevice::ReadOnly))
+        return Error(ErrorCode::SourceUnreadable,
+                     tr("Fichier de la police Quadrex introuvable : la police n'a pas été installée."));
     const QByteArray bytes = source.readAll();
-    if (!QDir().mkpath(folder)) {
-        result.message = tr("Impossible de créer le dossier « %1 » : la police n'a pas été installée.").arg(folder);
-        return result;
-    }
-    QSaveFile target(result.path);
-    if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size() || !target.commit()) {
-        result.message = tr("Impossible d'écrire « %1 » : %2").arg(result.path, target.errorString());
-        return result;
-    }
-    result.ok = true;
-    result.message = tr("La police Quadrex est installée dans « %1 ».").arg(result.path) + QLatin1Char('\n')
-        + refreshCache(folder);
-    return result;
+    if (!QDir().mkpath(folder))
+        return Error(ErrorCode::WriteFailed,
+                     tr("Impossible de créer le dossier « %1 » : la police n'a pas été installée.").arg(folder));
+    QSaveFile target(path);
+    if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size() || !target.commit())
+        return Error(ErrorCode::WriteFailed, tr("Impossible d'écrire « %1 » : %2").arg(path, target.errorString()));
+    *report = tr("La police Quadrex est installée dans « %1 ».").arg(path) + QLatin1Char('\n') + refreshCache(folder);
+    return {};
 }
 
-UserFontResult uninstallUserFont()
+Error uninstallUserFont(QString* report)
 {
-    UserFontResult result;
     const QString folder = userFontsDir();
-    result.path = folder + QLatin1Char('/') + QLatin1String(fontName);
-    QFile file(result.path);
+    const QString path = folder + QLatin1Char('/') + QLatin1String(fontName);
+    QFile file(path);
     if (!file.exists()) {
-        result.ok = true;
-        result.message = tr("La police Quadrex n'est pas installée dans « %1 » : rien à retirer.").arg(folder);
-        return result;
+        *report = tr("La police Quadrex n'est pas installée dans « %1 » : rien à retirer.").arg(folder);
+        return {};
     }
-    if (!file.remove()) {
-        result.message = tr("Impossible de retirer « %1 » : %2").arg(result.path, file.errorString());
-        return result;
-    }
-    result.ok = true;
-    result.message
-        = tr("La police Quadrex a été retirée de « %1 ».").arg(folder) + QLatin1Char('\n') + refreshCache(folder);
-    return result;
+    if (!file.remove())
+        return Error(ErrorCode::WriteFailed, tr("Impossible de retirer « %1 » : %2").arg(path, file.errorString()));
+    *report = tr("La police Quadrex a été retirée de « %1 ».").arg(folder) + QLatin1Char('\n') + refreshCache(folder);
+    return {};
 }
 
 }  // namespace codiflux

@@ -3,6 +3,8 @@
 // (for users who do not install the package): copied there, or removed, and
 // the font cache refreshed. Shared by the window and the command line.
 
+#include "bases/error.h"
+
 #include <QString>
 
 namespace codiflux {
@@ -20,19 +22,15 @@ QString installedDataDir(const QString& appDir);
 // The user's fonts folder: $XDG_DATA_HOME/fonts, by default ~/.local/share/fonts.
 QString userFontsDir();
 
-struct UserFontResult {
-    bool ok = false;
-    QString path;     // the font file in the user's folder
-    QString message;  // French, for the user: where the font went, or why it did not
-};
-
 // Copies `fontFile` to userFontsDir()/Quadrex.ttf (replacing an older copy
 // whole, never leaving half a file) and refreshes the cache of that folder
-// with fc-cache. A missing fc-cache is said in the message, not a failure.
-UserFontResult installUserFont(const QString& fontFile);
+// with fc-cache. `report` receives the French text for the user: where the
+// font went and how the cache refresh went (a missing fc-cache is said there,
+// not a failure). Fails with the French reason the font was not installed.
+Error installUserFont(const QString& fontFile, QString* report);
 
-// Removes userFontsDir()/Quadrex.ttf and refreshes the cache. Nothing to
-// remove is not a failure.
-UserFontResult uninstallUserFont();
+// Removes userFontsDir()/Quadrex.ttf and refreshes the cache, `report` as
+// above. Nothing to remove is not a failure.
+Error uninstallUserFont(QString* report);
 
 }  // namespace codiflux

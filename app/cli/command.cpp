@@ -65,13 +65,14 @@ ExitCode refuse(Console& console, const Error& error)
 
 ExitCode runFont(const Options& o, Console& console)
 {
-    const UserFontResult font = o.fontAction == FontAction::Install
-        ? installUserFont(codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()))
-        : uninstallUserFont();
-    QTextStream& stream = font.ok ? *console.out : *console.err;
-    stream << font.message << '\n';
+    QString report;
+    const Error failure = o.fontAction == FontAction::Install
+        ? installUserFont(codeFontFile(QCoreApplication::applicationDirPath(), QDir::currentPath()), &report)
+        : uninstallUserFont(&report);
+    QTextStream& stream = failure ? *console.err : *console.out;
+    stream << (failure ? failure.text : report) << '\n';
     stream.flush();
-    return font.ok ? ExitCode::Success : ExitCode::Failure;
+    return failure ? ExitCode::Failure : ExitCode::Success;
 }
 
 ExitCode runPreview(const Options& o, const GenerationJob& job, qint64 sampleRecord, Console& console)

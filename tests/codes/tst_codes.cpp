@@ -290,7 +290,7 @@ private slots:
             QVERIFY(decodeFieldText(corrupt, w, h, made, p.symbology) != std::optional(value));
             corrupt = field;
             corrupt[1] = 'Q';  // not a letter of the font: refused before any decoding
-            QVERIFY(!rebuildSymbol(corrupt.constData(), corrupt.size(), w, h, made, 0, 1, image));
+            QVERIFY(rebuildSymbol(corrupt.constData(), corrupt.size(), w, h, made, 0, 1, image).failed());
             corrupt = field;
             corrupt[w] = '/';  // the end-of-line character
             QVERIFY(!decodeFieldText(corrupt, w, h, made, p.symbology));
@@ -301,7 +301,7 @@ private slots:
             QVERIFY(!decodeFieldText(toFontText(symbol.grid(), w, h, made, true).field, w, h, made, p.symbology));
         }
         // 'A' and 'P' are code letters; the rebuilt picture keeps its quiet zone and scale.
-        QVERIFY(rebuildSymbol("AP", 2, 2, 4, options(0), 1, 2, image) && image.dark(1, 3) && !image.dark(0, 3));
+        QVERIFY(!rebuildSymbol("AP", 2, 2, 4, options(0), 1, 2, image) && image.dark(1, 3) && !image.dark(0, 3));
     }
 
     // The library's refusal reaches the caller with its text, through the hooks.

@@ -55,7 +55,7 @@ bool generateOnThisThread(const GenerationJob& job, QString* error)
 QString zxingText(const QByteArray& field, int width, int height, const FontTextOptions& options, int symbology)
 {
     SymbolImage image;
-    if (!rebuildSymbol(field.constData(), field.size(), width, height, options, 4, 4, image))
+    if (rebuildSymbol(field.constData(), field.size(), width, height, options, 4, 4, image))
         return {};
     ZXing::DecodeHints hints;
     hints.setFormats(symbology == int(Symbology::QRCode) ? ZXing::BarcodeFormat::QRCode

@@ -107,19 +107,19 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
         qputenv("PATH", QFile::encodeName(dir.path()));  // where a stand-in fc-cache ends as told
         const QString copy = dir.filePath(QStringLiteral("data/fonts/Quadrex.ttf")), cache = dir.filePath("fc-cache");
-        QVERIFY(!installUserFont(dir.filePath(QStringLiteral("absent.ttf"))).ok && !QFile::exists(copy));
+        QString report;
+        QVERIFY(installUserFont(dir.filePath(QStringLiteral("absent.ttf")), &report) && !QFile::exists(copy));
         QVERIFY(QDir().mkpath(QFileInfo(copy).path()) && writeFile(copy, "an older, longer copy of the font"));
         for (int exit : {1, 0}) {
             QVERIFY(writeFile(cache, "#!/bin/sh\nexit " + QByteArray::number(exit) + "\n")
                     && QFile::setPermissions(cache, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-            const UserFontResult r = installUserFont(codeFontFile(bin, work));
-            QVERIFY2(r.ok && r.path == copy && r.message.contains(copy)
-                         && r.message.contains(exit ? QStringLiteral("a échoué") : QStringLiteral("a été mis à jour")),
-                     qPrintable(r.message));
+            QVERIFY2(!installUserFont(codeFontFile(bin, work), &report) && report.contains(copy)
+                         && report.contains(exit ? QStringLiteral("a échoué") : QStringLiteral("a été mis à jour")),
+                     qPrintable(report));
         }
         QCOMPARE(readFile(copy), work.toUtf8() + "/RES/Quadrex.ttf");
-        QVERIFY(uninstallUserFont().ok && !QFile::exists(copy));
-        QVERIFY(uninstallUserFont().message.contains(QStringLiteral("rien à retirer")));
+        QVERIFY(!uninstallUserFont(&report) && !QFile::exists(copy));
+        QVERIFY(!uninstallUserFont(&report) && report.contains(QStringLiteral("rien à retirer")));
     }
 };
 
