@@ -84,16 +84,16 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
     job.writeText = txt;
 
     const ParameterSet shown = shownParameters();
-    job.parameters = shown.encodingParameters();
-    job.options = shown.fontTextOptions();
-    job.blankCodes = shown.genererCodeVide;
-    job.trimStart = shown.supprimerEspacesGauche;
-    job.trimEnd = shown.supprimerEspacesDroite;
+    job.parameters = shown.encoding;
+    job.options = shown.fontText;
+    job.blankCodes = shown.blankCodes;
+    job.trimStart = shown.trimStart;
+    job.trimEnd = shown.trimEnd;
 
     job.fieldIndex = form.comboBoxChamps->currentIndex();
     job.newFieldName = form.lineEditNomChampSortie->text();
     // A value template: the run takes its sample among the listed records.
-    job.valueTemplate = shown.modeleValeur;
+    job.valueTemplate = shown.valueTemplate;
     job.hriFieldName = form.lineEditChampHRI->text();
 
     job.rangeStart = form.spinBoxPosDebut->value();

@@ -3,6 +3,7 @@
 
 #include "app/codiflux.h"
 
+#include "codes/gs1.h"
 #include "settings/parametres.h"
 
 #include <QAction>
@@ -85,56 +86,62 @@ void Codiflux::lireJeuParametres()
 {
     // Control by control, so that each one's own change signals fire.
     const codiflux::ParameterSet set = codiflux::readParameterSet(*settings);
-    form.spinBoxModule->setValue(set.tailleModule);
-    form.spinBoxMarge->setValue(set.tailleMarge);
-    selectValue(form.comboBoxTailleDatamatrix, set.tailleDatamatrix);
-    selectValue(form.comboBoxModeEncodage, set.modeEncodage);
-    form.spinBoxVersionQRCode->setValue(set.qrVersion);
-    selectValue(form.comboBoxECLevelQRCode, set.qrECLevel);
-    selectValue(form.comboBoxCasseQRCode, set.qrCasse);
-    selectValue(form.comboBoxModeEncodageQRCode, set.qrModeEncodage);
-    form.checkBoxECIQRCode->setChecked(set.qrEci);
-    form.checkBoxFinLigne->setChecked(set.finLigne);
-    form.lineEditFinLigne->setText(codiflux::endOfLineTyped(set.finLigneCaractere));  // a line feed shows as "\n"
-    form.checkBoxSupprimerGauche->setChecked(set.supprimerEspacesGauche);
-    form.checkBoxSupprimerDroite->setChecked(set.supprimerEspacesDroite);
-    form.checkBoxInvHorizontale->setChecked(set.inversionHorizontale);
-    form.checkBoxInvVerticale->setChecked(set.inversionVerticale);
-    form.checkBoxInvBits->setChecked(set.inversionBits);
-    form.checkBoxInvPixels->setChecked(set.inversionPixels);
-    if (set.genererCodeVide)
+    const codiflux::EncodingParameters& p = set.encoding;
+    const codiflux::FontTextOptions& o = set.fontText;
+    form.spinBoxModule->setValue(p.moduleSize);
+    form.spinBoxMarge->setValue(p.marginSize);
+    selectValue(form.comboBoxTailleDatamatrix, p.sizeRequest);
+    selectValue(form.comboBoxModeEncodage, p.scheme);
+    form.spinBoxVersionQRCode->setValue(p.qrVersion);
+    selectValue(form.comboBoxECLevelQRCode, p.qrLevel);
+    selectValue(form.comboBoxCasseQRCode, p.qrCaseSensitive);
+    selectValue(form.comboBoxModeEncodageQRCode, p.qrMode);
+    form.checkBoxECIQRCode->setChecked(p.qrEci);
+    form.checkBoxFinLigne->setChecked(o.endOfLine);
+    form.lineEditFinLigne->setText(codiflux::endOfLineTyped(set.endOfLineText));  // a line feed shows as "\n"
+    form.checkBoxSupprimerGauche->setChecked(set.trimStart);
+    form.checkBoxSupprimerDroite->setChecked(set.trimEnd);
+    form.checkBoxInvHorizontale->setChecked(o.horizontalInversion);
+    form.checkBoxInvVerticale->setChecked(o.verticalInversion);
+    form.checkBoxInvBits->setChecked(o.bitInversion);
+    form.checkBoxInvPixels->setChecked(o.pixelInversion);
+    if (set.blankCodes)
         form.radioButtonEmptyGenCode->setChecked(true);
     else
         form.radioButtoEmptySpaces->setChecked(true);
-    form.tabTypeWidget->setCurrentIndex(set.typeEncodage);
-    form.lineEditModeleValeur->setText(set.modeleValeur);
-    form.checkBoxGS1->setChecked(set.gs1);
+    form.tabTypeWidget->setCurrentIndex(int(p.symbology));
+    form.lineEditModeleValeur->setText(set.valueTemplate);
+    form.checkBoxGS1->setChecked(codiflux::gs1::enabled(p));
 }
 
 codiflux::ParameterSet Codiflux::shownParameters() const
 {
     codiflux::ParameterSet set;
-    set.tailleModule = form.spinBoxModule->value();
-    set.tailleMarge = form.spinBoxMarge->value();
-    set.tailleDatamatrix = currentValue(form.comboBoxTailleDatamatrix);
-    set.modeEncodage = currentValue(form.comboBoxModeEncodage);
-    set.qrVersion = form.spinBoxVersionQRCode->value();
-    set.qrECLevel = currentValue(form.comboBoxECLevelQRCode);
-    set.qrCasse = currentValue(form.comboBoxCasseQRCode);
-    set.qrModeEncodage = currentValue(form.comboBoxModeEncodageQRCode);
-    set.qrEci = form.checkBoxECIQRCode->isChecked();
-    set.typeEncodage = form.tabTypeWidget->currentIndex();
-    set.finLigne = form.checkBoxFinLigne->isChecked();
-    set.finLigneCaractere = codiflux::endOfLineFromTyped(form.lineEditFinLigne->text());
-    set.supprimerEspacesGauche = form.checkBoxSupprimerGauche->isChecked();
-    set.supprimerEspacesDroite = form.checkBoxSupprimerDroite->isChecked();
-    set.inversionHorizontale = form.checkBoxInvHorizontale->isChecked();
-    set.inversionVerticale = form.checkBoxInvVerticale->isChecked();
-    set.inversionBits = form.checkBoxInvBits->isChecked();
-    set.inversionPixels = form.checkBoxInvPixels->isChecked();
-    set.genererCodeVide = form.radioButtonEmptyGenCode->isChecked();
-    set.modeleValeur = form.lineEditModeleValeur->text();
-    set.gs1 = form.checkBoxGS1->isChecked();
+    codiflux::EncodingParameters& p = set.encoding;
+    codiflux::FontTextOptions& o = set.fontText;
+    p.moduleSize = form.spinBoxModule->value();
+    p.marginSize = form.spinBoxMarge->value();
+    p.sizeRequest = currentValue(form.comboBoxTailleDatamatrix);
+    p.scheme = currentValue(form.comboBoxModeEncodage);
+    p.qrVersion = form.spinBoxVersionQRCode->value();
+    p.qrLevel = currentValue(form.comboBoxECLevelQRCode);
+    p.qrCaseSensitive = currentValue(form.comboBoxCasseQRCode);
+    p.qrMode = currentValue(form.comboBoxModeEncodageQRCode);
+    p.qrEci = form.checkBoxECIQRCode->isChecked();
+    p.symbology = form.tabTypeWidget->currentIndex() == int(codiflux::Symbology::QRCode)
+        ? codiflux::Symbology::QRCode
+        : codiflux::Symbology::Datamatrix;
+    o.endOfLine = form.checkBoxFinLigne->isChecked();
+    set.setEndOfLineText(codiflux::endOfLineFromTyped(form.lineEditFinLigne->text()));
+    set.trimStart = form.checkBoxSupprimerGauche->isChecked();
+    set.trimEnd = form.checkBoxSupprimerDroite->isChecked();
+    o.horizontalInversion = form.checkBoxInvHorizontale->isChecked();
+    o.verticalInversion = form.checkBoxInvVerticale->isChecked();
+    o.bitInversion = form.checkBoxInvBits->isChecked();
+    o.pixelInversion = form.checkBoxInvPixels->isChecked();
+    set.blankCodes = form.radioButtonEmptyGenCode->isChecked();
+    set.valueTemplate = form.lineEditModeleValeur->text();
+    p.fnc1 = form.checkBoxGS1->isChecked() ? codiflux::gs1::kFnc1Byte : -1;
     return set;
 }
 

@@ -167,16 +167,16 @@ void Codiflux::onPreview()
     using namespace codiflux;
 
     const ParameterSet shown = shownParameters();
-    const Encoder encoder(shown.encodingParameters());
+    const Encoder encoder(shown.encoding);
     PreviewRefusal refusal;
     QString value = currentRecordValue(form, baseKind);
     QByteArray hri;
     EncodedSymbol symbol;
-    if (shown.modeleValeur.isEmpty())
+    if (shown.valueTemplate.isEmpty())
         symbol = encodePreview(encoder, form, value, refusal, &hri);
     else if (const std::optional<CodePage> forced = forcedCodePage();
-             const Error refused = composedValue(form, baseKind, shown.modeleValeur, forced ? &*forced : nullptr,
-                                                 carriesUtf8(shown.encodingParameters()), &value))
+             const Error refused = composedValue(form, baseKind, shown.valueTemplate, forced ? &*forced : nullptr,
+                                                 carriesUtf8(shown.encoding), &value))
         refusal = {tr("Modèle de valeur"), refused.text};
     else
         symbol = encodePreview(encoder, form, value, refusal, &hri);
@@ -197,7 +197,7 @@ void Codiflux::onPreview()
     // dimensions, the field text, then the scene.
     const int width = grid.width();
     const int height = grid.height();
-    const FontText text = toFontText(grid, width, height, shown.fontTextOptions(), false);
+    const FontText text = toFontText(grid, width, height, shown.fontText, false);
     showDimensions(form, width, height, bandCount(height), text.field);
     // A code field that most dBase readers would cut is said at once.
     QString message = baseKind == BaseKind::Dbf ? longCodeFieldWarning(int(text.field.size())) : QString();

@@ -324,9 +324,10 @@ Error checkParameters(const EncodingParameters& parameters)
     if (!enabled(parameters))
         return {};
     if (parameters.symbology == Symbology::QRCode)
-        return Error(ErrorCode::ParameterRefused,
-                     tr("Le mode GS1 ne s'applique qu'au Datamatrix : libqrencode 4.1.1 ne sait pas produire un QR code "
-                        "GS1 (QRinput_setFNC1First est accepté, mais QRcode_encodeInput échoue ensuite)."));
+        return Error(
+            ErrorCode::ParameterRefused,
+            tr("Le mode GS1 ne s'applique qu'au Datamatrix : libqrencode 4.1.1 ne sait pas produire un QR code "
+               "GS1 (QRinput_setFNC1First est accepté, mais QRcode_encodeInput échoue ensuite)."));
     // libdmtx 0.7.7 writes FNC1 in Ascii and AutoBest as codeword 232, in C40
     // and Text through their shift 2 set, and in X12 and Base256 it returns
     // to ASCII for it by itself (then latches back). In Edifact it fails

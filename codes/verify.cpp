@@ -40,7 +40,8 @@ Error rebuildSymbol(const char* field, qsizetype size, int width, int height, co
                 return notACode(
                     QT_TRANSLATE_NOOP("Verify", "Le texte du code contient un caractère hors des lettres A à P."));
         if (options.endOfLine && text[width] != options.endOfLineCharacter)
-            return notACode(QT_TRANSLATE_NOOP("Verify", "Le texte du code n'a pas le caractère de fin de ligne attendu."));
+            return notACode(
+                QT_TRANSLATE_NOOP("Verify", "Le texte du code n'a pas le caractère de fin de ligne attendu."));
     }
 
     image.quietZone = quietZone;

@@ -710,7 +710,8 @@ Error makeProof(const ProofOptions& o, ProofReport& report, const ProofControl& 
                      tr("La police du code « %1 » n'est pas disponible.").arg(o.fontFamily));
     const QFileInfo pdfInfo(o.pdfPath);
     if (o.pdfPath.isEmpty() || pdfInfo.isDir())
-        return Error(ErrorCode::ParameterRefused, tr("Fichier PDF de l'épreuve manquant : indiquez-le avec -o FICHIER."));
+        return Error(ErrorCode::ParameterRefused,
+                     tr("Fichier PDF de l'épreuve manquant : indiquez-le avec -o FICHIER."));
     if (pdfInfo.exists() && pdfInfo.canonicalFilePath() == QFileInfo(o.basePath).canonicalFilePath())
         return Error(ErrorCode::DestinationRefused, tr("L'épreuve ne peut pas remplacer la base encodée."));
 

@@ -214,7 +214,7 @@ Error resolveField(Rows& rows, bool text, const char* option, const QString& nam
         int start = 0, count = 0;
         if (!parseColumns(name, &start, &count))
             return refused(tr("--%1 : une base texte désigne ses colonnes par DEBUT:NOMBRE, par exemple 41:68.")
-                             .arg(QLatin1String(option)));
+                               .arg(QLatin1String(option)));
         *index = rows.addColumns(start, count);
         return {};
     }
@@ -225,7 +225,7 @@ Error resolveField(Rows& rows, bool text, const char* option, const QString& nam
                                                   QRegularExpression::CaseInsensitiveOption)));
     if (found < 0)
         return refused(tr("--%1 : champ inconnu « %2 » (champs : %3).")
-                         .arg(QLatin1String(option), name, rows.names.join(QStringLiteral(", "))));
+                           .arg(QLatin1String(option), name, rows.names.join(QStringLiteral(", "))));
     *index = found;
     return {};
 }
@@ -270,10 +270,10 @@ Error detectCodeField(Rows& rows, const std::atomic<bool>* cancel, int* index)
         return {};
     if (found.isEmpty())
         return refused(tr("Aucun champ de la base ne contient de texte de code : indiquez-le avec --code-field NOM "
-                        "(champs : %1).")
-                         .arg(rows.names.join(QStringLiteral(", "))));
+                          "(champs : %1).")
+                           .arg(rows.names.join(QStringLiteral(", "))));
     return refused(tr("Plusieurs champs peuvent contenir le code (%1) : choisissez-le avec --code-field NOM.")
-                     .arg(found.join(QStringLiteral(", "))));
+                       .arg(found.join(QStringLiteral(", "))));
 }
 
 // The code columns at the end of a text line: bands of W letters 'A'-'P',
@@ -326,7 +326,7 @@ Error detectTextColumns(TextRows& rows, const std::atomic<bool>* cancel, int* st
         return error;
     if (!columns)
         return refused(tr("Les colonnes du code ne se déduisent pas des lignes de cette base : indiquez-les avec "
-                        "--code-field DEBUT:NOMBRE."));
+                          "--code-field DEBUT:NOMBRE."));
     *start = columns->first;
     *count = columns->second;
     return {};
@@ -488,8 +488,8 @@ Error readProofRecords(const ProofOptions& o, BaseRecords& base, const std::atom
                      tr("Aucun des enregistrements choisis n'a de code dans « %1 ».").arg(base.codeField));
     if (base.geometry.width == 0)
         return refused(tr("Le texte du code du champ « %1 » n'a pas la forme d'un code (des bandes de lettres A à P) ; "
-                        "sans caractère de fin de ligne, indiquez la largeur du code avec --code-width W.")
-                         .arg(base.codeField));
+                          "sans caractère de fin de ligne, indiquez la largeur du code avec --code-width W.")
+                           .arg(base.codeField));
     return {};
 }
 

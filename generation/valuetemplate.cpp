@@ -214,9 +214,8 @@ Error ValueTemplate::compose(const std::function<QByteArrayView(const Part&)>& v
             continue;
         }
         const QByteArrayView v = trimmed(value(part));
-        auto failed = [&](const QString& why) {
-            return Error(ErrorCode::ValueRefused, tr("%1 : %2").arg(part.written, why));
-        };
+        auto failed
+            = [&](const QString& why) { return Error(ErrorCode::ValueRefused, tr("%1 : %2").arg(part.written, why)); };
         switch (part.format) {
         case Format::None:
             out += v;
@@ -327,7 +326,8 @@ Error templateSample(const QString& path, BaseKind kind, const ValueTemplate& tm
     const qint64 count = source->layout().recordCount;
     const qint64 last = wanted > 0 ? wanted : std::min(count, listed);
     if (wanted > count)
-        return Error(ErrorCode::ParameterRefused, tr("--sample %1 : la base n'a que %2 enregistrements.").arg(wanted).arg(count));
+        return Error(ErrorCode::ParameterRefused,
+                     tr("--sample %1 : la base n'a que %2 enregistrements.").arg(wanted).arg(count));
     std::vector<char> buffer(std::size_t(source->layout().recordLength) + 1);
     QByteArray value;
     sample->clear();

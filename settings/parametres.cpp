@@ -4,35 +4,6 @@
 
 namespace codiflux {
 
-EncodingParameters ParameterSet::encodingParameters() const
-{
-    EncodingParameters p;
-    p.symbology = typeEncodage == int(Symbology::QRCode) ? Symbology::QRCode : Symbology::Datamatrix;
-    p.moduleSize = tailleModule;
-    p.marginSize = tailleMarge;
-    p.sizeRequest = tailleDatamatrix;
-    p.scheme = modeEncodage;
-    p.qrVersion = qrVersion;
-    p.qrLevel = qrECLevel;
-    p.qrCaseSensitive = qrCasse;
-    p.qrMode = qrModeEncodage;
-    p.fnc1 = gs1 ? gs1::kFnc1Byte : -1;
-    p.qrEci = qrEci;
-    return p;
-}
-
-FontTextOptions ParameterSet::fontTextOptions() const
-{
-    FontTextOptions o;
-    o.horizontalInversion = inversionHorizontale;
-    o.verticalInversion = inversionVerticale;
-    o.bitInversion = inversionBits;
-    o.pixelInversion = inversionPixels;
-    o.endOfLine = finLigne;
-    o.endOfLineCharacter = endOfLineCharacter(finLigneCaractere);
-    return o;
-}
-
 int translateOldDatamatrixSize(int code)
 {
     static constexpr int firstCodes[] = {24, 25, 0, 26, 27, 2, 28, 29};
@@ -59,67 +30,72 @@ int translateOldScheme(int code)
 ParameterSet readParameterSet(const QSettings& settings)
 {
     ParameterSet set;
-    set.tailleModule = settings.value(keys::TailleModule, 1).toInt();
-    set.tailleMarge = settings.value(keys::TailleMarge, 0).toInt();
+    EncodingParameters& p = set.encoding;
+    FontTextOptions& o = set.fontText;
+    p.moduleSize = settings.value(keys::TailleModule, 1).toInt();
+    p.marginSize = settings.value(keys::TailleMarge, 0).toInt();
     if (settings.value(keys::Version, 0).toInt() < 1)
-        set.tailleDatamatrix = translateOldDatamatrixSize(settings.value(keys::TailleDatamatrix, 4).toInt());
+        p.sizeRequest = translateOldDatamatrixSize(settings.value(keys::TailleDatamatrix, 4).toInt());
     else
-        set.tailleDatamatrix = settings.value(keys::TailleDatamatrix, 27).toInt();
+        p.sizeRequest = settings.value(keys::TailleDatamatrix, 27).toInt();
     if (settings.value(keys::Version, 0).toInt() < 1)
-        set.modeEncodage = translateOldScheme(settings.value(keys::ModeEncodage, 6).toInt());
+        p.scheme = translateOldScheme(settings.value(keys::ModeEncodage, 6).toInt());
     else
-        set.modeEncodage = settings.value(keys::ModeEncodage, -1).toInt();
-    set.qrVersion = settings.value(keys::QRCodeVersion, 0).toInt();
-    set.qrECLevel = settings.value(keys::QRCodeECLevel, 0).toInt();
-    set.qrCasse = settings.value(keys::QRCodeCasse, 1).toInt();
-    set.qrModeEncodage = settings.value(keys::QRCodeModeEncodage, 0).toInt();
-    set.qrEci = settings.value(keys::QRCodeECI, false).toBool();
-    set.finLigne = settings.value(keys::FinLigne, true).toBool();
-    set.finLigneCaractere = settings.value(keys::FinLigneCaractere, QString()).toString();
-    set.supprimerEspacesGauche = settings.value(keys::SupprimerEspacesGauche, false).toBool();
-    set.supprimerEspacesDroite = settings.value(keys::SupprimerEspacesDroite, false).toBool();
-    set.inversionHorizontale = settings.value(keys::InversionHorizontale, false).toBool();
-    set.inversionVerticale = settings.value(keys::InversionVerticale, false).toBool();
-    set.inversionBits = settings.value(keys::InversionBits, true).toBool();
-    set.inversionPixels = settings.value(keys::InversionPixels, true).toBool();
-    set.genererCodeVide = settings.value(keys::GenererCodeVide, true).toBool();
-    set.typeEncodage = settings.value(keys::TypeEncodage, 0).toInt();
-    set.modeleValeur = settings.value(keys::ModeleValeur, QString()).toString();
-    set.gs1 = settings.value(keys::Gs1, false).toBool();
+        p.scheme = settings.value(keys::ModeEncodage, -1).toInt();
+    p.qrVersion = settings.value(keys::QRCodeVersion, 0).toInt();
+    p.qrLevel = settings.value(keys::QRCodeECLevel, 0).toInt();
+    p.qrCaseSensitive = settings.value(keys::QRCodeCasse, 1).toInt();
+    p.qrMode = settings.value(keys::QRCodeModeEncodage, 0).toInt();
+    p.qrEci = settings.value(keys::QRCodeECI, false).toBool();
+    o.endOfLine = settings.value(keys::FinLigne, true).toBool();
+    set.setEndOfLineText(settings.value(keys::FinLigneCaractere, QString()).toString());
+    set.trimStart = settings.value(keys::SupprimerEspacesGauche, false).toBool();
+    set.trimEnd = settings.value(keys::SupprimerEspacesDroite, false).toBool();
+    o.horizontalInversion = settings.value(keys::InversionHorizontale, false).toBool();
+    o.verticalInversion = settings.value(keys::InversionVerticale, false).toBool();
+    o.bitInversion = settings.value(keys::InversionBits, true).toBool();
+    o.pixelInversion = settings.value(keys::InversionPixels, true).toBool();
+    set.blankCodes = settings.value(keys::GenererCodeVide, true).toBool();
+    p.symbology = settings.value(keys::TypeEncodage, 0).toInt() == int(Symbology::QRCode) ? Symbology::QRCode
+                                                                                          : Symbology::Datamatrix;
+    set.valueTemplate = settings.value(keys::ModeleValeur, QString()).toString();
+    p.fnc1 = settings.value(keys::Gs1, false).toBool() ? gs1::kFnc1Byte : -1;
     return set;
 }
 
 void writeParameterSet(QSettings& settings, const ParameterSet& set)
 {
+    const EncodingParameters& p = set.encoding;
+    const FontTextOptions& o = set.fontText;
     settings.setValue(keys::Version, 1);
-    settings.setValue(keys::TailleModule, set.tailleModule);
-    settings.setValue(keys::TailleMarge, set.tailleMarge);
-    settings.setValue(keys::TailleDatamatrix, set.tailleDatamatrix);
-    settings.setValue(keys::ModeEncodage, set.modeEncodage);
-    settings.setValue(keys::QRCodeVersion, set.qrVersion);
-    settings.setValue(keys::QRCodeECLevel, set.qrECLevel);
-    settings.setValue(keys::QRCodeCasse, set.qrCasse);
-    settings.setValue(keys::QRCodeModeEncodage, set.qrModeEncodage);
+    settings.setValue(keys::TailleModule, p.moduleSize);
+    settings.setValue(keys::TailleMarge, p.marginSize);
+    settings.setValue(keys::TailleDatamatrix, p.sizeRequest);
+    settings.setValue(keys::ModeEncodage, p.scheme);
+    settings.setValue(keys::QRCodeVersion, p.qrVersion);
+    settings.setValue(keys::QRCodeECLevel, p.qrLevel);
+    settings.setValue(keys::QRCodeCasse, p.qrCaseSensitive);
+    settings.setValue(keys::QRCodeModeEncodage, p.qrMode);
     // Absent means off: a set without ECI is written as before.
-    if (set.qrEci)
+    if (p.qrEci)
         settings.setValue(keys::QRCodeECI, true);
     else
         settings.remove(keys::QRCodeECI);
-    settings.setValue(keys::TypeEncodage, set.typeEncodage);
-    settings.setValue(keys::FinLigne, set.finLigne);
-    settings.setValue(keys::FinLigneCaractere, set.finLigneCaractere);
-    settings.setValue(keys::SupprimerEspacesGauche, set.supprimerEspacesGauche);
-    settings.setValue(keys::SupprimerEspacesDroite, set.supprimerEspacesDroite);
-    settings.setValue(keys::InversionHorizontale, set.inversionHorizontale);
-    settings.setValue(keys::InversionVerticale, set.inversionVerticale);
-    settings.setValue(keys::InversionBits, set.inversionBits);
-    settings.setValue(keys::InversionPixels, set.inversionPixels);
-    settings.setValue(keys::GenererCodeVide, set.genererCodeVide);
-    if (set.modeleValeur.isEmpty())
+    settings.setValue(keys::TypeEncodage, int(p.symbology));
+    settings.setValue(keys::FinLigne, o.endOfLine);
+    settings.setValue(keys::FinLigneCaractere, set.endOfLineText);
+    settings.setValue(keys::SupprimerEspacesGauche, set.trimStart);
+    settings.setValue(keys::SupprimerEspacesDroite, set.trimEnd);
+    settings.setValue(keys::InversionHorizontale, o.horizontalInversion);
+    settings.setValue(keys::InversionVerticale, o.verticalInversion);
+    settings.setValue(keys::InversionBits, o.bitInversion);
+    settings.setValue(keys::InversionPixels, o.pixelInversion);
+    settings.setValue(keys::GenererCodeVide, set.blankCodes);
+    if (set.valueTemplate.isEmpty())
         settings.remove(keys::ModeleValeur);
     else
-        settings.setValue(keys::ModeleValeur, set.modeleValeur);
-    if (set.gs1)
+        settings.setValue(keys::ModeleValeur, set.valueTemplate);
+    if (gs1::enabled(p))
         settings.setValue(keys::Gs1, true);
     else
         settings.remove(keys::Gs1);

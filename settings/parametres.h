@@ -44,33 +44,24 @@ inline constexpr char Gs1[] = "GS1";
 
 // The values of one parameter set; the defaults are those of a set with no key.
 // Combo box values are the item data of the window's lists (library values).
+// "TypeEncodage" (the window's tab) is the symbology, "GS1" the FNC1 byte.
 struct ParameterSet {
-    int tailleModule = 1;
-    int tailleMarge = 0;
-    int tailleDatamatrix = 27;  // 12x36
-    int modeEncodage = -1;      // AutoBest
-    int qrVersion = 0;
-    int qrECLevel = 0;
-    int qrCasse = 1;
-    int qrModeEncodage = 0;
-    int typeEncodage = 0;  // tab index, Datamatrix
-    bool finLigne = true;
-    QString finLigneCaractere;
-    bool supprimerEspacesGauche = false;
-    bool supprimerEspacesDroite = false;
-    bool inversionHorizontale = false;
-    bool inversionVerticale = false;
-    bool inversionBits = true;
-    bool inversionPixels = true;
-    bool genererCodeVide = true;
-    QString modeleValeur;  // value template ("{GTIN}..."); empty: the chosen field alone
-    bool gs1 = false;      // GS1 DataMatrix
-    bool qrEci = false;  // QR: UTF-8 behind ECI 26
+    EncodingParameters encoding;
+    FontTextOptions fontText{.bitInversion = true, .pixelInversion = true, .endOfLine = true};
+    QString endOfLineText;  // "FinLigneCaractere" as stored; fontText has its first character
+    bool trimStart = false;
+    bool trimEnd = false;
+    bool blankCodes = true;
+    QString valueTemplate;  // "{GTIN}..."; empty: the chosen field alone
 
     friend bool operator==(const ParameterSet&, const ParameterSet&) = default;
 
-    EncodingParameters encodingParameters() const;
-    FontTextOptions fontTextOptions() const;  // end-of-line character: first one of the text, or a space
+    // The stored end-of-line text and, from it, the character the font text ends its bands with.
+    void setEndOfLineText(const QString& text)
+    {
+        endOfLineText = text;
+        fontText.endOfLineCharacter = endOfLineCharacter(text);
+    }
 };
 
 // A line feed as end-of-line character is stored as the line feed itself,

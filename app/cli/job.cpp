@@ -32,13 +32,12 @@ void startJob(const Options& o, GenerationJob& job)
     job.outputPath = o.output;
     job.writeText = o.writeText;
     const ParameterSet& set = o.parameters;
-    job.parameters = set.encodingParameters();
-    job.options = set.fontTextOptions();
-    job.options.endOfLineCharacter = endOfLineCharacter(set.finLigneCaractere);
-    job.blankCodes = set.genererCodeVide;
-    job.trimStart = set.supprimerEspacesGauche;
-    job.trimEnd = set.supprimerEspacesDroite;
-    job.valueTemplate = set.modeleValeur;
+    job.parameters = set.encoding;
+    job.options = set.fontText;
+    job.blankCodes = set.blankCodes;
+    job.trimStart = set.trimStart;
+    job.trimEnd = set.trimEnd;
+    job.valueTemplate = set.valueTemplate;
     job.hriFieldName = o.hriFieldName;
     job.codePage = o.codePage;
 }

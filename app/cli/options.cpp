@@ -6,6 +6,7 @@
 #include "bases/codepage.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
+#include "codes/gs1.h"
 
 #include <QCoreApplication>
 
@@ -125,7 +126,7 @@ Error readEndOfLineCharacter(Options& o, const QString& v)
         = v.compare(QLatin1String("lf"), Qt::CaseInsensitive) == 0 || v == lineFeedTyped() || v == lineFeedEndOfLine();
     if (!lineFeed && !v.isEmpty() && v.at(0).unicode() > 0xFF)
         return invalidValue("eol-char", v, tr(" (un caractère Latin-1 est attendu)."));
-    o.parameters.finLigneCaractere = lineFeed ? lineFeedEndOfLine() : v;
+    o.parameters.setEndOfLineText(lineFeed ? lineFeedEndOfLine() : v);
     return {};
 }
 
@@ -137,11 +138,25 @@ Error readNewFieldName(Options& o, const QString& v)
     return {};
 }
 
-// A switch of the parameter set, of the options; a text taken as it is.
+// A switch of the parameter set, of its font text, of the options; a text taken as it is.
 template<bool ParameterSet::*Member, bool Value>
 Error setParameter(Options& o, const QString&)
 {
     o.parameters.*Member = Value;
+    return {};
+}
+
+template<bool FontTextOptions::*Member, bool Value>
+Error setFontText(Options& o, const QString&)
+{
+    o.parameters.fontText.*Member = Value;
+    return {};
+}
+
+template<bool On>
+Error setGs1(Options& o, const QString&)
+{
+    o.parameters.encoding.fnc1 = On ? gs1::kFnc1Byte : -1;
     return {};
 }
 
@@ -214,7 +229,7 @@ const OptionEntry kOptions[] = {
                        "sinon Windows-1252)")},
     {"range", 'r', "DEBUT:NOMBRE", Scope::Both, readRange, HelpSection::Field,
      QT_TRANSLATE_NOOP("codiflux-cli", "colonnes d'une base texte (première colonne à 1 ; en UTF-8, des caractères)")},
-    {"value", 0, "MODELE", Scope::Both, setParameterText<&ParameterSet::modeleValeur>, HelpSection::Field,
+    {"value", 0, "MODELE", Scope::Both, setParameterText<&ParameterSet::valueTemplate>, HelpSection::Field,
      QT_TRANSLATE_NOOP("codiflux-cli",
                        "valeur composée de plusieurs champs : {NOM}, {NOM:yyMMdd} (date), {NOM:08} (zéros à "
                        "gauche), {1:10} (base texte), {{ et }} pour une accolade ; remplace --field")},
@@ -231,51 +246,57 @@ const OptionEntry kOptions[] = {
      QT_TRANSLATE_NOOP("codiflux-cli", "jeu de paramètres enregistré par la fenêtre (default : le jeu par défaut)")},
     {"symbology", 0, "TYPE", Scope::Both,
      [](Options& o, const QString& v) {
-         return readNamed("symbology", v,
-                          {{"datamatrix", int(Symbology::Datamatrix)},
-                           {"dm", int(Symbology::Datamatrix)},
-                           {"qr", int(Symbology::QRCode)},
-                           {"qrcode", int(Symbology::QRCode)}},
-                          tr("« datamatrix », « qr »"), &o.parameters.typeEncodage);
+         int symbology = 0;
+         const Error e = readNamed("symbology", v,
+                                   {{"datamatrix", int(Symbology::Datamatrix)},
+                                    {"dm", int(Symbology::Datamatrix)},
+                                    {"qr", int(Symbology::QRCode)},
+                                    {"qrcode", int(Symbology::QRCode)}},
+                                   tr("« datamatrix », « qr »"), &symbology);
+         if (!e)
+             o.parameters.encoding.symbology = Symbology(symbology);
+         return e;
      },
      HelpSection::Parameters, QT_TRANSLATE_NOOP("codiflux-cli", "datamatrix ou qr")},
     {"module", 0, "N", Scope::Both,
-     [](Options& o, const QString& v) { return readInt("module", v, 1, 99, &o.parameters.tailleModule); },
+     [](Options& o, const QString& v) { return readInt("module", v, 1, 99, &o.parameters.encoding.moduleSize); },
      HelpSection::Parameters, QT_TRANSLATE_NOOP("codiflux-cli", "taille du module, 1 à 99 (Datamatrix)")},
     {"margin", 0, "N", Scope::Both,
-     [](Options& o, const QString& v) { return readInt("margin", v, 0, 99, &o.parameters.tailleMarge); },
+     [](Options& o, const QString& v) { return readInt("margin", v, 0, 99, &o.parameters.encoding.marginSize); },
      HelpSection::Parameters, QT_TRANSLATE_NOOP("codiflux-cli", "taille de marge, 0 à 99 (Datamatrix)")},
     {"dm-size", 0, "TAILLE", Scope::Both,
      [](Options& o, const QString& v) {
          return readChoice("dm-size", v, datamatrixSizeChoices(),
                            {{"auto-square", -2}, {"auto", -2}, {"auto-carre", -2}, {"auto-rect", -3}},
-                           &o.parameters.tailleDatamatrix);
+                           &o.parameters.encoding.sizeRequest);
      },
      HelpSection::Parameters,
      QT_TRANSLATE_NOOP("codiflux-cli",
                        "taille du datamatrix : 10x10 ... 144x144, 8x18 ... 16x48, auto-square ou auto-rect")},
     {"dm-scheme", 0, "MODE", Scope::Both,
      [](Options& o, const QString& v) {
-         return readChoice("dm-scheme", v, datamatrixSchemeChoices(), {{"auto", -1}}, &o.parameters.modeEncodage);
+         return readChoice("dm-scheme", v, datamatrixSchemeChoices(), {{"auto", -1}}, &o.parameters.encoding.scheme);
      },
      HelpSection::Parameters, QT_TRANSLATE_NOOP("codiflux-cli", "Ascii, C40, Text, X12, Edifact, Base256 ou AutoBest")},
     {"qr-version", 0, "N", Scope::Both,
-     [](Options& o, const QString& v) { return readInt("qr-version", v, 0, 99, &o.parameters.qrVersion); },
+     [](Options& o, const QString& v) { return readInt("qr-version", v, 0, 99, &o.parameters.encoding.qrVersion); },
      HelpSection::Parameters, QT_TRANSLATE_NOOP("codiflux-cli", "version du QR code, 0 = choisie par la bibliothèque")},
     {"qr-level", 0, "NIVEAU", Scope::Both,
      [](Options& o, const QString& v) {
          return readChoice("qr-level", v, qrLevelChoices(), {{"L", 0}, {"M", 1}, {"Q", 2}, {"H", 3}},
-                           &o.parameters.qrECLevel);
+                           &o.parameters.encoding.qrLevel);
      },
      HelpSection::Parameters, QT_TRANSLATE_NOOP("codiflux-cli", "correction d'erreur : Low, Medium, Quality ou High")},
     {"qr-mode", 0, "MODE", Scope::Both,
      [](Options& o, const QString& v) {
          return readChoice("qr-mode", v, qrModeChoices(), {{"alphanumeric", 1}, {"8bit", 2}, {"byte", 2}, {"kanji", 3}},
-                           &o.parameters.qrModeEncodage);
+                           &o.parameters.encoding.qrMode);
      },
      HelpSection::Parameters, QT_TRANSLATE_NOOP("codiflux-cli", "Numeric, Alphabet-numeric, 8-bit data ou Kanji")},
     {"qr-case", 0, "CASSE", Scope::Both,
-     [](Options& o, const QString& v) { return readChoice("qr-case", v, qrCaseChoices(), {}, &o.parameters.qrCasse); },
+     [](Options& o, const QString& v) {
+         return readChoice("qr-case", v, qrCaseChoices(), {}, &o.parameters.encoding.qrCaseSensitive);
+     },
      HelpSection::Parameters, QT_TRANSLATE_NOOP("codiflux-cli", "Sensible ou Insensible (conservée seulement)")},
     {"qr-eci", 0, "utf-8|none", Scope::Both,
      [](Options& o, const QString& v) {
@@ -283,7 +304,7 @@ const OptionEntry kOptions[] = {
          const Error e = readNamed("qr-eci", v, {{"utf-8", 1}, {"utf8", 1}, {"none", 0}, {"aucun", 0}},
                                    tr("« utf-8 », « none »"), &eci);
          if (!e)
-             o.parameters.qrEci = eci != 0;
+             o.parameters.encoding.qrEci = eci != 0;
          return e;
      },
      HelpSection::Parameters,
@@ -291,48 +312,49 @@ const OptionEntry kOptions[] = {
                        "le QR code porte la valeur en UTF-8 derrière l'ECI 26 : tout caractère passe (par défaut : "
                        "none, Windows-1252 ; un caractère qu'il n'a pas arrête la fabrication). Le Datamatrix "
                        "(libdmtx 0.7.7) n'a pas d'ECI : il porte toujours du Windows-1252")},
-    {"gs1", 0, nullptr, Scope::Both, setParameter<&ParameterSet::gs1, true>, HelpSection::Parameters,
+    {"gs1", 0, nullptr, Scope::Both, setGs1<true>, HelpSection::Parameters,
      QT_TRANSLATE_NOOP("codiflux-cli",
                        "Datamatrix GS1 : la valeur est une chaîne d'éléments GS1, "
                        "(01)03453120000011(17)250101(10)LOT42 ou brute (GS)")},
-    {"no-gs1", 0, nullptr, Scope::Both, setParameter<&ParameterSet::gs1, false>, HelpSection::Parameters, nullptr},
-    {"eol", 0, nullptr, Scope::Both, setParameter<&ParameterSet::finLigne, true>, HelpSection::Parameters,
+    {"no-gs1", 0, nullptr, Scope::Both, setGs1<false>, HelpSection::Parameters, nullptr},
+    {"eol", 0, nullptr, Scope::Both, setFontText<&FontTextOptions::endOfLine, true>, HelpSection::Parameters,
      QT_TRANSLATE_NOOP("codiflux-cli", "caractère de fin de ligne après chaque rangée")},
-    {"no-eol", 0, nullptr, Scope::Both, setParameter<&ParameterSet::finLigne, false>, HelpSection::Parameters, nullptr},
+    {"no-eol", 0, nullptr, Scope::Both, setFontText<&FontTextOptions::endOfLine, false>, HelpSection::Parameters,
+     nullptr},
     {"eol-char", 0, "C", Scope::Both, readEndOfLineCharacter, HelpSection::Parameters,
      QT_TRANSLATE_NOOP("codiflux-cli",
                        "ce caractère (une espace quand il est vide) ; « lf » ou « \\n » : un saut de ligne")},
-    {"invert-h", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionHorizontale, true>,
+    {"invert-h", 0, nullptr, Scope::Both, setFontText<&FontTextOptions::horizontalInversion, true>,
      HelpSection::Parameters, QT_TRANSLATE_NOOP("codiflux-cli", "inversion horizontale")},
-    {"no-invert-h", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionHorizontale, false>,
+    {"no-invert-h", 0, nullptr, Scope::Both, setFontText<&FontTextOptions::horizontalInversion, false>,
      HelpSection::Parameters, nullptr},
-    {"invert-v", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionVerticale, true>,
+    {"invert-v", 0, nullptr, Scope::Both, setFontText<&FontTextOptions::verticalInversion, true>,
      HelpSection::Parameters, QT_TRANSLATE_NOOP("codiflux-cli", "inversion verticale")},
-    {"no-invert-v", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionVerticale, false>,
+    {"no-invert-v", 0, nullptr, Scope::Both, setFontText<&FontTextOptions::verticalInversion, false>,
      HelpSection::Parameters, nullptr},
-    {"invert-bits", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionBits, true>, HelpSection::Parameters,
+    {"invert-bits", 0, nullptr, Scope::Both, setFontText<&FontTextOptions::bitInversion, true>, HelpSection::Parameters,
      QT_TRANSLATE_NOOP("codiflux-cli", "inversion des bits")},
-    {"no-invert-bits", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionBits, false>,
+    {"no-invert-bits", 0, nullptr, Scope::Both, setFontText<&FontTextOptions::bitInversion, false>,
      HelpSection::Parameters, nullptr},
-    {"invert-pixels", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionPixels, true>,
+    {"invert-pixels", 0, nullptr, Scope::Both, setFontText<&FontTextOptions::pixelInversion, true>,
      HelpSection::Parameters, QT_TRANSLATE_NOOP("codiflux-cli", "inversion des pixels")},
-    {"no-invert-pixels", 0, nullptr, Scope::Both, setParameter<&ParameterSet::inversionPixels, false>,
+    {"no-invert-pixels", 0, nullptr, Scope::Both, setFontText<&FontTextOptions::pixelInversion, false>,
      HelpSection::Parameters, nullptr},
-    {"trim-left", 0, nullptr, Scope::Both, setParameter<&ParameterSet::supprimerEspacesGauche, true>,
-     HelpSection::Parameters, QT_TRANSLATE_NOOP("codiflux-cli", "espaces supprimés à gauche (prévisualisation)")},
-    {"no-trim-left", 0, nullptr, Scope::Both, setParameter<&ParameterSet::supprimerEspacesGauche, false>,
-     HelpSection::Parameters, nullptr},
-    {"trim-right", 0, nullptr, Scope::Both, setParameter<&ParameterSet::supprimerEspacesDroite, true>,
-     HelpSection::Parameters, QT_TRANSLATE_NOOP("codiflux-cli", "espaces supprimés à droite (prévisualisation)")},
-    {"no-trim-right", 0, nullptr, Scope::Both, setParameter<&ParameterSet::supprimerEspacesDroite, false>,
-     HelpSection::Parameters, nullptr},
+    {"trim-left", 0, nullptr, Scope::Both, setParameter<&ParameterSet::trimStart, true>, HelpSection::Parameters,
+     QT_TRANSLATE_NOOP("codiflux-cli", "espaces supprimés à gauche (prévisualisation)")},
+    {"no-trim-left", 0, nullptr, Scope::Both, setParameter<&ParameterSet::trimStart, false>, HelpSection::Parameters,
+     nullptr},
+    {"trim-right", 0, nullptr, Scope::Both, setParameter<&ParameterSet::trimEnd, true>, HelpSection::Parameters,
+     QT_TRANSLATE_NOOP("codiflux-cli", "espaces supprimés à droite (prévisualisation)")},
+    {"no-trim-right", 0, nullptr, Scope::Both, setParameter<&ParameterSet::trimEnd, false>, HelpSection::Parameters,
+     nullptr},
     {"blank", 0, "codes|spaces", Scope::Both,
      [](Options& o, const QString& v) {
          int codes = 0;
          const Error e = readNamed("blank", v, {{"codes", 1}, {"code", 1}, {"spaces", 0}, {"espaces", 0}},
                                    tr("« codes » (un code vide), « spaces » (des espaces)"), &codes);
          if (!e)
-             o.parameters.genererCodeVide = codes != 0;
+             o.parameters.blankCodes = codes != 0;
          return e;
      },
      HelpSection::Parameters,
@@ -342,7 +364,8 @@ const OptionEntry kOptions[] = {
     {"new-field", 0, "NOM", Scope::Generate, readNewFieldName, HelpSection::Making,
      QT_TRANSLATE_NOOP("codiflux-cli", "nom du champ ou de la colonne encodée (par défaut : _ suivi du nom du champ)")},
     {"hri-field", 0, "NOM", Scope::Generate, setText<&Options::hriFieldName>, HelpSection::Making,
-     QT_TRANSLATE_NOOP("codiflux-cli", "GS1 : écrit le texte lisible « (01) ... » dans ce champ, après le champ encodé")},
+     QT_TRANSLATE_NOOP("codiflux-cli",
+                       "GS1 : écrit le texte lisible « (01) ... » dans ce champ, après le champ encodé")},
     {"txt", 0, nullptr, Scope::Generate, setSwitch<&Options::writeText, true>, HelpSection::Making,
      QT_TRANSLATE_NOOP("codiflux-cli", "écrit aussi la forme texte d'une base DBF (même nom, .txt)")},
     {"verify", 0, nullptr, Scope::Generate, setSwitch<&Options::verify, true>, HelpSection::Making,

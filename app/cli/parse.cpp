@@ -144,21 +144,20 @@ Error applyOptions(const QList<GivenOption>& given, QSettings& settings, Options
 ParameterSet asWindowControls(const ParameterSet& in)
 {
     ParameterSet set = in;
-    set.tailleModule = std::clamp(set.tailleModule, 1, 99);
-    set.tailleMarge = std::clamp(set.tailleMarge, 0, 99);
-    set.qrVersion = std::clamp(set.qrVersion, 0, 99);
-    if (!hasChoice(datamatrixSizeChoices(), set.tailleDatamatrix))
-        set.tailleDatamatrix = 0;
-    if (!hasChoice(datamatrixSchemeChoices(), set.modeEncodage))
-        set.modeEncodage = 0;
-    if (!hasChoice(qrLevelChoices(), set.qrECLevel))
-        set.qrECLevel = 0;
-    if (!hasChoice(qrCaseChoices(), set.qrCasse))
-        set.qrCasse = 0;
-    if (!hasChoice(qrModeChoices(), set.qrModeEncodage))
-        set.qrModeEncodage = 0;
-    if (set.typeEncodage != int(Symbology::QRCode))
-        set.typeEncodage = int(Symbology::Datamatrix);
+    EncodingParameters& p = set.encoding;
+    p.moduleSize = std::clamp(p.moduleSize, 1, 99);
+    p.marginSize = std::clamp(p.marginSize, 0, 99);
+    p.qrVersion = std::clamp(p.qrVersion, 0, 99);
+    if (!hasChoice(datamatrixSizeChoices(), p.sizeRequest))
+        p.sizeRequest = 0;
+    if (!hasChoice(datamatrixSchemeChoices(), p.scheme))
+        p.scheme = 0;
+    if (!hasChoice(qrLevelChoices(), p.qrLevel))
+        p.qrLevel = 0;
+    if (!hasChoice(qrCaseChoices(), p.qrCaseSensitive))
+        p.qrCaseSensitive = 0;
+    if (!hasChoice(qrModeChoices(), p.qrMode))
+        p.qrMode = 0;
     return set;
 }
 
@@ -212,7 +211,7 @@ Error readCommandOptions(const QCommandLineParser& parser, const QStringList& po
     const bool valueGiven = std::any_of(given.cbegin(), given.cend(),
                                         [](const GivenOption& g) { return qstrcmp(g.known->name, "value") == 0; });
     if (!valueGiven && (!o.field.isEmpty() || o.hasRange || o.column > 0))
-        o.parameters.modeleValeur.clear();
+        o.parameters.valueTemplate.clear();
     if (o.command == Command::Generate && o.output.isEmpty())
         return usageError(tr("Base encodée manquante : indiquez-la avec -o FICHIER."));
     if (!o.field.isEmpty() && o.hasRange)

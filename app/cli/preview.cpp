@@ -17,7 +17,7 @@ Error previewSample(const GenerationJob& job, const ParameterSet& set, PreviewRe
     QString value = symbolText(job.sample, utf8);
     if (isBlankText(value))
         return Error(ErrorCode::ValueRefused, blankValueText());
-    value = trimWhiteSpace(value, set.supprimerEspacesGauche, set.supprimerEspacesDroite);
+    value = trimWhiteSpace(value, set.trimStart, set.trimEnd);
     QByteArray bytes;
     symbolBytes(value, utf8, bytes);
     QByteArray input = bytes;

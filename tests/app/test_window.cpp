@@ -708,12 +708,12 @@ private slots:
         QSettings settings(settingsFile(), QSettings::IniFormat);
         codiflux::openParameterSet(settings);
         codiflux::ParameterSet expected;
-        expected.tailleModule = 3;
-        expected.inversionBits = false;
-        expected.finLigneCaractere = QStringLiteral("\n");
-        expected.typeEncodage = 1;
-        expected.qrECLevel = 1;
-        expected.qrModeEncodage = 2;
+        expected.encoding.moduleSize = 3;
+        expected.fontText.bitInversion = false;
+        expected.setEndOfLineText(QStringLiteral("\n"));
+        expected.encoding.symbology = codiflux::Symbology::QRCode;
+        expected.encoding.qrLevel = 1;
+        expected.encoding.qrMode = 2;
         QCOMPARE(codiflux::readParameterSet(settings), expected);
         codiflux::closeAllGroups(settings);
 

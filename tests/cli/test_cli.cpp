@@ -141,8 +141,8 @@ void TestCli::initTestCase()
     QSettings settings(path(QStringLiteral("config/Codiflux.ini")), QSettings::IniFormat);
     for (const auto& [name, symbology, size] : {std::tuple{"", 0, 29}, std::tuple{"QR", 1, 0}, {"Default", 0, 5}}) {
         ParameterSet set;
-        std::tie(set.typeEncodage, set.qrModeEncodage) = std::tuple(symbology, 2);
-        set.tailleDatamatrix = size ? size : set.tailleDatamatrix;
+        std::tie(set.encoding.symbology, set.encoding.qrMode) = std::tuple(Symbology(symbology), 2);
+        set.encoding.sizeRequest = size ? size : set.encoding.sizeRequest;
         openParameterSet(settings, QString::fromLatin1(name));
         writeParameterSet(settings, set);
         closeAllGroups(settings);
@@ -317,24 +317,25 @@ void TestCli::helpNamesEveryOption()
 
 // A line feed ends the bands by name or escape, any other text by its first
 // character. A stored set shows as the window's controls show it: spin boxes
-// clamped, combo values no entry carries read 0, an unknown symbology is Datamatrix.
+// clamped, combo values no entry carries read 0.
 void TestCli::optionValues()
 {
     QSettings settings(path(QStringLiteral("none.ini")), QSettings::IniFormat);
     for (const auto& [text, stored] : {std::pair{"LF", '\n'}, std::pair{"\\n", '\n'}, std::pair{"l", 'l'}}) {
         const ParseResult r = parseArguments({"preview", "b.dbf", "--eol-char", text}, settings);
-        QCOMPARE(r.options.parameters.fontTextOptions().endOfLineCharacter, stored);
+        QCOMPARE(r.options.parameters.fontText.endOfLineCharacter, stored);
     }
     ParameterSet stored, shown;
-    auto set = [](ParameterSet& p, std::array<int, 9> v) {
-        std::tie(p.tailleModule, p.tailleMarge, p.qrVersion, p.typeEncodage, p.modeEncodage, p.qrECLevel,
-                 p.qrModeEncodage, p.qrCasse, p.tailleDatamatrix)
+    auto set = [](ParameterSet& s, std::array<int, 8> v) {
+        EncodingParameters& p = s.encoding;
+        std::tie(p.moduleSize, p.marginSize, p.qrVersion, p.scheme, p.qrLevel, p.qrMode, p.qrCaseSensitive,
+                 p.sizeRequest)
             = std::tuple_cat(v);
     };
-    set(stored, {150, -1, 100, 2, 7, 4, 4, 2, 32});
-    set(shown, {99, 0, 99, 0, 0, 0, 0, 0, 0});
+    set(stored, {150, -1, 100, 7, 4, 4, 2, 32});
+    set(shown, {99, 0, 99, 0, 0, 0, 0, 0});
     QCOMPARE(asWindowControls(stored), shown);
-    set(stored, {1, 99, 0, 1, -1, 3, 3, 1, -3});  // the edges of the ranges and lists stay
+    set(stored, {1, 99, 0, -1, 3, 3, 1, -3});  // the edges of the ranges and lists stay
     QCOMPARE(asWindowControls(stored), stored);
 }
 

@@ -1,6 +1,7 @@
 // Parameter sets in the settings file: every key written and read back, old sets
 // translated, named sets listed and removed; the font found, copied for the user.
 
+#include "codes/gs1.h"
 #include "settings/parametres.h"
 #include "settings/userfont.h"
 #include "tests/support/files.h"
@@ -26,11 +27,17 @@ private slots:
     {
         QTest::addColumn<ParameterSet>("set");
         QTest::addColumn<int>("keys");  // a set without template, GS1 nor ECI keeps the 19 keys it always had
-        const ParameterSet changed{3,    2,    -3,   4,    7,     3,     0,     2,  1,    false, QStringLiteral("\n"),
-                                   true, true, true, true, false, false, false, {}, false, true};
+        ParameterSet changed{{Symbology::QRCode, 3, 2, -3, 4, 7, 3, 0, 2, -1, true},
+                             {true, true, false, false, false, ' '},
+                             {},
+                             true,
+                             true,
+                             false,
+                             {}};
+        changed.setEndOfLineText(QStringLiteral("\n"));
         ParameterSet gs1 = changed;
-        gs1.modeleValeur = QStringLiteral("(01){GTIN}(17){EXP:yyMMdd}");
-        gs1.gs1 = true;
+        gs1.valueTemplate = QStringLiteral("(01){GTIN}(17){EXP:yyMMdd}");
+        gs1.encoding.fnc1 = gs1::kFnc1Byte;
         QTest::newRow("defaults") << ParameterSet() << 19;
         QTest::newRow("every key changed") << changed << 20;
         QTest::newRow("template, GS1 and ECI") << gs1 << 22;
@@ -49,11 +56,6 @@ private slots:
         QSettings again(ini(), QSettings::IniFormat);
         openParameterSet(again, QStringLiteral("Étiquettes"));
         QCOMPARE(readParameterSet(again), set);
-        QCOMPARE(int(set.encodingParameters().symbology), set.typeEncodage);
-        QCOMPARE(FontTextOptions({set.inversionHorizontale, set.inversionVerticale, set.inversionBits,
-                                  set.inversionPixels, set.finLigne,
-                                  set.finLigneCaractere.isEmpty() ? ' ' : set.finLigneCaractere.at(0).toLatin1()}),
-                 set.fontTextOptions());
     }
 
     // A set stored before "Version" existed: the two Datamatrix lists were
@@ -71,8 +73,8 @@ private slots:
             openParameterSet(s);
             for (int pass = 0; pass < 2; ++pass) {  // then with "Version": kept as stored
                 const ParameterSet set = readParameterSet(s);
-                QCOMPARE(std::pair(size, set.tailleDatamatrix), std::pair(size, sizeNow));
-                QCOMPARE(std::pair(scheme, set.modeEncodage), std::pair(scheme, schemeNow));
+                QCOMPARE(std::pair(size, set.encoding.sizeRequest), std::pair(size, sizeNow));
+                QCOMPARE(std::pair(scheme, set.encoding.scheme), std::pair(scheme, schemeNow));
                 writeParameterSet(s, set);
             }
         }
