@@ -128,39 +128,39 @@ int RecordCoder::inputLength(const char* value, int length) const
     return encoder_.inputLength(value, length);
 }
 
-RecordCoder::Result RecordCoder::code(const char* value, int length, char* out) const
+Error RecordCoder::code(const char* value, int length, char* out, qint64 record) const
 {
-    Result result;
     if (isBlankValue(value, length, carriesUtf8(encoder_.parameters()))) {
         if (blankCodes_)
             toFontText(ModuleGrid(), width_, height_, options_, true, out);
         else
             std::memset(out, ' ', std::size_t(fieldLength_));
-        return result;
+        return {};
     }
     thread_local EncodedSymbol symbol;  // its buffers serve the thread's next records
+    bool refused = false;
     if (gs1_) {
         std::vector<gs1::Element> elements;
-        if (gs1::parse(QByteArrayView(value, length), elements)) {
-            result.status = Status::ValueInvalid;
-            return result;
-        }
-        if (encoder_.encode(gs1::libraryBytes(elements), symbol)) {
-            result.status = Status::EncodingFailed;
-            return result;
-        }
-    } else if (encoder_.encode(value, length, symbol)) {
-        result.status = Status::EncodingFailed;
-        return result;
+        if (gs1::parse(QByteArrayView(value, length), elements))
+            return gs1Refusal(record, value, length);
+        refused = encoder_.encode(gs1::libraryBytes(elements), symbol).failed();
+    } else {
+        refused = encoder_.encode(value, length, symbol).failed();
     }
-    result.symbolWidth = symbol.grid().width();
-    result.symbolHeight = symbol.grid().height();
-    if (result.symbolWidth > width_ || result.symbolHeight > height_) {
-        result.status = Status::SymbolTooLarge;
-        return result;
-    }
+    if (refused)
+        return Error(ErrorCode::ValueRefused,
+                     generationText(kTextEncodingError)
+                         .arg(QString::number(record), symbolText(QByteArrayView(value, boundedLength(value, length)),
+                                                                  carriesUtf8(encoder_.parameters()))));
+    const int symbolWidth = symbol.grid().width();
+    const int symbolHeight = symbol.grid().height();
+    if (symbolWidth > width_ || symbolHeight > height_)
+        return Error(ErrorCode::ValueRefused,
+                     generationText(kTextSymbolTooLarge)
+                         .arg(QString::number(record), QString::number(symbolWidth), QString::number(symbolHeight),
+                              QString::number(width_), QString::number(height_)));
     toFontText(symbol.grid(), width_, height_, options_, false, out);
-    return result;
+    return {};
 }
 
 QByteArray RecordCoder::expectedReading(const char* value, int length) const
@@ -189,23 +189,13 @@ void RecordCoder::writeHumanReadable(const char* value, int valueLength, char* o
     std::memset(out + n, ' ', std::size_t(length - n));
 }
 
-QString RecordCoder::failureText(const Result& result, qint64 record, const char* value, int length) const
+Error RecordCoder::gs1Refusal(qint64 record, const char* value, int length) const
 {
-    if (result.status == Status::ValueInvalid) {
-        std::vector<gs1::Element> elements;
-        return generationText(kTextGs1Invalid)
-            .arg(QString::number(record), gs1::parse(QByteArrayView(value, length), elements).text,
-                 QString::fromLatin1(value, boundedLength(value, length)));
-    }
-    if (result.status == Status::CharacterRefused)
-        return refusedCharacterText(record, result.refused);
-    if (result.status == Status::SymbolTooLarge)
-        return generationText(kTextSymbolTooLarge)
-            .arg(QString::number(record), QString::number(result.symbolWidth), QString::number(result.symbolHeight),
-                 QString::number(width_), QString::number(height_));
-    return generationText(kTextEncodingError)
-        .arg(QString::number(record),
-             symbolText(QByteArrayView(value, boundedLength(value, length)), carriesUtf8(encoder_.parameters())));
+    std::vector<gs1::Element> elements;
+    return Error(ErrorCode::ValueRefused,
+                 generationText(kTextGs1Invalid)
+                     .arg(QString::number(record), gs1::parse(QByteArrayView(value, length), elements).text,
+                          QString::fromLatin1(value, boundedLength(value, length))));
 }
 
 Error RecordCoder::measureSymbol(const EncodingParameters& parameters, const QByteArray& sample, int* width,
@@ -299,7 +289,7 @@ int RecordPlan::value(char* buffer, char32_t* refused) const
                         valueText);
 }
 
-RecordCoder::Result RecordPlan::encode(const RecordCoder& coder, char* buffer) const
+Error RecordPlan::encode(const RecordCoder& coder, char* buffer, qint64 record, int* encodedLength) const
 {
     char tags[8] = {};
     if (tagsRule) {
@@ -309,35 +299,31 @@ RecordCoder::Result RecordPlan::encode(const RecordCoder& coder, char* buffer) c
     }
     char32_t refused = 0;
     const int length = value(buffer, &refused);
+    *encodedLength = length;
     if (length < 0) {
-        RecordCoder::Result failed;
-        if (refused != 0) {
-            failed.status = RecordCoder::Status::CharacterRefused;
-            failed.refused = refused;
-        } else {
-            failed.status = RecordCoder::Status::ValueInvalid;
-            failed.valueLength = -1;
-        }
-        return failed;
+        if (refused != 0)
+            return Error(ErrorCode::ValueRefused, refusedCharacterText(record, refused));
+        return valueRefusal(coder, record, buffer, -1);
     }
     const char* valueText = buffer + valueSlot();
-    RecordCoder::Result result = coder.code(valueText, length, buffer + insertion);
-    result.valueLength = length;
-    if (result.ok() && hriLength > 0)
+    Error error = coder.code(valueText, length, buffer + insertion, record);
+    if (error)
+        return error;
+    if (hriLength > 0)
         coder.writeHumanReadable(valueText, length, buffer + insertion + codeLength, hriLength);
-    if (result.ok() && tagsRule)
+    if (tagsRule)
         std::memcpy(buffer + insertion + codeLength + hriLength, tags, 8);
-    return result;
+    return {};
 }
 
-QString RecordPlan::failureText(const RecordCoder& coder, const RecordCoder::Result& result, qint64 record,
-                                const char* buffer) const
+Error RecordPlan::valueRefusal(const RecordCoder& coder, qint64 record, const char* buffer, int length) const
 {
-    if (valueTemplate && result.valueLength < 0) {
+    if (valueTemplate && length < 0) {
         QByteArray composed;
-        return templateRecordFault(record, valueTemplate->composeRecord(buffer, composed).text);
+        return Error(ErrorCode::ValueRefused,
+                     templateRecordFault(record, valueTemplate->composeRecord(buffer, composed).text));
     }
-    return coder.failureText(result, record, buffer + valueSlot(), result.valueLength);
+    return coder.gs1Refusal(record, buffer + valueSlot(), length);
 }
 
 }  // namespace codiflux

@@ -28,30 +28,18 @@ public:
     int height() const { return height_; }
     int fieldLength() const { return fieldLength_; }  // R
 
-    // ValueInvalid: the GS1 element string does not pass its checks, or a
-    // value template could not format the record's value. CharacterRefused:
-    // the value holds a character the symbol cannot carry.
-    enum class Status { Ok, EncodingFailed, SymbolTooLarge, ValueInvalid, CharacterRefused };
-    struct Result {
-        Status status = Status::Ok;
-        char32_t refused = 0;  // CharacterRefused: the character the symbol cannot carry
-        int symbolWidth = 0;   // the record's own symbol (0 for a blank value)
-        int symbolHeight = 0;
-        int valueLength = 0;  // RecordPlan::encode: bytes of the value the code was made from
-        bool ok() const { return status == Status::Ok; }
-    };
-
     // Writes exactly R bytes to `out`: R spaces or a blank code for a blank
     // value, else the font text of the value's symbol drawn on the W x H grid
     // (cells beyond a smaller symbol read light). Datamatrix encodes the
-    // `length` bytes, QR the bytes before the first NUL. A symbol larger than
-    // W x H or a value the library refuses fails and writes nothing. `out` may
-    // overlap the value: the value is read whole before anything is written.
-    // Thread-safe.
-    Result code(const char* value, int length, char* out) const;
+    // `length` bytes, QR the bytes before the first NUL. A GS1 value that does
+    // not pass its checks, a value the library refuses or a symbol larger than
+    // W x H fails (ValueRefused, the text naming record number `record`,
+    // 1-based, built only then) and writes nothing. `out` may overlap the
+    // value: the value is read whole before anything is written. Thread-safe.
+    Error code(const char* value, int length, char* out, qint64 record) const;
 
-    // The text for a failed result, for record number `record` (1-based).
-    QString failureText(const Result& result, qint64 record, const char* value, int length) const;
+    // The refusal of record `record`'s GS1 value, which does not pass its checks.
+    Error gs1Refusal(qint64 record, const char* value, int length) const;
 
     // How many of the value's `length` bytes the library is given: all of
     // them for Datamatrix, those before the first NUL for QR.
@@ -145,16 +133,18 @@ struct RecordPlan {
     // room) in place to K + R bytes: the code of the value at Z and, under the
     // TAGS rule, the TAGS value (up to its first NUL, NUL-filled) behind it;
     // the HRI field, when there is one, between the two.
-    // The value encoded is left at valueSlot(), its length in the result. On
-    // failure the first K bytes keep the source record.
-    RecordCoder::Result encode(const RecordCoder& coder, char* buffer) const;
+    // The value encoded is left at valueSlot(), its length in *encodedLength.
+    // Fails (ValueRefused) with the text naming record `record`; the first K
+    // bytes then keep the source record.
+    Error encode(const RecordCoder& coder, char* buffer, qint64 record, int* encodedLength) const;
     // The value to encode of the record in `buffer`, written at valueSlot();
     // its length, or -1 when the value template cannot make it or (the
     // character in *refused) the symbol cannot carry one of its characters.
     int value(char* buffer, char32_t* refused = nullptr) const;
-    // The text of a failed encode() of record `record` held in `buffer`.
-    QString failureText(const RecordCoder& coder, const RecordCoder::Result& result, qint64 record,
-                        const char* buffer) const;
+    // The refusal of record `record` held in `buffer` whose value() gave
+    // `length` (-1 without a refused character: the value template's fault)
+    // or whose GS1 value does not pass its checks.
+    Error valueRefusal(const RecordCoder& coder, qint64 record, const char* buffer, int length) const;
 };
 
 }  // namespace codiflux

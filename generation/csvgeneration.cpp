@@ -207,21 +207,16 @@ public:
         codes_.resize(count * codeLength_);
     }
     Error read(std::size_t slot, qint64 number) override { return source_->read(records_[slot], number); }
-    RecordCoder::Result code(std::size_t slot) override
+    Error code(std::size_t slot, qint64 number) override
     {
         const QByteArray& value = records_[slot].value;
-        return coder_.code(value.constData(), valueLength(value), codeText(slot));
+        return coder_.code(value.constData(), valueLength(value), codeText(slot), number);
     }
     char* codeText(std::size_t slot) override { return codes_.data() + slot * codeLength_; }
-    QByteArrayView encodedValue(std::size_t slot, const RecordCoder::Result&) const override
+    QByteArrayView encodedValue(std::size_t slot) const override
     {
         const QByteArray& value = records_[slot].value;
         return QByteArrayView(value.constData(), valueLength(value));
-    }
-    QString failureText(std::size_t slot, const RecordCoder::Result& result, qint64 number) const override
-    {
-        const QByteArray& value = records_[slot].value;
-        return coder_.failureText(result, number, value.constData(), valueLength(value));
     }
     Error write(std::size_t slot, OutputWriter& writer) override
     {

@@ -236,16 +236,13 @@ Error planHumanReadable(const GenerationJob& job, GenerationFeedback& feedback, 
         if (!source->next(buffer.data()))
             return Error(ErrorCode::SourceMalformed, source->shortRecordText(number));
         const int length = run.plan.value(buffer.data());
-        RecordCoder::Result invalid;
-        invalid.status = RecordCoder::Status::ValueInvalid;
-        invalid.valueLength = length;
         if (length < 0)
-            return Error(ErrorCode::ValueRefused, run.plan.failureText(*run.coder, invalid, number, buffer.data()));
+            return run.plan.valueRefusal(*run.coder, number, buffer.data(), length);
         const char* value = buffer.data() + run.plan.valueSlot();
         if (isBlankValue(value, length))
             continue;
         if (gs1::parse(QByteArrayView(value, length), elements))
-            return Error(ErrorCode::ValueRefused, run.plan.failureText(*run.coder, invalid, number, buffer.data()));
+            return run.plan.valueRefusal(*run.coder, number, buffer.data(), length);
         longest = std::max(longest, int(gs1::humanReadable(elements).size()));
     }
     source->stop();
@@ -304,22 +301,25 @@ public:
         , coder_(coder)
         , stride_(std::size_t(plan.bufferLength()))
     { }
-    void reserve(std::size_t count) override { buffers_.resize(count * stride_); }
+    void reserve(std::size_t count) override
+    {
+        buffers_.resize(count * stride_);
+        valueLengths_.resize(count);
+    }
     Error read(std::size_t slot, qint64 number) override
     {
         if (!source_.next(buffer(slot)))
             return Error(ErrorCode::SourceMalformed, source_.shortRecordText(number));
         return {};
     }
-    RecordCoder::Result code(std::size_t slot) override { return plan_.encode(coder_, buffer(slot)); }
-    char* codeText(std::size_t slot) override { return buffer(slot) + plan_.insertion; }
-    QByteArrayView encodedValue(std::size_t slot, const RecordCoder::Result& result) const override
+    Error code(std::size_t slot, qint64 number) override
     {
-        return QByteArrayView(buffer(slot) + plan_.valueSlot(), result.valueLength);
+        return plan_.encode(coder_, buffer(slot), number, &valueLengths_[slot]);
     }
-    QString failureText(std::size_t slot, const RecordCoder::Result& result, qint64 number) const override
+    char* codeText(std::size_t slot) override { return buffer(slot) + plan_.insertion; }
+    QByteArrayView encodedValue(std::size_t slot) const override
     {
-        return plan_.failureText(coder_, result, number, buffer(slot));
+        return QByteArrayView(buffer(slot) + plan_.valueSlot(), valueLengths_[slot]);
     }
     Error write(std::size_t slot, OutputWriter& writer) override
     {
@@ -335,6 +335,7 @@ private:
     const RecordCoder& coder_;
     const std::size_t stride_;
     std::vector<char> buffers_;
+    std::vector<int> valueLengths_;  // of each slot's value at valueSlot(), after its code()
 };
 
 Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer)
@@ -417,9 +418,8 @@ Error runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& fee
         feedback.liveness();
         if (Error error = pass.read(0, number))
             return error;
-        const RecordCoder::Result result = pass.code(0);
-        if (!result.ok())
-            return Error(ErrorCode::ValueRefused, pass.failureText(0, result, number));
+        if (Error error = pass.code(0, number))
+            return error;
         if (Error error = pass.write(0, writer))
             return error;
     }

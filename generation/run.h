@@ -41,13 +41,12 @@ public:
     virtual void reserve(std::size_t count) = 0;
     // Reads the next record of the source, number `number` (1-based), into the slot.
     virtual Error read(std::size_t slot, qint64 number) = 0;
-    virtual RecordCoder::Result code(std::size_t slot) = 0;
+    // Codes the slot's record, number `number`; fails (ValueRefused) with the text naming it.
+    virtual Error code(std::size_t slot, qint64 number) = 0;
     // After a successful code(): its R bytes of font text (which a test hook
     // may alter before the write), and the value the library was given.
     virtual char* codeText(std::size_t slot) = 0;
-    virtual QByteArrayView encodedValue(std::size_t slot, const RecordCoder::Result& result) const = 0;
-    // The text of a failed code() of record `number` held in the slot.
-    virtual QString failureText(std::size_t slot, const RecordCoder::Result& result, qint64 number) const = 0;
+    virtual QByteArrayView encodedValue(std::size_t slot) const = 0;
     virtual Error write(std::size_t slot, OutputWriter& writer) = 0;
 };
 

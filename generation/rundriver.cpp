@@ -19,8 +19,7 @@ namespace {
 struct Failure {
     enum class Kind { Coding, Check, Cancelled, OutOfMemory };
     Kind kind = Kind::Coding;
-    RecordCoder::Result result;  // Coding: the coder's refusal
-    Error error;                 // Check: the check's own
+    Error error;  // Coding: the coder's refusal; Check: the check's own
 };
 
 // A window of records held in the pass's slots [base, base + count).
@@ -126,7 +125,7 @@ private:
                     break;
                 if (feedback_.cancelled()) {  // the rest of the window is not coded
                     std::lock_guard lock(window->failuresLock);
-                    window->failures[begin] = Failure{Failure::Kind::Cancelled, {}, {}};
+                    window->failures[begin] = Failure{Failure::Kind::Cancelled, {}};
                     continue;
                 }
                 const int end = std::min(window->count, begin + kChunk);
@@ -135,7 +134,7 @@ private:
                         code(*window, i, check.get());
                     } catch (const std::bad_alloc&) {
                         std::lock_guard lock(window->failuresLock);
-                        window->failures[i] = Failure{Failure::Kind::OutOfMemory, {}, {}};
+                        window->failures[i] = Failure{Failure::Kind::OutOfMemory, {}};
                     }
                 }
             }
@@ -151,16 +150,16 @@ private:
     {
         RecordPass& pass = *run_.pass;
         const std::size_t slot = window.base + std::size_t(index);
-        const RecordCoder::Result result = pass.code(slot);
+        Error refused = pass.code(slot, window.first + index);
         window.coded.fetch_add(1, std::memory_order_relaxed);
-        if (!result.ok()) {
+        if (refused) {
             std::lock_guard lock(window.failuresLock);
-            window.failures[index] = Failure{Failure::Kind::Coding, result, {}};
+            window.failures[index] = Failure{Failure::Kind::Coding, std::move(refused)};
             return;
         }
         if (!check)
             return;
-        const QByteArrayView encoded = pass.encodedValue(slot, result);
+        const QByteArrayView encoded = pass.encodedValue(slot);
         const bool blank = isBlankValue(encoded.data(), encoded.size());
         // What the library was given: Datamatrix the whole value, QR the bytes
         // before a NUL; GS1 "]d2" and the element string.
@@ -168,7 +167,7 @@ private:
         Error error = check->check(window.first + index, pass.codeText(slot), run_.plan.codeLength, value, blank);
         if (error) {
             std::lock_guard lock(window.failuresLock);
-            window.failures[index] = Failure{Failure::Kind::Check, result, std::move(error)};
+            window.failures[index] = Failure{Failure::Kind::Check, std::move(error)};
         }
     }
 
@@ -245,11 +244,8 @@ Error drain(Window& window, RecordPass& pass, OutputWriter& writer, GenerationFe
     if (firstFailure == window.count)
         return {};
     const Failure& f = window.failures.begin()->second;
-    const qint64 number = window.first + firstFailure;
     switch (f.kind) {
     case Failure::Kind::Coding:
-        return Error(ErrorCode::ValueRefused,
-                     pass.failureText(window.base + std::size_t(firstFailure), f.result, number));
     case Failure::Kind::Check:
         return f.error;
     case Failure::Kind::OutOfMemory:

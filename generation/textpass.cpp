@@ -34,32 +34,20 @@ public:
             return Error(ErrorCode::SourceMalformed, source_.shortRecordText(number));
         return {};
     }
-    RecordCoder::Result code(std::size_t slot) override
+    Error code(std::size_t slot, qint64 number) override
     {
         Slot& s = slots_[slot];
         const QString text = QString::fromUtf8(s.line).mid(plan_.valueOffset - 1, plan_.valueLength);
-        RecordCoder::Result result;
-        if (!symbolBytes(text, trim_.utf8, s.value, &result.refused)) {
-            result.status = RecordCoder::Status::CharacterRefused;
-            return result;
-        }
+        char32_t refused = 0;
+        if (!symbolBytes(text, trim_.utf8, s.value, &refused))
+            return Error(ErrorCode::ValueRefused, refusedCharacterText(number, refused));
         const int length = int(s.value.size());
         s.value.append('\0');
         s.value.truncate(codiflux::encodedValue(trim_, s.value.constData(), length, s.value.data()));
-        result = coder_.code(s.value.constData(), int(s.value.size()), codeText(slot));
-        result.valueLength = int(s.value.size());
-        return result;
+        return coder_.code(s.value.constData(), int(s.value.size()), codeText(slot), number);
     }
     char* codeText(std::size_t slot) override { return codes_.data() + slot * codeLength_; }
-    QByteArrayView encodedValue(std::size_t slot, const RecordCoder::Result&) const override
-    {
-        return slots_[slot].value;
-    }
-    QString failureText(std::size_t slot, const RecordCoder::Result& result, qint64 number) const override
-    {
-        const QByteArray& value = slots_[slot].value;
-        return coder_.failureText(result, number, value.constData(), int(value.size()));
-    }
+    QByteArrayView encodedValue(std::size_t slot) const override { return slots_[slot].value; }
     Error write(std::size_t slot, OutputWriter& writer) override
     {
         const QByteArray& line = slots_[slot].line;
