@@ -1,5 +1,6 @@
 // Text bases: the lines as read and shown, and the text source a run reads
-// (counting pass, unequal lines, a line too long, cancellation, records).
+// (counting pass, unequal lines, a line too long, cancellation, records);
+// the code-page rules under them (UTF-8 detection, byte 29, Windows-1252).
 
 #include "bases/codepage.h"
 #include "bases/source.h"
@@ -149,6 +150,21 @@ private slots:
         char buffer[16];
         QCOMPARE(transcoder.convert(in.constData(), int(in.size()), buffer, &refused), 2);
         QCOMPARE(QByteArray(buffer, 2), QByteArray("\xFF\x80"));
+    }
+
+    // A table's byte 29: a known driver names its code page, any other byte
+    // leaves the old OEM default.
+    void languageDrivers()
+    {
+        const QString none = files.path(QStringLiteral("none.dbf"));
+        const auto page = [&](unsigned char byte) { return dbfCodePage(none, byte); };
+        QCOMPARE(page(0x03).page, CodePage::Cp1252);
+        QCOMPARE(page(0x03).origin, CodePageOrigin::Header);
+        QCOMPARE(page(0xC8).page, CodePage::Cp1250);
+        for (const unsigned char unknown : {0x00, 0x99}) {
+            QCOMPARE(page(unknown).page, CodePage::Cp850);
+            QCOMPARE(page(unknown).origin, CodePageOrigin::Default);
+        }
     }
 
     void cancellationAndFailures()
