@@ -1,6 +1,8 @@
 // Text bases: the lines as read and shown, and the text source a run reads
-// (counting pass, unequal lines, a line too long, cancellation, records).
+// (counting pass, unequal lines, a line too long, cancellation, records);
+// the code-page rules under them (UTF-8 detection, byte 29, Windows-1252).
 
+#include "bases/codepage.h"
 #include "bases/source.h"
 #include "bases/textbase.h"
 #include "tests/support/files.h"
@@ -102,6 +104,67 @@ private slots:
         QVERIFY(!readTextBaseForDisplay(write(bytes), display, 1000));
         QCOMPARE(display.lines.size(), 1000);
         QCOMPARE(display.maxLineLength, 11);
+    }
+
+    // What decides that a text base is UTF-8, and the byte a symbol carries
+    // for a character: forms a strict decoder refuses are not UTF-8, and the
+    // ends of Windows-1252 keep their byte.
+    void utf8AndSymbolBytes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("utf8");
+        QTest::newRow("two-byte") << QByteArray("H\xC3\xA9l\xC3\xA8ne") << true;
+        QTest::newRow("four-byte") << QByteArray("\xF0\x9F\x98\x80") << true;
+        QTest::newRow("ascii only") << QByteArray("Helene") << false;
+        QTest::newRow("overlong two-byte") << QByteArray("\xC0\xAF") << false;
+        QTest::newRow("overlong three-byte") << QByteArray("\xE0\x80\xAF") << false;
+        QTest::newRow("overlong four-byte") << QByteArray("\xF0\x80\x80\xAF") << false;
+        QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << false;
+        QTest::newRow("past U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << false;
+        QTest::newRow("cut short") << QByteArray("ab\xC3") << false;
+        QTest::newRow("latin-1") << QByteArray("H\xE9l\xE8ne") << false;
+    }
+    void utf8AndSymbolBytes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, utf8);
+        QCOMPARE(looksLikeUtf8(bytes), utf8);
+        QCOMPARE(textCodePage(write(bytes + "\n")).page, utf8 ? CodePage::Utf8 : CodePage::Latin1);
+    }
+    void windows1252Ends()
+    {
+        QCOMPARE(symbolByte(U'\u00FF'), 0xFF);
+        QCOMPARE(symbolByte(U'\u00A0'), 0xA0);
+        QCOMPARE(symbolByte(U'\u20AC'), 0x80);
+        QCOMPARE(symbolByte(U'\u0178'), 0x9F);
+        QCOMPARE(symbolByte(U'\u0100'), -1);
+        QByteArray out;
+        char32_t refused = 0;
+        QVERIFY(symbolBytes(QStringLiteral("\u00FF\u20AC"), false, out, &refused));
+        QCOMPARE(out, QByteArray("\xFF\x80"));
+        QVERIFY(!symbolBytes(QStringLiteral("a\u0141b"), false, out, &refused));
+        QCOMPARE(refused, U'\u0141');
+        // The same conversion made once for a run, from a UTF-8 base's bytes.
+        const ValueTranscoder transcoder(CodePage::Utf8, false);
+        const QByteArray in("\xC3\xBF\xE2\x82\xAC");
+        char buffer[16];
+        QCOMPARE(transcoder.convert(in.constData(), int(in.size()), buffer, &refused), 2);
+        QCOMPARE(QByteArray(buffer, 2), QByteArray("\xFF\x80"));
+    }
+
+    // A table's byte 29: a known driver names its code page, any other byte
+    // leaves the old OEM default.
+    void languageDrivers()
+    {
+        const QString none = files.path(QStringLiteral("none.dbf"));
+        const auto page = [&](unsigned char byte) { return dbfCodePage(none, byte); };
+        QCOMPARE(page(0x03).page, CodePage::Cp1252);
+        QCOMPARE(page(0x03).origin, CodePageOrigin::Header);
+        QCOMPARE(page(0xC8).page, CodePage::Cp1250);
+        for (const unsigned char unknown : {0x00, 0x99}) {
+            QCOMPARE(page(unknown).page, CodePage::Cp850);
+            QCOMPARE(page(unknown).origin, CodePageOrigin::Default);
+        }
     }
 
     void cancellationAndFailures()
