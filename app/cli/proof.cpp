@@ -21,10 +21,10 @@ QString tr(const char* text)
 ExitCode refuseProof(Console& console, const Error& error)
 {
     *console.err << error.text << '\n';
-    if (error.code == ErrorCode::Usage)
+    if (isUsageError(error))
         *console.err << tr("Voir codiflux-cli --help.") << '\n';
     console.err->flush();
-    return error.code == ErrorCode::Usage ? ExitCode::Usage : ExitCode::Failure;
+    return isUsageError(error) ? ExitCode::Usage : ExitCode::Failure;
 }
 
 Error usage(const QString& text)
