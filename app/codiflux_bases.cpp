@@ -66,8 +66,7 @@ void Codiflux::chargerBase()
         = settings->value(QLatin1String(codiflux::keys::CheminChargement), QStringLiteral(".")).toString();
     const QString path = QFileDialog::getOpenFileName(
         this, tr("Veuillez sélectionner la base à charger..."), folder,
-        tr("Tous les formats connus (*.dbf *.txt *.csv);;Bases DBF (*.dbf);;Fichiers texte (*.txt);;Bases CSV (*.csv);;"
-           "Tous les fichiers (*.*)"));
+        codiflux::loadDialogFilter());
     if (path.isEmpty())
         return;
 

@@ -244,9 +244,7 @@ bool Codiflux::showGenerationResult(const QString& errorText)
 {
     // A DBF whose code field most dBase readers would cut is written all the
     // same (its length is exact), with a warning.
-    const QString warning = baseFormat && baseFormat->warnsLongFields()
-        ? codiflux::longCodeFieldWarning(baseEncoder->codeFieldLength())
-        : QString();
+    const QString warning = codiflux::longCodeFieldWarning(baseFormat, baseEncoder->codeFieldLength());
     if (!baseEncoder->getResultat()) {
         QMessageBox::warning(this, tr("Génération base..."), errorText, QMessageBox::Close, QMessageBox::Close);
         return false;

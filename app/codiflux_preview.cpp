@@ -185,7 +185,7 @@ void Codiflux::onPreview()
     const FontText text = toFontText(grid, width, height, shown.fontTextOptions(), false);
     showDimensions(form, width, height, bandCount(height), text.field);
     // A code field that most dBase readers would cut is said at once.
-    QString message = baseFormat && baseFormat->warnsLongFields() ? longCodeFieldWarning(int(text.field.size())) : QString();
+    QString message = longCodeFieldWarning(baseFormat, int(text.field.size()));
     if (!hri.isEmpty())  // what the label prints near the symbol
         message = tr("Texte lisible : %1").arg(QString::fromLatin1(hri))
             + (message.isEmpty() ? QString() : QStringLiteral("  ") + message);

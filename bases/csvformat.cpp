@@ -6,6 +6,7 @@ namespace codiflux {
 
 namespace {
 
+const char kTextLoadFilter[] = QT_TRANSLATE_NOOP("Codiflux", "Bases CSV (*.csv)");
 const char kTextFilter[] = QT_TRANSLATE_NOOP("Codiflux", "Base CSV (*.csv)");
 
 bool blank(const QString& value)
@@ -18,6 +19,11 @@ bool blank(const QString& value)
 QString CsvBaseFormat::dialogFilter() const
 {
     return formatText(kTextFilter);
+}
+
+QString CsvBaseFormat::loadFilter() const
+{
+    return formatText(kTextLoadFilter);
 }
 
 Error CsvBaseFormat::fieldNames(const QString& path, const CodePage*, QStringList* names) const

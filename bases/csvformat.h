@@ -9,7 +9,9 @@ namespace codiflux {
 class CsvBaseFormat final : public BaseFormat {
 public:
     BaseKind kind() const override { return BaseKind::Csv; }
+    QString suffix() const override { return QStringLiteral("csv"); }
     QString dialogFilter() const override;
+    QString loadFilter() const override;
     bool hasFields() const override { return true; }
     // The file tells its encoding (or --encoding forces it).
     bool readsCodePage() const override { return false; }

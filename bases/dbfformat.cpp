@@ -10,6 +10,7 @@ namespace codiflux {
 
 namespace {
 
+const char kTextLoadFilter[] = QT_TRANSLATE_NOOP("Codiflux", "Bases DBF (*.dbf)");
 const char kTextFilter[] = QT_TRANSLATE_NOOP("Codiflux", "Base DBF (*.dbf)");
 
 }  // namespace
@@ -17,6 +18,11 @@ const char kTextFilter[] = QT_TRANSLATE_NOOP("Codiflux", "Base DBF (*.dbf)");
 QString DbfBaseFormat::dialogFilter() const
 {
     return formatText(kTextFilter);
+}
+
+QString DbfBaseFormat::loadFilter() const
+{
+    return formatText(kTextLoadFilter);
 }
 
 Error DbfBaseFormat::fieldNames(const QString& path, const CodePage* forced, QStringList* names) const

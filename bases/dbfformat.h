@@ -9,7 +9,9 @@ namespace codiflux {
 class DbfBaseFormat final : public BaseFormat {
 public:
     BaseKind kind() const override { return BaseKind::Dbf; }
+    QString suffix() const override { return QStringLiteral("dbf"); }
     QString dialogFilter() const override;
+    QString loadFilter() const override;
     bool hasFields() const override { return true; }
     bool readsCodePage() const override { return true; }
     Error fieldNames(const QString& path, const CodePage* forced, QStringList* names) const override;

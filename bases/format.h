@@ -56,8 +56,12 @@ public:
     // The kind, for what shows or stores it (the window's layouts, a
     // setting); a caller never branches on it for anything else.
     virtual BaseKind kind() const = 0;
-    // The filter of the dialog that chooses the encoded base.
+    // The suffix of its files, without the dot, in lower case.
+    virtual QString suffix() const = 0;
+    // The filter of the dialog that chooses the encoded base, and its entry
+    // in the one that chooses a base to load (loadDialogFilter()).
     virtual QString dialogFilter() const = 0;
+    virtual QString loadFilter() const = 0;
     // true: the value is a field picked among named ones (fieldNames());
     // false: the base is lines whose columns are selected.
     virtual bool hasFields() const = 0;
@@ -103,6 +107,9 @@ protected:
 // The format of the base at `path`, told by its suffix in any case: ".dbf" a
 // dBase table, ".csv" a CSV base, anything else (".txt" included) a text base.
 const BaseFormat& formatOf(const QString& path);
+// The filter of the dialog that chooses a base to load: every known format,
+// then each of them, then every file.
+QString loadDialogFilter();
 
 // Path of the text form written beside an encoded DBF: same folder and
 // complete base name, suffix ".txt".

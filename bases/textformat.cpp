@@ -8,6 +8,7 @@ namespace codiflux {
 
 namespace {
 
+const char kTextLoadFilter[] = QT_TRANSLATE_NOOP("Codiflux", "Fichiers texte (*.txt)");
 const char kTextFilter[] = QT_TRANSLATE_NOOP("Codiflux", "Fichier texte (*.txt)");
 
 }  // namespace
@@ -15,6 +16,11 @@ const char kTextFilter[] = QT_TRANSLATE_NOOP("Codiflux", "Fichier texte (*.txt)"
 QString TextBaseFormat::dialogFilter() const
 {
     return formatText(kTextFilter);
+}
+
+QString TextBaseFormat::loadFilter() const
+{
+    return formatText(kTextLoadFilter);
 }
 
 Error TextBaseFormat::listValues(const QString& path, int, const SourceRequest& request, unsigned limit,

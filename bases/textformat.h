@@ -9,7 +9,9 @@ namespace codiflux {
 class TextBaseFormat final : public BaseFormat {
 public:
     BaseKind kind() const override { return BaseKind::Text; }
+    QString suffix() const override { return QStringLiteral("txt"); }
     QString dialogFilter() const override;
+    QString loadFilter() const override;
     bool hasFields() const override { return false; }
     bool readsCodePage() const override { return true; }
     // The range of each line as the window's text view gives it; the first

@@ -92,8 +92,8 @@ ExitCode runPreview(const Options& o, const GenerationJob& job, qint64 sampleRec
     out << tr("Nombre de lignes du code (H) : %1").arg(preview.height) << '\n';
     out << tr("Nombre de rangées du champ encodé : %1").arg(preview.bands) << '\n';
     out << tr("Longueur du champ encodé : %1").arg(preview.fieldLength) << '\n';
-    if (job.format->warnsLongFields() && preview.fieldLength > kDbfReaderFieldLimit)
-        out << longCodeFieldWarning(preview.fieldLength) << '\n';
+    if (const QString warning = longCodeFieldWarning(job.format, preview.fieldLength); !warning.isEmpty())
+        out << warning << '\n';
     out << tr("Texte du code :") << '\n' << preview.previewText << '\n';
     if (console.stdoutIsTerminal || o.draw)
         out << '\n' << drawSymbol(preview);
@@ -140,8 +140,8 @@ ExitCode runGenerate(const Options& o, const GenerationJob& job, Console& consol
     }
     printReport(o, report, clock.elapsed(), *console.out);
     // Written all the same (the field's length is exact), with a warning.
-    if (job.format->warnsLongFields() && report.fieldLength > kDbfReaderFieldLimit) {
-        err << longCodeFieldWarning(report.fieldLength) << '\n';
+    if (const QString warning = longCodeFieldWarning(job.format, report.fieldLength); !warning.isEmpty()) {
+        err << warning << '\n';
         err.flush();
     }
     return ExitCode::Success;
