@@ -157,6 +157,7 @@ private:
     codiflux::DbfTablePtr table;
     QList<codiflux::DbfFieldInfo> champs;
     const codiflux::BaseFormat* baseFormat = nullptr;  // the loaded base's; null before the first one
+    QString basePath;                                  // the file it was loaded from
     int maxLineLength = 0;
     codiflux::CsvDisplay csvBase;     // the header and first rows of a CSV base, as loaded
     codiflux::BaseCodePage pageCode;  // what a DBF or text base is read with

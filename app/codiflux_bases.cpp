@@ -100,6 +100,7 @@ bool Codiflux::loadFile(const QString& path)
 
     // Each kind of base has its own layout of the form.
     baseFormat = &codiflux::formatOf(path);
+    basePath = path;
     switch (baseFormat->kind()) {
     case codiflux::BaseKind::Csv:
         return loadCsv(path);
@@ -236,7 +237,7 @@ void Codiflux::selectionnerChamp(int index)
         return true;
     };
     codiflux::ValueListing listing;
-    baseFormat->listValues(form.lineEditBaseSource->text(), index, request, kMaxListedRecords, false, &listing);
+    baseFormat->listValues(basePath, index, request, kMaxListedRecords, false, &listing);
     form.comboBoxEnregistrement->addItems(listing.values);
     if (listing.filled >= 0)
         form.comboBoxEnregistrement->setCurrentIndex(static_cast<int>(listing.filled));
