@@ -104,7 +104,6 @@ private:
     // position selector); false after a warning box.
     bool loadDbf(const QString& path);
     bool loadText(const QString& path);
-    void listCsvColumn(int index);
     // The code page control: its entries, the page the user forced (none:
     // the base's own), and the page a base was loaded with.
     void fillCodePages();
@@ -157,9 +156,10 @@ private:
     // The loaded base
     codiflux::DbfTablePtr table;
     QList<codiflux::DbfFieldInfo> champs;
-    codiflux::BaseKind baseKind = codiflux::BaseKind::None;
+    const codiflux::BaseFormat* baseFormat = nullptr;  // the loaded base's; null before the first one
+    QString basePath;                                  // the file it was loaded from
     int maxLineLength = 0;
-    codiflux::CsvDisplay csvBase;     // the header and first rows of a CSV base
+    codiflux::CsvDisplay csvBase;     // the header and first rows of a CSV base, as loaded
     codiflux::BaseCodePage pageCode;  // what a DBF or text base is read with
 
     // The items of the last successful preview (owned by the scene)

@@ -66,8 +66,7 @@ void Codiflux::chargerBase()
         = settings->value(QLatin1String(codiflux::keys::CheminChargement), QStringLiteral(".")).toString();
     const QString path = QFileDialog::getOpenFileName(
         this, tr("Veuillez sélectionner la base à charger..."), folder,
-        tr("Tous les formats connus (*.dbf *.txt *.csv);;Bases DBF (*.dbf);;Fichiers texte (*.txt);;Bases CSV (*.csv);;"
-           "Tous les fichiers (*.*)"));
+        codiflux::loadDialogFilter());
     if (path.isEmpty())
         return;
 
@@ -99,14 +98,17 @@ bool Codiflux::loadFile(const QString& path)
         return false;
     }
 
-    baseKind = codiflux::baseKindOf(path);
-
-    if (baseKind == codiflux::BaseKind::Csv)
+    // Each kind of base has its own layout of the form.
+    baseFormat = &codiflux::formatOf(path);
+    basePath = path;
+    switch (baseFormat->kind()) {
+    case codiflux::BaseKind::Csv:
         return loadCsv(path);
-
-    if (baseKind == codiflux::BaseKind::Dbf)
+    case codiflux::BaseKind::Dbf:
         return loadDbf(path);
-    return loadText(info.absoluteFilePath());
+    default:
+        return loadText(info.absoluteFilePath());
+    }
 }
 
 bool Codiflux::loadDbf(const QString& path)
@@ -212,59 +214,33 @@ bool Codiflux::loadCsv(const QString& path)
     return true;
 }
 
-void Codiflux::listCsvColumn(int index)
-{
-    if (index < 0 || index >= csvBase.columns.size())
-        return;
-    form.lineEditNomChampSortie->setText(QLatin1Char('_') + csvBase.columns.at(index));
-    // The values as the file holds them, decoded from its encoding like a
-    // DBF value from its code page; the first one that is not blank becomes
-    // current.
-    bool currentChosen = false;
-    for (qsizetype i = 0; i < csvBase.rows.size(); ++i) {
-        const QString value = codiflux::csvText(csvBase.rows.at(i).value(index), csvBase.format.encoding);
-        form.comboBoxEnregistrement->addItem(value);
-        if (!currentChosen && !codiflux::isBlankText(value)) {
-            form.comboBoxEnregistrement->setCurrentIndex(static_cast<int>(i));
-            currentChosen = true;
-        }
-    }
-}
-
 void Codiflux::selectionnerChamp(int index)
 {
     form.comboBoxEnregistrement->clear();
-    if (baseKind == codiflux::BaseKind::Csv) {
-        listCsvColumn(index);
+    if (!baseFormat || !baseFormat->hasFields() || index < 0 || index >= form.comboBoxChamps->count())
         return;
-    }
-    if (index < 0 || !table || index >= champs.size())
-        return;
-
-    const codiflux::DbfFieldInfo field = champs.at(index);
-    form.lineEditNomChampSortie->setText(QLatin1Char('_') + codiflux::fieldName(field, pageCode.page));
-
-    const unsigned count = std::min(codiflux::dbf_record_count(table.get()), kMaxListedRecords);
+    form.lineEditNomChampSortie->setText(baseFormat->defaultFieldName(form.comboBoxChamps->itemText(index)));
 
     auto progress = std::make_unique<QProgressBar>();
-    progress->setMaximum(static_cast<int>(count));
+    progress->setMaximum(static_cast<int>(kMaxListedRecords));
     progress->setValue(0);
     form.statusBar->addWidget(progress.get(), 1);
 
-    bool currentChosen = false;
-    for (unsigned i = 0; i < count; ++i) {
-        // A record that cannot be loaded lists as blanks, never as the
-        // previous record's value; every entry is exactly the field's length.
-        unsigned valueLength = 0;
-        const QByteArray value = codiflux::listedValue(table.get(), i, static_cast<unsigned>(index), &valueLength);
-        form.comboBoxEnregistrement->addItem(codiflux::decodeText(value, pageCode.page));
-
-        if (valueLength != 0 && !currentChosen) {
-            form.comboBoxEnregistrement->setCurrentIndex(static_cast<int>(i));
-            currentChosen = true;
-        }
-        progress->setValue(static_cast<int>(i) + 1);
-    }
+    // The values read with the code page shown (a CSV base: decoded from its
+    // encoding); a record that cannot be loaded lists as blanks, never as the
+    // previous record's value. The first one that is not blank becomes current.
+    codiflux::SourceRequest request;
+    request.forcedCodePage = &pageCode.page;
+    int listed = 0;
+    request.beforeRecord = [&progress, &listed] {
+        progress->setValue(listed++);
+        return true;
+    };
+    codiflux::ValueListing listing;
+    baseFormat->listValues(basePath, index, request, kMaxListedRecords, false, &listing);
+    form.comboBoxEnregistrement->addItems(listing.values);
+    if (listing.filled >= 0)
+        form.comboBoxEnregistrement->setCurrentIndex(static_cast<int>(listing.filled));
 
     form.statusBar->removeWidget(progress.get());
 }

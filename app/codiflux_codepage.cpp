@@ -37,7 +37,7 @@ void Codiflux::choisirPageCode(int)
 {
     // The base is read again with the page chosen.
     const QString path = form.lineEditBaseSource->text();
-    if (!path.isEmpty() && (baseKind == codiflux::BaseKind::Dbf || baseKind == codiflux::BaseKind::Text))
+    if (!path.isEmpty() && baseFormat && baseFormat->readsCodePage())
         if (!loadFile(path))
             form.lineEditBaseSource->clear();
 }

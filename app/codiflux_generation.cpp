@@ -78,7 +78,7 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
     using namespace codiflux;
 
     GenerationJob job;
-    job.baseKind = baseKind;
+    job.format = baseFormat;
     job.sourcePath = form.lineEditBaseSource->text();
     job.outputPath = output;
     job.writeText = txt;
@@ -107,13 +107,15 @@ codiflux::GenerationJob Codiflux::captureJob(const QString& output, bool txt) co
     const bool utf8 = carriesUtf8(job.parameters);
     if (!job.valueTemplate.isEmpty()) {
         // left empty: the run takes the longest composed value
-    } else if (baseKind == BaseKind::Dbf || baseKind == BaseKind::Csv) {
+    } else if (!baseFormat) {
+        // no base loaded
+    } else if (baseFormat->hasFields()) {
         symbolBytes(form.comboBoxEnregistrement->currentText(), utf8, job.sample);
-    } else if (baseKind == BaseKind::Text && job.rangeStart >= 1 && job.rangeCount >= 1) {
+    } else if (job.rangeStart >= 1 && job.rangeCount >= 1) {
         const QString line = form.plainTextEditSelecteurPosition->textCursor().block().text();
         symbolBytes(line.mid(job.rangeStart - 1, job.rangeCount), utf8, job.sample);
     }
-    if (baseKind == BaseKind::Dbf || baseKind == BaseKind::Text)
+    if (baseFormat && baseFormat->readsCodePage())
         job.codePage = forcedCodePage();
     return job;
 }
@@ -123,15 +125,9 @@ bool Codiflux::chooseDestination(const QString& title, QString* path, bool* writ
     using namespace codiflux;
 
     const QString folder = settings->value(QLatin1String(keys::CheminEnregistrement), QStringLiteral(".")).toString();
-    QString filter;
-    if (baseKind == BaseKind::Dbf)
-        filter = tr("Base DBF (*.dbf)");
-    else if (baseKind == BaseKind::Text)
-        filter = tr("Fichier texte (*.txt)");
-    else if (baseKind == BaseKind::Csv)
-        filter = tr("Base CSV (*.csv)");
-    else
+    if (!baseFormat)
         return false;
+    const QString filter = baseFormat->dialogFilter();
 
     *path = QFileDialog::getSaveFileName(this, title, folder, filter);
     if (path->isEmpty())
@@ -142,7 +138,7 @@ bool Codiflux::chooseDestination(const QString& title, QString* path, bool* writ
     // of their paths.
     const QString source = form.lineEditBaseSource->text();
     auto refuseOverwrite = [this, &title, &source](const QString& destination) {
-        const QString refusal = overwriteRefusal(destination, baseKind, source);
+        const QString refusal = overwriteRefusal(destination, *baseFormat, source);
         if (!refusal.isEmpty())
             QMessageBox::critical(this, title, refusal, QMessageBox::Close, QMessageBox::Close);
         return !refusal.isEmpty();
@@ -151,7 +147,7 @@ bool Codiflux::chooseDestination(const QString& title, QString* path, bool* writ
         return false;
 
     *writeText = false;
-    if (baseKind == BaseKind::Dbf) {
+    if (baseFormat->hasTextForm()) {
         *writeText = QMessageBox::question(this, title, tr("Souhaitez-vous également générer une base en format TXT ?"),
                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             == QMessageBox::Yes;
@@ -248,9 +244,7 @@ bool Codiflux::showGenerationResult(const QString& errorText)
 {
     // A DBF whose code field most dBase readers would cut is written all the
     // same (its length is exact), with a warning.
-    const QString warning = baseKind == codiflux::BaseKind::Dbf
-        ? codiflux::longCodeFieldWarning(baseEncoder->codeFieldLength())
-        : QString();
+    const QString warning = codiflux::longCodeFieldWarning(baseFormat, baseEncoder->codeFieldLength());
     if (!baseEncoder->getResultat()) {
         QMessageBox::warning(this, tr("Génération base..."), errorText, QMessageBox::Close, QMessageBox::Close);
         return false;

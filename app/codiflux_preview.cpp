@@ -54,12 +54,12 @@ QImage symbolImage(const codiflux::ModuleGrid& grid)
 
 // The value of the current record: the one listed, or for a text base the
 // selected columns of the line under the cursor.
-QString currentRecordValue(const CodifluxClass& form, codiflux::BaseKind kind)
+QString currentRecordValue(const CodifluxClass& form, const codiflux::BaseFormat* format)
 {
-    if (kind == codiflux::BaseKind::Dbf || kind == codiflux::BaseKind::Csv)
-        return form.comboBoxEnregistrement->currentText();
-    if (kind != codiflux::BaseKind::Text)
+    if (!format)
         return {};
+    if (format->hasFields())
+        return form.comboBoxEnregistrement->currentText();
     const int debut = form.spinBoxPosDebut->value();
     const int nbCar = form.spinBoxPosNbCar->value();
     if (debut < 1 || nbCar < 1)
@@ -70,31 +70,16 @@ QString currentRecordValue(const CodifluxClass& form, codiflux::BaseKind kind)
 
 // The value a template makes for the current record (a CSV base: the
 // longest one, the run's sample), or the refusal's text.
-codiflux::Error composedValue(const CodifluxClass& form, codiflux::BaseKind kind, const QString& text,
+codiflux::Error composedValue(const CodifluxClass& form, const codiflux::BaseFormat* format, const QString& text,
                               const codiflux::CodePage* forced, bool utf8, QString* value)
 {
     using namespace codiflux;
-    const QString path = form.lineEditBaseSource->text();
     QByteArray bytes;
-    if (kind == BaseKind::Csv) {
-        CsvSource source;
-        source.setValueTemplate(text);
-        ValueRule symbolRule;  // the cells as the symbol carries them
-        symbolRule.utf8 = utf8;
-        source.setValueRule(symbolRule);
-        if (Error error = source.scan(path, CsvOptions(), 0, {}))
-            return error;
-        bytes = source.longestComposed();
-    } else if (kind == BaseKind::Dbf || kind == BaseKind::Text) {
-        ValueTemplate parsed;
-        if (Error refused = parseTemplateFor(path, kind, text, forced, parsed))
-            return refused;
-        const qint64 record = kind == BaseKind::Dbf
-            ? form.comboBoxEnregistrement->currentIndex() + 1
-            : form.plainTextEditSelecteurPosition->textCursor().blockNumber() + 1;
-        qint64 found = 0;
-        if (Error refused = templateSample(path, kind, parsed, std::max<qint64>(record, 1), 0, forced, utf8, &bytes,
-                                           &found))
+    if (format) {
+        const qint64 record = format->hasFields() ? form.comboBoxEnregistrement->currentIndex() + 1
+                                                  : form.plainTextEditSelecteurPosition->textCursor().blockNumber() + 1;
+        if (Error refused = composedSample(*format, form.lineEditBaseSource->text(), text, std::max<qint64>(record, 1),
+                                           forced, utf8, &bytes))
             return refused;
     }
     *value = symbolText(bytes, utf8);
@@ -169,13 +154,13 @@ void Codiflux::onPreview()
     const ParameterSet shown = shownParameters();
     const Encoder encoder(shown.encoding);
     PreviewRefusal refusal;
-    QString value = currentRecordValue(form, baseKind);
+    QString value = currentRecordValue(form, baseFormat);
     QByteArray hri;
     EncodedSymbol symbol;
     if (shown.valueTemplate.isEmpty())
         symbol = encodePreview(encoder, form, value, refusal, &hri);
     else if (const std::optional<CodePage> forced = forcedCodePage();
-             const Error refused = composedValue(form, baseKind, shown.valueTemplate, forced ? &*forced : nullptr,
+             const Error refused = composedValue(form, baseFormat, shown.valueTemplate, forced ? &*forced : nullptr,
                                                  carriesUtf8(shown.encoding), &value))
         refusal = {tr("Modèle de valeur"), refused.text};
     else
@@ -200,7 +185,7 @@ void Codiflux::onPreview()
     const FontText text = toFontText(grid, width, height, shown.fontText, false);
     showDimensions(form, width, height, bandCount(height), text.field);
     // A code field that most dBase readers would cut is said at once.
-    QString message = baseKind == BaseKind::Dbf ? longCodeFieldWarning(int(text.field.size())) : QString();
+    QString message = longCodeFieldWarning(baseFormat, int(text.field.size()));
     if (!hri.isEmpty())  // what the label prints near the symbol
         message = tr("Texte lisible : %1").arg(QString::fromLatin1(hri))
             + (message.isEmpty() ? QString() : QStringLiteral("  ") + message);

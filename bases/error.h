@@ -23,8 +23,8 @@ enum class ErrorCode {
     Cancelled,           // the user stopped the run
     OutOfMemory,
     SettingsUnwritable,
-    ParameterRefused,  // a parameter or combination the run cannot take
-    Usage,             // a parameter outside what the command accepts
+    ParameterRefused,  // a run's parameter it cannot take: no field, a field name empty or taken, a range outside
+    Usage,             // the command line's: an argument outside what the command accepts
 };
 
 struct Error {

@@ -52,17 +52,10 @@ QString cancelledText()
     return sourceText(kTextCancelled);
 }
 
-BaseKind baseKindOf(const QString& path)
-{
-    const QString suffix = QFileInfo(path).suffix();
-    if (suffix.compare(QLatin1String("DBF"), Qt::CaseInsensitive) == 0)
-        return BaseKind::Dbf;
-    if (suffix.compare(QLatin1String("CSV"), Qt::CaseInsensitive) == 0)
-        return BaseKind::Csv;
-    return BaseKind::Text;
-}
-
 Source::~Source() = default;
+
+void Source::setMemoValue(int, qint64, int)
+{ }
 
 QString Source::shortRecordText(qint64 record) const
 {

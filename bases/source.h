@@ -20,13 +20,9 @@
 namespace codiflux {
 
 // The kind of a loaded base; stored as its integer (0 DBF, 1 text, 2 none
-// loaded, 3 CSV) only where a form or a setting shows it.
+// loaded, 3 CSV) only where a form or a setting shows it. The kind of a file
+// is its format's (bases/format.h: formatOf).
 enum class BaseKind : int { Dbf = 0, Text = 1, None = 2, Csv = 3 };
-
-// The kind of base a file holds, told by its suffix in any case: ".dbf" a
-// dBase table, ".csv" a CSV base, anything else (".txt" included) a text base.
-// The window and the command line load a file as this says.
-BaseKind baseKindOf(const QString& path);
 
 struct SourceField {
     qint64 offset = 0;  // position in the record; the flag byte is at 0
@@ -70,6 +66,19 @@ public:
     // The text of a record `record` (1-based) found short.
     QString shortRecordText(qint64 record) const;
 
+    // The field descriptors the file holds; a base that has none counts its
+    // fields. A run refuses a table whose counts differ.
+    virtual qsizetype descriptorCount() const { return layout_.fields.size(); }
+    // The memo file a copy of the base takes with it; empty when none.
+    virtual QString memoFile() const { return {}; }
+    // Before start(): next() also puts the memo text of field `fieldIndex` at
+    // buffer[slot .. slot + length - 1]; nothing for a base without memos.
+    virtual void setMemoValue(int fieldIndex, qint64 slot, int length);
+    // A base of lines read line by line: the next line as stored, without
+    // its line end; false when there is none or it is shorter than a record.
+    // A base of records has none.
+    virtual bool nextLine(QByteArray&) { return false; }
+
 protected:
     Source() = default;
     SourceLayout layout_;
@@ -88,7 +97,7 @@ public:
     // The descriptors found before the 0x0D terminator (or a field of length
     // 0, or the end of the file): a header that gives the engine another
     // count would be written corrupt, so a run compares both.
-    qsizetype descriptorCount() const { return descriptorCount_; }
+    qsizetype descriptorCount() const override { return descriptorCount_; }
     DbfTable* table() const { return table_.get(); }
     // Field `field` of record `record` (0-based) as the window lists it
     // (listedValue): the engine's text as stored, padded with blanks to the
@@ -101,11 +110,11 @@ public:
     // Before start(): next() also puts the memo text of field `fieldIndex`
     // at buffer[slot .. slot + length - 1], as the window lists it (cut at
     // `length` bytes, padded with blanks; as stored, in the table's code page).
-    void setMemoValue(int fieldIndex, qint64 slot, int length);
+    void setMemoValue(int fieldIndex, qint64 slot, int length) override;
     // The memo file a copy of the table takes with it, for a table with a
     // memo field (M, G, B or P): ".dbt" for dBase, ".fpt" for FoxPro (version
     // 0x30, 0x31, 0x32 or 0xF5), either case. Empty when there is none.
-    QString memoFile() const;
+    QString memoFile() const override;
 
     Error start() override;
     bool next(char* buffer) override;
@@ -144,9 +153,7 @@ public:
                                             const std::function<bool()>& beforeLine, Error* error,
                                             const CodePage* forcedCodePage = nullptr);
     ~TextSource() override;
-    // The next line as stored, without its line end; false when there is none
-    // or it is shorter than a record (an empty line).
-    bool nextLine(QByteArray& line);
+    bool nextLine(QByteArray& line) override;
 
     Error start() override;
     bool next(char* buffer) override;

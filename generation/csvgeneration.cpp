@@ -34,15 +34,21 @@ const char kTextCsvChanged[]
 Error CsvSource::scan(const QString& path, const CsvOptions& options, int column,
                       const std::function<bool()>& beforeRow)
 {
-    close();
+    stop();
     path_ = path;
     options_ = options;
-    recordCount_ = 0;
+    layout_ = SourceLayout();
+    layout_.kind = BaseKind::Csv;
     longestValue_ = 0;
     if (Error error = reader_.open(path, options))
         return error;
     format_ = reader_.format();
     columns_ = reader_.columns();
+    for (const QString& name : std::as_const(columns_)) {
+        SourceField field;
+        field.name = name.toUtf8();
+        layout_.fields.append(field);
+    }
     header_ = reader_.header().raw;
     headerLineEnd_ = reader_.header().lineEndLength;
     longestComposed_.clear();
@@ -53,7 +59,7 @@ Error CsvSource::scan(const QString& path, const CsvOptions& options, int column
         column = 0;
     }
     if (column < 0 || column >= columns_.size())
-        return Error(ErrorCode::Usage, generationText(kTextNoColumn).arg(column + 1).arg(columns_.size()));
+        return Error(ErrorCode::ParameterRefused, generationText(kTextNoColumn).arg(column + 1).arg(columns_.size()));
     column_ = column;
     // From here on the options are the format found, so that the record pass
     // reads the file exactly as this one did.
@@ -69,12 +75,12 @@ Error CsvSource::scan(const QString& path, const CsvOptions& options, int column
             break;
         if (status == CsvReader::Status::Failed)
             return Error(ErrorCode::SourceMalformed, reader_.error());
-        if (Error refused = readValue(record, recordCount_ + 1))
+        if (Error refused = readValue(record, layout_.recordCount + 1))
             return refused;
-        ++recordCount_;
+        ++layout_.recordCount;
         if (!templateText_.isEmpty() && (longestRecord_ == 0 || record.value.size() > longestComposed_.size())) {
             longestComposed_ = record.value;
-            longestRecord_ = recordCount_;
+            longestRecord_ = layout_.recordCount;
         }
         longestValue_ = int(std::min<qsizetype>(std::max<qsizetype>(longestValue_, record.value.size()),
                                                 std::numeric_limits<int>::max()));
@@ -125,7 +131,7 @@ Error CsvSource::readValue(CsvRecord& record, qint64 number) const
     return {};
 }
 
-Error CsvSource::open()
+Error CsvSource::start()
 {
     return reader_.open(path_, options_);
 }
@@ -140,7 +146,7 @@ Error CsvSource::read(CsvRecord& record, qint64 number)
     return readValue(record, number);
 }
 
-void CsvSource::close()
+void CsvSource::stop()
 {
     reader_.close();
 }
@@ -148,10 +154,10 @@ void CsvSource::close()
 Error CsvSource::outputHeader(const QString& newName, QByteArray& out, const QString& hriName) const
 {
     if (newName.isEmpty())
-        return Error(ErrorCode::Usage, generationText(kTextBadColumnName));
+        return Error(ErrorCode::ParameterRefused, generationText(kTextBadColumnName));
     QByteArray name;
     if (!csvEncode(newName, format_.encoding, name))
-        return Error(ErrorCode::Usage, generationText(kTextColumnNameEncoding).arg(newName));
+        return Error(ErrorCode::ParameterRefused, generationText(kTextColumnNameEncoding).arg(newName));
     out.clear();
     if (format_.byteOrderMark)
         out += "\xEF\xBB\xBF";
@@ -159,7 +165,7 @@ Error CsvSource::outputHeader(const QString& newName, QByteArray& out, const QSt
     appendCsvCell(out, format_.delimiter, name);
     if (!hriName.isEmpty()) {
         if (!csvEncode(hriName, format_.encoding, name))
-            return Error(ErrorCode::Usage, generationText(kTextColumnNameEncoding).arg(hriName));
+            return Error(ErrorCode::ParameterRefused, generationText(kTextColumnNameEncoding).arg(hriName));
         appendCsvCell(out, format_.delimiter, name);
     }
     out.append(header_.constData() + header_.size() - headerLineEnd_, headerLineEnd_);
@@ -195,8 +201,8 @@ namespace {
 // write, byte for byte the source row and one more cell.
 class CsvPass final : public RecordPass {
 public:
-    CsvPass(std::unique_ptr<CsvSource> source, const RecordCoder& coder, bool humanReadable)
-        : source_(std::move(source))
+    CsvPass(CsvSource& source, const RecordCoder& coder, bool humanReadable)
+        : source_(source)
         , coder_(coder)
         , humanReadable_(humanReadable)
         , codeLength_(std::size_t(std::max(coder.fieldLength(), 1)))
@@ -206,7 +212,7 @@ public:
         records_.resize(count);
         codes_.resize(count * codeLength_);
     }
-    Error read(std::size_t slot, qint64 number) override { return source_->read(records_[slot], number); }
+    Error read(std::size_t slot, qint64 number) override { return source_.read(records_[slot], number); }
     Error code(std::size_t slot, qint64 number) override
     {
         const QByteArray& value = records_[slot].value;
@@ -224,8 +230,7 @@ public:
             const QByteArray& value = records_[slot].value;
             hri_ = coder_.humanReadable(value.constData(), valueLength(value));
         }
-        source_->outputRow(records_[slot], codeText(slot), coder_.fieldLength(), row_,
-                           humanReadable_ ? &hri_ : nullptr);
+        source_.outputRow(records_[slot], codeText(slot), coder_.fieldLength(), row_, humanReadable_ ? &hri_ : nullptr);
         if (writer.writeRecord(row_.data(), row_.size()))
             return Error(ErrorCode::WriteFailed, generationText(kTextCsvWriteError));
         return {};
@@ -237,7 +242,7 @@ private:
         return int(std::min<qsizetype>(value.size(), std::numeric_limits<int>::max()));
     }
 
-    std::unique_ptr<CsvSource> source_;  // open for the record pass
+    CsvSource& source_;  // the run's, open for the record pass
     const RecordCoder& coder_;
     const bool humanReadable_;
     const std::size_t codeLength_;
@@ -252,18 +257,19 @@ private:
 Error prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
                            OutputWriter& writer)
 {
-    auto source = std::make_unique<CsvSource>();
+    auto owned = std::make_unique<CsvSource>();
+    CsvSource& source = *owned;
     ValueRule rule;  // the cell as it is, spaces removed as the preview removes them
     rule.trimStart = job.trimStart;
     rule.trimEnd = job.trimEnd;
     rule.utf8 = carriesUtf8(job.parameters);
-    source->setValueRule(rule);
-    source->setValueTemplate(job.valueTemplate);
+    source.setValueRule(rule);
+    source.setValueTemplate(job.valueTemplate);
     if (!job.hriFieldName.isEmpty() && !gs1::enabled(job.parameters))
-        return Error(ErrorCode::Usage, generationText(texts::kTextHriWithoutGs1));
+        return Error(ErrorCode::ParameterRefused, generationText(texts::kTextHriWithoutGs1));
     feedback.progressRange(0, 0);
     feedback.progressValue(0);
-    if (Error error = source->scan(job.sourcePath, job.csv, job.fieldIndex, [&feedback] {
+    if (Error error = source.scan(job.sourcePath, job.csv, job.fieldIndex, [&feedback] {
             feedback.liveness();
             return !feedback.cancelled();
         }))
@@ -271,37 +277,40 @@ Error prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedbac
 
     // The sample, padded to the longest value of the column; with a template
     // the longest value it made.
-    const QByteArray& given = job.valueTemplate.isEmpty() ? job.sample : source->longestComposed();
+    const QByteArray& given = job.valueTemplate.isEmpty() ? job.sample : source.longestComposed();
     if (isBlankValue(given.constData(), given.size(), rule.utf8))
         return Error(ErrorCode::ValueRefused, blankSampleText());
     QByteArray sample = encodedValue(rule, given);
-    if (sample.size() < source->longestValue())
-        sample.append(QByteArray(source->longestValue() - sample.size(), ' '));
+    if (sample.size() < source.longestValue())
+        sample.append(QByteArray(source.longestValue() - sample.size(), ' '));
     if (Error refused = RecordCoder::measureSymbol(job.parameters, sample, &run.width, &run.height))
         return refused;
     run.coder.emplace(job.parameters, job.options, job.blankCodes, run.width, run.height);
     run.plan = RecordPlan();
     run.plan.codeLength = run.coder->fieldLength();
-    run.recordCount = source->recordCount();
+    run.recordCount = source.recordCount();
 
     if (job.outputPath.isEmpty())
-        return Error(ErrorCode::Usage, generationText(texts::kTextNoDestination));
-    if (sameFile(writer.files().dbfPath(), job.sourcePath))
-        return Error(ErrorCode::DestinationRefused, sameFileText());
+        return Error(ErrorCode::ParameterRefused, generationText(texts::kTextNoDestination));
+    if (Error error = checkDestinations(job, writer.files(), QString()))
+        return error;
 
     QByteArray header;
-    if (Error error = source->outputHeader(job.newFieldName, header, job.hriFieldName))
+    if (Error error = source.outputHeader(job.newFieldName, header, job.hriFieldName))
         return error;
-    if (Error error = source->open())
-        return error;
-    if (Error error = writer.open(header)) {
+    run.source = std::move(owned);
+    run.passKind = RecordPassKind::CsvRows;
+    run.pass = std::make_unique<CsvPass>(source, *run.coder, !job.hriFieldName.isEmpty());
+    // The header goes as the first row; a destination refused when it opens
+    // is told as a failed write of the encoded CSV.
+    Error error = openOutputs(feedback, run, writer, QByteArray(), QString());
+    if (error.code == ErrorCode::DestinationRefused)
+        error.text = generationText(kTextCsvWriteError);
+    if (!error && writer.writeRecord(header.data(), header.size())) {
         writer.discard();
-        if (error.text != cannotWriteText())
-            error.text = generationText(kTextCsvWriteError);
-        return error;
+        error = Error(ErrorCode::WriteFailed, generationText(kTextCsvWriteError));
     }
-    run.pass = std::make_unique<CsvPass>(std::move(source), *run.coder, !job.hriFieldName.isEmpty());
-    return {};
+    return error;
 }
 
 }  // namespace codiflux

@@ -22,8 +22,12 @@ struct CsvRecord {
     QByteArray value;  // the column's cell as the code carries it (Windows-1252), spaces removed on request
 };
 
-class CsvSource {
+// A CSV base read for a run. Its rows vary in length: a run reads them with
+// read(), not next(). Its layout's fields are the header's names, once scanned.
+class CsvSource final : public Source {
 public:
+    CsvSource() = default;
+
     // First pass: reads every row, checks it and the bytes of its value, and
     // counts the records. `beforeRow` runs before every row and returns false
     // to cancel. The French text (naming the line) of a refusal.
@@ -40,15 +44,16 @@ public:
 
     const CsvFormat& format() const { return format_; }
     const QStringList& columns() const { return columns_; }
-    qint64 recordCount() const { return recordCount_; }
     int longestValue() const { return longestValue_; }  // bytes of the longest value to encode
 
     // Record pass: reopens the file at its first record.
-    Error open();
+    Error start() override;
+    // Rows are read with read().
+    bool next(char*) override { return false; }
     // The next record, number `number` (1-based); a row that no longer reads
     // or is missing (the file changed since the first pass) is refused.
     Error read(CsvRecord& record, qint64 number);
-    void close();
+    void stop() override;
 
     // The header row of the encoded CSV: the byte-order mark when the source
     // has one, the source's header and the new name. Refused when the name is
@@ -75,16 +80,14 @@ private:
     ValueTemplate template_;
     QByteArray longestComposed_;
     qint64 longestRecord_ = 0;
-    qint64 recordCount_ = 0;
     int longestValue_ = 0;
     CsvReader reader_;
 };
 
-// The set-up of a CSV run (prepareGeneration() hands a CSV job over to it):
-// first pass, sample, trial encoding, header, output opened, and the run's
-// RecordPass. The sample is padded with blanks to the column's longest value,
-// as a DBF sample is to its field's length, so that the grid it fixes holds
-// the longer values too.
+// The set-up of a run copying rows (prepareGeneration() hands such a job
+// over to it): first pass, sample, trial encoding, the destinations checked
+// as for every run, header, output opened, and the run's RecordPass. The sample is padded with blanks to the column's
+// longest value, as a DBF sample is to its field's length, so that the grid it fixes holds the longer values too.
 Error prepareCsvGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run,
                            OutputWriter& writer);
 

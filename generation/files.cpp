@@ -1,6 +1,5 @@
 #include "generation/files.h"
 
-#include "bases/dbf.h"
 #include "generation/texts.h"
 
 #include <QDir>
@@ -79,26 +78,18 @@ bool sameFile(const QString& a, const QString& b)
     return canonicalTarget(a) == canonicalTarget(b);
 }
 
-QString textOutputPathFor(const QString& dbfPath)
+QStringList filesReadBy(const BaseFormat& format, const QString& sourcePath, const QString& copiedMemo)
 {
-    const QFileInfo info(dbfPath);
-    return info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1String(".txt");
-}
-
-QStringList filesReadBy(BaseKind sourceKind, const QString& sourcePath, const QString& copiedMemo)
-{
-    QStringList files{sourcePath};
-    if (sourceKind == BaseKind::Dbf && !sourcePath.isEmpty())
-        files.append(QFile::decodeName(QByteArray::fromStdString(dbf_memo_path(QFile::encodeName(sourcePath)))));
+    QStringList files = format.filesRead(sourcePath);
     if (!copiedMemo.isEmpty())
         files.append(copiedMemo);
     return files;
 }
 
-QString overwriteRefusal(const QString& destination, BaseKind sourceKind, const QString& sourcePath,
+QString overwriteRefusal(const QString& destination, const BaseFormat& format, const QString& sourcePath,
                          const QString& copiedMemo)
 {
-    const QStringList read = filesReadBy(sourceKind, sourcePath, copiedMemo);
+    const QStringList read = filesReadBy(format, sourcePath, copiedMemo);
     for (qsizetype i = 0; i < read.size(); ++i) {
         if (sameFile(destination, read.at(i)))
             return i == 0 ? generationText(kTextSameFile)
@@ -228,14 +219,12 @@ void OutputFiles::plan(const QString& dbfPath, const QString& textPath)
 
 void OutputFiles::plan(const GenerationJob& job)
 {
-    if (job.outputPath.isEmpty())
+    if (job.outputPath.isEmpty() || !job.format) {
         plan(QString(), QString());
-    else if (job.baseKind == BaseKind::Text)
-        plan(QString(), job.outputPath);
-    else if (job.baseKind == BaseKind::Csv)
-        plan(job.outputPath, QString());  // the encoded CSV, written as it is built
-    else
-        plan(job.outputPath, job.writeText ? textOutputPathFor(job.outputPath) : QString());
+        return;
+    }
+    const OutputPaths paths = job.format->filesWritten(job.outputPath, job.writeText);
+    plan(paths.table, paths.text);
 }
 
 OutputFiles::~OutputFiles()
@@ -275,11 +264,13 @@ Error OutputFiles::lock(const QString& destination)
     // died is taken over.
     lockFile->setStaleLockTime(0);
     if (!lockFile->tryLock(0)) {
-        const QString text = lockFile->error() == QLockFile::LockFailedError
-            ? generationText(kTextLocked).arg(QDir::toNativeSeparators(destination))
-            : generationText(kTextCannotWrite);
+        // Held by another run: refused; a lock that cannot be made: not written.
+        const bool held = lockFile->error() == QLockFile::LockFailedError;
         locks_.clear();
-        return Error(ErrorCode::DestinationRefused, text);
+        if (!held)
+            return Error(ErrorCode::WriteFailed, generationText(kTextCannotWrite));
+        return Error(ErrorCode::DestinationRefused,
+                     generationText(kTextLocked).arg(QDir::toNativeSeparators(destination)));
     }
     locks_.push_back(std::move(lockFile));
     return {};

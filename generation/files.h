@@ -35,19 +35,15 @@ QString canonicalTarget(const QString& path);
 // resolved through its folder). False when either path is empty.
 bool sameFile(const QString& a, const QString& b);
 
-// Path of the text form written beside an encoded DBF: same folder and
-// complete base name, suffix ".txt".
-QString textOutputPathFor(const QString& dbfPath);
-
-// Every file a run on this source reads: the source itself and, for a DBF
-// source, its memo file (named as the table engine names it) and the memo it
-// copies, when one is given.
-QStringList filesReadBy(BaseKind sourceKind, const QString& sourcePath, const QString& copiedMemo = {});
+// Every file a run on this source reads: those its format reads
+// (BaseFormat::filesRead: a table's memo included) and the memo it copies,
+// when one is given.
+QStringList filesReadBy(const BaseFormat& format, const QString& sourcePath, const QString& copiedMemo = {});
 // Why writing `destination` would destroy a file the run reads: the same file
 // (sameFile), or one of the same folder whose name differs only in case (the
 // memo is looked up in either case, and a base is often moved to a file
 // system that ignores case). Empty when it would not.
-QString overwriteRefusal(const QString& destination, BaseKind sourceKind, const QString& sourcePath,
+QString overwriteRefusal(const QString& destination, const BaseFormat& format, const QString& sourcePath,
                          const QString& copiedMemo = {});
 // Why an existing `destination` may not be replaced: it is not a regular
 // file (directory, device, FIFO, socket) or its owner may not write it.
@@ -77,9 +73,9 @@ public:
     OutputFiles() = default;
     // dbfPath empty for a text source; textPath empty when no text is written.
     void plan(const QString& dbfPath, const QString& textPath);
-    // From a job: DBF source → outputPath (+ its text form when writeText);
-    // text source → outputPath as the text output; CSV source → outputPath,
-    // its rows written as they are given (the first slot, never a text form).
+    // From a job: the files its format writes (BaseFormat::filesWritten): a
+    // DBF's outputPath (+ its text form when writeText), a text base's as the
+    // text output, a CSV's rows written as they are given in the first slot.
     void plan(const GenerationJob& job);
 
     const QString& dbfPath() const { return dbfPath_; }
@@ -110,8 +106,8 @@ public:
 private:
     friend class OutputWriter;
     // Takes the lock of every destination, or of the one given;
-    // DestinationRefused when another run holds one of them or its lock
-    // cannot be made.
+    // DestinationRefused when another run holds one of them, WriteFailed
+    // when its lock cannot be made.
     Error lock();
     Error lock(const QString& destination);
     void unlock();

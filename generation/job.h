@@ -5,6 +5,7 @@
 #include "bases/codepage.h"
 #include "bases/csvbase.h"
 #include "bases/dbf.h"
+#include "bases/format.h"
 #include "bases/source.h"
 #include "codes/encoding.h"
 #include "codes/fonttext.h"
@@ -18,11 +19,11 @@
 namespace codiflux {
 
 struct GenerationJob {
-    BaseKind baseKind = BaseKind::None;  // the kind of the loaded base
+    const BaseFormat* format = nullptr;  // the loaded base's (formatOf); null when none is loaded
     QString sourcePath;                  // lineEditBaseSource
     QString outputPath;                  // the encoded base: .dbf for a DBF source, .txt for a text source,
                                          // .csv for a CSV source
-    bool writeText = false;              // DBF source: also write the text form beside it
+    bool writeText = false;              // a format with a text form: also write it beside
 
     EncodingParameters parameters;  // symbology and library parameters
     FontTextOptions options;        // inversions, end-of-line and its character

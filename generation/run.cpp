@@ -22,10 +22,10 @@ namespace {
 // The values are those the window lists and previews: a DBF field as the
 // table engine reads it, a memo's text rather than its block number, the
 // spaces removed as the preview removes them.
-ValueRule valueRuleFor(const GenerationJob& job, const SourceField& field)
+ValueRule valueRuleFor(const GenerationJob& job, RecordPassKind pass, const SourceField& field)
 {
     ValueRule rule;
-    if (job.baseKind == BaseKind::Dbf) {
+    if (pass == RecordPassKind::DbfCopy) {
         rule.kind = field.type == 'M' ? ValueKind::DbfMemo : ValueKind::DbfField;
         rule.fieldType = field.type != 'C' && field.decimals != 0 ? 'F' : field.type;
         rule.decimalPoint = dbf_decimal_point();
@@ -60,7 +60,7 @@ namespace {
 // The job's value template, read against the source's fields.
 Error openTemplate(const GenerationJob& job, PreparedRun& run, qsizetype* sampleLength)
 {
-    if (job.baseKind == BaseKind::Text && run.source->codePage().page == CodePage::Utf8)
+    if (run.passKind == RecordPassKind::Utf8Lines)
         return Error(ErrorCode::ValueRefused, templateUtf8TextRefusal());
     run.valueTemplate = std::make_unique<ValueTemplate>();
     if (Error error = ValueTemplate::parse(job.valueTemplate, run.source->layout(), *run.valueTemplate))
@@ -70,59 +70,53 @@ Error openTemplate(const GenerationJob& job, PreparedRun& run, qsizetype* sample
     return {};
 }
 
-// Opens the source of a DBF or text job; `sampleLength` receives G, the
-// length of the value the sample is cut or padded to, and `dbf` the source
-// when it is a table (null for a text source).
-Error openSource(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, qsizetype* sampleLength,
-                 DbfSource** dbf)
+// Opens the source of a job copied record by record; `sampleLength`
+// receives G, the length of the value the sample is cut or padded to.
+Error openSource(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, qsizetype* sampleLength)
 {
-    *dbf = nullptr;
-    Error error;
-    const CodePage* forced = job.forcedCodePage();
-    if (job.baseKind == BaseKind::Text) {
+    if (!job.format)
+        return Error(ErrorCode::SourceUnreadable, generationText(kTextNoSource));
+    const bool composed = !job.valueTemplate.isEmpty();
+    SourceRequest request;
+    request.forcedCodePage = job.forcedCodePage();
+    if (!job.format->hasFields()) {
+        // A base of lines is scanned as it opens.
         feedback.progressRange(0, 0);
         feedback.progressValue(0);
-        const bool composed = !job.valueTemplate.isEmpty();
-        run.source = TextSource::open(
-            job.sourcePath, composed ? 1 : job.rangeStart, composed ? 1 : job.rangeCount,
-            [&feedback] {
-                feedback.liveness();
-                return !feedback.cancelled();
-            },
-            &error, forced);
-        if (run.source && composed)
-            return openTemplate(job, run, sampleLength);
-        // The sample holds the range's characters, each up to 4 bytes of UTF-8.
-        if (run.source && job.rangeStart >= 1 && job.rangeCount >= 1)
-            *sampleLength = qsizetype(job.rangeCount) * (carriesUtf8(job.parameters) ? 4 : 1);
-        return error;
+        request.rangeStart = composed ? 1 : job.rangeStart;
+        request.rangeCount = composed ? 1 : job.rangeCount;
+        request.beforeRecord = [&feedback] {
+            feedback.liveness();
+            return !feedback.cancelled();
+        };
     }
-    if (job.baseKind != BaseKind::Dbf)
-        return Error(ErrorCode::SourceUnreadable, generationText(kTextNoSource));
-    std::unique_ptr<DbfSource> source = DbfSource::open(job.sourcePath, &error, forced);
-    if (!source)
+    Error error;
+    run.source = job.format->open(job.sourcePath, request, &error);
+    if (!run.source)
         return error;
-    const qsizetype fieldCount = source->layout().fields.size();
+    run.passKind = job.format->recordPass(run.source.get());
+    const SourceLayout& layout = run.source->layout();
+    const qsizetype fieldCount = layout.fields.size();
     if (fieldCount == 0)
         return Error(ErrorCode::SourceUnreadable, generationText(kTextNoSource));
-    if (!job.valueTemplate.isEmpty()) {
-        if (source->descriptorCount() != fieldCount)
-            return Error(ErrorCode::SourceMalformed,
-                         generationText(kTextFieldMismatch).arg(source->descriptorCount()).arg(fieldCount));
-        *dbf = source.get();
-        run.source = std::move(source);
-        return openTemplate(job, run, sampleLength);
-    }
-    if (job.fieldIndex < 0 || job.fieldIndex >= fieldCount)
-        return Error(ErrorCode::Usage, generationText(kTextNoField));
     // The offsets come from the table's fields, the encoded header from its
     // descriptors: a header whose descriptors say otherwise would be written corrupt.
-    if (source->descriptorCount() != fieldCount)
-        return Error(ErrorCode::SourceMalformed,
-                     generationText(kTextFieldMismatch).arg(source->descriptorCount()).arg(fieldCount));
-    *sampleLength = std::max(0, source->layout().fields.at(job.fieldIndex).length);
-    *dbf = source.get();
-    run.source = std::move(source);
+    const qsizetype descriptors = run.source->descriptorCount();
+    const Error mismatch = descriptors == fieldCount
+        ? Error()
+        : Error(ErrorCode::SourceMalformed, generationText(kTextFieldMismatch).arg(descriptors).arg(fieldCount));
+    if (composed)
+        return mismatch ? mismatch : openTemplate(job, run, sampleLength);
+    if (job.format->hasFields()) {
+        if (job.fieldIndex < 0 || job.fieldIndex >= fieldCount)
+            return Error(ErrorCode::ParameterRefused, generationText(kTextNoField));
+        if (mismatch)
+            return mismatch;
+        *sampleLength = std::max(0, layout.fields.at(job.fieldIndex).length);
+    } else if (job.rangeStart >= 1 && job.rangeCount >= 1) {
+        // The sample holds the range's characters, each up to 4 bytes of UTF-8.
+        *sampleLength = qsizetype(job.rangeCount) * (carriesUtf8(job.parameters) ? 4 : 1);
+    }
     return {};
 }
 
@@ -134,20 +128,20 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
 {
     const SourceLayout& layout = run.source->layout();
     const bool composed = run.valueTemplate != nullptr;
-    const SourceField& field = layout.fields.at(job.baseKind == BaseKind::Dbf && !composed ? job.fieldIndex : 0);
+    const bool tableField = run.passKind == RecordPassKind::DbfCopy && !composed;
+    const SourceField& field = layout.fields.at(tableField ? job.fieldIndex : 0);
     // A DBF sample is the symbol's bytes of G stored bytes: up to G x 3.
-    const qsizetype room
-        = job.baseKind == BaseKind::Dbf && !composed ? valueRoom(rule, sampleLength) - 1 : sampleLength;
+    const qsizetype room = tableField ? valueRoom(rule, sampleLength) - 1 : sampleLength;
     QByteArray sample = job.sample.left(room);
     // A template job without a sample (the window's) takes the longest value
     // among the listed records.
     if (composed && sample.isEmpty()) {
         qint64 record = 0;
-        if (Error error = templateSample(job.sourcePath, job.baseKind, *run.valueTemplate, 0, kListedRecords,
+        if (Error error = templateSample(job.sourcePath, *job.format, *run.valueTemplate, 0, kListedRecords,
                                          job.forcedCodePage(), rule.utf8, &sample, &record))
             return error;
     }
-    if (job.baseKind == BaseKind::Dbf && !composed && sample.size() < sampleLength)
+    if (tableField && sample.size() < sampleLength)
         sample.append(QByteArray(sampleLength - sample.size(), ' '));
     if (isBlankValue(sample.constData(), sample.size(), rule.utf8))
         return Error(ErrorCode::ValueRefused, blankSampleText());
@@ -156,8 +150,8 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
     sampleRule.trimEnd = rule.trimEnd;
     sampleRule.utf8 = rule.utf8;
     sample = encodedValue(sampleRule, sample);
-    if (job.baseKind == BaseKind::Text && !composed && field.offset + field.length > layout.recordLength)
-        return Error(ErrorCode::Usage,
+    if (!job.format->hasFields() && !composed && field.offset + field.length > layout.recordLength)
+        return Error(ErrorCode::ParameterRefused,
                      generationText(kTextRangeOutside)
                          .arg(field.offset)
                          .arg(field.offset + field.length - 1)
@@ -168,8 +162,8 @@ Error measureSample(const GenerationJob& job, const ValueRule& rule, qsizetype s
     return {};
 }
 
-// The outputs (the copied memo's included) must not be a file the run reads
-// (the source, the memo the engine reads, the memo copied), nor one another.
+}  // namespace
+
 Error checkDestinations(const GenerationJob& job, const OutputFiles& files, const QString& sourceMemo)
 {
     QStringList destinations = files.destinations();
@@ -177,7 +171,7 @@ Error checkDestinations(const GenerationJob& job, const OutputFiles& files, cons
     if (!memo.isEmpty())
         destinations.append(memo);
     for (const QString& destination : std::as_const(destinations)) {
-        const QString refusal = overwriteRefusal(destination, job.baseKind, job.sourcePath, sourceMemo);
+        const QString refusal = overwriteRefusal(destination, *job.format, job.sourcePath, sourceMemo);
         if (!refusal.isEmpty())
             return Error(ErrorCode::DestinationRefused, refusal);
     }
@@ -191,6 +185,8 @@ Error checkDestinations(const GenerationJob& job, const OutputFiles& files, cons
     return {};
 }
 
+namespace {
+
 // GS1's human-readable text field: its length is that of the longest text,
 // found by a first pass over the records, which also stops at the first
 // value that would fail (the same text as the record loop's).
@@ -199,29 +195,26 @@ Error planHumanReadable(const GenerationJob& job, GenerationFeedback& feedback, 
     if (job.hriFieldName.isEmpty())
         return {};
     if (!gs1::enabled(job.parameters))
-        return Error(ErrorCode::Usage, generationText(kTextHriWithoutGs1));
+        return Error(ErrorCode::ParameterRefused, generationText(kTextHriWithoutGs1));
     const QByteArray name = job.hriFieldName.left(10).toLatin1();
     if (name.isEmpty() || static_cast<unsigned char>(name.at(0)) <= 0x20)
-        return Error(ErrorCode::Usage, generationText(kTextBadFieldName));
-    if (job.baseKind == BaseKind::Dbf) {
+        return Error(ErrorCode::ParameterRefused, generationText(kTextBadFieldName));
+    if (run.passKind == RecordPassKind::DbfCopy) {
         for (const SourceField& existing : run.source->layout().fields)
             if (existing.name.compare(name, Qt::CaseInsensitive) == 0)
-                return Error(ErrorCode::Usage, generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
+                return Error(ErrorCode::ParameterRefused,
+                             generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
         if (name.compare(job.newFieldName.left(10).toLatin1(), Qt::CaseInsensitive) == 0)
-            return Error(ErrorCode::Usage, generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
+            return Error(ErrorCode::ParameterRefused,
+                         generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
     }
+    // A second reading of the base, with its own code page.
     Error error;
-    std::unique_ptr<Source> source;
-    if (job.baseKind == BaseKind::Dbf) {
-        std::unique_ptr<DbfSource> dbf = DbfSource::open(job.sourcePath, &error);
-        if (dbf && run.plan.valueRule.kind == ValueKind::DbfMemo && !run.valueTemplate)
-            dbf->setMemoValue(job.fieldIndex, run.plan.valueSlot(), run.plan.valueLength);
-        source = std::move(dbf);
-    } else {
-        source = TextSource::open(job.sourcePath, 1, 1, {}, &error);
-    }
+    const std::unique_ptr<Source> source = job.format->open(job.sourcePath, SourceRequest(), &error);
     if (!source)
         return error;
+    if (run.plan.valueRule.kind == ValueKind::DbfMemo && !run.valueTemplate)
+        source->setMemoValue(job.fieldIndex, run.plan.valueSlot(), run.plan.valueLength);
     if (Error started = source->start())
         return started;
     std::vector<char> buffer(std::size_t(run.plan.bufferLength()));
@@ -262,16 +255,19 @@ Error planDbfHeader(const GenerationJob& job, PreparedRun& run, bool withMemo, Q
         plan.insertion = plan.sourceLength - 8;
     const QByteArray name = job.newFieldName.left(10).toLatin1();
     if (name.isEmpty() || static_cast<unsigned char>(name.at(0)) <= 0x20)
-        return Error(ErrorCode::Usage, generationText(kTextBadFieldName));
+        return Error(ErrorCode::ParameterRefused, generationText(kTextBadFieldName));
     // The name as written (cut at 10 bytes) must differ from every field
     // of the source, compared without regard to case as dBase does.
     for (const SourceField& existing : layout.fields)
         if (existing.name.compare(name, Qt::CaseInsensitive) == 0)
-            return Error(ErrorCode::Usage, generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
+            return Error(ErrorCode::ParameterRefused,
+                         generationText(kTextDuplicateField).arg(QString::fromLatin1(name)));
     return buildEncodedHeader(layout, plan, run.recordCount, name, withMemo, *header);
 }
 
 // Starts the record pass and opens the outputs (the memo copied beside the DBF).
+}  // namespace
+
 Error openOutputs(GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer, const QByteArray& header,
                   const QString& sourceMemo)
 {
@@ -290,6 +286,8 @@ Error openOutputs(GenerationFeedback& feedback, PreparedRun& run, OutputWriter& 
         writer.discard();
     return error;
 }
+
+namespace {
 
 // The record pass of a fixed-length source: each slot holds a buffer of
 // bufferLength() bytes in which the record is lengthened in place.
@@ -343,21 +341,21 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     if (feedback.cancelled())
         return Error(ErrorCode::Cancelled, cancelledText());
     qsizetype sampleLength = 0;
-    DbfSource* dbf = nullptr;
-    if (Error error = openSource(job, feedback, run, &sampleLength, &dbf))
+    if (Error error = openSource(job, feedback, run, &sampleLength))
         return error;
     const SourceLayout& layout = run.source->layout();
     const bool composed = run.valueTemplate != nullptr;
-    const int slot = job.baseKind == BaseKind::Dbf && !composed ? job.fieldIndex : 0;
+    const bool table = run.passKind == RecordPassKind::DbfCopy;
+    const int slot = table && !composed ? job.fieldIndex : 0;
     const SourceField& field = layout.fields.at(slot);
     run.transcoder = ValueTranscoder(run.source->codePage().page, carriesUtf8(job.parameters));
-    ValueRule rule = valueRuleFor(job, field);
+    ValueRule rule = valueRuleFor(job, run.passKind, field);
     rule.transcoder = &run.transcoder;
     if (Error error = measureSample(job, rule, sampleLength, run))
         return error;
     if (job.outputPath.isEmpty())
-        return Error(ErrorCode::Usage, generationText(kTextNoDestination));
-    const QString sourceMemo = dbf ? dbf->memoFile() : QString();
+        return Error(ErrorCode::ParameterRefused, generationText(kTextNoDestination));
+    const QString sourceMemo = run.source->memoFile();
     if (Error error = checkDestinations(job, writer.files(), sourceMemo))
         return error;
 
@@ -381,16 +379,16 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
     if (Error error = planHumanReadable(job, feedback, run))
         return error;
     // The memo's text goes behind the whole output record, HRI field included.
-    if (dbf && !composed && rule.kind == ValueKind::DbfMemo)
-        dbf->setMemoValue(slot, plan.valueSlot(), plan.valueLength);
+    if (!composed && rule.kind == ValueKind::DbfMemo)
+        run.source->setMemoValue(slot, plan.valueSlot(), plan.valueLength);
 
     QByteArray header;
-    if (dbf)
+    if (table)
         if (Error error = planDbfHeader(job, run, !sourceMemo.isEmpty(), &header))
             return error;
     // A text base read as UTF-8 has lines of varying byte lengths.
-    if (job.baseKind == BaseKind::Text && run.source->codePage().page == CodePage::Utf8)
-        run.pass = makeUtf8TextPass(static_cast<TextSource&>(*run.source), run.plan, *run.coder);
+    if (run.passKind == RecordPassKind::Utf8Lines)
+        run.pass = makeUtf8TextPass(*run.source, run.plan, *run.coder);
     else
         run.pass = std::make_unique<FixedPass>(*run.source, run.plan, *run.coder);
     return openOutputs(feedback, run, writer, header, sourceMemo);
@@ -400,9 +398,30 @@ Error prepare(const GenerationJob& job, GenerationFeedback& feedback, PreparedRu
 
 Error prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer)
 {
-    if (job.baseKind == BaseKind::Csv)
+    if (job.format && job.format->recordPass(nullptr) == RecordPassKind::CsvRows)
         return prepareCsvGeneration(job, feedback, run, writer);
     return prepare(job, feedback, run, writer);
+}
+
+Error composedSample(const BaseFormat& format, const QString& path, const QString& text, qint64 record,
+                     const CodePage* forced, bool utf8, QByteArray* bytes)
+{
+    if (format.recordPass(nullptr) == RecordPassKind::CsvRows) {
+        CsvSource source;
+        source.setValueTemplate(text);
+        ValueRule symbolRule;  // the cells as the symbol carries them
+        symbolRule.utf8 = utf8;
+        source.setValueRule(symbolRule);
+        if (Error error = source.scan(path, CsvOptions(), 0, {}))
+            return error;
+        *bytes = source.longestComposed();
+        return {};
+    }
+    ValueTemplate parsed;
+    if (Error refused = parseTemplateFor(path, format, text, forced, parsed))
+        return refused;
+    qint64 found = 0;
+    return templateSample(path, format, parsed, record, 0, forced, utf8, bytes, &found);
 }
 
 Error runRecords(PreparedRun& run, OutputWriter& writer, GenerationFeedback& feedback, std::atomic<qint64>& current)

@@ -57,7 +57,8 @@ struct PreparedRun {
     PreparedRun(const PreparedRun&) = delete;
     PreparedRun& operator=(const PreparedRun&) = delete;
 
-    std::unique_ptr<Source> source;  // a DBF or text source, started for the record pass
+    std::unique_ptr<Source> source;  // the job's base, started for the record pass
+    RecordPassKind passKind = RecordPassKind::DbfCopy;  // its format's pass for it
     std::optional<RecordCoder> coder;
     ValueTranscoder transcoder;  // the source's code page to the symbol's bytes (the plan's value rule)
     std::unique_ptr<ValueTemplate> valueTemplate;  // the job's value template, when it has one (uses transcoder)
@@ -88,6 +89,22 @@ private:
 // liveness and cancellation before each line) but not the record loop's
 // progressRange(0, 1000).
 Error prepareGeneration(const GenerationJob& job, GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer);
+
+// The outputs (the copied memo's included) must not be a file the run reads
+// (the source, the memo the engine reads, the memo copied), nor one another.
+Error checkDestinations(const GenerationJob& job, const OutputFiles& files, const QString& sourceMemo);
+
+// Starts the record pass of the run's source and opens the outputs (the memo
+// copied beside the DBF); on failure the outputs are discarded.
+Error openOutputs(GenerationFeedback& feedback, PreparedRun& run, OutputWriter& writer, const QByteArray& header,
+                  const QString& sourceMemo);
+
+// The value a value template `text` makes, as a preview shows it: for a base
+// copied row by row the longest one (its run's sample), otherwise that of
+// record `record` (1-based). Read with `forced` when not null, into the
+// symbol's bytes (UTF-8 when `utf8`).
+Error composedSample(const BaseFormat& format, const QString& path, const QString& text, qint64 record,
+                     const CodePage* forced, bool utf8, QByteArray* bytes);
 
 // The record loop of a prepared run on the calling thread: progress range
 // (0, 1000) and value 0, then for each record the cancellation check, the

@@ -12,7 +12,7 @@ namespace {
 
 class Utf8TextPass final : public RecordPass {
 public:
-    Utf8TextPass(TextSource& source, const RecordPlan& plan, const RecordCoder& coder)
+    Utf8TextPass(Source& source, const RecordPlan& plan, const RecordCoder& coder)
         : source_(source)
         , plan_(plan)
         , coder_(coder)
@@ -63,7 +63,7 @@ private:
         QByteArray line;   // as stored
         QByteArray value;  // the symbol's bytes of the range
     };
-    TextSource& source_;
+    Source& source_;
     const RecordPlan& plan_;
     const RecordCoder& coder_;
     const std::size_t codeLength_;
@@ -75,7 +75,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<RecordPass> makeUtf8TextPass(TextSource& source, const RecordPlan& plan, const RecordCoder& coder)
+std::unique_ptr<RecordPass> makeUtf8TextPass(Source& source, const RecordPlan& plan, const RecordCoder& coder)
 {
     return std::make_unique<Utf8TextPass>(source, plan, coder);
 }

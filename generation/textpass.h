@@ -11,6 +11,6 @@
 
 namespace codiflux {
 
-std::unique_ptr<RecordPass> makeUtf8TextPass(TextSource& source, const RecordPlan& plan, const RecordCoder& coder);
+std::unique_ptr<RecordPass> makeUtf8TextPass(Source& source, const RecordPlan& plan, const RecordCoder& coder);
 
 }  // namespace codiflux

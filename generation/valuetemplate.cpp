@@ -288,20 +288,21 @@ QString templateUtf8TextRefusal()
 namespace {
 
 // The base a template reads: its whole records, fields or line.
-std::unique_ptr<Source> openTemplateSource(const QString& path, BaseKind kind, const CodePage* forced, Error* error)
+std::unique_ptr<Source> openTemplateSource(const QString& path, const BaseFormat& format, const CodePage* forced,
+                                           Error* error)
 {
-    if (kind == BaseKind::Dbf)
-        return DbfSource::open(path, error, forced);
-    return TextSource::open(path, 1, 1, {}, error, forced);
+    SourceRequest request;
+    request.forcedCodePage = forced;
+    return format.open(path, request, error);
 }
 
 }  // namespace
 
-Error parseTemplateFor(const QString& path, BaseKind kind, const QString& text, const CodePage* forced,
+Error parseTemplateFor(const QString& path, const BaseFormat& format, const QString& text, const CodePage* forced,
                        ValueTemplate& out, BaseCodePage* page)
 {
     Error error;
-    const std::unique_ptr<Source> source = openTemplateSource(path, kind, forced, &error);
+    const std::unique_ptr<Source> source = openTemplateSource(path, format, forced, &error);
     if (!source)
         return error;
     if (page)
@@ -309,14 +310,14 @@ Error parseTemplateFor(const QString& path, BaseKind kind, const QString& text, 
     return ValueTemplate::parse(text, source->layout(), out);
 }
 
-Error templateSample(const QString& path, BaseKind kind, const ValueTemplate& tmpl, qint64 wanted, qint64 listed,
-                     const CodePage* forced, bool utf8, QByteArray* sample, qint64* record)
+Error templateSample(const QString& path, const BaseFormat& format, const ValueTemplate& tmpl, qint64 wanted,
+                     qint64 listed, const CodePage* forced, bool utf8, QByteArray* sample, qint64* record)
 {
     Error error;
-    const std::unique_ptr<Source> source = openTemplateSource(path, kind, forced, &error);
+    const std::unique_ptr<Source> source = openTemplateSource(path, format, forced, &error);
     if (!source)
         return error;
-    if (kind == BaseKind::Text && source->codePage().page == CodePage::Utf8)
+    if (format.recordPass(source.get()) == RecordPassKind::Utf8Lines)
         return Error(ErrorCode::ValueRefused, templateUtf8TextRefusal());
     const ValueTranscoder transcoder(source->codePage().page, utf8);
     ValueTemplate local = tmpl;

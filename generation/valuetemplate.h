@@ -7,6 +7,7 @@
 
 #include "bases/codepage.h"
 #include "bases/error.h"
+#include "bases/format.h"
 #include "bases/source.h"
 
 #include <QByteArray>
@@ -80,12 +81,12 @@ private:
 // not 0; `record` receives its number. The base is read with its own code
 // page, or `forced` when not null, into the symbol's bytes (UTF-8 when
 // `utf8`). A record whose value cannot be made is refused naming it.
-Error templateSample(const QString& path, BaseKind kind, const ValueTemplate& tmpl, qint64 wanted, qint64 listed,
-                     const CodePage* forced, bool utf8, QByteArray* sample, qint64* record);
+Error templateSample(const QString& path, const BaseFormat& format, const ValueTemplate& tmpl, qint64 wanted,
+                     qint64 listed, const CodePage* forced, bool utf8, QByteArray* sample, qint64* record);
 // Reads `text` against the fields of the DBF or text base at `path` (read
 // with its own code page, or `forced` when not null); `page` (may be null)
 // receives the code page it was read with.
-Error parseTemplateFor(const QString& path, BaseKind kind, const QString& text, const CodePage* forced,
+Error parseTemplateFor(const QString& path, const BaseFormat& format, const QString& text, const CodePage* forced,
                        ValueTemplate& out, BaseCodePage* page = nullptr);
 // A template reads a text base by bytes: one read as UTF-8 (whose columns
 // count characters) is refused with this text.

@@ -42,6 +42,11 @@ QString longCodeFieldWarning(int fieldLength)
     return generationText(kTextLongCodeField).arg(fieldLength).arg(kDbfReaderFieldLimit);
 }
 
+QString longCodeFieldWarning(const BaseFormat* format, int fieldLength)
+{
+    return format && format->warnsLongFields() ? longCodeFieldWarning(fieldLength) : QString();
+}
+
 Error buildEncodedHeader(const SourceLayout& layout, const RecordPlan& plan, qint64 recordCount,
                          const QByteArray& newFieldName, bool withMemo, QByteArray& header)
 {

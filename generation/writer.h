@@ -23,6 +23,9 @@ inline constexpr int kDbfReaderFieldLimit = 254;
 // The French warning for an encoded DBF whose code field holds `fieldLength`
 // characters; empty up to the limit.
 QString longCodeFieldWarning(int fieldLength);
+// The same for an encoded base of `format` (none loaded: null): empty for a
+// format that does not warn of long fields.
+QString longCodeFieldWarning(const BaseFormat* format, int fieldLength);
 
 // The encoded DBF header: the source header and descriptors with the counts
 // and lengths rewritten, the new 'C' field (name cut at 10 bytes) and, under

@@ -78,7 +78,7 @@ using bench::refValue;
 GenerationJob makeJob(const QString& source, const QString& output, int symbology)
 {
     GenerationJob job;
-    job.baseKind = BaseKind::Dbf;
+    job.format = &formatOf(source);
     job.sourcePath = source;
     job.outputPath = output;
     job.writeText = false;
@@ -123,7 +123,6 @@ bool buildCsvBase(const QString& path, int records)
 GenerationJob makeCsvJob(const QString& source, const QString& output, int symbology)
 {
     GenerationJob job = makeJob(source, output, symbology);
-    job.baseKind = BaseKind::Csv;
     return job;
 }
 
@@ -152,7 +151,6 @@ bool buildTextBase(const QString& path, int records)
 GenerationJob makeTextJob(const QString& source, const QString& output, int symbology)
 {
     GenerationJob job = makeJob(source, output, symbology);
-    job.baseKind = BaseKind::Text;
     job.fieldIndex = -1;
     job.rangeStart = kIdLength + 1;
     job.rangeCount = kRefLength;

@@ -28,6 +28,13 @@ namespace codiflux::cli {
 // What the program returns (main() converts it).
 enum class ExitCode : int { Success = 0, Failure = 1, Usage = 2 };
 
+// An error that exits with ExitCode::Usage and points to the help: an
+// argument the command does not take, or a parameter the run cannot take.
+inline bool isUsageError(const Error& error)
+{
+    return error.code == ErrorCode::Usage || error.code == ErrorCode::ParameterRefused;
+}
+
 enum class Command { Help, Version, Generate, Preview, Font };
 
 // What `font` does with the user's copy of the font.

@@ -56,7 +56,7 @@ ExitCode refuse(Console& console, const Error& error)
 {
     QTextStream& err = *console.err;
     err << error.text << '\n';
-    const bool usage = error.code == ErrorCode::Usage || error.code == ErrorCode::ParameterRefused;
+    const bool usage = isUsageError(error);
     if (usage)
         err << tr("Voir codiflux-cli --help.") << '\n';
     err.flush();
@@ -84,7 +84,7 @@ ExitCode runPreview(const Options& o, const GenerationJob& job, qint64 sampleRec
     if (const Error error = previewSample(job, o.parameters, preview))
         return refuse(console, Error(error.code, tr("Enregistrement %1 : ").arg(sampleRecord) + error.text));
     out << tr("Enregistrement d'exemple : %1").arg(sampleRecord) << '\n';
-    if (job.baseKind == BaseKind::Dbf || job.baseKind == BaseKind::Text)
+    if (job.format->readsCodePage())
         out << tr("Page de codes : %1").arg(codePageDescription(job.sourceCodePage)) << '\n';
     out << tr("Valeur : « %1 »").arg(symbolText(preview.value, carriesUtf8(job.parameters))) << '\n';
     if (!preview.humanReadable.isEmpty())
@@ -93,8 +93,8 @@ ExitCode runPreview(const Options& o, const GenerationJob& job, qint64 sampleRec
     out << tr("Nombre de lignes du code (H) : %1").arg(preview.height) << '\n';
     out << tr("Nombre de rangées du champ encodé : %1").arg(preview.bands) << '\n';
     out << tr("Longueur du champ encodé : %1").arg(preview.fieldLength) << '\n';
-    if (job.baseKind == BaseKind::Dbf && preview.fieldLength > kDbfReaderFieldLimit)
-        out << longCodeFieldWarning(preview.fieldLength) << '\n';
+    if (const QString warning = longCodeFieldWarning(job.format, preview.fieldLength); !warning.isEmpty())
+        out << warning << '\n';
     out << tr("Texte du code :") << '\n' << preview.previewText << '\n';
     if (console.stdoutIsTerminal || o.draw)
         out << '\n' << drawSymbol(preview);
@@ -141,8 +141,8 @@ ExitCode runGenerate(const Options& o, const GenerationJob& job, Console& consol
     }
     printReport(o, report, clock.elapsed(), *console.out);
     // Written all the same (the field's length is exact), with a warning.
-    if (job.baseKind == BaseKind::Dbf && report.fieldLength > kDbfReaderFieldLimit) {
-        err << longCodeFieldWarning(report.fieldLength) << '\n';
+    if (const QString warning = longCodeFieldWarning(job.format, report.fieldLength); !warning.isEmpty()) {
+        err << warning << '\n';
         err.flush();
     }
     return ExitCode::Success;

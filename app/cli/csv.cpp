@@ -95,7 +95,6 @@ Error findSample(const Options& o, CsvReader& reader, int index, GenerationJob& 
 
 Error buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
 {
-    job.baseKind = BaseKind::Csv;
     job.csv = o.csv;
     if (o.hasRange)
         return Error(ErrorCode::Usage,
@@ -126,7 +125,8 @@ Error buildCsvJob(const Options& o, GenerationJob& job, qint64* sampleRecord, co
     if (Error error = chooseColumn(o, reader.columns(), &index))
         return error;
     job.fieldIndex = index;
-    job.newFieldName = o.newFieldName.isEmpty() ? QLatin1Char('_') + reader.columns().at(index) : o.newFieldName;
+    job.newFieldName
+        = o.newFieldName.isEmpty() ? job.format->defaultFieldName(reader.columns().at(index)) : o.newFieldName;
     return findSample(o, reader, index, job, sampleRecord, cancel);
 }
 

@@ -61,18 +61,33 @@ Error buildTemplateJob(const Options& o, GenerationJob& job, qint64* sampleRecor
         return usageError(tr("--value remplace --field et --range : donnez l'un ou l'autre."));
     const CodePage* forced = job.forcedCodePage();
     ValueTemplate parsed;
-    if (Error refused = parseTemplateFor(o.source, job.baseKind, job.valueTemplate, forced, parsed,
+    if (Error refused = parseTemplateFor(o.source, *job.format, job.valueTemplate, forced, parsed,
                                          &job.sourceCodePage))
         return refused;
-    if (job.baseKind == BaseKind::Dbf && job.newFieldName.isEmpty())
+    if (job.format->hasFields() && job.newFieldName.isEmpty())
         job.newFieldName = o.newFieldName.isEmpty() ? QStringLiteral("_CODE") : o.newFieldName;
     qint64 record = 0;
-    if (Error refused = templateSample(o.source, job.baseKind, parsed, o.sampleRecord, kListedRecords, forced,
+    if (Error refused = templateSample(o.source, *job.format, parsed, o.sampleRecord, kListedRecords, forced,
                                        carriesUtf8(job.parameters), &job.sample, &record))
         return refused;
     if (sampleRecord)
         *sampleRecord = record;
     return {};
+}
+
+// The first values of the job's field or columns as the window lists them.
+Error listSample(const Options& o, const GenerationJob& job, unsigned limit, bool untilFilled,
+                 const std::atomic<bool>* cancel, ValueListing* listing)
+{
+    SourceRequest request;
+    request.forcedCodePage = job.forcedCodePage();
+    request.rangeStart = job.rangeStart;
+    request.rangeCount = job.rangeCount;
+    request.beforeRecord = [cancel] { return !cancelled(cancel); };
+    Error error = job.format->listValues(o.source, job.fieldIndex, request, limit, untilFilled, listing);
+    if (error.code == ErrorCode::Cancelled)
+        error.text = interruptedText(o.command);
+    return error;
 }
 
 // The sample, as the window lists it (listedValue): the value without its
@@ -82,40 +97,36 @@ Error findDbfSample(const Options& o, DbfTable* table, const QString& name, Gene
 {
     const auto fieldIndex = unsigned(job.fieldIndex);
     const unsigned count = dbf_record_count(table);
-    const CodePage page = job.sourceCodePage.page;
     if (o.sampleRecord > 0) {
         if (o.sampleRecord > qint64(count))
             return usageError(tr("--sample %1 : la base n'a que %2 enregistrements.").arg(o.sampleRecord).arg(count));
         if (sampleRecord)
             *sampleRecord = o.sampleRecord;
-        return setSample(job, decodeText(listedValue(table, unsigned(o.sampleRecord - 1), fieldIndex), page),
+        return setSample(job,
+                         decodeText(listedValue(table, unsigned(o.sampleRecord - 1), fieldIndex),
+                                    job.sourceCodePage.page),
                          o.sampleRecord);
     }
     // The records the window lists, and no more: a header may announce billions.
-    const unsigned searched = std::min(count, kListedRecords);
-    for (unsigned i = 0; i < searched; ++i) {
-        if (cancelled(cancel))
-            return Error(ErrorCode::Cancelled, interruptedText(o.command));
-        unsigned valueLength = 0;
-        const QByteArray value = listedValue(table, i, fieldIndex, &valueLength);
-        if (valueLength != 0) {
-            if (sampleRecord)
-                *sampleRecord = qint64(i) + 1;
-            return setSample(job, decodeText(value, page), qint64(i) + 1);
-        }
+    ValueListing listing;
+    if (Error error = listSample(o, job, kListedRecords, true, cancel, &listing))
+        return error;
+    if (listing.filled >= 0) {
+        if (sampleRecord)
+            *sampleRecord = qint64(listing.filled) + 1;
+        return setSample(job, listing.values.at(listing.filled), qint64(listing.filled) + 1);
     }
-    if (searched < count)
+    if (listing.more)
         return Error(ErrorCode::ValueRefused,
                      tr("Aucun des %1 premiers enregistrements n'a de valeur dans le champ « %2 » : "
                         "choisissez l'enregistrement d'exemple avec --sample N.")
-                         .arg(searched)
+                         .arg(listing.values.size())
                          .arg(name));
     return Error(ErrorCode::ValueRefused, tr("Aucun enregistrement n'a de valeur dans le champ « %1 ».").arg(name));
 }
 
 Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
 {
-    job.baseKind = BaseKind::Dbf;
     if (o.hasRange)
         return usageError(tr("--range s'applique à une base texte ; pour une base DBF, choisissez le champ "
                              "avec --field."));
@@ -146,7 +157,7 @@ Error buildDbfJob(const Options& o, GenerationJob& job, qint64* sampleRecord, co
         return usageError(tr("Champ inconnu : « %1 » (champs : %2).").arg(o.field, names.join(QStringLiteral(", "))));
     job.fieldIndex = index;
     const QString& name = names.at(index);
-    job.newFieldName = o.newFieldName.isEmpty() ? (QLatin1Char('_') + name).left(10) : o.newFieldName;
+    job.newFieldName = o.newFieldName.isEmpty() ? job.format->defaultFieldName(name) : o.newFieldName;
     return findDbfSample(o, table.get(), name, job, sampleRecord, cancel);
 }
 
@@ -157,7 +168,6 @@ QString textColumnsText(const Options& o)
 
 Error buildTextJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const std::atomic<bool>* cancel)
 {
-    job.baseKind = BaseKind::Text;
     if (!o.field.isEmpty())
         return usageError(tr("--field s'applique à une base DBF ; pour une base texte, choisissez les colonnes "
                              "avec --range DEBUT:NOMBRE."));
@@ -170,28 +180,24 @@ Error buildTextJob(const Options& o, GenerationJob& job, qint64* sampleRecord, c
     if (const Error openError = reader.open(o.source))
         return Error(ErrorCode::SourceUnreadable,
                      tr("Impossible d'ouvrir la base d'origine.") + QLatin1Char(' ') + openError.text);
+    reader.close();
     job.sourceCodePage = textCodePage(o.source, job.forcedCodePage());
-    QByteArray line;
-    qint64 number = 0;
     // The lines the window shows, and no more, unless a line is named.
     const qint64 searched = o.sampleRecord > 0 ? o.sampleRecord : qint64(kListedRecords);
-    while (number < searched && reader.next(line)) {
-        if (cancelled(cancel))
-            return Error(ErrorCode::Cancelled, interruptedText(o.command));
-        ++number;
-        // The selected columns of the line, as the window's text view gives them.
-        const QString value = decodeText(line, job.sourceCodePage.page).mid(o.rangeStart - 1, o.rangeCount);
-        if (o.sampleRecord > 0 ? number == o.sampleRecord : !isBlankText(value)) {
-            if (sampleRecord)
-                *sampleRecord = number;
-            return setSample(job, value, number);
-        }
+    ValueListing listing;
+    if (Error error = listSample(o, job, unsigned(std::min<qint64>(searched, UINT_MAX)), o.sampleRecord <= 0, cancel,
+                                 &listing))
+        return error;
+    const qint64 number = listing.values.size();
+    const qsizetype chosen = o.sampleRecord > 0 ? (number == o.sampleRecord ? number - 1 : -1) : listing.filled;
+    if (chosen >= 0) {
+        if (sampleRecord)
+            *sampleRecord = qint64(chosen) + 1;
+        return setSample(job, listing.values.at(chosen), qint64(chosen) + 1);
     }
-    if (reader.lineTooLong())
-        return Error(ErrorCode::SourceMalformed, lineTooLongText(reader.lineNumber()));
     if (o.sampleRecord > 0)
         return usageError(tr("--sample %1 : la base n'a que %2 lignes.").arg(o.sampleRecord).arg(number));
-    if (number == searched && !reader.atEnd())
+    if (listing.more)
         return Error(ErrorCode::ValueRefused,
                      tr("Aucune des %1 premières lignes n'a de valeur dans %2 : "
                         "choisissez la ligne d'exemple avec --sample N.")
@@ -218,8 +224,8 @@ Error buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const
     if (!info.isFile())
         return usageError(tr("La base d'origine « %1 » n'est pas un fichier ordinaire.").arg(o.source));
 
-    const BaseKind kind = baseKindOf(o.source);
-    if (kind == BaseKind::Csv) {
+    job.format = &formatOf(o.source);
+    if (!job.format->readsCodePage()) {
         if (o.codePage)
             return usageError(tr("--codepage s'applique à une base DBF ou texte ; l'encodage d'une base CSV se "
                                  "choisit avec --encoding."));
@@ -228,11 +234,9 @@ Error buildJob(const Options& o, GenerationJob& job, qint64* sampleRecord, const
     const bool csvOption = o.column > 0 || o.csv.delimiter != 0 || o.csv.encoding != CsvEncoding::Detect;
     if (csvOption)
         return usageError(tr("--column, --delimiter et --encoding s'appliquent à une base CSV (.csv)."));
-    if (!job.valueTemplate.isEmpty()) {
-        job.baseKind = kind == BaseKind::Dbf ? BaseKind::Dbf : BaseKind::Text;
+    if (!job.valueTemplate.isEmpty())
         return buildTemplateJob(o, job, sampleRecord);
-    }
-    if (kind == BaseKind::Dbf)
+    if (job.format->hasFields())
         return buildDbfJob(o, job, sampleRecord, cancel);
     return buildTextJob(o, job, sampleRecord, cancel);
 }

@@ -21,11 +21,10 @@ QString tr(const char* text)
 ExitCode refuseProof(Console& console, const Error& error)
 {
     *console.err << error.text << '\n';
-    const bool usage = error.code == ErrorCode::Usage || error.code == ErrorCode::ParameterRefused;
-    if (usage)
+    if (isUsageError(error))
         *console.err << tr("Voir codiflux-cli --help.") << '\n';
     console.err->flush();
-    return usage ? ExitCode::Usage : ExitCode::Failure;
+    return isUsageError(error) ? ExitCode::Usage : ExitCode::Failure;
 }
 
 Error usage(const QString& text)

@@ -552,9 +552,7 @@ private slots:
         QTest::addColumn<QString>("refusal");
         const QString same = QStringLiteral("Le fichier de destination doit être différent du fichier source.");
         QTest::newRow("the source") << "refus.dbf" << false << same;
-        QTest::newRow("the source, other spelling") << "./../refus/refus.dbf" << false << same;
         QTest::newRow("its text form is the source") << "refus.txt" << true << same;
-        QTest::newRow("its memo file") << "refus.dbt" << false << "fichier mémo";
     }
     void refusal()
     {

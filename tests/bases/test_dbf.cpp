@@ -4,6 +4,7 @@
 // against its manifest.
 
 #include "bases/dbf.h"
+#include "bases/format.h"
 #include "bases/listing.h"
 #include "bases/source.h"
 #include "tests/support/dbf_builder.h"
@@ -376,6 +377,41 @@ private slots:
         QVERIFY(source);
         QCOMPARE(source->value(0, 0),
                  readField(t.get(), 0, DbfMemo, unsigned(stored.size()) + 1).text.leftJustified(stored.size(), ' '));
+    }
+
+    // The factory knows each kind by its suffix in any case (anything else
+    // is a text base), and each format names the files a run touches.
+    void formats()
+    {
+        const QList<std::pair<QString, BaseKind>> suffixes = {
+            {"a.dbf", BaseKind::Dbf},  {"A.DbF", BaseKind::Dbf}, {"b.csv", BaseKind::Csv},     {"B.CSV", BaseKind::Csv},
+            {"c.txt", BaseKind::Text}, {"d", BaseKind::Text},    {"e.dbf.bak", BaseKind::Text}};
+        for (const auto& [path, kind] : suffixes)
+            QCOMPARE(formatOf(path).kind(), kind);
+
+        const BaseFormat& table = formatOf("t.dbf");
+        const QString source = tmp.filePath("t.dbf");
+        QVERIFY(testsupport::writeFile(tmp.filePath("t.dbt"), "memo"));
+        QCOMPARE(table.filesRead(source), QStringList({source, tmp.filePath("t.dbt")}));
+        QCOMPARE(table.filesWritten("o.dbf", true).text, QStringLiteral("./o.txt"));
+        QVERIFY(table.filesWritten("o.dbf", false).text.isEmpty());
+        QCOMPARE(table.defaultFieldName("DESIGNATION"), QStringLiteral("_DESIGNATI"));
+
+        const BaseFormat& csv = formatOf("t.csv");
+        QCOMPARE(csv.filesRead("t.csv"), QStringList("t.csv"));
+        QCOMPARE(csv.filesWritten("o.csv", true).table, QStringLiteral("o.csv"));
+        QVERIFY(csv.filesWritten("o.csv", true).text.isEmpty());
+        QCOMPARE(csv.defaultFieldName("DESIGNATION"), QStringLiteral("_DESIGNATION"));
+
+        const BaseFormat& text = formatOf("t.txt");
+        QVERIFY(text.filesWritten("o.txt", true).table.isEmpty());
+        QCOMPARE(text.filesWritten("o.txt", true).text, QStringLiteral("o.txt"));
+        QVERIFY(text.defaultFieldName("x").isEmpty());
+        QVERIFY(!text.hasTextForm() && !csv.hasTextForm() && table.hasTextForm());
+
+        QCOMPARE(loadDialogFilter(),
+                 QStringLiteral("Tous les formats connus (*.dbf *.txt *.csv);;Bases DBF (*.dbf);;"
+                                "Fichiers texte (*.txt);;Bases CSV (*.csv);;Tous les fichiers (*.*)"));
     }
 
     void sharedCorpus();

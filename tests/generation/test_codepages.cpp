@@ -112,7 +112,7 @@ private slots:
         QString sample = expected.isEmpty() ? value : expected;
         if (codepage.isEmpty()) {
             QVERIFY(testsupport::writeFile(job.sourcePath, text));
-            job.baseKind = BaseKind::Text;
+            job.format = &formatOf(job.sourcePath);
             job.rangeStart = rangeStart;
             job.rangeCount = int(expected.size());
         } else {
@@ -125,7 +125,7 @@ private slots:
                 QSKIP(qPrintable("python3-dbf: " + QString::fromLocal8Bit(python.readAllStandardError())));
             if (!cpg.isEmpty())
                 QVERIFY(testsupport::writeFile(path("src.cpg"), cpg));
-            job.baseKind = BaseKind::Dbf;
+            job.format = &formatOf(job.sourcePath);
             job.fieldIndex = 0;
             job.newFieldName = QStringLiteral("_NOM");
             sample = sample.leftJustified(kFieldLength);

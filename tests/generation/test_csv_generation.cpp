@@ -31,7 +31,7 @@ namespace {
 GenerationJob csvJob(const QString& source, const QString& output, int column, const QByteArray& sample, int symbology)
 {
     GenerationJob job;
-    job.baseKind = BaseKind::Csv;
+    job.format = &formatOf(source);
     job.sourcePath = source;
     job.outputPath = output;
     job.fieldIndex = column;
@@ -208,7 +208,7 @@ print(json.dumps({'src': rows(sys.argv[1]), 'out': rows(sys.argv[2])}))
             CsvSource source;
             CsvRecord record;
             QByteArray out;
-            QVERIFY(!source.scan(path("src.csv"), {}, 0, {}) && !source.open() && !source.read(record, 1));
+            QVERIFY(!source.scan(path("src.csv"), {}, 0, {}) && !source.start() && !source.read(record, 1));
             source.outputRow(record, "A\x80\x7F", 3, out);
             QCOMPARE(out, utf8 ? QByteArray("x,\xC3\xA9,A\xE2\x82\xAC\x7F\n") : QByteArray("x,\xE9,A\x80\x7F\n"));
         }

@@ -83,7 +83,7 @@ EncodingParameters qr8bit(int mode = QR_MODE_8)
 GenerationJob dbfJob(const QString& source, const QString& output, int fieldIndex, const QByteArray& sample)
 {
     GenerationJob job;
-    job.baseKind = BaseKind::Dbf;
+    job.format = &formatOf(source);
     job.sourcePath = source;
     job.outputPath = output;
     job.parameters = datamatrix10();
@@ -305,7 +305,7 @@ private slots:
         QVERIFY(writeFile(path("src.dbf"), source));
         GenerationJob job = dbfJob(path("src.dbf"), path("out.dbf"), fault == "mismatch" ? 0 : 1, "12345");
         if (fault == "kind")
-            job.baseKind = BaseKind::None;
+            job.format = nullptr;
         else if (fault == "missing")
             job.sourcePath = path("missing.dbf");
         else if (fault == "fifo")  // refused at once instead of waiting for a writer
@@ -677,7 +677,6 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         QList<QByteArray> lines = content.trimmed().split('\n');
         const QByteArray sample = start >= 1 ? lines.first().trimmed().mid(start - 1, count) : QByteArray();
         GenerationJob job = dbfJob(path("src.txt"), path("out.txt"), -1, sample);
-        job.baseKind = BaseKind::Text;
         job.rangeStart = start;
         job.rangeCount = count;
         const RunOutcome run = runOnThread(job);
