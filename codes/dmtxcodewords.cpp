@@ -500,6 +500,19 @@ void Encodation::padInAscii(Stream& s, int sizeIdx)
         return;
     }
     int remaining = capacity(sizeIdx) - s.length;
+    if (!out_) {
+        // On headers alone: the words that fit, and a fatal stream if some
+        // do not (what the loop below comes to).
+        if (remaining <= 0)
+            return;
+        const int room = capacity_ - s.length;
+        const int words = remaining <= room ? remaining : room;
+        s.length += words;
+        s.chainWords += words;
+        if (remaining > room)
+            markFatal(s);
+        return;
+    }
     if (remaining > 0) {
         append(s, kPad);
         CHKERR;

@@ -225,6 +225,59 @@ const Placement& placement(int sizeIdx)
     return table[std::size_t(sizeIdx)];
 }
 
+// Where each module of a whole symbol (finder and timing patterns
+// included, row 0 at the top) takes its value from: a byte and a bit mask
+// over the symbol's words followed by an always light and an always dark
+// byte.
+struct Layout {
+    std::vector<unsigned short> word;
+    std::vector<unsigned char> mask;
+};
+
+const Layout& symbolLayout(int sizeIdx)
+{
+    static std::array<Layout, kSizeCount> table;
+    static std::array<std::once_flag, kSizeCount> once;
+    std::call_once(once[std::size_t(sizeIdx)], [sizeIdx] {
+        const SizeInfo& s = sizeInfo(sizeIdx);
+        const Placement& p = placement(sizeIdx);
+        const int total = s.dataWords + s.errorWordsPerBlock * s.blocks;
+        const auto light = (unsigned short)total;
+        const auto dark = (unsigned short)(total + 1);
+        Layout& layout = table[std::size_t(sizeIdx)];
+        layout.word.assign(std::size_t(s.rows * s.cols), light);
+        layout.mask.assign(std::size_t(s.rows * s.cols), 0xFF);
+        const int regionRows = s.regionRows + 2;
+        const int regionCols = s.regionCols + 2;
+        for (int r = 0; r < s.rows; ++r) {
+            const int fromBottom = s.rows - 1 - r;
+            const int mappingRow = r - 1 - 2 * (r / regionRows);
+            for (int c = 0; c < s.cols; ++c) {
+                const std::size_t cell = std::size_t(r * s.cols + c);
+                bool fixedDark = false;
+                if (fromBottom % regionRows == 0 || c % regionCols == 0)
+                    fixedDark = true;  // the solid edges
+                else if ((fromBottom + 1) % regionRows == 0)
+                    fixedDark = (c & 1) == 0;  // the alternating top edge of a region
+                else if ((c + 1) % regionCols == 0)
+                    fixedDark = (fromBottom & 1) == 0;  // the alternating right edge
+                else {
+                    const int mappingCol = c - 1 - 2 * (c / regionCols);
+                    const std::size_t i = std::size_t(mappingRow * p.cols + mappingCol);
+                    if (p.mask[i]) {
+                        layout.word[cell] = p.word[i];
+                        layout.mask[cell] = p.mask[i];
+                        continue;
+                    }
+                    fixedDark = p.word[i] != 0;  // the lower right corner's fixed pattern
+                }
+                layout.word[cell] = fixedDark ? dark : light;
+            }
+        }
+    });
+    return table[std::size_t(sizeIdx)];
+}
+
 }  // namespace
 
 void addErrorCorrection(unsigned char* code, int sizeIdx)
@@ -268,7 +321,10 @@ bool encode(const unsigned char* input, int length, int sizeRequest, int scheme,
     std::fill(code.begin() + std::ptrdiff_t(dataLength), code.end(), 0);
     addErrorCorrection(code.data(), sizeIdx);
 
-    const Placement& p = placement(sizeIdx);
+    // Two more bytes after the symbol's words: always light, always dark.
+    code.push_back(0);
+    code.push_back(0xFF);
+    const Layout& layout = symbolLayout(sizeIdx);
     const int width = 2 * marginSize + s.cols * moduleSize;
     const int height = 2 * marginSize + s.rows * moduleSize;
     raster.width = width;
@@ -277,27 +333,19 @@ bool encode(const unsigned char* input, int length, int sizeRequest, int scheme,
 
     // One row of modules at a time (row 0 at the top), drawn into its first
     // pixel row and repeated moduleSize times.
-    const int regionRows = s.regionRows + 2;
-    const int regionCols = s.regionCols + 2;
+    const unsigned char* words = code.data();
     for (int r = 0; r < s.rows; ++r) {
         unsigned char* line = raster.cells.data() + std::size_t(marginSize + r * moduleSize) * std::size_t(width);
-        const int fromBottom = s.rows - 1 - r;
-        const int mappingRow = r - 1 - 2 * (r / regionRows);
-        for (int c = 0; c < s.cols; ++c) {
-            bool dark;
-            if (fromBottom % regionRows == 0 || c % regionCols == 0)
-                dark = true;  // the solid edges
-            else if ((fromBottom + 1) % regionRows == 0)
-                dark = (c & 1) == 0;  // the alternating top edge of a region
-            else if ((c + 1) % regionCols == 0)
-                dark = (fromBottom & 1) == 0;  // the alternating right edge
-            else {
-                const int mappingCol = c - 1 - 2 * (c / regionCols);
-                const std::size_t i = std::size_t(mappingRow * p.cols + mappingCol);
-                dark = p.mask[i] ? (code[p.word[i]] & p.mask[i]) != 0 : p.word[i] != 0;
-            }
-            if (dark)
-                std::memset(line + marginSize + c * moduleSize, 0, std::size_t(moduleSize));
+        const unsigned short* w = layout.word.data() + std::size_t(r) * std::size_t(s.cols);
+        const unsigned char* m = layout.mask.data() + std::size_t(r) * std::size_t(s.cols);
+        if (moduleSize == 1) {
+            unsigned char* cell = line + marginSize;
+            for (int c = 0; c < s.cols; ++c)
+                cell[c] = (words[w[c]] & m[c]) ? 0 : 0xFF;
+        } else {
+            for (int c = 0; c < s.cols; ++c)
+                if (words[w[c]] & m[c])
+                    std::memset(line + marginSize + c * moduleSize, 0, std::size_t(moduleSize));
         }
         for (int k = 1; k < moduleSize; ++k)
             std::memcpy(line + std::size_t(k) * std::size_t(width), line, std::size_t(width));
