@@ -46,6 +46,7 @@ const Galois& galois()
 struct Generator {
     int count = 0;
     std::array<unsigned char, 68> c{};
+    std::array<short, 68> logC{};  // log of each coefficient, -1 for a zero one
 };
 
 const Generator& generator(int count)
@@ -64,8 +65,10 @@ const Generator& generator(int count)
                 for (int k = i; k >= 0; --k)
                     p[std::size_t(k)] = (k > 0 ? p[std::size_t(k - 1)] : 0) ^ g.mul(p[std::size_t(k)], root);
             }
-            for (int k = 0; k < n; ++k)
+            for (int k = 0; k < n; ++k) {
                 gen.c[std::size_t(k)] = (unsigned char)p[std::size_t(k)];
+                gen.logC[std::size_t(k)] = p[std::size_t(k)] ? short(g.log[std::size_t(p[std::size_t(k)])]) : short(-1);
+            }
         }
     });
     return table[std::size_t(count)];
@@ -291,9 +294,21 @@ void addErrorCorrection(unsigned char* code, int sizeIdx)
         unsigned char ecc[68] = {};
         for (int i = block; i < s.dataWords; i += stride) {
             const int feedback = ecc[n - 1] ^ code[i];
+            if (feedback == 0) {
+                // Every product is zero: the register only shifts.
+                for (int j = n - 1; j > 0; --j)
+                    ecc[j] = ecc[j - 1];
+                ecc[0] = 0;
+                continue;
+            }
+            const int logFeedback = g.log[std::size_t(feedback)];
+            auto product = [&](int j) {
+                const int l = gen.logC[std::size_t(j)];
+                return l < 0 ? 0 : g.exp[std::size_t(l + logFeedback)];
+            };
             for (int j = n - 1; j > 0; --j)
-                ecc[j] = (unsigned char)(ecc[j - 1] ^ g.mul(gen.c[std::size_t(j)], feedback));
-            ecc[0] = (unsigned char)g.mul(gen.c[0], feedback);
+                ecc[j] = (unsigned char)(ecc[j - 1] ^ product(j));
+            ecc[0] = (unsigned char)product(0);
         }
         int k = n;
         for (int i = block + s.dataWords; i < s.dataWords + n * stride; i += stride)
