@@ -226,6 +226,12 @@ public:
     // be made invalid).
     int x12Tail(int inputNext) const
     {
+        if (x12Tails_)
+            return x12Tails_[inputNext];
+        return scanX12Tail(inputNext);
+    }
+    int scanX12Tail(int inputNext) const
+    {
         Values values;
         for (int next = inputNext; next < n_; ++next) {
             if (!pushCtxValues(values, in_[next], X12, fnc1_))
@@ -236,6 +242,9 @@ public:
         return values.n != 0 ? 1 : 0;
     }
     void appendAscii(Stream& s, int value);
+    // x12Tail() of every position 0..n, worked out once for the input.
+    void setX12Tails(const signed char* tails) { x12Tails_ = tails; }
+    int inputLength() const { return n_; }
 
     bool hasNext(const Stream& s) const { return s.inputNext < n_; }
     // Set once a call reached a state where libdmtx aborts the program.
@@ -341,6 +350,7 @@ private:
     int capacity_ = kOutputCapacity;
     bool aborts_ = false;
     int sizeLookups_ = 0;
+    const signed char* x12Tails_ = nullptr;
 };
 
 #define CHKERR                         \
@@ -740,19 +750,15 @@ void Encodation::completePartialX12(Stream& s, Values& values)
 
 bool Encodation::partialX12Remains(Stream& s)
 {
-    Values values;
-    for (int next = s.inputNext; next < n_; ++next) {
-        if (!pushCtxValues(values, in_[next], X12, fnc1_)) {
-            // As libdmtx: a byte X12 cannot encode before the next full
-            // triplet makes the stream itself invalid; the latch that
-            // follows is still written.
-            markInvalid(s);
-            return false;
-        }
-        if (values.n >= 3)
-            return false;
+    const int tail = x12Tail(s.inputNext);
+    if (tail == 2) {
+        // As libdmtx: a byte X12 cannot encode before the next full
+        // triplet makes the stream itself invalid; the latch that
+        // follows is still written.
+        markInvalid(s);
+        return false;
     }
-    return values.n != 0;
+    return tail == 1;
 }
 
 void Encodation::chunkEdifact(Stream& s)
@@ -1410,6 +1416,11 @@ int encodeCodewords(const unsigned char* input, int length, int sizeRequest, int
         }
         thread_local std::vector<Node> nodes;
         nodes.clear();
+        thread_local std::vector<signed char> x12Tails;
+        x12Tails.resize(std::size_t(n) + 1);
+        for (int i = 0; i <= n; ++i)
+            x12Tails[std::size_t(i)] = (signed char)encodation.scanX12Tail(i);
+        encodation.setX12Tails(x12Tails.data());
         Search search(encodation, nodes, n);
         search.reset();
         const Stream* winner = search.run(fnc1, input);

@@ -5,7 +5,7 @@
 // request, each AutoBest value followed by one of the same search classes.
 // Prints every difference with the value in hex, then the count.
 //
-//   dmtx_diff [values] [seed] [AutoBest percent]
+//   dmtx_diff [values] [seed] [AutoBest percent] [percent of AutoBest values followed by one of the same classes]
 
 #include "tools/dmtx_diff_core.h"
 
@@ -20,6 +20,7 @@ int main(int argc, char** argv)
     const long count = argc > 1 ? std::atol(argv[1]) : 100000;
     const unsigned long long seed = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1;
     const int autoBest = argc > 3 ? std::atoi(argv[3]) : 20;
+    const int siblingShare = argc > 4 ? std::atoi(argv[4]) : 100;
     Random random(seed);
     Random siblingRandom(seed ^ 0x5A5A5A5Aull);
     long siblings = 0;
@@ -36,7 +37,7 @@ int main(int argc, char** argv)
             std::printf("#%ld %s\n", i, d.c_str());
             std::fflush(stdout);
         }
-        if (c.scheme == -1) {
+        if (c.scheme == -1 && siblingRandom.below(100) < siblingShare) {
             // The same layout again: the search's result taken for another value.
             ++siblings;
             const std::string e = compare(sibling(siblingRandom, c), &aborted);
