@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace codiflux::datamatrix {
 
@@ -46,7 +47,6 @@ const Galois& galois()
 struct Generator {
     int count = 0;
     std::array<unsigned char, 68> c{};
-    std::array<short, 68> logC{};  // log of each coefficient, -1 for a zero one
 };
 
 const Generator& generator(int count)
@@ -65,11 +65,28 @@ const Generator& generator(int count)
                 for (int k = i; k >= 0; --k)
                     p[std::size_t(k)] = (k > 0 ? p[std::size_t(k - 1)] : 0) ^ g.mul(p[std::size_t(k)], root);
             }
-            for (int k = 0; k < n; ++k) {
+            for (int k = 0; k < n; ++k)
                 gen.c[std::size_t(k)] = (unsigned char)p[std::size_t(k)];
-                gen.logC[std::size_t(k)] = p[std::size_t(k)] ? short(g.log[std::size_t(p[std::size_t(k)])]) : short(-1);
-            }
         }
+    });
+    return table[std::size_t(count)];
+}
+
+// The products of a generator's coefficients by every feedback byte, a row
+// of `count` bytes per feedback value: one division step is then a shift
+// and a row's XOR.
+const std::vector<unsigned char>& products(int count)
+{
+    static std::array<std::vector<unsigned char>, 69> table;
+    static std::array<std::once_flag, 69> once;
+    std::call_once(once[std::size_t(count)], [count] {
+        const Generator& gen = generator(count);
+        const Galois& g = galois();
+        std::vector<unsigned char>& rows = table[std::size_t(count)];
+        rows.resize(std::size_t(256 * count));
+        for (int f = 0; f < 256; ++f)
+            for (int j = 0; j < count; ++j)
+                rows[std::size_t(f * count + j)] = (unsigned char)g.mul(gen.c[std::size_t(j)], f);
     });
     return table[std::size_t(count)];
 }
@@ -286,29 +303,21 @@ const Layout& symbolLayout(int sizeIdx)
 void addErrorCorrection(unsigned char* code, int sizeIdx)
 {
     const SizeInfo& s = sizeInfo(sizeIdx);
-    const Generator& gen = generator(s.errorWordsPerBlock);
-    const Galois& g = galois();
     const int n = s.errorWordsPerBlock;
+    const unsigned char* rows = products(n).data();
     const int stride = s.blocks;
     for (int block = 0; block < stride; ++block) {
-        unsigned char ecc[68] = {};
+        // The register and its next state, in turn.
+        unsigned char registers[2][68] = {};
+        unsigned char* ecc = registers[0];
+        unsigned char* next = registers[1];
         for (int i = block; i < s.dataWords; i += stride) {
             const int feedback = ecc[n - 1] ^ code[i];
-            if (feedback == 0) {
-                // Every product is zero: the register only shifts.
-                for (int j = n - 1; j > 0; --j)
-                    ecc[j] = ecc[j - 1];
-                ecc[0] = 0;
-                continue;
-            }
-            const int logFeedback = g.log[std::size_t(feedback)];
-            auto product = [&](int j) {
-                const int l = gen.logC[std::size_t(j)];
-                return l < 0 ? 0 : g.exp[std::size_t(l + logFeedback)];
-            };
-            for (int j = n - 1; j > 0; --j)
-                ecc[j] = (unsigned char)(ecc[j - 1] ^ product(j));
-            ecc[0] = (unsigned char)product(0);
+            const unsigned char* row = rows + feedback * n;
+            next[0] = row[0];
+            for (int j = 1; j < n; ++j)
+                next[j] = (unsigned char)(ecc[j - 1] ^ row[j]);
+            std::swap(ecc, next);
         }
         int k = n;
         for (int i = block + s.dataWords; i < s.dataWords + n * stride; i += stride)
