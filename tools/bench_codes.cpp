@@ -5,6 +5,8 @@
 // libdmtx (AutoBest, ASCII), Zint (when built with it) and our own, then
 // both AutoBest searches on values that never repeat a layout.
 //
+// Times are the thread's CPU time.
+//
 //   bench_codes [values] [rounds]
 
 #include "codes/datamatrix.h"
@@ -20,6 +22,8 @@
 #include <zint.h>
 #endif
 
+#include <time.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -31,7 +35,22 @@ using namespace codiflux;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// CPU time of the calling thread: the machine is shared, and wall time
+// would count the other processes' turns (a short loop may run between two
+// of them where a long one never does, which would skew the ratios).
+struct Clock {
+    using duration = std::chrono::nanoseconds;
+    using rep = duration::rep;
+    using period = duration::period;
+    using time_point = std::chrono::time_point<Clock>;
+    static constexpr bool is_steady = true;
+    static time_point now()
+    {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return time_point(duration(rep(t.tv_sec) * 1000000000 + rep(t.tv_nsec)));
+    }
+};
 
 std::vector<QByteArray> makeValues(int count)
 {
