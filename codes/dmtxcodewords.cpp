@@ -16,7 +16,9 @@
 // and the input, never on the output bytes, so the search runs on stream
 // headers alone. Each header carries the history of chunk calls that made
 // it (a node in a shared tree); the winner's history is replayed once, with
-// real output, at the end.
+// real output, at the end. The search sees an input byte only through its
+// class (see searchClassOf()), so a winner also serves the next values whose
+// bytes have the same classes: each thread keeps its recent ones.
 
 #include "codes/datamatrix.h"
 
