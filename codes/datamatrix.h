@@ -39,6 +39,12 @@ const SizeInfo& sizeInfo(int sizeIdx);  // 0 <= sizeIdx < kSizeCount
 int encodeCodewords(const unsigned char* input, int length, int sizeRequest, int scheme, int fnc1,
                     std::vector<unsigned char>& out, bool* libdmtxAborts = nullptr);
 
+// What the AutoBest search sees of an input byte (for the FNC1 byte `fnc1`,
+// -1 for none): values whose bytes have the same classes one for one get the
+// same encodation, which lets a search's result serve the next values of a
+// base with the same layout.
+int searchClass(int byte, int fnc1);
+
 // Adds the Reed-Solomon words behind `dataWords` codewords of size `sizeIdx`:
 // `code` must hold the symbol's data and error words.
 void addErrorCorrection(unsigned char* code, int sizeIdx);

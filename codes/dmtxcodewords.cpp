@@ -16,11 +16,14 @@
 // and the input, never on the output bytes, so the search runs on stream
 // headers alone. Each header carries the history of chunk calls that made
 // it (a node in a shared tree); the winner's history is replayed once, with
-// real output, at the end.
+// real output, at the end. The search sees an input byte only through its
+// class (see searchClassOf()), so a winner also serves the next values whose
+// bytes have the same classes: each thread keeps its recent ones.
 
 #include "codes/datamatrix.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 namespace codiflux::datamatrix {
@@ -225,6 +228,12 @@ public:
     // be made invalid).
     int x12Tail(int inputNext) const
     {
+        if (x12Tails_)
+            return x12Tails_[inputNext];
+        return scanX12Tail(inputNext);
+    }
+    int scanX12Tail(int inputNext) const
+    {
         Values values;
         for (int next = inputNext; next < n_; ++next) {
             if (!pushCtxValues(values, in_[next], X12, fnc1_))
@@ -235,6 +244,9 @@ public:
         return values.n != 0 ? 1 : 0;
     }
     void appendAscii(Stream& s, int value);
+    // x12Tail() of every position 0..n, worked out once for the input.
+    void setX12Tails(const signed char* tails) { x12Tails_ = tails; }
+    int inputLength() const { return n_; }
 
     bool hasNext(const Stream& s) const { return s.inputNext < n_; }
     // Set once a call reached a state where libdmtx aborts the program.
@@ -340,6 +352,7 @@ private:
     int capacity_ = kOutputCapacity;
     bool aborts_ = false;
     int sizeLookups_ = 0;
+    const signed char* x12Tails_ = nullptr;
 };
 
 #define CHKERR                         \
@@ -500,6 +513,19 @@ void Encodation::padInAscii(Stream& s, int sizeIdx)
         return;
     }
     int remaining = capacity(sizeIdx) - s.length;
+    if (!out_) {
+        // On headers alone: the words that fit, and a fatal stream if some
+        // do not (what the loop below comes to).
+        if (remaining <= 0)
+            return;
+        const int room = capacity_ - s.length;
+        const int words = remaining <= room ? remaining : room;
+        s.length += words;
+        s.chainWords += words;
+        if (remaining > room)
+            markFatal(s);
+        return;
+    }
     if (remaining > 0) {
         append(s, kPad);
         CHKERR;
@@ -726,19 +752,15 @@ void Encodation::completePartialX12(Stream& s, Values& values)
 
 bool Encodation::partialX12Remains(Stream& s)
 {
-    Values values;
-    for (int next = s.inputNext; next < n_; ++next) {
-        if (!pushCtxValues(values, in_[next], X12, fnc1_)) {
-            // As libdmtx: a byte X12 cannot encode before the next full
-            // triplet makes the stream itself invalid; the latch that
-            // follows is still written.
-            markInvalid(s);
-            return false;
-        }
-        if (values.n >= 3)
-            return false;
+    const int tail = x12Tail(s.inputNext);
+    if (tail == 2) {
+        // As libdmtx: a byte X12 cannot encode before the next full
+        // triplet makes the stream itself invalid; the latch that
+        // follows is still written.
+        markInvalid(s);
+        return false;
     }
-    return values.n != 0;
+    return tail == 1;
 }
 
 void Encodation::chunkEdifact(Stream& s)
@@ -1250,7 +1272,75 @@ const Stream* Search::run(int fnc1, const unsigned char* input)
     return winner;
 }
 
+// What the search sees of an input byte: whether it is the FNC1 byte, a
+// digit, above 127, how many C40, Text and X12 values it takes (0 for none)
+// and whether EDIFACT takes it. The search's lengths and statuses depend on
+// nothing else of the input (the values themselves only reach the output),
+// so two inputs whose bytes have the same classes, one for one, have the
+// same winner.
+int searchClassOf(int c, int fnc1)
+{
+    Values c40;
+    Values text;
+    Values x12;
+    const int c40Count = pushCtxValues(c40, c, C40, fnc1) ? c40.n : 0;
+    const int textCount = pushCtxValues(text, c, Text, fnc1) ? text.n : 0;
+    const int x12Count = pushCtxValues(x12, c, X12, fnc1) ? x12.n : 0;
+    return (fnc1 >= 0 && c == fnc1 ? 1 : 0) | (isDigit(c) ? 2 : 0) | (c > 127 ? 4 : 0) | (c40Count << 3)
+        | (textCount << 6) | (x12Count << 9) | (c >= 32 && c <= 94 ? 1 << 12 : 0);
+}
+
+// The classes of the 256 byte values for one FNC1 byte, as small numbers.
+struct ClassTable {
+    int fnc1 = -2;
+    unsigned char id[256];
+    void build(int forFnc1)
+    {
+        fnc1 = forFnc1;
+        int codes[256];
+        int count = 0;
+        for (int c = 0; c < 256; ++c) {
+            const int code = searchClassOf(c, forFnc1);
+            int k = 0;
+            while (k < count && codes[k] != code)
+                ++k;
+            if (k == count)
+                codes[count++] = code;
+            id[c] = (unsigned char)k;
+        }
+    }
+};
+
+// The winners of recent searches by the classes of their input, the size
+// request and the FNC1 byte: a base's values mostly share one layout (a
+// reference of letters and digits, a fixed-width field), and the search
+// then runs once for all of them. One table a thread, a slot a key.
+constexpr int kCachedLength = 96;
+constexpr int kCacheSlots = 256;
+
+struct CachedSearch {
+    int length = -1;  // -1: empty slot
+    int sizeRequest = 0;
+    int fnc1 = 0;
+    bool refused = false;
+    bool aborts = false;
+    short sizeIdx = -1;
+    short pathLength = 0;
+    unsigned char classes[kCachedLength];
+    unsigned char path[kCachedLength];  // scheme * 4 + option, oldest first
+};
+
+struct SearchCache {
+    ClassTable table;
+    std::vector<CachedSearch> slots = std::vector<CachedSearch>(kCacheSlots);
+};
+
 }  // namespace
+
+int searchClass(int byte, int fnc1)
+{
+    return searchClassOf(byte, fnc1);
+}
 
 const SizeInfo& sizeInfo(int sizeIdx)
 {
@@ -1292,12 +1382,59 @@ int encodeCodewords(const unsigned char* input, int length, int sizeRequest, int
         }
     } report{encodation, libdmtxAborts};
     if (scheme == kAutoBest) {
+        const int n = length < 0 ? 0 : length;
+        thread_local SearchCache cache;
+        CachedSearch* slot = nullptr;
+        unsigned char classes[kCachedLength];
+        if (n <= kCachedLength) {
+            if (cache.table.fnc1 != fnc1)
+                cache.table.build(fnc1);
+            std::uint32_t hash = 2166136261u ^ std::uint32_t(sizeRequest + 7) ^ (std::uint32_t(fnc1 + 1) << 12);
+            for (int i = 0; i < n; ++i) {
+                classes[i] = cache.table.id[input[i]];
+                hash = (hash ^ classes[i]) * 16777619u;
+            }
+            hash ^= std::uint32_t(n) * 2654435761u;
+            slot = &cache.slots[std::size_t((hash ^ (hash >> 16)) % kCacheSlots)];
+            if (slot->length == n && slot->sizeRequest == sizeRequest && slot->fnc1 == fnc1
+                && std::memcmp(slot->classes, classes, std::size_t(n)) == 0) {
+                if (slot->refused) {
+                    report.flag = nullptr;
+                    if (libdmtxAborts)
+                        *libdmtxAborts = slot->aborts;
+                    out.clear();
+                    return -1;
+                }
+                encodation.setOutput(buffer.data(), kOutputCapacity);
+                for (int k = 0; k < slot->pathLength; ++k)
+                    encodation.chunk(result, slot->path[k] >> 2, slot->path[k] & 3);
+                result.sizeIdx = slot->sizeIdx;
+                result.status = Complete;
+                if (result.sizeIdx < 0 || result.length <= 0)
+                    return -1;
+                out.assign(buffer.begin(), buffer.begin() + result.length);
+                return result.sizeIdx;
+            }
+        }
         thread_local std::vector<Node> nodes;
         nodes.clear();
-        Search search(encodation, nodes, length < 0 ? 0 : length);
+        thread_local std::vector<signed char> x12Tails;
+        x12Tails.resize(std::size_t(n) + 1);
+        for (int i = 0; i <= n; ++i)
+            x12Tails[std::size_t(i)] = (signed char)encodation.scanX12Tail(i);
+        encodation.setX12Tails(x12Tails.data());
+        Search search(encodation, nodes, n);
         search.reset();
         const Stream* winner = search.run(fnc1, input);
         if (!winner || encodation.aborts()) {
+            if (slot) {
+                slot->length = n;
+                slot->sizeRequest = sizeRequest;
+                slot->fnc1 = fnc1;
+                slot->refused = true;
+                slot->aborts = encodation.aborts();
+                std::memcpy(slot->classes, classes, std::size_t(n));
+            }
             out.clear();
             return -1;
         }
@@ -1306,6 +1443,21 @@ int encodeCodewords(const unsigned char* input, int length, int sizeRequest, int
         path.clear();
         for (int h = winner->history; h >= 0; h = nodes[std::size_t(h)].parent)
             path.push_back(nodes[std::size_t(h)]);
+        if (slot && path.size() > std::size_t(kCachedLength))
+            slot = nullptr;
+        if (slot) {
+            slot->length = n;
+            slot->sizeRequest = sizeRequest;
+            slot->fnc1 = fnc1;
+            slot->refused = false;
+            slot->aborts = false;
+            slot->sizeIdx = short(winner->sizeIdx);
+            slot->pathLength = short(path.size());
+            std::memcpy(slot->classes, classes, std::size_t(n));
+            int k = 0;
+            for (auto it = path.rbegin(); it != path.rend(); ++it)
+                slot->path[k++] = (unsigned char)(it->scheme * 4 + it->option);
+        }
         encodation.setOutput(buffer.data(), kOutputCapacity);
         for (auto it = path.rbegin(); it != path.rend(); ++it)
             encodation.chunk(result, it->scheme, it->option);

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace codiflux::datamatrix {
 
@@ -67,6 +68,25 @@ const Generator& generator(int count)
             for (int k = 0; k < n; ++k)
                 gen.c[std::size_t(k)] = (unsigned char)p[std::size_t(k)];
         }
+    });
+    return table[std::size_t(count)];
+}
+
+// The products of a generator's coefficients by every feedback byte, a row
+// of `count` bytes per feedback value: one division step is then a shift
+// and a row's XOR.
+const std::vector<unsigned char>& products(int count)
+{
+    static std::array<std::vector<unsigned char>, 69> table;
+    static std::array<std::once_flag, 69> once;
+    std::call_once(once[std::size_t(count)], [count] {
+        const Generator& gen = generator(count);
+        const Galois& g = galois();
+        std::vector<unsigned char>& rows = table[std::size_t(count)];
+        rows.resize(std::size_t(256 * count));
+        for (int f = 0; f < 256; ++f)
+            for (int j = 0; j < count; ++j)
+                rows[std::size_t(f * count + j)] = (unsigned char)g.mul(gen.c[std::size_t(j)], f);
     });
     return table[std::size_t(count)];
 }
@@ -225,22 +245,79 @@ const Placement& placement(int sizeIdx)
     return table[std::size_t(sizeIdx)];
 }
 
+// Where each module of a whole symbol (finder and timing patterns
+// included, row 0 at the top) takes its value from: a byte and a bit mask
+// over the symbol's words followed by an always light and an always dark
+// byte.
+struct Layout {
+    std::vector<unsigned short> word;
+    std::vector<unsigned char> mask;
+};
+
+const Layout& symbolLayout(int sizeIdx)
+{
+    static std::array<Layout, kSizeCount> table;
+    static std::array<std::once_flag, kSizeCount> once;
+    std::call_once(once[std::size_t(sizeIdx)], [sizeIdx] {
+        const SizeInfo& s = sizeInfo(sizeIdx);
+        const Placement& p = placement(sizeIdx);
+        const int total = s.dataWords + s.errorWordsPerBlock * s.blocks;
+        const auto light = (unsigned short)total;
+        const auto dark = (unsigned short)(total + 1);
+        Layout& layout = table[std::size_t(sizeIdx)];
+        layout.word.assign(std::size_t(s.rows * s.cols), light);
+        layout.mask.assign(std::size_t(s.rows * s.cols), 0xFF);
+        const int regionRows = s.regionRows + 2;
+        const int regionCols = s.regionCols + 2;
+        for (int r = 0; r < s.rows; ++r) {
+            const int fromBottom = s.rows - 1 - r;
+            const int mappingRow = r - 1 - 2 * (r / regionRows);
+            for (int c = 0; c < s.cols; ++c) {
+                const std::size_t cell = std::size_t(r * s.cols + c);
+                bool fixedDark = false;
+                if (fromBottom % regionRows == 0 || c % regionCols == 0)
+                    fixedDark = true;  // the solid edges
+                else if ((fromBottom + 1) % regionRows == 0)
+                    fixedDark = (c & 1) == 0;  // the alternating top edge of a region
+                else if ((c + 1) % regionCols == 0)
+                    fixedDark = (fromBottom & 1) == 0;  // the alternating right edge
+                else {
+                    const int mappingCol = c - 1 - 2 * (c / regionCols);
+                    const std::size_t i = std::size_t(mappingRow * p.cols + mappingCol);
+                    if (p.mask[i]) {
+                        layout.word[cell] = p.word[i];
+                        layout.mask[cell] = p.mask[i];
+                        continue;
+                    }
+                    fixedDark = p.word[i] != 0;  // the lower right corner's fixed pattern
+                }
+                layout.word[cell] = fixedDark ? dark : light;
+            }
+        }
+    });
+    return table[std::size_t(sizeIdx)];
+}
+
 }  // namespace
 
 void addErrorCorrection(unsigned char* code, int sizeIdx)
 {
     const SizeInfo& s = sizeInfo(sizeIdx);
-    const Generator& gen = generator(s.errorWordsPerBlock);
-    const Galois& g = galois();
     const int n = s.errorWordsPerBlock;
+    const unsigned char* rows = products(n).data();
     const int stride = s.blocks;
     for (int block = 0; block < stride; ++block) {
-        unsigned char ecc[68] = {};
+        // The register and its next state, in turn.
+        unsigned char registers[2][68] = {};
+        unsigned char* ecc = registers[0];
+        unsigned char* next = registers[1];
         for (int i = block; i < s.dataWords; i += stride) {
             const int feedback = ecc[n - 1] ^ code[i];
-            for (int j = n - 1; j > 0; --j)
-                ecc[j] = (unsigned char)(ecc[j - 1] ^ g.mul(gen.c[std::size_t(j)], feedback));
-            ecc[0] = (unsigned char)g.mul(gen.c[0], feedback);
+            const unsigned char* row = rows + feedback * n;
+            next[0] = row[0];
+            for (int j = 1; j < n; ++j)
+                next[j] = (unsigned char)(ecc[j - 1] ^ row[j]);
+            std::swap(ecc, next);
         }
         int k = n;
         for (int i = block + s.dataWords; i < s.dataWords + n * stride; i += stride)
@@ -268,7 +345,10 @@ bool encode(const unsigned char* input, int length, int sizeRequest, int scheme,
     std::fill(code.begin() + std::ptrdiff_t(dataLength), code.end(), 0);
     addErrorCorrection(code.data(), sizeIdx);
 
-    const Placement& p = placement(sizeIdx);
+    // Two more bytes after the symbol's words: always light, always dark.
+    code.push_back(0);
+    code.push_back(0xFF);
+    const Layout& layout = symbolLayout(sizeIdx);
     const int width = 2 * marginSize + s.cols * moduleSize;
     const int height = 2 * marginSize + s.rows * moduleSize;
     raster.width = width;
@@ -277,27 +357,19 @@ bool encode(const unsigned char* input, int length, int sizeRequest, int scheme,
 
     // One row of modules at a time (row 0 at the top), drawn into its first
     // pixel row and repeated moduleSize times.
-    const int regionRows = s.regionRows + 2;
-    const int regionCols = s.regionCols + 2;
+    const unsigned char* words = code.data();
     for (int r = 0; r < s.rows; ++r) {
         unsigned char* line = raster.cells.data() + std::size_t(marginSize + r * moduleSize) * std::size_t(width);
-        const int fromBottom = s.rows - 1 - r;
-        const int mappingRow = r - 1 - 2 * (r / regionRows);
-        for (int c = 0; c < s.cols; ++c) {
-            bool dark;
-            if (fromBottom % regionRows == 0 || c % regionCols == 0)
-                dark = true;  // the solid edges
-            else if ((fromBottom + 1) % regionRows == 0)
-                dark = (c & 1) == 0;  // the alternating top edge of a region
-            else if ((c + 1) % regionCols == 0)
-                dark = (fromBottom & 1) == 0;  // the alternating right edge
-            else {
-                const int mappingCol = c - 1 - 2 * (c / regionCols);
-                const std::size_t i = std::size_t(mappingRow * p.cols + mappingCol);
-                dark = p.mask[i] ? (code[p.word[i]] & p.mask[i]) != 0 : p.word[i] != 0;
-            }
-            if (dark)
-                std::memset(line + marginSize + c * moduleSize, 0, std::size_t(moduleSize));
+        const unsigned short* w = layout.word.data() + std::size_t(r) * std::size_t(s.cols);
+        const unsigned char* m = layout.mask.data() + std::size_t(r) * std::size_t(s.cols);
+        if (moduleSize == 1) {
+            unsigned char* cell = line + marginSize;
+            for (int c = 0; c < s.cols; ++c)
+                cell[c] = (words[w[c]] & m[c]) ? 0 : 0xFF;
+        } else {
+            for (int c = 0; c < s.cols; ++c)
+                if (words[w[c]] & m[c])
+                    std::memset(line + marginSize + c * moduleSize, 0, std::size_t(moduleSize));
         }
         for (int k = 1; k < moduleSize; ++k)
             std::memcpy(line + std::size_t(k) * std::size_t(width), line, std::size_t(width));

@@ -54,6 +54,34 @@ inline char* convertBand(const unsigned char* const rows[4], int stride, int wid
     return out;
 }
 
+// The same for a band of four grid rows of one byte a cell, every column
+// inside the grid: no row or column to test.
+template<bool DarkIsZero>
+inline char* convertFullBand(const unsigned char* const rows[4], int width, bool mirror, unsigned lightMask,
+                             char* out)
+{
+    const auto dark = [](unsigned char byte) -> unsigned {
+        if constexpr (DarkIsZero)
+            return byte == 0 ? 1u : 0u;
+        else
+            return byte & 1u;
+    };
+    const unsigned char* r0 = rows[0];
+    const unsigned char* r1 = rows[1];
+    const unsigned char* r2 = rows[2];
+    const unsigned char* r3 = rows[3];
+    if (mirror) {
+        for (int j = 0; j < width; ++j) {
+            const int c = width - 1 - j;
+            out[j] = char('A' + ((dark(r0[c]) | dark(r1[c]) << 1 | dark(r2[c]) << 2 | dark(r3[c]) << 3) ^ lightMask));
+        }
+    } else {
+        for (int c = 0; c < width; ++c)
+            out[c] = char('A' + ((dark(r0[c]) | dark(r1[c]) << 1 | dark(r2[c]) << 2 | dark(r3[c]) << 3) ^ lightMask));
+    }
+    return out + width;
+}
+
 }  // namespace
 
 void toFontText(const ModuleGrid& grid, int width, int height, const FontTextOptions& options, bool blank, char* field)
@@ -68,6 +96,7 @@ void toFontText(const ModuleGrid& grid, int width, int height, const FontTextOpt
     char* out = field;
     for (int i = 0; i < bands; ++i) {
         const unsigned char* rows[4];
+        bool full = stride == 1 && width <= gridWidth;
         for (int k = 0; k < 4; ++k) {
             const int t = 4 * i + (options.bitInversion ? 3 - k : k);
             if (blank || t >= height) {
@@ -77,8 +106,15 @@ void toFontText(const ModuleGrid& grid, int width, int height, const FontTextOpt
             const int r = options.verticalInversion ? height - 1 - t : t;
             rows[k] = grid.rowData(r);  // null beyond the grid's own height: light
         }
-        out = zero ? convertBand<true>(rows, stride, width, gridWidth, options.horizontalInversion, lightMask, out)
-                   : convertBand<false>(rows, stride, width, gridWidth, options.horizontalInversion, lightMask, out);
+        for (int k = 0; k < 4; ++k)
+            full = full && rows[k] != nullptr;
+        const bool mirror = options.horizontalInversion;
+        if (full)
+            out = zero ? convertFullBand<true>(rows, width, mirror, lightMask, out)
+                       : convertFullBand<false>(rows, width, mirror, lightMask, out);
+        else
+            out = zero ? convertBand<true>(rows, stride, width, gridWidth, mirror, lightMask, out)
+                       : convertBand<false>(rows, stride, width, gridWidth, mirror, lightMask, out);
         if (options.endOfLine)
             *out++ = options.endOfLineCharacter;
     }

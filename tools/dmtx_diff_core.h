@@ -146,6 +146,27 @@ inline Case makeCase(Random& r, int autoBestShare)
     return c;
 }
 
+// A case whose value has, byte for byte, the AutoBest search classes of
+// `c`'s (another byte of the same class where one is drawn): our encoder
+// takes its encodation from the search it ran on `c` just before, and must
+// still agree with libdmtx.
+inline Case sibling(Random& r, const Case& c)
+{
+    int classOf[256];
+    for (int b = 0; b < 256; ++b)
+        classOf[b] = datamatrix::searchClass(b, c.fnc1);
+    Case s = c;
+    for (unsigned char& v : s.value)
+        for (int tries = 0; tries < 16; ++tries) {
+            const int b = r.below(256);
+            if (classOf[b] == classOf[v]) {
+                v = (unsigned char)b;
+                break;
+            }
+        }
+    return s;
+}
+
 // libdmtx's symbol for a case, as cells (0 dark) row 0 at the top; false when refused.
 inline bool libdmtxRaster(const Case& c, datamatrix::Raster& out)
 {

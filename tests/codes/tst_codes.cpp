@@ -350,7 +350,12 @@ private slots:
         long aborted = 0;
         QStringList differences;
         for (int i = 0; i < 20000; ++i) {
-            const std::string d = dmtxdiff::compare(dmtxdiff::makeCase(random, 10), &aborted);
+            const dmtxdiff::Case c = dmtxdiff::makeCase(random, 10);
+            std::string d = dmtxdiff::compare(c, &aborted);
+            // AutoBest again on a value of the same classes: the search's
+            // result serves it.
+            if (d.empty() && c.scheme == -1 && i % 2 == 0)
+                d = dmtxdiff::compare(dmtxdiff::sibling(random, c), &aborted);
             if (!d.empty() && differences.size() < 5)
                 differences << QString::fromStdString(d);
         }
