@@ -253,6 +253,11 @@ private slots:
         f.comboBoxChamps->setCurrentIndex(1);
         QCOMPARE(f.lineEditNomChampSortie->text(), QStringLiteral("_NOM"));
         QCOMPARE(f.comboBoxEnregistrement->currentIndex(), 0);
+        // A CSV base names its encoding itself: no code page is asked of it,
+        // and a page chosen does not load it again.
+        QVERIFY(!f.comboBoxPageCode->isVisibleTo(&w));
+        f.comboBoxPageCode->setCurrentIndex(1);
+        QCOMPARE(f.comboBoxChamps->currentIndex(), 1);
     }
 
     // A base that fails to load says why and leaves no base loaded.

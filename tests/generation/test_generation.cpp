@@ -457,6 +457,9 @@ print(json.dumps([[f.length for f in t.fields], len(t.deleted)] +
         rule.trimStart = rule.trimEnd = true;
         QCOMPARE(encodedValue(rule, QByteArray("\x09\x0D\x85\xA0 a\x0E\x08 \x0D")), QByteArray("a\x0E\x08"));
         QVERIFY(isBlankValue("\x0D\x09 ", 3) && !isBlankValue("\x0E", 1) && !isBlankValue("\x08", 1));
+        // In UTF-8, U+0085 and U+00A0 are two bytes, and a lone 0x85 is no space.
+        QVERIFY(isBlankValue("\x0D\x09 \xC2\xA0\xC2\x85\x0B", 8, true));
+        QVERIFY(!isBlankValue("\x0E", 1, true) && !isBlankValue("\x08", 1, true) && !isBlankValue("\x85", 1, true));
     }
 
     // Readers that take byte 16 alone read a code field of up to 254 characters whole.

@@ -170,6 +170,10 @@ private slots:
         QVERIFY(reported.first().contains(QStringLiteral("« AD00100078 »")));
         QVERIFY(run.out.trimmed().endsWith(QStringLiteral("11/12 codes relus à 6 pt, 300 dpi")));
         QCOMPARE(pdfPages(pdf), 2);
+        // One column is a range too: its letter is not the code's value, so the
+        // records are named (exit 1); no column at all is refused (exit 2).
+        QCOMPARE(proof(base, pdf, {"--check-field", "1:1", "--records", "1-2"}).exitCode, 1);
+        QCOMPARE(proof(base, pdf, {"--check-field", "1:0", "--records", "1-2"}).exitCode, 2);
     }
 
     // The proof's sweep finds the smallest readable size the print test's
